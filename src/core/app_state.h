@@ -1,0 +1,149 @@
+#pragma once
+// app_state: the one record of a run. It holds the shared variables, the
+// message log and the state of every window and control that a handler
+// touches; the windows only project it.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/message_log.h"
+#include "core/serial_link.h"
+#include "core/ui_timer.h"
+
+namespace fernwick::core {
+
+// Flags hold true (-1) or false (0) in 16-bit integers.
+using flag = std::int16_t;
+inline constexpr flag k_true = -1;
+inline constexpr flag k_false = 0;
+inline constexpr std::int16_t k_nowhere = -99;  // bootstrap code in no sector
+inline constexpr int k_reply_timeout_ms = 2000;
+
+// What the program needs from the platform: serial links and UI timers.
+struct platform {
+    std::function<std::unique_ptr<serial_link>()> make_link;
+    std::function<std::unique_ptr<ui_timer>()> make_timer;
+};
+
+enum class window_id { none, mainform, Warning, ConfirmForm, statusform, LocationForm, RESETFORM, AboutForm };
+
+struct menu_state {
+    bool visible = true;
+};
+
+struct check_box_state {
+    int value = 0;  // 1 ticked, 0 not ticked
+    bool enabled = true;
+};
+
+struct window_state {
+    bool visible = false;
+    bool enabled = true;
+};
+
+// The progress of a programming run, shown below the log while one runs.
+struct progress_state {
+    bool visible = false;
+    int sector = 0;
+    int blocks_done = 0;
+    int blocks_total = 0;
+};
+
+struct mainform_state : window_state {
+    message_log dialog;
+    menu_state program_, status_, reset_;
+    std::unique_ptr<serial_link> COM;
+    std::unique_ptr<ui_timer> Timer;
+    progress_state progress;
+};
+
+struct resetform_state : window_state {
+    int port_choice = 1;               // com1_ / com2_
+    std::string baud_choice = "9600";  // bs_2400 ... bs_19200
+    std::unique_ptr<serial_link> MSCom0;
+    std::unique_ptr<ui_timer> Timer0;
+};
+
+struct statusform_state : window_state {
+    std::array<std::string, 4> status_sector;  // status_sector_0 ... status_sector_3
+};
+
+struct locationform_state : window_state {
+    std::int16_t now_choice = 2;     // sect0 / sect2 / external
+    std::int16_t target_choice = 2;  // Option1 / Option2 / Option3
+    std::int16_t segment_choice = 0; // seg0 / seg1
+};
+
+struct confirmform_state : window_state {
+    std::array<check_box_state, 4> sector;  // sector0 ... sector3
+};
+
+struct focus_request {
+    window_id window = window_id::none;
+    std::uint64_t serial = 0;  // bumped at every request
+};
+
+struct app_state {
+    explicit app_state(const platform& p);
+
+    // Windows.
+    mainform_state mainform;
+    window_state Warning;
+    confirmform_state ConfirmForm;
+    statusform_state statusform;
+    locationform_state LocationForm;
+    resetform_state RESETFORM;
+    window_state AboutForm;
+    focus_request focus;
+
+    // Shared variables.
+    std::string line_end;
+    std::string baud_rate;
+    std::int16_t comm_port = 0;
+    flag id_received = k_false;
+    flag ack_pending = k_false;
+    byte_string first_loader;
+    std::int16_t bsl_target = 0;
+    std::int16_t bsl_now = 0;
+    std::int16_t sector0_segment = 0;
+    flag sector0_on = k_false, sector1_on = k_false, sector2_on = k_false, sector3_on = k_false;
+    std::string hex_file_name;
+    flag sector0_has_data = k_false, sector1_has_data = k_false, sector2_has_data = k_false,
+         sector3_has_data = k_false;
+    flag flash_error = k_false;
+    std::int16_t current_sector = 0;
+    std::string new_file_name;
+    byte_string last_received;
+    flag reply_awaited = k_false;
+    std::int16_t command_code = 0;
+    std::int16_t status_sector_code = 0;
+    std::int16_t reply_step = 0;
+    std::string status_hex_1, status_hex_2;
+
+    // Set by the front end: draw the main window now, and end the program.
+    std::function<void()> repaint;
+    std::function<void()> quit;
+
+    message_log& log() { return mainform.dialog; }
+    void repaint_now() const
+    {
+        if (repaint) repaint();
+    }
+    void give_focus(window_id w)
+    {
+        focus.window = w;
+        ++focus.serial;
+    }
+};
+
+// Start-up: windows created hidden but RESETFORM, command menus hidden,
+// the defaults set.
+void StartModul(app_state& s);
+
+// Hides program_, status_ and reset_ together, as every failure does.
+void hide_command_menus(app_state& s);
+
+}  // namespace fernwick::core
