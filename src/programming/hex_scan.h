@@ -1,0 +1,15 @@
+#pragma once
+// Which flash sectors an Intel-Hex file gives data to.
+
+#include <array>
+#include <optional>
+#include <string>
+
+namespace fernwick::programming {
+
+using sector_flags = std::array<bool, 4>;
+
+// Reads the file once; nullopt when it cannot be read.
+std::optional<sector_flags> scan_sectors(const std::string& path, int sector0_segment);
+
+}  // namespace fernwick::programming
