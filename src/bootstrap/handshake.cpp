@@ -1,0 +1,123 @@
+#include "bootstrap/handshake.h"
+
+#include <cstdio>
+
+#include "bootstrap/loader_images.h"
+#include "core/timeouts.h"
+
+namespace fernwick::bootstrap {
+
+using core::app_state;
+
+namespace {
+
+constexpr unsigned char k_identification = 0xD5;  // the Mirel's bootstrap loader
+constexpr unsigned char k_loader_ready = 0x22;    // first-level loader started
+constexpr unsigned char k_program_ready = 0x11;   // main program started
+
+bool is_single(const core::byte_string& rx, unsigned char b)
+{
+    return rx.size() == 1 && static_cast<unsigned char>(rx[0]) == b;
+}
+
+// The byte in upper-case hexadecimal without leading zeros.
+std::string plain_hex(unsigned char b)
+{
+    char text[4];
+    std::snprintf(text, sizeof text, "%X", b);
+    return text;
+}
+
+void report_identification(app_state& s, const core::byte_string& rx)
+{
+    const std::string& le = s.line_end;
+    if (is_single(rx, k_identification)) {
+        core::line_with_break(s.log(), "     Identification byte from the Mirel received");
+        return;
+    }
+    // A lone zero byte reads as nothing, as an empty read does.
+    const bool nothing = rx.empty() || is_single(rx, 0x00);
+    const std::string first =
+        nothing ? "     I have received an unknown identification byte (0x00) !"
+                : "     I have received the unknown identification byte:    0x" +
+                      plain_hex(static_cast<unsigned char>(rx[0]));
+    auto& log = s.log();
+    log.append(le + std::string(core::k_star_line));
+    log.append(le + first + le + "     Transmission error possible !" + le +
+               "     however I'll try to send the 32 bytes" + le);
+    log.append(std::string(core::k_star_line) + le);
+}
+
+void send_first_loader(app_state& s, const core::byte_string& rx)
+{
+    report_identification(s, rx);
+    s.RESETFORM.MSCom0->write(s.first_loader);
+    s.id_received = core::k_true;
+    s.ack_pending = core::k_true;
+    s.RESETFORM.Timer0->start(core::reply_period_after(s, s.first_loader.size()));
+    core::line_with_break(s.log(), "     First level loader routine to the uC (32 bytes) sent");
+    s.repaint_now();
+}
+
+void send_main_program(app_state& s)
+{
+    core::line_with_break(s.log(), "     The uC is ready for downloading the main program ...");
+    s.repaint_now();
+    const auto program = main_program_bytes();
+    s.RESETFORM.MSCom0->write(program);
+    core::line_with_break(s.log(), "     Main program sent");
+    s.repaint_now();
+    s.ack_pending = core::k_true;
+    s.RESETFORM.Timer0->start(core::reply_period_after(s, program.size()));
+}
+
+void enter_command_phase(app_state& s)
+{
+    const std::string& le = s.line_end;
+    auto& log = s.log();
+    log.replace(le + le + core::k_bar_line + le);
+    log.append(le + "                       The uC is ready for receiving commands from you ..." + le);
+    log.append(le + core::k_bar_line + le + le);
+    s.RESETFORM.MSCom0->close();
+    s.mainform.program_.visible = true;
+    s.mainform.status_.visible = true;
+    s.mainform.reset_.visible = true;
+    auto& com = *s.mainform.COM;
+    com.set_settings(s.baud_rate + ",n,8,1");
+    com.set_comm_port(s.comm_port);
+    com.open();
+}
+
+void report_wrong_acknowledge(app_state& s)
+{
+    const std::string& le = s.line_end;
+    auto& log = s.log();
+    log.append(le + std::string(core::k_star_line));
+    log.append(le + "     I didn't receive the right acknowledge byte from the uC !" + le +
+               "     Please Re-Start the Fernwick !" + le);
+    log.append(std::string(core::k_star_line) + le);
+    s.RESETFORM.MSCom0->close();
+}
+
+}  // namespace
+
+void MSCom0_OnComm(app_state& s, int comm_event)
+{
+    if (comm_event != core::k_comm_event_receive) return;
+    const auto rx = s.RESETFORM.MSCom0->read_all();
+    s.last_received = rx;
+    if (!s.id_received) {
+        send_first_loader(s, rx);
+    } else if (s.ack_pending) {
+        s.ack_pending = core::k_false;
+        s.RESETFORM.Timer0->stop();
+        if (is_single(rx, k_loader_ready))
+            send_main_program(s);
+        else if (is_single(rx, k_program_ready))
+            enter_command_phase(s);
+        else
+            report_wrong_acknowledge(s);
+    }
+}
+
+}  // namespace fernwick::bootstrap

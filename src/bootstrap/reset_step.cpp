@@ -1,0 +1,99 @@
+#include "bootstrap/reset_step.h"
+
+#include "bootstrap/loader_images.h"
+#include "core/timeouts.h"
+
+namespace fernwick::bootstrap {
+
+using core::app_state;
+
+namespace {
+
+constexpr char k_zero_byte = 0x00;  // wakes the chip's bootstrap loader
+
+void choose_baud(app_state& s, const char* rate)
+{
+    s.RESETFORM.baud_choice = rate;
+    s.baud_rate = rate;
+}
+
+void choose_port(app_state& s, int port)
+{
+    s.RESETFORM.port_choice = port;
+    s.comm_port = static_cast<std::int16_t>(port);
+}
+
+void report_port_in_use(app_state& s)
+{
+    auto& log = s.log();
+    const std::string& le = s.line_end;
+    log.replace(le + std::string(core::k_star_line) + le);
+    log.append(" Serial Port currently used by another application !" + le + le +
+               " Close that application and Re-Start Fernwick !");
+    log.append(le + std::string(core::k_star_line) + le);
+}
+
+// Opens the bootstrap link and sends the zero byte; false on any failure.
+bool open_and_wake(app_state& s)
+{
+    auto& link = *s.RESETFORM.MSCom0;
+    link.set_comm_port(s.comm_port);
+    link.set_settings(s.baud_rate + ",n,8,1");
+    if (!link.open()) return false;
+    return link.write(core::byte_string(1, k_zero_byte));
+}
+
+}  // namespace
+
+void bs_2400_Click(app_state& s) { choose_baud(s, "2400"); }
+void bs_4800_Click(app_state& s) { choose_baud(s, "4800"); }
+void bs_9600_Click(app_state& s) { choose_baud(s, "9600"); }
+void bs_14400_Click(app_state& s) { choose_baud(s, "14400"); }
+void bs_19200_Click(app_state& s) { choose_baud(s, "19200"); }
+void com1__Click(app_state& s) { choose_port(s, 1); }
+void com2__Click(app_state& s) { choose_port(s, 2); }
+
+void RESET_OK_Click(app_state& s)
+{
+    s.mainform.visible = true;
+    s.give_focus(core::window_id::mainform);
+    s.RESETFORM.visible = false;
+    s.id_received = core::k_false;
+    s.first_loader = first_loader_bytes();
+    if (!open_and_wake(s)) {
+        report_port_in_use(s);
+        return;
+    }
+    core::fresh_line_with_break(s.log(), "     Sending the zero byte to the uC... ");
+    s.repaint_now();
+    s.RESETFORM.Timer0->start(core::reply_period_after(s, 1));
+}
+
+void Timer0_Timer(app_state& s)
+{
+    const std::string& le = s.line_end;
+    const std::string star(core::k_star_line);
+    auto& log = s.log();
+    if (s.ack_pending) {
+        log.append(le + star);
+        log.append(le + "     No acknowledge byte from the microcontroller received !" + le + le +
+                   "     Please Re-Start the Fernwick !");
+        log.append(le + star + le);
+    } else if (!s.id_received) {
+        log.append(le + star);
+        log.append(le + "     There was a data transmission error ! " + le +
+                   "      No identification byte received" + le + le +
+                   "     Please Re-Start the Fernwick !");
+        log.append(le + star + le);
+    }
+    s.RESETFORM.Timer0->stop();
+    if (s.RESETFORM.MSCom0->is_open()) s.RESETFORM.MSCom0->close();
+    s.ack_pending = core::k_false;
+}
+
+void RESETFORM_Unload(app_state& s)
+{
+    if (s.quit) s.quit();
+}
+
+}  // namespace fernwick::bootstrap

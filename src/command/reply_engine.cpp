@@ -1,0 +1,140 @@
+#include "command/reply_engine.h"
+
+#include "core/timeouts.h"
+
+namespace fernwick::command {
+
+using core::app_state;
+
+namespace {
+
+constexpr int k_status_command = 0x40;           // read flash status
+constexpr int k_reset_command = 0x00;            // software reset
+constexpr std::uint8_t k_status_done = 0x88;     // command carried out
+constexpr std::uint8_t k_reset_confirmed = 0x12; // chip is back in its bootstrap loader
+constexpr int k_last_status_code = 0x43;         // status of sector 3
+
+void report_unexpected(app_state& s, std::uint8_t b)
+{
+    core::hide_command_menus(s);
+    core::error_block(s.log(), {"     I received the unexpected Byte : 0x" + hex2(b),
+                                "     I wasn't waiting for any byte ! ", "",
+                                "      Please Re-Start the Fernwick !"});
+    if (s.mainform.COM->is_open()) s.mainform.COM->close();
+}
+
+void judge_reset_answer(app_state& s, std::uint8_t b)
+{
+    core::hide_command_menus(s);
+    if (b != k_reset_confirmed) {
+        core::error_block(
+            s.log(), {"     I didn't receive the right confirmation after reset the microcontroller !"});
+        return;
+    }
+    s.reply_awaited = core::k_false;
+    core::fresh_notice_block(s.log(), {"                             Software Reset sucessfully executed !"});
+    core::note(s.log(), "                     To execute further commands 'Re-Start' the Fernwick !");
+}
+
+void finish_sector(app_state& s)
+{
+    const int code = s.status_sector_code;
+    if (code < k_status_command || code > k_last_status_code) return;
+    s.statusform.status_sector[code - k_status_command] = s.status_hex_1 + s.status_hex_2;
+    if (code == k_last_status_code) {
+        s.reply_awaited = core::k_false;
+        s.status_sector_code = -1;
+        s.reply_step = -1;
+        s.statusform.visible = true;
+        s.give_focus(core::window_id::mainform);
+        return;
+    }
+    s.status_sector_code = static_cast<std::int16_t>(code + 1);
+    s.reply_step = 1;
+    const core::byte_string command{char(k_status_command), char(s.status_sector_code)};
+    s.mainform.COM->write(command);
+    s.mainform.Timer->start(core::reply_period_after(s, command.size()));
+}
+
+void judge_status_answer(app_state& s, std::uint8_t b)
+{
+    switch (s.reply_step) {
+    case 1:
+    case 2:
+        (s.reply_step == 1 ? s.status_hex_1 : s.status_hex_2) = hex2(b);
+        ++s.reply_step;
+        s.mainform.Timer->start(core::k_reply_timeout_ms);
+        return;
+    case 3:
+        if (b == 256 - ((s.status_sector_code + k_status_command) % 256)) {
+            s.reply_step = 4;
+            s.mainform.Timer->start(core::k_reply_timeout_ms);
+            return;
+        }
+        core::hide_command_menus(s);
+        core::error_block(s.log(),
+                          {"     Wrong checksum byte received", "     Please Re-Start the Fernwick !"});
+        return;
+    case 4:
+        if (b == k_status_done) {
+            finish_sector(s);
+            return;
+        }
+        core::hide_command_menus(s);
+        core::error_block(s.log(), {"     Something went wrong when reading the Flash-status !",
+                                    "      Please Re-Start the Fernwick !"});
+        return;
+    default:
+        report_unexpected(s, b);
+    }
+}
+
+// One answer byte, judged in the state the engine is in.
+void judge(app_state& s, std::uint8_t b)
+{
+    if (!s.reply_awaited) {
+        report_unexpected(s, b);
+        return;
+    }
+    s.mainform.Timer->stop();
+    if (s.command_code == k_reset_command)
+        judge_reset_answer(s, b);
+    else if (s.command_code == k_status_command)
+        judge_status_answer(s, b);
+}
+
+}  // namespace
+
+std::string hex2(std::uint8_t b)
+{
+    constexpr char digits[] = "0123456789ABCDEF";
+    return {digits[b >> 4], digits[b & 0x0F]};
+}
+
+void COM_OnComm(app_state& s, int comm_event)
+{
+    if (comm_event != core::k_comm_event_receive) return;
+    auto& com = *s.mainform.COM;
+    s.last_received = com.read_all();
+    if (s.last_received.empty()) {
+        judge(s, 0x00);
+        return;
+    }
+    // Bytes that arrive together are judged one after the other, as if each
+    // had come alone; a closed link would have delivered no more of them.
+    for (const char c : s.last_received) {
+        judge(s, static_cast<std::uint8_t>(c));
+        if (!com.is_open()) break;
+    }
+}
+
+void Timer_Timer(app_state& s)
+{
+    core::hide_command_menus(s);
+    core::error_block(s.log(), {"     TimeOut Error !",
+                                "     I was waiting for a byte from the microcontroller that I didn't receive !",
+                                "     Please Re-Start the Fernwick !"});
+    s.mainform.Timer->stop();
+}
+
+}  // namespace fernwick::command
