@@ -123,14 +123,21 @@ struct app_state {
     std::int16_t reply_step = 0;
     std::string status_hex_1, status_hex_2;
 
-    // Set by the front end: draw the main window now, and end the program.
+    // Set by the front end: draw the main window now; let it show progress
+    // during a long blocking step (cheap, at most a few times a second); and
+    // end the program.
     std::function<void()> repaint;
+    std::function<void()> keep_alive;
     std::function<void()> quit;
 
     message_log& log() { return mainform.dialog; }
     void repaint_now() const
     {
         if (repaint) repaint();
+    }
+    void keep_alive_now() const
+    {
+        if (keep_alive) keep_alive();
     }
     void give_focus(window_id w)
     {

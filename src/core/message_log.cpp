@@ -40,15 +40,15 @@ std::string joined(std::string_view first, std::string_view second = {},
     return s;
 }
 
-void framed(message_log& log, bool fresh, std::string_view frame,
-            std::initializer_list<std::string_view> lines)
+template <typename lines_t>
+void framed(message_log& log, bool fresh, std::string_view frame, const lines_t& lines)
 {
     const auto open = joined(k_line_end, frame);
     if (fresh)
         log.replace(open);
     else
         log.append(open);
-    for (const auto l : lines) log.append(joined(k_line_end, l));
+    for (const auto& l : lines) log.append(joined(k_line_end, l));
     log.append(joined(k_line_end, frame, k_line_end));
 }
 
@@ -72,6 +72,11 @@ void note(message_log& log, std::string_view s)
 }
 
 void error_block(message_log& log, std::initializer_list<std::string_view> lines)
+{
+    framed(log, false, k_star_line, lines);
+}
+
+void error_block(message_log& log, const std::vector<std::string>& lines)
 {
     framed(log, false, k_star_line, lines);
 }

@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fernwick::core {
 
@@ -46,6 +47,7 @@ void line_with_break(message_log& log, std::string_view s);
 void fresh_line_with_break(message_log& log, std::string_view s);
 void note(message_log& log, std::string_view s);
 void error_block(message_log& log, std::initializer_list<std::string_view> lines);
+void error_block(message_log& log, const std::vector<std::string>& lines);
 void fresh_error_block(message_log& log, std::initializer_list<std::string_view> lines);
 void notice_block(message_log& log, std::initializer_list<std::string_view> lines);
 void fresh_notice_block(message_log& log, std::initializer_list<std::string_view> lines);

@@ -1,0 +1,112 @@
+#include "programming/flash_exchange.h"
+
+namespace fernwick::programming {
+
+using core::app_state;
+
+namespace {
+
+constexpr std::uint8_t k_erase_command = 0x20;  // erase sector: 20h, 20h + n
+constexpr std::uint8_t k_block_command = 0x33;  // program block: 33h, segment, address, 64 bytes
+constexpr std::uint8_t k_done = 0x88;           // status: command carried out
+constexpr int k_keep_alive_polls = 50;          // a poll is at most about 1 ms
+int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// The checksum answer makes the sum of everything written a multiple of
+// 256; for a sum that already is one the chip answers 00h.
+std::uint8_t expected_checksum(unsigned sum) { return static_cast<std::uint8_t>(256 - sum % 256); }
+
+exchange_result read_answers(answer_reader& reader, unsigned sum)
+{
+    const auto checksum = reader.next();
+    if (!checksum) return exchange_failure{true, {}};
+    if (*checksum != expected_checksum(sum)) return exchange_failure{false, "     A Checksum Error occured ! "};
+    const auto status = reader.next();
+    if (!status) return exchange_failure{true, {}};
+    if (*status != k_done) return exchange_failure{false, status_message(*status)};
+    return std::nullopt;
+}
+
+}  // namespace
+
+bool wait_for_byte(app_state& s)
+{
+    auto& com = *s.mainform.COM;
+    for (int empty_polls = 0; empty_polls < k_max_empty_polls; ++empty_polls) {
+        if (com.pending() > 0 || com.wait_for_data(1)) return true;
+        if (empty_polls % k_keep_alive_polls == k_keep_alive_polls - 1) s.keep_alive_now();
+    }
+    return false;
+}
+
+std::optional<std::uint8_t> answer_reader::next()
+{
+    if (taken_ == waiting_.size()) {
+        if (!wait_for_byte(s_)) return std::nullopt;
+        waiting_ = s_.mainform.COM->read_all();
+        taken_ = 0;
+        if (waiting_.empty()) return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(waiting_[taken_++]);
+}
+
+exchange_result erase_sector(answer_reader& reader, app_state& s, int sector)
+{
+    const core::byte_string command{char(k_erase_command), char(k_erase_command + sector)};
+    s.mainform.COM->write(command);
+    return read_answers(reader, k_erase_command * 2u + static_cast<unsigned>(sector));
+}
+
+exchange_result program_block(answer_reader& reader, app_state& s, int segment, long address,
+                              const block_bytes& bytes)
+{
+    auto& com = *s.mainform.COM;
+    const core::byte_string where{char(segment), char(address / 256), char(address % 256)};
+    com.write(core::byte_string(1, char(k_block_command)));
+    com.write(where);
+    unsigned sum = k_block_command;
+    for (const char c : where) sum += static_cast<std::uint8_t>(c);
+    for (const std::uint8_t b : bytes) {
+        com.write(core::byte_string(1, char(b)));
+        sum += b;
+    }
+    return read_answers(reader, sum);
+}
+
+std::string status_message(std::uint8_t status)
+{
+    switch (status) {
+    case 0x91: return "     A Command Error occured ! ";
+    case 0x92: return "     A TimeOut Error occured ! ";
+    case 0x93: return "     A Flag Error occured ! ";
+    case 0x94: return "     A Operand Error occured ! ";
+    default: return "     A unknown status Error byte was received ! ";
+    }
+}
+
+void report_flash_failure(app_state& s, const std::string& message)
+{
+    s.flash_error = core::k_true;
+    core::error_block(s.log(), {message, "", "     Please Re-Start the Fernwick !"});
+}
+
+std::optional<block_bytes> decode_block(std::string_view hex)
+{
+    block_bytes bytes{};
+    if (hex.size() < 2 * bytes.size()) return std::nullopt;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const int hi = hex_digit(hex[2 * i]);
+        const int lo = hex_digit(hex[2 * i + 1]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        bytes[i] = static_cast<std::uint8_t>(hi * 16 + lo);
+    }
+    return bytes;
+}
+
+}  // namespace fernwick::programming

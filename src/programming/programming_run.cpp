@@ -1,0 +1,109 @@
+#include "programming/programming_run.h"
+
+#include <vector>
+
+#include "programming/conversion.h"
+#include "programming/sector_programming.h"
+
+namespace fernwick::programming {
+
+using core::app_state;
+
+namespace {
+
+enum class step_kind { save, program };
+struct step {
+    step_kind kind;
+    int sector;
+};
+
+// Sectors 0 and 2 in the order that keeps a copy of the bootstrap loader
+// code in flash at every moment: the sector that holds it now is erased only
+// after the code has been written to the other one.
+std::vector<step> lower_sector_steps(const app_state& s)
+{
+    const bool zero = s.sector0_on != 0;
+    const bool two = s.sector2_on != 0;
+    if (!zero || !two) {
+        if (zero) return {{step_kind::program, 0}};
+        if (two) return {{step_kind::program, 2}};
+        return {};
+    }
+    const step p0{step_kind::program, 0};
+    const step p2{step_kind::program, 2};
+    if (s.bsl_target == 0 && s.bsl_now == 0) return {{step_kind::save, 2}, p0, p2};
+    if (s.bsl_target == 2 && s.bsl_now == 2) return {{step_kind::save, 0}, p2, p0};
+    if (s.bsl_target == 2) return {p2, p0};
+    return {p0, p2};
+}
+
+std::vector<step> run_steps(const app_state& s)
+{
+    std::vector<step> steps;
+    if (s.sector1_on) steps.push_back({step_kind::program, 1});
+    if (s.sector3_on) steps.push_back({step_kind::program, 3});
+    const auto lower = lower_sector_steps(s);
+    steps.insert(steps.end(), lower.begin(), lower.end());
+    return steps;
+}
+
+void start(app_state& s)
+{
+    s.ConfirmForm.visible = false;
+    s.repaint_now();
+    s.mainform.enabled = true;
+    s.give_focus(core::window_id::mainform);
+    core::notice_block(s.log(), {"                             Please wait one moment !"});
+    s.repaint_now();
+    s.mainform.enabled = false;
+}
+
+bool convert(app_state& s)
+{
+    const auto result = convert_hex_file({s.hex_file_name,
+                                          {s.sector0_on != 0, s.sector1_on != 0, s.sector2_on != 0, s.sector3_on != 0},
+                                          s.bsl_target,
+                                          s.sector0_segment});
+    s.new_file_name = result.new_file_name;
+    if (result.ok()) return true;
+    // Nothing was sent: the chip is still ready, so the command menus stay.
+    core::error_block(s.log(), result.error_lines);
+    s.mainform.enabled = true;
+    return false;
+}
+
+void show_progress(app_state& s, const std::vector<step>& steps)
+{
+    const auto counts = count_blocks(s.new_file_name);
+    auto& progress = s.mainform.progress;
+    progress = {};
+    for (const auto& st : steps) progress.blocks_total += st.kind == step_kind::save ? 2 : counts[st.sector];
+    progress.visible = true;
+}
+
+}  // namespace
+
+void program_button_Click(app_state& s)
+{
+    start(s);
+    if (!convert(s)) return;
+    const auto steps = run_steps(s);
+    show_progress(s, steps);
+    for (const auto& st : steps) {
+        s.current_sector = static_cast<std::int16_t>(st.sector);
+        (st.kind == step_kind::save ? save_bsl_code : program_sector)(s);
+        if (s.flash_error) {
+            s.mainform.progress.visible = false;
+            core::hide_command_menus(s);
+            s.mainform.enabled = true;
+            return;
+        }
+    }
+    s.mainform.progress.visible = false;
+    s.log().append(s.line_end);
+    core::notice_block(s.log(), {"                        Programming sucessfully finished !"});
+    core::note(s.log(), "                       You can continue with another operation...");
+    s.mainform.enabled = true;
+}
+
+}  // namespace fernwick::programming

@@ -1,0 +1,115 @@
+#include "programming/sector_programming.h"
+
+#include <fstream>
+
+#include "programming/block_record.h"
+#include "programming/bsl_code.h"
+#include "programming/flash_exchange.h"
+
+namespace fernwick::programming {
+
+using core::app_state;
+
+namespace {
+
+const char* const k_broken_file = "     Something is wrong with the created Hex-file ! ";
+
+char digit(int sector) { return static_cast<char>('0' + sector); }
+
+// Reports a failed exchange with the procedure's own time-out wording.
+bool failed(app_state& s, const exchange_result& result, const char* time_out_message)
+{
+    if (!result) return false;
+    report_flash_failure(s, result->time_out ? time_out_message : result->message);
+    return true;
+}
+
+// The next block record of `sector`; nullopt at the end of the file, and a
+// failure when a record of any sector is broken.
+struct next_block {
+    bool broken = false;
+    std::optional<block_record> record;
+};
+
+next_block read_next(std::ifstream& file, int sector)
+{
+    std::string line;
+    while (std::getline(file, line)) {
+        auto record = read_block_record(line);
+        if (!record || record->marker != k_end_of_block || !decode_block(record->data) ||
+            record->address < 0 || record->address > 0xFFFF - 63 || record->segment < 0 || record->segment > 0xFF)
+            return {true, {}};
+        if (record->sector == sector) return {false, std::move(record)};
+    }
+    return {};
+}
+
+void advance_progress(app_state& s)
+{
+    ++s.mainform.progress.blocks_done;
+    s.keep_alive_now();
+}
+
+}  // namespace
+
+void save_bsl_code(app_state& s)
+{
+    s.flash_error = core::k_false;
+    const int n = s.current_sector;
+    const char* const time_out = "     I didn't received the byte that I was waiting for ! ";
+    answer_reader reader(s);
+    if (failed(s, erase_sector(reader, s, n), time_out)) return;
+    for (const auto& [address, hex] : {std::pair{0L, bsl_code_1}, std::pair{0x40L, bsl_code_2_block}}) {
+        if (failed(s, program_block(reader, s, n, address, *decode_block(hex)), time_out)) return;
+        advance_progress(s);
+    }
+    core::notice_block(s.log(),
+                       {std::string("                         Bootstrap Loader Code successfully saved in Sector ") +
+                        digit(n)});
+    s.repaint_now();
+}
+
+void program_sector(app_state& s)
+{
+    s.flash_error = core::k_false;
+    const int n = s.current_sector;
+    const char* const time_out = "     TimeOut: I didn't received the byte that I was waiting for ! ";
+    s.mainform.progress.sector = n;
+    answer_reader reader(s);
+    if (failed(s, erase_sector(reader, s, n), time_out)) return;
+    std::ifstream file(s.new_file_name, std::ios::binary);
+    if (!file) {
+        report_flash_failure(s, k_broken_file);
+        return;
+    }
+    for (;;) {
+        const auto next = read_next(file, n);
+        if (next.broken) {
+            report_flash_failure(s, k_broken_file);
+            return;
+        }
+        if (!next.record) break;
+        // The chip sees sector 0 at segment 0, whatever the hex file maps it to.
+        const int segment = n == 0 ? 0 : next.record->segment;
+        const auto bytes = *decode_block(next.record->data);
+        if (failed(s, program_block(reader, s, segment, next.record->address, bytes), time_out)) return;
+        advance_progress(s);
+    }
+    core::notice_block(s.log(), {std::string("                         Sector  ") + digit(n) +
+                                 "   successfully programmed"});
+    s.repaint_now();
+}
+
+std::array<int, 4> count_blocks(const std::string& new_file_name)
+{
+    std::array<int, 4> counts{};
+    std::ifstream file(new_file_name, std::ios::binary);
+    std::string line;
+    while (std::getline(file, line)) {
+        const auto record = read_block_record(line);
+        if (record && record->sector >= 0 && record->sector < 4) ++counts[record->sector];
+    }
+    return counts;
+}
+
+}  // namespace fernwick::programming
