@@ -1,0 +1,268 @@
+#include "programming/flow.h"
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string_view>
+#include <system_error>
+
+#include "programming/hex_scan.h"
+
+namespace fernwick::programming {
+
+namespace {
+
+using core::app_state;
+using core::flag;
+using core::k_false;
+using core::k_nowhere;
+using core::k_true;
+
+constexpr std::string_view k_cancelled = "                             Operation cancelled !";
+constexpr std::string_view k_no_file =
+    "                Operation cancelled or this File name doesn't exist !";
+constexpr std::string_view k_continue = "                       You can continue with another operation...";
+
+// The selections a freshly created LocationForm shows.
+constexpr std::int16_t k_initial_now = 2;
+constexpr std::int16_t k_initial_target = 2;
+constexpr std::int16_t k_initial_segment = 0;
+
+flag& sector_on(app_state& s, int sector)
+{
+    const std::array<flag*, 4> on = {&s.sector0_on, &s.sector1_on, &s.sector2_on, &s.sector3_on};
+    return *on.at(static_cast<std::size_t>(sector));
+}
+
+bool has_data(const app_state& s, int sector)
+{
+    const std::array<flag, 4> has = {s.sector0_has_data, s.sector1_has_data, s.sector2_has_data,
+                                     s.sector3_has_data};
+    return has.at(static_cast<std::size_t>(sector)) == k_true;
+}
+
+core::check_box_state& box(app_state& s, int sector)
+{
+    return s.ConfirmForm.sector.at(static_cast<std::size_t>(sector));
+}
+
+// Sectors 0 and 2 are the two homes of the bootstrap loader code.
+int other_code_sector(int sector) { return sector == 0 ? 2 : 0; }
+
+// Rules A and B: the code must be written into a sector it is not in now.
+bool must_receive_code(const app_state& s, int sector)
+{
+    return s.bsl_target == sector && s.bsl_now != sector;
+}
+
+// Rules C and D: erasing the sector that holds the code while some code
+// shall stay needs the other sector for the saved copy.
+bool erases_code_to_keep(app_state& s, int sector)
+{
+    return s.bsl_now == sector && sector_on(s, sector) == k_true && s.bsl_target != k_nowhere;
+}
+
+void force_sector(app_state& s, int sector)
+{
+    sector_on(s, sector) = k_true;
+    box(s, sector).enabled = false;
+    set_check_value(s, sector, 1);
+}
+
+// Offers a box exactly when the file has data for its sector.
+void offer_box(app_state& s, int sector)
+{
+    const bool has = has_data(s, sector);
+    box(s, sector).enabled = has;
+    set_check_value(s, sector, has ? 1 : 0);
+    sector_on(s, sector) = has ? k_true : k_false;
+}
+
+// The order matters: the click handling runs in between and the rules
+// must have the last word on sectors 0 and 2.
+void prepare_boxes(app_state& s)
+{
+    offer_box(s, 0);
+    offer_box(s, 2);
+    if (must_receive_code(s, 0)) force_sector(s, 0);
+    if (must_receive_code(s, 2)) force_sector(s, 2);
+    if (erases_code_to_keep(s, 0)) force_sector(s, 2);
+    if (erases_code_to_keep(s, 2)) force_sector(s, 0);
+    offer_box(s, 1);
+    offer_box(s, 3);
+}
+
+void follow_box(app_state& s, int sector)
+{
+    const int value = box(s, sector).value;
+    if (value == 0) sector_on(s, sector) = k_false;
+    if (value == 1) sector_on(s, sector) = k_true;
+}
+
+void code_sector_click(app_state& s, int sector)
+{
+    follow_box(s, sector);
+    const int other = other_code_sector(sector);
+    if (erases_code_to_keep(s, sector)) {
+        force_sector(s, other);
+        return;
+    }
+    // The other box gets back what the file allows, but keeps its tick.
+    box(s, other).enabled = has_data(s, other);
+    if (must_receive_code(s, other)) force_sector(s, other);
+}
+
+void end_run_cancelled(app_state& s)
+{
+    core::fresh_notice_block(s.log(), {k_cancelled});
+    core::note(s.log(), k_continue);
+    s.mainform.enabled = true;
+    s.give_focus(core::window_id::mainform);
+}
+
+// A closed LocationForm is unloaded; it comes back as created, and the
+// variables follow so that OK uses what the window shows.
+void recreate_location_form(app_state& s)
+{
+    s.LocationForm.enabled = true;
+    s.LocationForm.now_choice = s.bsl_now = k_initial_now;
+    s.LocationForm.target_choice = s.bsl_target = k_initial_target;
+    s.LocationForm.segment_choice = s.sector0_segment = k_initial_segment;
+}
+
+// A folder opens as a stream on some systems, yet holds no hex records.
+bool can_open(const std::string& path)
+{
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return false;
+    const std::ifstream file(path);
+    return file.is_open();
+}
+
+void choose_now(app_state& s, std::int16_t where) { s.LocationForm.now_choice = s.bsl_now = where; }
+
+void choose_target(app_state& s, std::int16_t where)
+{
+    s.LocationForm.target_choice = s.bsl_target = where;
+}
+
+void choose_segment(app_state& s, std::int16_t segment)
+{
+    s.LocationForm.segment_choice = s.sector0_segment = segment;
+}
+
+flag to_flag(bool b) { return b ? k_true : k_false; }
+
+}  // namespace
+
+void load_hex__Click(app_state& s, const std::optional<std::string>& chosen)
+{
+    if (!chosen || !can_open(*chosen)) {
+        core::fresh_notice_block(s.log(), {k_no_file});
+        core::note(s.log(), k_continue);
+        return;
+    }
+    // The flash exchanges of the run poll for their replies.
+    s.mainform.COM->set_threshold(0);
+    s.statusform.visible = false;
+    s.hex_file_name = *chosen;
+    core::fresh_notice_block(s.log(), {" Program Hex-File : " + *chosen});
+    s.LocationForm.visible = true;
+    s.repaint_now();
+    s.mainform.enabled = false;
+}
+
+void sect0_Click(app_state& s) { choose_now(s, 0); }
+void sect2_Click(app_state& s) { choose_now(s, 2); }
+void external_Click(app_state& s) { choose_now(s, k_nowhere); }
+void Option1_Click(app_state& s) { choose_target(s, 0); }
+void Option2_Click(app_state& s) { choose_target(s, 2); }
+void Option3_Click(app_state& s) { choose_target(s, k_nowhere); }
+void seg0_Click(app_state& s) { choose_segment(s, 0); }
+void seg1_Click(app_state& s) { choose_segment(s, 1); }
+
+void LocationForm_Command1_Click(app_state& s)
+{
+    const auto found = scan_sectors(s.hex_file_name, s.sector0_segment);
+    if (!found) {
+        // The file went away since it was chosen: nothing to program.
+        end_run_cancelled(s);
+        s.LocationForm.visible = false;
+        return;
+    }
+    s.sector0_has_data = to_flag((*found)[0]);
+    s.sector1_has_data = to_flag((*found)[1]);
+    s.sector2_has_data = to_flag((*found)[2]);
+    s.sector3_has_data = to_flag((*found)[3]);
+    prepare_boxes(s);
+    if (s.bsl_target == k_nowhere) {
+        s.LocationForm.enabled = false;
+        s.Warning.visible = true;
+    } else {
+        s.LocationForm.visible = false;
+        s.ConfirmForm.visible = true;
+    }
+}
+
+void LocationForm_Unload(app_state& s)
+{
+    end_run_cancelled(s);
+    s.LocationForm.visible = false;
+    recreate_location_form(s);
+}
+
+void set_check_value(app_state& s, int sector, int value)
+{
+    auto& b = box(s, sector);
+    if (b.value == value) return;
+    b.value = value;
+    switch (sector) {
+    case 0: sector0_Click(s); break;
+    case 1: sector1_Click(s); break;
+    case 2: sector2_Click(s); break;
+    default: sector3_Click(s); break;
+    }
+}
+
+void sector0_Click(app_state& s) { code_sector_click(s, 0); }
+void sector1_Click(app_state& s) { follow_box(s, 1); }
+void sector2_Click(app_state& s) { code_sector_click(s, 2); }
+void sector3_Click(app_state& s) { follow_box(s, 3); }
+
+void ConfirmForm_Command1_Click(app_state& s)
+{
+    s.LocationForm.enabled = true;
+    s.LocationForm.visible = true;
+    s.ConfirmForm.visible = false;
+}
+
+void ConfirmForm_Command2_Click(app_state& s)
+{
+    end_run_cancelled(s);
+    s.ConfirmForm.visible = false;
+}
+
+// The next preparation sets every box afresh, so unloading adds nothing.
+void ConfirmForm_Unload(app_state& s) { ConfirmForm_Command2_Click(s); }
+
+void Warning_Command1_Click(app_state& s)
+{
+    s.LocationForm.enabled = true;
+    s.LocationForm.visible = false;
+    s.Warning.visible = false;
+    s.ConfirmForm.visible = true;
+}
+
+void Warning_Command2_Click(app_state& s)
+{
+    s.LocationForm.enabled = true;
+    s.LocationForm.visible = true;
+    s.Warning.visible = false;
+}
+
+// Otherwise LocationForm and the main window would stay disabled with no
+// window left to act in.
+void Warning_Unload(app_state& s) { Warning_Command2_Click(s); }
+
+}  // namespace fernwick::programming
