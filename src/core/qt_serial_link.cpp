@@ -1,0 +1,190 @@
+#include "core/qt_serial_link.h"
+
+#include <QDeadlineTimer>
+#include <QMetaObject>
+#include <QSerialPort>
+
+#include "core/port_names.h"
+
+#ifdef __linux__
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#endif
+#ifndef _WIN32
+#include <sys/file.h>
+#endif
+
+namespace fernwick::core {
+namespace {
+
+constexpr int k_write_slice_ms = 100;
+// Beyond the line time of a write: the driver may still be draining earlier bytes.
+constexpr int k_write_grace_ms = 1000;
+
+QSerialPort::Parity parity_of(char letter)
+{
+    switch (letter) {
+    case 'o': return QSerialPort::OddParity;
+    case 'e': return QSerialPort::EvenParity;
+    case 'm': return QSerialPort::MarkParity;
+    case 's': return QSerialPort::SpaceParity;
+    default: return QSerialPort::NoParity;
+    }
+}
+
+// Fewer milliseconds between a byte arriving and the poll seeing it; ptys and
+// many adapters refuse, which only costs latency.
+void ask_low_latency([[maybe_unused]] QSerialPort& port)
+{
+#ifdef __linux__
+    const int fd = static_cast<int>(port.handle());
+    serial_struct info{};
+    if (::ioctl(fd, TIOCGSERIAL, &info) != 0) return;
+    info.flags |= ASYNC_LOW_LATENCY;
+    ::ioctl(fd, TIOCSSERIAL, &info);
+#endif
+}
+
+std::string text_of(const QString& text) { return text.toStdString(); }
+
+}  // namespace
+
+qt_serial_link::qt_serial_link() : port_(std::make_unique<QSerialPort>())
+{
+    QObject::connect(port_.get(), &QSerialPort::readyRead, port_.get(), [this] { on_ready_read(); });
+    QObject::connect(port_.get(), &QSerialPort::errorOccurred, port_.get(),
+                     [this](QSerialPort::SerialPortError error) { on_error(error); });
+}
+
+qt_serial_link::~qt_serial_link()
+{
+    // The port's last signals must not reach a half-destroyed link.
+    QObject::disconnect(port_.get(), nullptr, nullptr, nullptr);
+    port_->close();
+}
+
+bool qt_serial_link::open()
+{
+    error_.clear();
+    if (is_open()) return fail("the port is already open");
+    const auto line = parse_settings(settings());
+    if (!line) return fail("malformed settings \"" + settings() + "\"");
+    const auto device = device_for_port(comm_port());
+    if (device.empty()) return fail("COM " + std::to_string(comm_port()) + " names no port");
+
+    port_->setPortName(QString::fromStdString(device));
+    port_->setBaudRate(line->baud);
+    port_->setDataBits(static_cast<QSerialPort::DataBits>(line->data_bits));
+    port_->setParity(parity_of(line->parity));
+    port_->setStopBits(line->stop_bits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
+    port_->setFlowControl(QSerialPort::NoFlowControl);
+    if (!port_->open(QIODevice::ReadWrite))
+        return fail("cannot open " + device + ": " + text_of(port_->errorString()));
+    if (!claim(device)) return false;
+    ask_low_latency(*port_);
+    return true;
+}
+
+void qt_serial_link::close()
+{
+    if (port_->isOpen()) port_->close();
+}
+
+bool qt_serial_link::is_open() const { return port_->isOpen(); }
+
+bool qt_serial_link::write(const byte_string& data)
+{
+    if (!is_open()) return fail("the port is not open");
+    const auto size = static_cast<qint64>(data.size());
+    if (port_->write(data.data(), size) != size)
+        return fail("the port refused the write: " + text_of(port_->errorString()));
+    // The flash exchanges poll without running the event loop, so the bytes
+    // must be with the driver before the write returns.
+    const QDeadlineTimer deadline(line_time_ms(data.size(), port_->baudRate()) + k_write_grace_ms);
+    while (port_->bytesToWrite() > 0) {
+        const bool progressed = port_->waitForBytesWritten(k_write_slice_ms);
+        if (!is_open()) return fail("the device went away while writing");
+        if (!progressed && port_->error() != QSerialPort::TimeoutError && port_->bytesToWrite() > 0)
+            return fail("write failed: " + text_of(port_->errorString()));
+        if (deadline.hasExpired()) {
+            port_->clear(QSerialPort::Output);
+            return fail("the device did not take the bytes in time");
+        }
+    }
+    return true;
+}
+
+byte_string qt_serial_link::read_all()
+{
+    pull();
+    if (!is_open()) return {};
+    const QByteArray data = port_->readAll();
+    return byte_string(data.constData(), static_cast<std::size_t>(data.size()));
+}
+
+int qt_serial_link::pending()
+{
+    pull();
+    return static_cast<int>(port_->bytesAvailable());
+}
+
+bool qt_serial_link::wait_for_data(int ms)
+{
+    if (pending() > 0) return true;
+    if (!is_open()) return false;
+    port_->waitForReadyRead(ms);
+    return is_open() && port_->bytesAvailable() > 0;
+}
+
+std::string qt_serial_link::error_text() const { return error_; }
+
+bool qt_serial_link::fail(std::string why)
+{
+    error_ = std::move(why);
+    return false;
+}
+
+// Qt's lock file is keyed by the path, so the same device under another name
+// (a /dev/serial/by-id link) would pass it, and TIOCEXCL does not stop root.
+bool qt_serial_link::claim(const std::string& device)
+{
+#ifndef _WIN32
+    if (::flock(static_cast<int>(port_->handle()), LOCK_EX | LOCK_NB) != 0) {
+        port_->close();
+        return fail(device + " is held by another program");
+    }
+#endif
+    return true;
+}
+
+// Bytes still in the driver count as pending: the polled exchanges never run
+// the event loop that would otherwise collect them.
+void qt_serial_link::pull()
+{
+    if (is_open()) port_->waitForReadyRead(0);
+}
+
+void qt_serial_link::on_ready_read()
+{
+    if (threshold() != 1 || receive_posted_) return;
+    receive_posted_ = true;
+    // Queued: the handler that wrote or polled returns before the next one runs.
+    QMetaObject::invokeMethod(port_.get(), [this] { deliver_receive(); }, Qt::QueuedConnection);
+}
+
+void qt_serial_link::deliver_receive()
+{
+    receive_posted_ = false;
+    if (threshold() == 1 && is_open() && port_->bytesAvailable() > 0) notify(k_comm_event_receive);
+}
+
+void qt_serial_link::on_error(int error)
+{
+    // A pulled-out adapter (or a hung-up terminal, whose reads end without an
+    // error code): later calls fail at once instead of polling a dead device.
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) return;
+    error_ = "the device went away: " + text_of(port_->errorString());
+    close();
+}
+
+}  // namespace fernwick::core

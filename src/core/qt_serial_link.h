@@ -1,0 +1,43 @@
+#pragma once
+// The serial link over the platform's serial port (QSerialPort).
+
+#include <memory>
+
+#include "core/serial_link.h"
+
+class QSerialPort;
+
+namespace fernwick::core {
+
+// One serial port. Lives on the UI thread: receive notifications arrive
+// through that thread's event loop, never inside the call that wrote or polled.
+class qt_serial_link : public serial_link {
+public:
+    qt_serial_link();
+    ~qt_serial_link() override;
+    qt_serial_link(const qt_serial_link&) = delete;
+    qt_serial_link& operator=(const qt_serial_link&) = delete;
+
+    bool open() override;
+    void close() override;
+    bool is_open() const override;
+    bool write(const byte_string& data) override;
+    byte_string read_all() override;
+    int pending() override;
+    bool wait_for_data(int ms) override;
+    std::string error_text() const override;
+
+private:
+    bool fail(std::string why);
+    bool claim(const std::string& device);
+    void pull();
+    void on_ready_read();
+    void on_error(int error);
+    void deliver_receive();
+
+    std::unique_ptr<QSerialPort> port_;
+    std::string error_;
+    bool receive_posted_ = false;
+};
+
+}  // namespace fernwick::core
