@@ -1,0 +1,84 @@
+#include "bootstrap_loader.h"
+
+#include "bootstrap/loader_images.h"
+
+namespace fernwick::sim {
+namespace {
+
+reaction acknowledge(const std::optional<std::uint8_t>& ack)
+{
+    reaction r;
+    if (ack) r.answer.push_back({0, *ack});
+    return r;
+}
+
+}  // namespace
+
+bootstrap_loader::bootstrap_loader(const chip_config& config) : config_(config) {}
+
+void bootstrap_loader::reset()
+{
+    phase_ = chip_phase::awaiting_zero;
+    code_.clear();
+    program_size_ = 0;
+}
+
+reaction bootstrap_loader::feed(std::uint8_t byte)
+{
+    switch (phase_) {
+    case chip_phase::awaiting_zero:
+        return take_zero(byte);
+    case chip_phase::receiving_loader:
+        return take_loader_byte(byte);
+    case chip_phase::receiving_program:
+        return take_program_byte(byte);
+    case chip_phase::resident:
+    case chip_phase::halted:
+        break;
+    }
+    return {};
+}
+
+// The loader measures the line rate on the zero byte; any other first byte
+// gives it a wrong rate, after which it understands nothing.
+reaction bootstrap_loader::take_zero(std::uint8_t byte)
+{
+    if (byte != wire::zero) {
+        phase_ = chip_phase::halted;
+        return {};
+    }
+    phase_ = chip_phase::receiving_loader;
+    reaction r;
+    if (config_.echo_zero) r.answer.push_back({0, wire::zero});
+    if (config_.id_byte) r.answer.push_back({0, *config_.id_byte});
+    return r;
+}
+
+reaction bootstrap_loader::take_loader_byte(std::uint8_t byte)
+{
+    code_.push_back(static_cast<char>(byte));
+    if (code_.size() < bootstrap::k_first_loader_size) return {};
+    if (code_ != bootstrap::first_loader_bytes()) {
+        phase_ = chip_phase::halted;
+        return {};
+    }
+    program_size_ = bootstrap::first_loader_count(code_);
+    code_.clear();
+    phase_ = chip_phase::receiving_program;
+    return acknowledge(config_.loader_ack);
+}
+
+reaction bootstrap_loader::take_program_byte(std::uint8_t byte)
+{
+    code_.push_back(static_cast<char>(byte));
+    if (code_.size() < program_size_) return {};
+    if (code_ != bootstrap::main_program_bytes()) {
+        phase_ = chip_phase::halted;
+        return {};
+    }
+    code_.clear();
+    phase_ = chip_phase::resident;
+    return acknowledge(config_.program_ack);
+}
+
+}  // namespace fernwick::sim

@@ -1,0 +1,40 @@
+#pragma once
+// The chip's built-in bootstrap loader and the first-level loader it runs:
+// zero byte, identification byte, 32 loader bytes, then the main program.
+
+#include <cstdint>
+
+#include "chip_config.h"
+#include "core/serial_link.h"
+#include "reaction.h"
+
+namespace fernwick::sim {
+
+enum class chip_phase {
+    awaiting_zero,      // bootstrap loader after a board reset
+    receiving_loader,   // bootstrap loader taking the 32-byte first-level loader
+    receiving_program,  // first-level loader taking the main program
+    resident,           // the resident program serves commands
+    halted,             // runs code that is not ours: silent until a board reset
+};
+
+class bootstrap_loader {
+public:
+    explicit bootstrap_loader(const chip_config& config);
+
+    void reset();
+    reaction feed(std::uint8_t byte);
+    chip_phase phase() const { return phase_; }
+
+private:
+    reaction take_zero(std::uint8_t byte);
+    reaction take_loader_byte(std::uint8_t byte);
+    reaction take_program_byte(std::uint8_t byte);
+
+    const chip_config& config_;
+    chip_phase phase_ = chip_phase::awaiting_zero;
+    core::byte_string code_;       // the loader or program received so far
+    std::size_t program_size_ = 0; // what the first-level loader counts
+};
+
+}  // namespace fernwick::sim

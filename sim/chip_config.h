@@ -1,0 +1,78 @@
+#pragma once
+// How a simulated Mirel board behaves: its identification byte, the status
+// registers of its flash sectors, its timing and the faults it shows.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace fernwick::sim {
+
+namespace wire {
+inline constexpr std::uint8_t zero = 0x00;            // zero byte that starts the bootstrap loader
+inline constexpr std::uint8_t identification = 0xD5;  // identification byte of the Mirel
+inline constexpr std::uint8_t loader_ack = 0x22;      // first-level loader has started
+inline constexpr std::uint8_t program_ack = 0x11;     // resident program has started
+inline constexpr std::uint8_t reset_command = 0x00;   // software reset
+inline constexpr std::uint8_t reset_ack = 0x12;       // software reset carried out
+inline constexpr std::uint8_t erase_command = 0x20;   // erase sector, followed by 20h + n
+inline constexpr std::uint8_t block_command = 0x33;   // program a 64-byte block
+inline constexpr std::uint8_t status_command = 0x40;  // read flash status, followed by 40h + n
+inline constexpr std::uint8_t done = 0x88;            // status: done
+inline constexpr std::uint8_t command_error = 0x91;   // status: command error
+inline constexpr std::uint8_t timeout_error = 0x92;   // status: time-out on the chip
+inline constexpr std::uint8_t flag_error = 0x93;      // status: flag error
+inline constexpr std::uint8_t operand_error = 0x94;   // status: operand error
+}  // namespace wire
+
+inline constexpr int k_sector_count = 4;
+inline constexpr std::size_t k_block_size = 64;
+
+// The three exchanges of the resident program that faults can target.
+enum class exchange_kind { status, erase, block };
+
+// What goes wrong in the nth exchange of one kind (counted from 1 over the
+// chip's whole life, board resets included, so that a fault stays where the
+// test put it). Several entries for the same exchange combine.
+struct exchange_fault {
+    exchange_kind kind = exchange_kind::status;
+    int nth = 1;
+    bool wrong_checksum = false;         // checksum answered one too high
+    std::optional<std::uint8_t> status;  // answered instead of 88h; the command is not carried out
+    bool silence = false;                // no answer, the command is not carried out
+    int delay_ms = 0;                    // before the first answer byte
+    bool drop = false;                   // the link goes dead instead of answering
+};
+
+// How the chip's answer bytes are grouped into writes towards the host.
+enum class answer_grouping {
+    natural,  // every byte written when the chip produces it
+    split,    // every byte alone, k_split_gap_ms after the previous one
+    joined,   // the whole answer of one command in one write, when its last byte is ready
+};
+
+inline constexpr int k_split_gap_ms = 5;
+
+struct chip_timing {
+    int line_rate = 0;   // baud, 10 bits per byte in both directions; 0: bytes take no time
+    int erase_ms = 0;    // one sector
+    int program_ms = 0;  // one block
+};
+
+using status_register = std::array<std::uint8_t, 2>;
+
+struct chip_config {
+    std::optional<std::uint8_t> id_byte = wire::identification;  // nullopt: no answer to the zero byte
+    bool echo_zero = false;                                      // the zero byte comes back before the answer
+    std::optional<std::uint8_t> loader_ack = wire::loader_ack;   // nullopt: no acknowledge
+    std::optional<std::uint8_t> program_ack = wire::program_ack; // nullopt: no acknowledge
+    // Different for each sector, so that a reading shows which sector answered.
+    std::array<status_register, k_sector_count> sector_status = {
+        {{0x00, 0x10}, {0x01, 0x11}, {0x02, 0x12}, {0x03, 0x13}}};
+    chip_timing timing;
+    answer_grouping grouping = answer_grouping::natural;
+    std::vector<exchange_fault> faults;
+};
+
+}  // namespace fernwick::sim

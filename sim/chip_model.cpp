@@ -1,0 +1,151 @@
+#include "chip_model.h"
+
+#include <algorithm>
+
+namespace fernwick::sim {
+namespace {
+
+constexpr std::int64_t k_micros_per_ms = 1000;
+constexpr std::int64_t k_bits_per_byte = 10;  // start bit, 8 data bits, stop bit
+
+// The ms at which something due at `at` (in µs) has happened.
+int to_ms(std::int64_t at) { return static_cast<int>((at + k_micros_per_ms - 1) / k_micros_per_ms); }
+
+}  // namespace
+
+chip_model::chip_model(chip_config config)
+    : config_(std::move(config)),
+      faults_(config_.faults),
+      loader_(config_),
+      program_(config_, flash_, faults_)
+{
+}
+
+void chip_model::board_reset()
+{
+    loader_.reset();
+    program_.restart();
+    input_.clear();
+    std::erase_if(output_, [this](const outgoing& o) { return o.arrival > now_; });
+    busy_until_ = now_;
+    drop_at_.reset();
+}
+
+void chip_model::receive(std::string_view bytes, int now_ms)
+{
+    advance_to(now_ms);
+    if (dropped_) return;
+    received_.append(bytes);
+    for (const char c : bytes) {
+        const micros arrival = std::max(now_, input_line_free_) + byte_time();
+        input_line_free_ = arrival;
+        input_.push_back({arrival, static_cast<std::uint8_t>(c)});
+    }
+}
+
+void chip_model::advance_to(int now_ms)
+{
+    const micros until = std::max(now_, now_ms * k_micros_per_ms);
+    while (!dropped_) {
+        const auto at = next_byte_time();
+        if (drop_at_ && *drop_at_ <= until && (!at || *drop_at_ <= *at)) {
+            drop_link();
+            break;
+        }
+        if (!at || *at > until) break;
+        const auto byte = input_.front().value;
+        input_.pop_front();
+        process(byte, *at);
+    }
+    now_ = until;
+}
+
+std::vector<chip_write> chip_model::take_output(int now_ms)
+{
+    advance_to(now_ms);
+    std::vector<chip_write> arrived;
+    while (!output_.empty() && output_.front().arrival <= now_) {
+        arrived.push_back({to_ms(output_.front().arrival), std::move(output_.front().bytes)});
+        output_.pop_front();
+    }
+    return arrived;
+}
+
+std::optional<int> chip_model::next_event_ms() const
+{
+    if (dropped_) return std::nullopt;
+    std::optional<micros> next = next_byte_time();
+    const auto earliest = [&next](micros t) { next = next ? std::min(*next, t) : t; };
+    if (!output_.empty()) earliest(output_.front().arrival);
+    if (drop_at_) earliest(*drop_at_);
+    if (!next) return std::nullopt;
+    return std::max(to_ms(*next), to_ms(now_));
+}
+
+int chip_model::now_ms() const { return to_ms(now_); }
+
+chip_phase chip_model::phase() const { return loader_.phase(); }
+
+std::optional<chip_model::micros> chip_model::next_byte_time() const
+{
+    if (input_.empty()) return std::nullopt;
+    return std::max(input_.front().arrival, busy_until_);
+}
+
+void chip_model::process(std::uint8_t byte, micros at)
+{
+    const bool resident = loader_.phase() == chip_phase::resident;
+    const auto r = resident ? program_.feed(byte) : loader_.feed(byte);
+    schedule(r, at);
+    busy_until_ = at + r.busy_ms * k_micros_per_ms;
+    if (r.drop_after_ms) drop_at_ = at + *r.drop_after_ms * k_micros_per_ms;
+    if (r.back_to_bootstrap) {
+        loader_.reset();
+        program_.restart();
+    }
+}
+
+void chip_model::schedule(const reaction& r, micros at)
+{
+    if (r.answer.empty()) return;
+    if (config_.grouping == answer_grouping::joined) {
+        core::byte_string all;
+        int last_ms = 0;
+        for (const auto& a : r.answer) {
+            all.push_back(static_cast<char>(a.value));
+            last_ms = std::max(last_ms, a.after_ms);
+        }
+        write(std::move(all), at + last_ms * k_micros_per_ms);
+        return;
+    }
+    for (const auto& a : r.answer)
+        write(core::byte_string(1, static_cast<char>(a.value)), at + a.after_ms * k_micros_per_ms);
+}
+
+void chip_model::write(core::byte_string bytes, micros ready)
+{
+    micros start = std::max(ready, output_line_free_);
+    if (config_.grouping == answer_grouping::split && last_write_)
+        start = std::max(start, *last_write_ + k_split_gap_ms * k_micros_per_ms);
+    last_write_ = start;
+    const micros arrival = start + static_cast<micros>(bytes.size()) * byte_time();
+    output_line_free_ = arrival;
+    output_.push_back({arrival, std::move(bytes)});
+}
+
+void chip_model::drop_link()
+{
+    dropped_ = true;
+    input_.clear();
+    std::erase_if(output_, [this](const outgoing& o) { return o.arrival > *drop_at_; });
+    drop_at_.reset();
+}
+
+chip_model::micros chip_model::byte_time() const
+{
+    const int rate = config_.timing.line_rate;
+    if (rate <= 0) return 0;
+    return (k_bits_per_byte * 1'000'000 + rate - 1) / rate;
+}
+
+}  // namespace fernwick::sim
