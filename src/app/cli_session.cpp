@@ -1,0 +1,84 @@
+#include "app/cli_session.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <ostream>
+
+#include "bootstrap/reset_step.h"
+#include "shell/events.h"
+
+namespace fernwick::app {
+
+using core::app_state;
+
+cli_session::cli_session(app_state& s, std::ostream& out) : s_(s), out_(out)
+{
+    generation_ = s_.log().generation();
+}
+
+void cli_session::echo_log()
+{
+    const auto& log = s_.log();
+    if (log.generation() != generation_) {
+        generation_ = log.generation();
+        echoed_ = 0;
+    }
+    const std::string& text = log.text();
+    for (std::size_t i = echoed_; i < text.size(); ++i)
+        if (text[i] != '\r') out_ << text[i];
+    echoed_ = text.size();
+    out_.flush();
+}
+
+cli_session::verdict cli_session::bring_up_verdict(const app_state& s)
+{
+    if (s.mainform.program_.visible) return verdict::succeeded;
+    // The bring-up waits only while its time-out runs.
+    return s.RESETFORM.Timer0->active() ? verdict::running : verdict::failed;
+}
+
+void cli_session::after_event()
+{
+    echo_log();
+    verdict v = verdict::running;
+    if (!in_command_) {
+        v = bring_up_verdict(s_);
+        if (v == verdict::succeeded) {
+            in_command_ = true;
+            start_(s_);
+            echo_log();
+            v = done_(s_);
+        }
+    } else {
+        v = done_(s_);
+    }
+    if (v != verdict::running) QCoreApplication::exit(v == verdict::succeeded ? 0 : 1);
+}
+
+int cli_session::run(const command& start, const judge& done)
+{
+    start_ = start;
+    done_ = done;
+    shell::connect_events(s_, [this] { after_event(); });
+    bootstrap::RESET_OK_Click(s_);
+    // The first verdict comes after the reset step has returned, as every
+    // later one comes after its handler.
+    QTimer::singleShot(0, [this] { after_event(); });
+    const int status = QCoreApplication::exec();
+    echo_log();
+    return status;
+}
+
+cli_session::verdict status_verdict(const app_state& s)
+{
+    if (s.statusform.visible) return cli_session::verdict::succeeded;
+    return s.mainform.program_.visible ? cli_session::verdict::running : cli_session::verdict::failed;
+}
+
+cli_session::verdict reset_verdict(const app_state& s)
+{
+    if (s.mainform.program_.visible) return cli_session::verdict::running;
+    return s.reply_awaited ? cli_session::verdict::failed : cli_session::verdict::succeeded;
+}
+
+}  // namespace fernwick::app
