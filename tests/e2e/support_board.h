@@ -1,0 +1,44 @@
+#pragma once
+// The real programs for end-to-end tests: mirel-sim on a pseudo-terminal and
+// fernwick-cli against it.
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace fernwick::e2e {
+
+std::string binary(const std::string& name);  // a program of this build
+
+// mirel-sim running with the given options until stopped.
+class simulated_board {
+public:
+    explicit simulated_board(const std::vector<std::string>& options = {});
+    ~simulated_board();
+    simulated_board(const simulated_board&) = delete;
+    simulated_board& operator=(const simulated_board&) = delete;
+
+    const std::string& device() const { return device_; }
+    void press_reset() const;  // the board's reset button
+    // SIGTERM and wait; the exit status.
+    int stop();
+
+private:
+    pid_t pid_ = -1;
+    std::string device_;
+};
+
+struct run_result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs a program to its end (killed after `timeout_s`), collecting its output.
+run_result run(const std::vector<std::string>& argv, int timeout_s = 120);
+
+std::string temp_dir();
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& text);
+
+}  // namespace fernwick::e2e

@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include "programming/conversion.h"
+#include "programming/flash_exchange.h"
+#include "programming/sector_programming.h"
+#include "sim_app.h"
+
+namespace {
+
+using namespace fernwick;
+using namespace fernwick::test_support;
+using sim::exchange_fault;
+using sim::exchange_kind;
+
+const std::string le = "\r\n";
+const std::string star(core::k_star_line);
+const std::string bar = core::k_bar_line;
+
+std::string framed(const std::string& frame, std::initializer_list<std::string> lines)
+{
+    std::string b = le + frame;
+    for (const auto& l : lines) b += le + l;
+    return b + le + frame + le;
+}
+
+std::string flash_error_block(const std::string& message)
+{
+    return framed(star, {message, "", "     Please Re-Start the Fernwick !"});
+}
+
+const std::vector<int> sixteen = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+
+// Data in every sector, two blocks in sector 1.
+std::vector<std::string> all_sectors()
+{
+    return {linear_segment(0), hex_record(0, 0x0100, sixteen), linear_segment(1), hex_record(0, 0x8000, sixteen),
+            hex_record(0, 0x8050, sixteen), linear_segment(2), hex_record(0, 0x0200, sixteen),
+            hex_record(0, 0x9000, sixteen), ":00000001FF"};
+}
+
+// One exchange as the chip saw it: "E2" an erase, "B1:8000" a block.
+std::vector<std::string> exchanges(const core::byte_string& wire)
+{
+    std::vector<std::string> seen;
+    for (std::size_t i = 0; i < wire.size();) {
+        const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(wire[k]); };
+        char text[16];
+        if (byte(i) == 0x20) {
+            std::snprintf(text, sizeof text, "E%d", byte(i + 1) - 0x20);
+            i += 2;
+        } else {
+            std::snprintf(text, sizeof text, "B%d:%02X%02X", byte(i + 1), byte(i + 2), byte(i + 3));
+            i += 68;
+        }
+        seen.push_back(text);
+    }
+    return seen;
+}
+
+std::vector<std::string> erases(const core::byte_string& wire)
+{
+    std::vector<std::string> seen;
+    for (const auto& e : exchanges(wire))
+        if (e[0] == 'E') seen.push_back(e);
+    return seen;
+}
+
+TEST(flash_exchanges, saving_the_bootstrap_code_sends_the_documented_bytes)
+{
+    for (const int sector : {0, 2}) {
+        sim_app app;
+        ASSERT_TRUE(app.command_phase());
+        const auto mark = app.board.received().size();
+        app.state.current_sector = static_cast<std::int16_t>(sector);
+        programming::save_bsl_code(app.state);
+        const core::byte_string erase{'\x20', char(0x20 + sector)};
+        const auto code1 = bytes_of(programming::bsl_code_1);
+        const auto code2 = bytes_of(programming::bsl_code_2_block);
+        const auto expected = erase + "\x33" + core::byte_string{char(sector), 0, 0} +
+                              core::byte_string(code1.begin(), code1.end()) + "\x33" +
+                              core::byte_string{char(sector), 0, 0x40} + core::byte_string(code2.begin(), code2.end());
+        EXPECT_EQ(app.received_since(mark), expected);
+        EXPECT_EQ(app.state.flash_error, 0);
+        EXPECT_TRUE(holds_bsl_code(app.board, sector));
+        const std::string saved = "                         Bootstrap Loader Code successfully saved in Sector ";
+        EXPECT_TRUE(app.state.log().text().ends_with(framed(bar, {saved + char('0' + sector)})));
+    }
+}
+
+TEST(flash_exchanges, every_failure_is_reported_once_and_ends_the_procedure)
+{
+    struct row {
+        exchange_fault fault;
+        std::string message;  // empty: the procedure's own time-out wording
+        std::size_t exchanges_sent;
+    };
+    const row rows[] = {
+        {{.kind = exchange_kind::erase, .wrong_checksum = true}, "     A Checksum Error occured ! ", 1},
+        {{.kind = exchange_kind::erase, .status = 0x91}, "     A Command Error occured ! ", 1},
+        {{.kind = exchange_kind::block, .status = 0x92}, "     A TimeOut Error occured ! ", 2},
+        {{.kind = exchange_kind::block, .nth = 2, .status = 0x93}, "     A Flag Error occured ! ", 3},
+        {{.kind = exchange_kind::erase, .status = 0x94}, "     A Operand Error occured ! ", 1},
+        {{.kind = exchange_kind::block, .status = 0x55}, "     A unknown status Error byte was received ! ", 2},
+        {{.kind = exchange_kind::erase, .silence = true}, "", 1},
+        {{.kind = exchange_kind::block, .nth = 2, .silence = true}, "", 3},
+    };
+    const auto dir = fresh_dir("failures");
+    const auto hex = write_hex(dir / "app.hex", all_sectors());
+    for (const auto& r : rows) {
+        for (const bool save : {true, false}) {
+            sim::chip_config config;
+            config.faults = {r.fault};
+            sim_app app(config);
+            const auto mark = app.board.received().size();
+            app.state.current_sector = save ? 2 : 1;
+            if (save) {
+                programming::save_bsl_code(app.state);
+            } else {
+                app.state.new_file_name = (dir / "app.NEW").string();
+                programming::convert_hex_file({hex, {true, true, true, true}, 2, 0});
+                programming::program_sector(app.state);
+            }
+            const auto time_out = save ? "     I didn't received the byte that I was waiting for ! "
+                                       : "     TimeOut: I didn't received the byte that I was waiting for ! ";
+            const auto message = r.message.empty() ? std::string(time_out) : r.message;
+            EXPECT_TRUE(app.state.log().text().ends_with(flash_error_block(message))) << message;
+            EXPECT_EQ(app.state.flash_error, -1) << message;
+            EXPECT_EQ(exchanges(app.received_since(mark)).size(), r.exchanges_sent) << message;
+        }
+    }
+}
+
+TEST(flash_exchanges, a_block_whose_sum_is_a_multiple_of_256_is_answered_by_00h)
+{
+    sim_app app;
+    programming::answer_reader reader(app.state);
+    programming::block_bytes bytes{};
+    bytes[0] = 0x4C;  // 33h + 01h + 80h + 00h + 4Ch = 100h
+    EXPECT_FALSE(programming::erase_sector(reader, app.state, 1));
+    EXPECT_FALSE(programming::program_block(reader, app.state, 1, 0x8000, bytes));
+    EXPECT_EQ(app.board.chip().flash().sector(1)[0], 0x4C);
+}
+
+TEST(flash_exchanges, a_broken_block_file_line_of_any_sector_stops_the_sector)
+{
+    const std::string good1 = "1,32768,1,\"" + std::string(128, 'A') + "\",\"EOB\"";
+    const std::string good2 = "1,32832,1,\"" + std::string(128, 'B') + "\",\"EOB\"";
+    const std::string data = "\"" + std::string(128, '0') + "\"";
+    const std::string broken_lines[] = {
+        "3,36864,2," + data + ",\"EOX\"",  // marker of another sector
+        "1,abc,1," + data + ",\"EOB\"",    // unreadable number
+        "1,32800,1,\"00FF\",\"EOB\"",      // data too short
+        "1,32832,1," + data,               // ends inside the record
+    };
+    const auto dir = fresh_dir("broken");
+    for (const auto& broken : broken_lines) {
+        sim_app app;
+        const auto mark = app.board.received().size();
+        app.state.new_file_name = write_hex(dir / "app.NEW", {good1, broken, good2});
+        app.state.current_sector = 1;
+        programming::program_sector(app.state);
+        EXPECT_TRUE(app.state.log().text().ends_with(
+            flash_error_block("     Something is wrong with the created Hex-file ! ")))
+            << broken;
+        EXPECT_EQ(exchanges(app.received_since(mark)), (std::vector<std::string>{"E1", "B1:8000"})) << broken;
+    }
+}
+
+TEST(programming_run, sectors_are_erased_in_the_order_that_keeps_the_bootstrap_code)
+{
+    struct row {
+        int target, now;
+        std::vector<std::string> erases;
+    };
+    const row rows[] = {
+        {-99, 2, {"E1", "E3", "E0", "E2"}}, {0, 0, {"E1", "E3", "E2", "E0", "E2"}},
+        {0, 2, {"E1", "E3", "E0", "E2"}},   {0, -99, {"E1", "E3", "E0", "E2"}},
+        {2, 2, {"E1", "E3", "E0", "E2", "E0"}}, {2, 0, {"E1", "E3", "E2", "E0"}},
+        {2, -99, {"E1", "E3", "E2", "E0"}},
+    };
+    const auto hex = write_hex(fresh_dir("order") / "app.hex", all_sectors());
+    for (const auto& r : rows) {
+        sim_app app;
+        app.choose(hex, r.now, r.target);
+        app.tick_only({0, 1, 2, 3});
+        const auto mark = app.board.received().size();
+        programming::program_button_Click(app.state);
+        EXPECT_EQ(erases(app.received_since(mark)), r.erases) << r.target << " " << r.now;
+        EXPECT_EQ(app.state.flash_error, 0);
+        if (r.target != -99) {
+            EXPECT_TRUE(holds_bsl_code(app.board, r.target));
+        }
+    }
+}
+
+TEST(programming_run, a_successful_run_reports_each_sector_and_the_end)
+{
+    const auto dir = fresh_dir("success");
+    const auto hex = write_hex(dir / "app.hex", {linear_segment(1), hex_record(0, 0x8000, sixteen), linear_segment(2),
+                                                 hex_record(0, 0x9000, sixteen), ":00000001FF"});
+    sim_app app;
+    app.choose(hex, 2, 2);
+    const auto mark = app.board.received().size();
+    programming::program_button_Click(app.state);
+    const auto notice = [](const std::string& line) { return framed(bar, {line}); };
+    EXPECT_EQ(app.state.log().text(),
+              notice(" Program Hex-File : " + hex).substr(0) + notice("                             Please wait one moment !") +
+                  notice("                         Sector  1   successfully programmed") +
+                  notice("                         Sector  3   successfully programmed") + le +
+                  notice("                        Programming sucessfully finished !") + le + le +
+                  "                       You can continue with another operation..." + le + le);
+    EXPECT_EQ(exchanges(app.received_since(mark)), (std::vector<std::string>{"E1", "B1:8000", "E3", "B2:9000"}));
+    EXPECT_TRUE(app.state.mainform.enabled);
+    EXPECT_TRUE(app.command_phase());
+    EXPECT_FALSE(app.state.mainform.progress.visible);
+    EXPECT_EQ(app.state.mainform.progress.blocks_done, 2);
+    EXPECT_EQ(app.board.chip().flash().sector(3)[0x1000], 1);
+}
+
+TEST(programming_run, no_sector_chosen_sends_nothing_and_succeeds)
+{
+    const auto hex = write_hex(fresh_dir("none") / "app.hex",
+                               {linear_segment(1), hex_record(0, 0x8000, sixteen), ":00000001FF"});
+    sim_app app;
+    app.choose(hex, 2, 2);
+    app.tick_only({});
+    const auto mark = app.board.received().size();
+    programming::program_button_Click(app.state);
+    EXPECT_EQ(app.received_since(mark), "");
+    EXPECT_EQ(std::filesystem::file_size(app.state.new_file_name), 0u);
+    EXPECT_TRUE(app.state.log().text().find("Programming sucessfully finished !") != std::string::npos);
+}
+
+TEST(programming_run, a_failure_stops_the_run_and_hides_the_command_menus)
+{
+    sim::chip_config config;
+    config.faults = {{.kind = exchange_kind::erase, .status = 0x93}};
+    sim_app app(config);
+    app.choose(write_hex(fresh_dir("failure") / "app.hex", all_sectors()), 2, 2);
+    app.tick_only({0, 1, 2, 3});
+    const auto mark = app.board.received().size();
+    programming::program_button_Click(app.state);
+    EXPECT_EQ(app.received_since(mark), "\x20\x21");
+    EXPECT_FALSE(app.command_phase());
+    EXPECT_TRUE(app.state.mainform.enabled);
+    EXPECT_TRUE(app.state.log().text().ends_with(flash_error_block("     A Flag Error occured ! ")));
+}
+
+TEST(programming_run, a_file_that_cannot_be_converted_sends_nothing_and_keeps_the_menus)
+{
+    const auto dir = fresh_dir("unconvertible");
+    const auto hex = write_hex(dir / "app.hex", all_sectors());
+    sim_app app;
+    app.choose(hex, 2, 2);
+    std::filesystem::remove(hex);
+    const auto mark = app.board.received().size();
+    programming::program_button_Click(app.state);
+    EXPECT_EQ(app.received_since(mark), "");
+    EXPECT_TRUE(app.command_phase());
+    EXPECT_TRUE(app.state.mainform.enabled);
+    EXPECT_TRUE(app.state.log().text().ends_with(star + le));
+    EXPECT_EQ(app.state.log().text().find("Re-Start"), std::string::npos);
+}
+
+TEST(programming_run, sector_0_mapped_to_segment_1_is_sent_as_segment_0)
+{
+    const auto hex = write_hex(fresh_dir("segment1") / "app.hex",
+                               {linear_segment(1), hex_record(0, 0x0100, sixteen), ":00000001FF"});
+    sim_app app;
+    app.choose(hex, 2, 2, 1);
+    const auto mark = app.board.received().size();
+    programming::program_button_Click(app.state);
+    const auto seen = exchanges(app.received_since(mark));
+    EXPECT_NE(std::find(seen.begin(), seen.end(), "B0:0100"), seen.end());
+    EXPECT_EQ(app.board.chip().flash().sector(0)[0x100], 1);
+}
+
+}  // namespace
