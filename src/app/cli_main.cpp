@@ -17,6 +17,7 @@
 #include "app/cli_session.h"
 #include "bootstrap/reset_step.h"
 #include "command/commands.h"
+#include "core/link_trace.h"
 #include "core/qt_serial_link.h"
 #include "core/qt_ui_timer.h"
 
@@ -50,6 +51,8 @@ const char* const k_help =
     "                  (locked boxes keep their state)\n"
     "  convert FILE [--sectors LIST] [--bsl-target 0|2|-99] [--sector0-segment 0|1]\n"
     "                  write FILE's .NEW block file (no board needed)\n"
+    "\n"
+    "FERNWICK_TRACE=FILE records every byte on both links in FILE.\n"
     "\n"
     "exit status: 0 success, 1 an exchange with the chip failed (the log says\n"
     "which), 2 usage error or a file that cannot be used\n";
@@ -140,6 +143,10 @@ int run_on_board(const options& o)
                      },
                      [] { return std::make_unique<core::qt_ui_timer>(); }};
     core::app_state s(p);  // makes the command link first
+    if (!core::trace_links_from_environment(s)) {
+        std::cerr << "fernwick-cli: cannot create the trace file named by FERNWICK_TRACE\n";
+        return k_usage_error;
+    }
     core::StartModul(s);
     s.quit = [] { std::exit(0); };
     choose(s, o);

@@ -1,0 +1,95 @@
+#include "core/link_trace.h"
+
+#include <cstdlib>
+
+#include "core/forwarding_link.h"
+
+namespace fernwick::core {
+
+namespace {
+
+class traced_link : public forwarding_link {
+public:
+    traced_link(std::unique_ptr<serial_link> inner, std::string name, std::shared_ptr<trace_file> trace)
+        : forwarding_link(std::move(inner)), name_(std::move(name)), trace_(std::move(trace))
+    {
+    }
+
+    bool open() override
+    {
+        const bool ok = forwarding_link::open();
+        const auto what = "COM " + std::to_string(comm_port()) + " " + settings();
+        trace_->record(name_, ok ? "open" : "open-failed", ok ? what : what + ": " + error_text());
+        return ok;
+    }
+    void close() override
+    {
+        forwarding_link::close();
+        trace_->record(name_, "close", {});
+    }
+    bool write(const byte_string& data) override
+    {
+        const bool ok = forwarding_link::write(data);
+        trace_->record_bytes(name_, ok ? "out" : "out-failed", data);
+        return ok;
+    }
+    byte_string read_all() override
+    {
+        auto data = forwarding_link::read_all();
+        if (!data.empty()) trace_->record_bytes(name_, "in", data);
+        return data;
+    }
+
+private:
+    std::string name_;
+    std::shared_ptr<trace_file> trace_;
+};
+
+}  // namespace
+
+std::shared_ptr<trace_file> trace_file::create(const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    if (!file) return nullptr;
+    return std::shared_ptr<trace_file>(new trace_file(file));
+}
+
+trace_file::~trace_file() { std::fclose(file_); }
+
+void trace_file::record(std::string_view link, std::string_view event, std::string_view details)
+{
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count();
+    std::fprintf(file_, "%lld %.*s %.*s%s%.*s\n", static_cast<long long>(ms), static_cast<int>(link.size()),
+                 link.data(), static_cast<int>(event.size()), event.data(), details.empty() ? "" : " ",
+                 static_cast<int>(details.size()), details.data());
+    // A trace is read after a crash or a pulled cable: keep it on disk.
+    std::fflush(file_);
+}
+
+void trace_file::record_bytes(std::string_view link, std::string_view event, const byte_string& bytes)
+{
+    std::string hex;
+    hex.reserve(bytes.size() * 3);
+    constexpr char digits[] = "0123456789ABCDEF";
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (!hex.empty()) hex += ' ';
+        hex += digits[b >> 4];
+        hex += digits[b & 0x0F];
+    }
+    record(link, event, hex);
+}
+
+bool trace_links_from_environment(app_state& s)
+{
+    const char* path = std::getenv("FERNWICK_TRACE");
+    if (!path || !*path) return true;
+    const auto trace = trace_file::create(path);
+    if (!trace) return false;
+    s.RESETFORM.MSCom0 = std::make_unique<traced_link>(std::move(s.RESETFORM.MSCom0), "MSCom0", trace);
+    s.mainform.COM = std::make_unique<traced_link>(std::move(s.mainform.COM), "COM", trace);
+    return true;
+}
+
+}  // namespace fernwick::core
