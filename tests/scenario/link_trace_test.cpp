@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "bootstrap/reset_step.h"
+#include "command/commands.h"
+#include "core/link_trace.h"
+#include "shell/events.h"
+#include "sim_link.h"
+
+namespace {
+
+using namespace fernwick;
+
+std::vector<std::string> trace_of_a_bring_up_and_status(const std::string& path)
+{
+    ::setenv("FERNWICK_TRACE", path.c_str(), 1);
+    sim::sim_board board;
+    core::app_state s(board.platform());
+    EXPECT_TRUE(core::trace_links_from_environment(s));
+    ::unsetenv("FERNWICK_TRACE");
+    core::StartModul(s);
+    shell::connect_events(s, {});
+    bootstrap::RESET_OK_Click(s);
+    board.run_for(100);
+    command::show_status_Click(s);
+    board.run_for(100);
+    EXPECT_TRUE(s.statusform.visible);
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST(link_trace, records_every_event_of_both_links_with_its_time)
+{
+    const auto path = (std::filesystem::temp_directory_path() / "fernwick_trace_test.txt").string();
+    const auto lines = trace_of_a_bring_up_and_status(path);
+    const std::regex shape(R"(\d+ (MSCom0|COM) (open|open-failed|close|out|out-failed|in)( .*)?)");
+    std::string events;
+    for (const auto& line : lines) {
+        EXPECT_TRUE(std::regex_match(line, shape)) << line;
+        events += line.substr(line.find(' ') + 1, 22) + "|";
+    }
+    const char* expected_in_order[] = {"MSCom0 open COM 1 9600", "MSCom0 out 00", "MSCom0 in D5",
+                                       "MSCom0 out E6 58 22 00", "MSCom0 in 22",  "MSCom0 in 11",
+                                       "MSCom0 close",           "COM open COM 1 9600", "COM out 40 40",
+                                       "COM in 00",              "COM out 40 43"};
+    std::size_t at = 0;
+    for (const char* event : expected_in_order) {
+        at = events.find(event, at);
+        EXPECT_NE(at, std::string::npos) << event << " in " << events;
+    }
+}
+
+TEST(link_trace, an_unwritable_trace_file_is_refused)
+{
+    ::setenv("FERNWICK_TRACE", "/nonexistent-folder/trace.txt", 1);
+    sim::sim_board board;
+    core::app_state s(board.platform());
+    EXPECT_FALSE(core::trace_links_from_environment(s));
+    ::unsetenv("FERNWICK_TRACE");
+}
+
+}  // namespace
