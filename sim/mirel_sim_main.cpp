@@ -1,0 +1,76 @@
+// mirel-sim: a simulated Mirel board on a pseudo-terminal.
+
+#include <sys/signalfd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "pty_board.h"
+#include "sim_options.h"
+
+namespace {
+
+using namespace fernwick::sim;
+
+bool preload(const std::string& path, chip_model& chip)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<std::uint8_t> image{std::istreambuf_iterator<char>(in), {}};
+    if (in.bad() || !chip.flash().load(image)) {
+        std::fprintf(stderr, "mirel-sim: %s is not a flash image of %zu bytes\n", path.c_str(), k_flash_size);
+        return false;
+    }
+    return true;
+}
+
+bool dump(const std::string& path, const chip_model& chip)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    const auto& image = chip.flash().image();
+    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    out.close();
+    if (out) return true;
+    std::fprintf(stderr, "mirel-sim: cannot write %s\n", path.c_str());
+    return false;
+}
+
+// The signals arrive through a descriptor, so that the poll loop takes them
+// between two steps of the board and never in the middle of one.
+int signal_descriptor()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int s : {SIGTERM, SIGINT, SIGUSR1}) sigaddset(&set, s);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    return signalfd(-1, &set, SFD_CLOEXEC);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const auto parsed = parse_options(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.options) {
+        std::fprintf(stderr, "mirel-sim: %s\nTry 'mirel-sim --help'.\n", parsed.error.c_str());
+        return 2;
+    }
+    const auto& options = *parsed.options;
+    if (options.help) {
+        std::fputs(usage_text().c_str(), stdout);
+        return 0;
+    }
+    const int signals = signal_descriptor();
+    pty_board board(options);
+    std::string error;
+    if (signals < 0 || (!options.preload_path.empty() && !preload(options.preload_path, board.chip()))) return 1;
+    if (!board.open(error)) {
+        std::fprintf(stderr, "mirel-sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%s\n", board.device().c_str());
+    std::fflush(stdout);
+    board.run(signals);
+    return options.dump_path.empty() || dump(options.dump_path, board.chip()) ? 0 : 1;
+}

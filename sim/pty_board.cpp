@@ -1,0 +1,201 @@
+#include "pty_board.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+namespace fernwick::sim {
+namespace {
+
+// While the host has the device closed the master reports a hang-up on every
+// poll, so it is left out of the poll and looked at again this often.
+constexpr int k_closed_recheck_ms = 10;
+
+long long monotonic_ns()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string hex_of(std::string_view bytes)
+{
+    std::string text;
+    for (const char c : bytes) {
+        char pair[4];
+        std::snprintf(pair, sizeof pair, " %02X", static_cast<unsigned char>(c));
+        text += pair;
+    }
+    return text;
+}
+
+bool make_link(const std::string& path, const std::string& target, std::string& error)
+{
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(path.c_str());
+    if (symlink(target.c_str(), path.c_str()) == 0) return true;
+    error = "cannot make the link " + path + ": " + std::strerror(errno);
+    return false;
+}
+
+}  // namespace
+
+pty_board::pty_board(const sim_options& options) : options_(options), chip_(options.chip), start_ns_(monotonic_ns())
+{
+}
+
+pty_board::~pty_board()
+{
+    if (master_ >= 0) ::close(master_);
+    if (!options_.link_path.empty()) unlink(options_.link_path.c_str());
+}
+
+bool pty_board::open(std::string& error)
+{
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+        error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
+        return false;
+    }
+    device_ = ptsname(master_);
+    // Settings made on the master apply to the device the host opens: no echo,
+    // no line editing, every byte value passed through.
+    termios raw{};
+    tcgetattr(master_, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(master_, TCSANOW, &raw);
+    if (!options_.trace_path.empty()) {
+        trace_.open(options_.trace_path, std::ios::out | std::ios::trunc);
+        if (!trace_) {
+            error = "cannot write the trace " + options_.trace_path;
+            return false;
+        }
+    }
+    trace(0, "reset (start)");
+    return options_.link_path.empty() || make_link(options_.link_path, device_, error);
+}
+
+int pty_board::now_ms() const { return static_cast<int>((monotonic_ns() - start_ns_) / 1'000'000); }
+
+void pty_board::run(int signal_fd)
+{
+    for (;;) {
+        const int now = now_ms();
+        serve(now);
+        const bool watch_master = master_ >= 0 && !host_closed_;
+        pollfd fds[2] = {{signal_fd, POLLIN, 0}, {master_, static_cast<short>(POLLIN | (backlog_.empty() ? 0 : POLLOUT)), 0}};
+        if (poll(fds, watch_master ? 2 : 1, poll_timeout(now)) < 0 && errno != EINTR) return;
+        if ((fds[0].revents & POLLIN) && !handle_signal(signal_fd)) return;
+    }
+}
+
+void pty_board::serve(int now)
+{
+    watch_host(now);
+    pass_answers(now);
+    if (chip_.link_dropped() && master_ >= 0) {
+        trace(now, "line dropped");
+        ::close(master_);
+        master_ = -1;
+    }
+}
+
+// The master hangs up only when no process has the device open, so the
+// simulator never opens it itself.
+void pty_board::watch_host(int now)
+{
+    if (master_ < 0) return;
+    pollfd p{master_, POLLIN, 0};
+    poll(&p, 1, 0);
+    if (p.revents & POLLIN) read_host(now);
+    if (p.revents & POLLHUP) {
+        if (!host_closed_) {
+            host_closed_ = true;
+            closed_since_ms_ = now;
+            reset_for_close_ = false;
+            backlog_.clear();
+        }
+        if (!reset_for_close_ && now - closed_since_ms_ >= k_reset_after_close_ms) {
+            reset_board(now, "port closed");
+            reset_for_close_ = true;
+        }
+    } else {
+        host_closed_ = false;
+    }
+}
+
+void pty_board::read_host(int now)
+{
+    char buffer[1024];
+    for (;;) {
+        const auto n = ::read(master_, buffer, sizeof buffer);
+        if (n <= 0) return;
+        const std::string_view bytes(buffer, static_cast<std::size_t>(n));
+        trace(now, "host" + hex_of(bytes));
+        chip_.receive(bytes, now);
+    }
+}
+
+// Answers that come while the host has the device closed are lost, as on a
+// line with no one listening; kept, they would greet the next opener.
+void pty_board::pass_answers(int now)
+{
+    for (const auto& w : chip_.take_output(now)) {
+        trace(now, "chip" + hex_of(w.bytes) + (host_closed_ ? " (lost: port closed)" : ""));
+        if (!host_closed_) backlog_ += w.bytes;
+    }
+    write_backlog();
+}
+
+void pty_board::write_backlog()
+{
+    while (!backlog_.empty() && master_ >= 0) {
+        const auto n = ::write(master_, backlog_.data(), backlog_.size());
+        if (n <= 0) return;
+        backlog_.erase(0, static_cast<std::size_t>(n));
+    }
+}
+
+void pty_board::reset_board(int now, const char* why)
+{
+    chip_.board_reset();
+    trace(now, std::string("reset (") + why + ")");
+}
+
+bool pty_board::handle_signal(int signal_fd)
+{
+    signalfd_siginfo info{};
+    if (::read(signal_fd, &info, sizeof info) != sizeof info) return true;
+    if (info.ssi_signo != SIGUSR1) return false;
+    reset_board(now_ms(), "button");
+    return true;
+}
+
+int pty_board::poll_timeout(int now) const
+{
+    int timeout = -1;
+    const auto sooner = [&timeout, now](int at) {
+        const int wait = std::max(at - now, 0);
+        timeout = timeout < 0 ? wait : std::min(timeout, wait);
+    };
+    if (const auto next = chip_.next_event_ms()) sooner(*next);
+    if (host_closed_) sooner(now + k_closed_recheck_ms);
+    return timeout;
+}
+
+void pty_board::trace(int now, const std::string& what)
+{
+    if (!trace_.is_open()) return;
+    trace_ << now << ' ' << what << '\n';
+    trace_.flush();
+}
+
+}  // namespace fernwick::sim

@@ -1,0 +1,56 @@
+#pragma once
+// The simulated board on a pseudo-terminal: the host opens the device like
+// a serial port and talks to the chip model over it in real time.
+
+#include <fstream>
+#include <string>
+
+#include "chip_model.h"
+#include "sim_options.h"
+
+namespace fernwick::sim {
+
+// How long the host must keep the device closed before the board resets:
+// longer than the switch from the bootstrap link to the command link.
+inline constexpr int k_reset_after_close_ms = 100;
+
+class pty_board {
+public:
+    explicit pty_board(const sim_options& options);
+    ~pty_board();
+    pty_board(const pty_board&) = delete;
+    pty_board& operator=(const pty_board&) = delete;
+
+    // Creates the pseudo-terminal (and the --link symlink); false with the reason.
+    bool open(std::string& error);
+    const std::string& device() const { return device_; }
+    chip_model& chip() { return chip_; }
+
+    // Serves the host until SIGTERM or SIGINT arrives on the signal fd.
+    void run(int signal_fd);
+
+private:
+    int now_ms() const;
+    void serve(int now);
+    void watch_host(int now);
+    void read_host(int now);
+    void pass_answers(int now);
+    void write_backlog();
+    void reset_board(int now, const char* why);
+    bool handle_signal(int signal_fd);
+    int poll_timeout(int now) const;
+    void trace(int now, const std::string& what);
+
+    sim_options options_;
+    chip_model chip_;
+    int master_ = -1;
+    std::string device_;
+    long long start_ns_ = 0;
+    bool host_closed_ = false;  // the host had the device open and has closed it
+    int closed_since_ms_ = 0;
+    bool reset_for_close_ = false;
+    std::string backlog_;  // answer bytes the pseudo-terminal has not taken yet
+    std::ofstream trace_;
+};
+
+}  // namespace fernwick::sim

@@ -1,0 +1,31 @@
+#pragma once
+// The command line of mirel-sim: the board's behaviour and the files it
+// reads and writes. Pure: turns arguments into options or an error text.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "chip_config.h"
+
+namespace fernwick::sim {
+
+struct sim_options {
+    chip_config chip;
+    std::string link_path;     // a symlink to the device, made and removed by the simulator
+    std::string preload_path;  // flash image read at start
+    std::string dump_path;     // flash image written at the end
+    std::string trace_path;    // every byte in both directions, with its time
+    bool help = false;
+};
+
+struct parsed_options {
+    std::optional<sim_options> options;
+    std::string error;  // why the arguments were refused
+};
+
+// The arguments after the program name.
+parsed_options parse_options(const std::vector<std::string>& args);
+std::string usage_text();
+
+}  // namespace fernwick::sim
