@@ -1,6 +1,7 @@
 #include "support_board.h"
 
 #include <csignal>
+#include <ctime>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>

@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "core/qt_serial_link.h"
+#include "support_board.h"
+
+namespace {
+
+using namespace fernwick::e2e;
+
+const std::string ready = "The uC is ready for receiving commands from you ...";
+const std::string sectors = "Sector 0: 0010\nSector 1: 0111\nSector 2: 0212\nSector 3: 0313\n";
+
+run_result cli(const simulated_board& board, std::vector<std::string> args)
+{
+    args.insert(args.begin(), {binary("fernwick-cli"), "--device", board.device()});
+    return run(args);
+}
+
+TEST(cli_commands, status_at_every_rate_of_the_reset_window)
+{
+    for (const char* rate : {"2400", "4800", "9600", "14400", "19200"}) {
+        simulated_board board({"--line-rate", rate});
+        const auto r = cli(board, {"--baud", rate, "status"});
+        EXPECT_EQ(r.status, 0) << rate << r.out << r.err;
+        EXPECT_NE(r.out.find(ready), std::string::npos) << rate;
+        EXPECT_TRUE(r.out.ends_with(sectors)) << rate << r.out;
+    }
+}
+
+TEST(cli_commands, a_software_reset_lets_the_board_be_brought_up_again)
+{
+    simulated_board board;
+    const auto reset = cli(board, {"reset"});
+    EXPECT_EQ(reset.status, 0) << reset.out;
+    EXPECT_NE(reset.out.find("Software Reset sucessfully executed !"), std::string::npos);
+    // The board resets when the port stays closed for a while, as an operator would press reset.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto again = cli(board, {"status"});
+    EXPECT_EQ(again.status, 0) << again.out;
+}
+
+TEST(cli_commands, failures_exit_with_1_and_the_log_block)
+{
+    struct row {
+        std::vector<std::string> board_options;
+        std::string text;
+    };
+    const row rows[] = {
+        {{"--fault", "id:none"}, "      No identification byte received"},
+        {{"--fault", "ack2:wrong"}, "     I didn't receive the right acknowledge byte from the uC !"},
+        {{"--fault", "status:2:drop"}, "     I was waiting for a byte from the microcontroller that I didn't receive !"},
+        {{"--fault", "status:3:checksum"}, "     Wrong checksum byte received"},
+    };
+    for (const auto& r : rows) {
+        simulated_board board(r.board_options);
+        const auto result = cli(board, {"status"});
+        EXPECT_EQ(result.status, 1) << r.text << result.out;
+        EXPECT_NE(result.out.find(r.text), std::string::npos) << result.out;
+    }
+}
+
+TEST(cli_commands, a_port_held_by_another_program_is_reported)
+{
+    simulated_board board;
+    fernwick::core::qt_serial_link holder;
+    ::setenv("FERNWICK_COM2", board.device().c_str(), 1);
+    holder.set_comm_port(2);
+    ASSERT_TRUE(holder.open()) << holder.error_text();
+    const auto r = cli(board, {"status"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(" Serial Port currently used by another application !"), std::string::npos) << r.out;
+    holder.close();
+}
+
+TEST(cli_commands, usage_errors_exit_with_2)
+{
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {}, {"--baud", "1200", "status"}, {"flash"}, {"--com", "3", "status"}, {"status", "extra"}}) {
+        std::vector<std::string> argv{binary("fernwick-cli")};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const auto r = run(argv);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find("--help"), std::string::npos);
+    }
+}
+
+}  // namespace
