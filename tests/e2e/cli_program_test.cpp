@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+
+#include "support_board.h"
+
+namespace {
+
+using namespace fernwick::e2e;
+using image = std::vector<std::uint8_t>;
+
+constexpr std::size_t k_sector = 0x8000;
+constexpr std::size_t k_flash = 4 * k_sector;
+
+const char* const k_code =
+    "A55AA5A5E60940FAE60B40FAE60A0CFAE60800FA8AE2FEB06FA49AE2FEB06EA4F20748FE26072400E6F148005B11F25A0EFEAFE2AFE3E6D80"
+    "180E658D5009AB6FE707EB64FD8E6F040FA9AB7FE70A400B2FE7EB786F05FFA3DF8FA0040FACC00";
+
+image code_bytes()
+{
+    image code;
+    for (const char* p = k_code; *p; p += 2) code.push_back(static_cast<std::uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
+    return code;
+}
+
+// Where each sector lies in the hex file's linear address space.
+std::size_t hex_base(int sector, int sector0_segment)
+{
+    const std::size_t bases[] = {sector0_segment * 0x10000u, 0x18000, 0x20000, 0x28000};
+    return bases[sector];
+}
+
+// The file's contents from srec_cat, independently of the tool: the value of
+// every byte, and whether the file supplies it (filled once with 00h and once
+// with FFh, a supplied byte reads the same in both).
+struct reference {
+    image value;
+    std::vector<bool> supplied;
+};
+
+reference read_with_srec_cat(const std::string& hex, const std::string& dir)
+{
+    reference r;
+    image filled[2];
+    const char* fills[] = {"0x00", "0xFF"};
+    for (int i = 0; i < 2; ++i) {
+        const auto bin = dir + "/ref" + std::to_string(i) + ".bin";
+        const auto result = run({"/usr/bin/srec_cat", hex, "-intel", "-crop", "0", "0x30000", "-fill", fills[i], "0",
+                                 "0x30000", "-o", bin, "-binary"});
+        EXPECT_EQ(result.status, 0) << result.err;
+        const auto text = read_file(bin);
+        filled[i].assign(text.begin(), text.end());
+        filled[i].resize(0x30000);
+    }
+    r.value = filled[0];
+    for (std::size_t a = 0; a < 0x30000; ++a) r.supplied.push_back(filled[0][a] == filled[1][a]);
+    return r;
+}
+
+// What the flash must hold after programming `sectors`: each data byte at its
+// address, 00h padding in every 64-byte block that holds data, the code where
+// it belongs, FFh elsewhere in the programmed sectors, the rest untouched.
+image expected_flash(const image& before, const reference& ref, const std::vector<int>& sectors, int target,
+                     int sector0_segment)
+{
+    image flash = before;
+    const auto code = code_bytes();
+    for (const int s : sectors) {
+        auto* out = &flash[s * k_sector];
+        std::fill(out, out + k_sector, 0xFF);
+        const std::size_t base = hex_base(s, sector0_segment);
+        const std::size_t first = s == target ? 0x60 : 0;
+        for (std::size_t block = 0; block < k_sector; block += 64) {
+            bool data = false;
+            for (std::size_t a = std::max(block, first); a < block + 64; ++a) data = data || ref.supplied[base + a];
+            if (!data) continue;
+            for (std::size_t a = block; a < block + 64; ++a)
+                out[a] = a >= first && ref.supplied[base + a] ? ref.value[base + a] : 0x00;
+        }
+        if (s == target) {
+            std::copy(code.begin(), code.end(), out);
+            if (out[0x60] == 0xFF)  // the code's second block carries 00h after the code
+                std::fill(out + 0x60, out + 0x80, 0x00);
+        }
+    }
+    return flash;
+}
+
+std::string join(const std::vector<int>& sectors)
+{
+    std::string list;
+    for (const int s : sectors) list += (list.empty() ? "" : ",") + std::to_string(s);
+    return list;
+}
+
+struct program_case {
+    const char* name;
+    std::function<std::string(const std::string& dir)> make_hex;
+    int now, target, sector0_segment;
+    std::vector<int> sectors;  // what the rules leave chosen
+};
+
+// A blob that covers parts of every sector, written by srec_cat.
+std::string srec_blob(const std::string& dir, bool segmented)
+{
+    std::mt19937 random(7);
+    std::string blob(0x9000, '\0');
+    for (auto& c : blob) c = static_cast<char>(random());
+    write_file(dir + "/blob.bin", blob);
+    const auto hex = dir + "/blob.hex";
+    std::vector<std::string> args = {"/usr/bin/srec_cat", dir + "/blob.bin", "-binary", "-offset", "0x1F800",
+                                     "-o", hex, "-intel"};
+    if (segmented) args.push_back("-address-length=3");
+    EXPECT_EQ(run(args).status, 0);
+    return hex;
+}
+
+// Random records with gaps, shuffled, lower-case digits, both kinds of
+// address record.
+std::string generated(const std::string& dir, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::vector<std::string> records;
+    for (std::size_t address = 0x10; address < 0x30000;) {
+        const int length = 1 + static_cast<int>(random() % 40);
+        const auto segment = static_cast<int>(address >> 16);
+        const auto offset = static_cast<int>(address & 0xFFFF);
+        if (offset + length > 0x10000) {
+            address = (address | 0xFFFF) + 1;
+            continue;
+        }
+        char line[128];
+        const bool linear = random() % 2;
+        std::snprintf(line, sizeof line, linear ? ":02000004%04X%02X" : ":02000002%04X%02X", linear ? segment : segment << 12,
+                      (256 - (linear ? 6 + segment : 4 + (segment << 4))) & 0xFF);
+        std::string record = line;
+        std::snprintf(line, sizeof line, "\n:%02X%04X00", length, offset);
+        record += line;
+        int sum = length + (offset >> 8) + (offset & 0xFF);
+        for (int i = 0; i < length; ++i) {
+            const int b = static_cast<int>(random() % 256);
+            std::snprintf(line, sizeof line, random() % 3 ? "%02X" : "%02x", b);
+            record += line;
+            sum += b;
+        }
+        std::snprintf(line, sizeof line, "%02X", (256 - sum % 256) & 0xFF);
+        records.push_back(record + line);
+        address += length + random() % 3000;
+    }
+    std::shuffle(records.begin(), records.end(), random);
+    std::string text;
+    for (const auto& r : records) text += r + "\n";
+    const auto hex = dir + "/gen.hex";
+    write_file(hex, text + ":00000001FF\n");
+    return hex;
+}
+
+TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
+{
+    const program_case cases[] = {
+        {"srec_cat linear, code stays in 2", [](auto d) { return srec_blob(d, false); }, 2, 2, 0, {0, 1, 2, 3}},
+        {"srec_cat segmented, code moves to 0", [](auto d) { return srec_blob(d, true); }, 2, 0, 0, {0, 1, 2, 3}},
+        {"generated, code stays in 0", [](auto d) { return generated(d, 1); }, 0, 0, 0, {0, 1, 2, 3}},
+        {"generated, sector 0 at segment 1", [](auto d) { return generated(d, 2); }, 0, 2, 1, {0, 1, 2, 3}},
+        {"generated, no code kept", [](auto d) { return generated(d, 3); }, 2, -99, 0, {1, 3}},
+        {"generated, code outside", [](auto d) { return generated(d, 4); }, -99, 2, 1, {2, 3}},
+    };
+    for (const auto& c : cases) {
+        const auto dir = temp_dir();
+        const auto hex = c.make_hex(dir);
+        std::mt19937 random(11);
+        image before(k_flash);
+        for (auto& b : before) b = static_cast<std::uint8_t>(random());
+        if (c.now >= 0) {
+            const auto code = code_bytes();
+            std::copy(code.begin(), code.end(), before.begin() + c.now * static_cast<long>(k_sector));
+        }
+        write_file(dir + "/before.bin", std::string(before.begin(), before.end()));
+        simulated_board board({"--preload", dir + "/before.bin", "--dump", dir + "/after.bin"});
+        const auto r = run({binary("fernwick-cli"), "--device", board.device(), "program", hex, "--sectors",
+                            join(c.sectors), "--bsl-now", std::to_string(c.now), "--bsl-target",
+                            std::to_string(c.target), "--sector0-segment", std::to_string(c.sector0_segment)});
+        board.stop();
+        EXPECT_EQ(r.status, 0) << c.name << r.out << r.err;
+        EXPECT_NE(r.out.find("Sectors: " + join(c.sectors) + "\n"), std::string::npos) << c.name << r.out;
+        EXPECT_NE(r.out.find("line rate reached"), std::string::npos) << c.name;
+        const auto dump = read_file(dir + "/after.bin");
+        const image after(dump.begin(), dump.end());
+        const auto expected = expected_flash(before, read_with_srec_cat(hex, dir), c.sectors, c.target, c.sector0_segment);
+        ASSERT_EQ(after.size(), expected.size()) << c.name;
+        const auto diff = std::mismatch(after.begin(), after.end(), expected.begin());
+        EXPECT_TRUE(diff.first == after.end()) << c.name << ": first difference at flash offset "
+                                               << std::hex << (diff.first - after.begin());
+    }
+}
+
+TEST(cli_program, a_failed_exchange_exits_with_1_and_a_missing_file_with_2)
+{
+    const auto dir = temp_dir();
+    const auto hex = generated(dir, 5);
+    {
+        simulated_board board({"--fault", "block:3:status=93"});
+        const auto r = run({binary("fernwick-cli"), "--device", board.device(), "program", hex});
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_NE(r.out.find("     A Flag Error occured ! "), std::string::npos);
+    }
+    {
+        simulated_board board;
+        const auto r = run({binary("fernwick-cli"), "--device", board.device(), "program", dir + "/missing.hex"});
+        EXPECT_EQ(r.status, 2) << r.out;
+        EXPECT_NE(r.out.find("Operation cancelled or this File name doesn't exist !"), std::string::npos);
+    }
+}
+
+}  // namespace
