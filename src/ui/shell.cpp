@@ -1,0 +1,92 @@
+#include "ui/shell.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "ui/about_window.h"
+#include "ui/confirm_window.h"
+#include "ui/location_window.h"
+#include "ui/main_window.h"
+#include "ui/reset_window.h"
+#include "ui/status_window.h"
+#include "ui/warning_window.h"
+
+namespace fernwick::ui {
+
+namespace {
+
+// The program ends at once: no handler runs after this, nothing is saved,
+// and the system releases the windows and the serial ports.
+[[noreturn]] void end_program()
+{
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+}  // namespace
+
+shell::shell(core::app_state& s) : s_(s)
+{
+    const input_route route(s, [this] { sync(); });
+    // Created in the order of start-up.
+    mainform_ = std::make_unique<main_window>(route);
+    Warning_ = std::make_unique<warning_window>(route);
+    ConfirmForm_ = std::make_unique<confirm_window>(route);
+    statusform_ = std::make_unique<status_window>(route);
+    LocationForm_ = std::make_unique<location_window>(route);
+    RESETFORM_ = std::make_unique<reset_window>(route);
+    AboutForm_ = std::make_unique<about_window>(route);
+
+    // Shows what the handler wrote so far before it goes on with a blocking
+    // step; only painting, so no other handler can run in between.
+    s_.repaint = [this] {
+        sync();
+        mainform_->repaint();
+    };
+    s_.quit = end_program;
+}
+
+shell::~shell()
+{
+    s_.repaint = nullptr;
+    s_.quit = nullptr;
+}
+
+void shell::sync()
+{
+    mainform_->sync();
+    Warning_->sync();
+    ConfirmForm_->sync();
+    statusform_->sync();
+    LocationForm_->sync();
+    RESETFORM_->sync();
+    AboutForm_->sync();
+    follow_focus();
+}
+
+QWidget* shell::window(core::window_id id) const
+{
+    switch (id) {
+    case core::window_id::mainform: return mainform_.get();
+    case core::window_id::Warning: return Warning_.get();
+    case core::window_id::ConfirmForm: return ConfirmForm_.get();
+    case core::window_id::statusform: return statusform_.get();
+    case core::window_id::LocationForm: return LocationForm_.get();
+    case core::window_id::RESETFORM: return RESETFORM_.get();
+    case core::window_id::AboutForm: return AboutForm_.get();
+    case core::window_id::none: break;
+    }
+    return nullptr;
+}
+
+void shell::follow_focus()
+{
+    if (s_.focus.serial == focus_serial_) return;
+    focus_serial_ = s_.focus.serial;
+    QWidget* w = window(s_.focus.window);
+    if (w == nullptr || !w->isVisible()) return;
+    w->raise();
+    w->activateWindow();
+}
+
+}  // namespace fernwick::ui

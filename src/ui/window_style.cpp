@@ -1,0 +1,121 @@
+#include "ui/window_style.h"
+
+#include <memory>
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+
+namespace fernwick::ui {
+
+namespace {
+
+constexpr Qt::WindowFlags k_title_and_close = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                              Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+
+template <class W>
+W* named(W* w, const char* name)
+{
+    w->setObjectName(QString::fromLatin1(name));
+    return w;
+}
+
+}  // namespace
+
+void make_fixed_dialog(QWidget* window)
+{
+    window->setWindowFlags(k_title_and_close);
+    if (window->layout() != nullptr) {
+        window->layout()->setSizeConstraint(QLayout::SetFixedSize);
+    } else {
+        window->setFixedSize(window->sizeHint());
+    }
+}
+
+void make_sizable(QWidget* window)
+{
+    window->setWindowFlags(k_title_and_close | Qt::WindowMinimizeButtonHint);
+}
+
+void pin_top_left(QWidget* host, QWidget* content)
+{
+    content->setFixedSize(content->sizeHint());
+    auto* outer = new QGridLayout(host);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(content, 0, 0, Qt::AlignLeft | Qt::AlignTop);
+}
+
+void set_background(QWidget* w, QColor colour)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, colour);
+    w->setPalette(p);
+    w->setAutoFillBackground(true);
+}
+
+void set_button_colour(QPushButton* b, QColor colour)
+{
+    QPalette p = b->palette();
+    p.setColor(QPalette::Button, colour);
+    b->setPalette(p);
+}
+
+void set_bold(QWidget* w, int extra_points)
+{
+    QFont f = w->font();
+    f.setBold(true);
+    if (extra_points != 0) f.setPointSizeF(f.pointSizeF() + extra_points);
+    w->setFont(f);
+}
+
+QLabel* make_label(QWidget* parent, const char* name, const QString& caption)
+{
+    auto* l = named(new QLabel(caption, parent), name);
+    // Captions are shown as written, blanks included, never as markup.
+    l->setTextFormat(Qt::PlainText);
+    return l;
+}
+
+QPushButton* make_button(QWidget* parent, const char* name, const QString& caption)
+{
+    auto* b = named(new QPushButton(caption, parent), name);
+    // Enter presses the button that has the focus, as in every dialog of the platform.
+    b->setAutoDefault(true);
+    return b;
+}
+
+QRadioButton* make_option(QWidget* parent, const char* name, const QString& caption)
+{
+    return named(new QRadioButton(caption, parent), name);
+}
+
+QCheckBox* make_check(QWidget* parent, const char* name) { return named(new QCheckBox(parent), name); }
+
+QGroupBox* make_frame(QWidget* parent, const char* name, const QString& caption)
+{
+    return named(new QGroupBox(caption, parent), name);
+}
+
+void select_option(const std::vector<QRadioButton*>& frame, const QRadioButton* chosen)
+{
+    std::vector<std::unique_ptr<QSignalBlocker>> blocked;
+    for (QRadioButton* b : frame) blocked.push_back(std::make_unique<QSignalBlocker>(b));
+    for (QRadioButton* b : frame) {
+        // The selected button of a frame cannot be unticked while the frame is exclusive.
+        b->setAutoExclusive(false);
+        b->setChecked(b == chosen);
+        b->setAutoExclusive(true);
+    }
+}
+
+void apply_window_state(QWidget* window, const core::window_state& state)
+{
+    if (window->isEnabled() != state.enabled) window->setEnabled(state.enabled);
+    if (window->isVisible() != state.visible) window->setVisible(state.visible);
+}
+
+}  // namespace fernwick::ui
