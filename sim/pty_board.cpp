@@ -91,7 +91,8 @@ void pty_board::run(int signal_fd)
         const int now = now_ms();
         serve(now);
         const bool watch_master = master_ >= 0 && !host_closed_;
-        pollfd fds[2] = {{signal_fd, POLLIN, 0}, {master_, static_cast<short>(POLLIN | (backlog_.empty() ? 0 : POLLOUT)), 0}};
+        const auto master_events = static_cast<short>(POLLIN | (backlog_.empty() ? 0 : POLLOUT));
+        pollfd fds[2] = {{signal_fd, POLLIN, 0}, {master_, master_events, 0}};
         if (poll(fds, watch_master ? 2 : 1, poll_timeout(now)) < 0 && errno != EINTR) return;
         if ((fds[0].revents & POLLIN) && !handle_signal(signal_fd)) return;
     }
