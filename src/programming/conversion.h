@@ -26,6 +26,8 @@ struct conversion_result {
 // The chosen file's name with its extension replaced by ".NEW".
 std::string new_file_name_for(const std::string& hex_file_name);
 
+// Writes the block file beside the hex file. The file appears whole or not
+// at all, and never replaces the hex file itself.
 conversion_result convert_hex_file(const conversion_request& request);
 
 }  // namespace fernwick::programming

@@ -9,7 +9,10 @@ namespace fernwick::programming {
 
 using sector_flags = std::array<bool, 4>;
 
-// Reads the file once; nullopt when it cannot be read.
+// Reads the file once; nullopt when it cannot be read. A sector has data
+// when the conversion puts bytes of the file into it: records with data
+// that start in it, and bytes that a run carries past 7FFFh of the segment
+// half below.
 std::optional<sector_flags> scan_sectors(const std::string& path, int sector0_segment);
 
 }  // namespace fernwick::programming

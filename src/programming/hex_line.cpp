@@ -1,0 +1,89 @@
+#include "programming/hex_line.h"
+
+#include <algorithm>
+
+namespace fernwick::programming {
+
+namespace {
+
+int digit_value(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// Positions counted from 1, as the record layout is given; past the end of
+// the line a field is empty (and still points into the line).
+std::string_view field_at(std::string_view line, std::size_t position, std::size_t width)
+{
+    if (position > line.size()) return line.substr(line.size());
+    return line.substr(position - 1, width);
+}
+
+char upper_digit(unsigned value)
+{
+    return "0123456789ABCDEF"[value & 0xF];
+}
+
+}  // namespace
+
+unsigned hex_field(std::string_view field)
+{
+    unsigned value = 0;
+    for (char c : field) {
+        const int d = digit_value(c);
+        if (d < 0) break;
+        value = value * 16 + static_cast<unsigned>(d);
+    }
+    return value;
+}
+
+hex_line read_hex_line(std::string_view line)
+{
+    hex_line r;
+    r.length = static_cast<int>(hex_field(field_at(line, 2, 2)));
+    r.offset = static_cast<int>(hex_field(field_at(line, 4, 4)));
+    r.type = static_cast<int>(hex_field(field_at(line, 8, 2)));
+    r.data = field_at(line, 10, std::string_view::npos);
+    return r;
+}
+
+int selected_segment(const hex_line& line)
+{
+    if (line.type == record_type::extended_segment) {
+        return static_cast<int>(hex_field(line.data.substr(0, 1)));
+    }
+    return static_cast<int>(hex_field(line.data.substr(std::min<std::size_t>(2, line.data.size()), 2)));
+}
+
+std::array<char, 2> data_byte_chars(std::string_view data, int i)
+{
+    const auto at = static_cast<std::size_t>(i) * 2;
+    const std::string_view pair = at < data.size() ? data.substr(at, 2) : std::string_view{};
+    if (pair.size() == 2 && digit_value(pair[0]) >= 0 && digit_value(pair[1]) >= 0) {
+        return {pair[0], pair[1]};
+    }
+    const unsigned value = hex_field(pair);
+    return {upper_digit(value >> 4), upper_digit(value)};
+}
+
+std::vector<std::string_view> split_lines(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+        if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
+    }
+    return lines;
+}
+
+}  // namespace fernwick::programming

@@ -1,0 +1,216 @@
+// The block file checked against flash images made independently: random
+// hex files read by srec_cat, and hex files that srec_cat writes from
+// random binary pieces. (objcopy's binary output misplaces the data of
+// files whose records are not in rising address order, so it cannot serve.)
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+
+#include "hex_test_files.h"
+#include "programming/block_record.h"
+#include "programming/bsl_code.h"
+#include "programming/conversion.h"
+
+namespace {
+
+using namespace fernwick::programming;
+using namespace hex_test;
+
+constexpr int k_flash_top = 0x40000;  // segments 0 to 3, linear
+constexpr int k_absent = -1;
+using image = std::vector<int>;  // a byte value per linear address
+
+struct piece {
+    int address;
+    std::string bytes;  // one char per byte
+};
+
+bool run_tool(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()) == 0; }
+
+std::string quoted(const std::string& path) { return "'" + path + "'"; }
+
+image image_by_srec_cat(const temp_folder& folder, const std::string& hex)
+{
+    const auto input = "srec_cat " + quoted(hex) + " -intel ";
+    const auto mask = folder.path("mask"), values = folder.path("values");
+    EXPECT_TRUE(run_tool(input + "-and 0 -or 1 -o " + quoted(mask) + " -binary"));
+    EXPECT_TRUE(run_tool(input + "-o " + quoted(values) + " -binary"));
+    const std::string held = read_file(mask), value = read_file(values);
+    image result(k_flash_top, k_absent);
+    for (std::size_t a = 0; a < held.size() && a < result.size(); ++a) {
+        if (held[a] == '\1') result[a] = static_cast<unsigned char>(value.at(a));
+    }
+    return result;
+}
+
+image image_of(const std::vector<piece>& pieces)
+{
+    image result(k_flash_top, k_absent);
+    for (const auto& p : pieces) {
+        for (std::size_t i = 0; i < p.bytes.size(); ++i) {
+            result.at(p.address + i) = static_cast<unsigned char>(p.bytes[i]);
+        }
+    }
+    return result;
+}
+
+// Every byte of `truth` in a chosen sector, but where the code lies, is at
+// its address in the block file; the blocks hold nothing else but the code
+// and 00h; the records are sorted, unique and inside their sectors.
+void check_block_file(const std::string& path, const image& truth, const conversion_request& request)
+{
+    struct window {
+        int segment, first, end;
+    };  // the flash map, not taken from the code under test
+    const window map[] = {
+        {request.sector0_segment, 0, 0x8000}, {1, 0x8000, 0x10000}, {2, 0, 0x8000}, {2, 0x8000, 0x10000}};
+    std::map<std::pair<int, long>, std::string> blocks;
+    for (const auto& line : crlf_lines(read_file(path))) {
+        const auto r = read_block_record(line);
+        ASSERT_TRUE(r && r->sector >= 0 && r->sector < 4 && request.sectors[r->sector]) << line;
+        const auto& w = map[r->sector];
+        EXPECT_TRUE(r->segment == w.segment && r->address >= w.first && r->address < w.end && r->address % 64 == 0 &&
+                    r->data.size() == 128 && r->marker == "EOB")
+            << line;
+        EXPECT_TRUE(blocks.empty() || blocks.rbegin()->first < std::pair(r->sector, r->address)) << line;
+        blocks[{r->sector, r->address}] = r->data;
+    }
+    const std::string code = std::string(bsl_code_1) + std::string(bsl_code_2);
+    for (int s = 0; s < 4; ++s) {
+        for (int address = map[s].first; request.sectors[s] && address < map[s].end; address += 64) {
+            const auto found = blocks.find({s, address});
+            bool needed = false;
+            for (int i = 0; i < 64; ++i) {
+                const int offset = address + i;
+                int expected = truth[map[s].segment * 0x10000 + offset];
+                if (s == request.bsl_target && offset < 0x60) {
+                    expected = std::stoi(code.substr(offset * 2, 2), nullptr, 16);
+                }
+                needed = needed || expected != k_absent;
+                if (found == blocks.end()) continue;
+                EXPECT_EQ(std::stoi(found->second.substr(i * 2, 2), nullptr, 16), std::max(expected, 0))
+                    << "sector " << s << " offset " << offset;
+            }
+            EXPECT_EQ(found != blocks.end(), needed) << "sector " << s << " block " << address;
+        }
+    }
+}
+
+// Refuses a piece that overlaps one taken, or has bytes on both sides of
+// 0060h where the code may go: its records would be dropped whole there,
+// which an image cannot show.
+bool refused(std::vector<bool>& used, int address, int length)
+{
+    for (int code_end = 0x60; code_end < 0x30000; code_end += 0x10000) {
+        if (address < code_end && code_end < address + length) return true;
+    }
+    const auto first = used.begin() + address, last = first + length;
+    if (std::find(first, last, true) != last) return true;
+    std::fill(first, last, true);
+    return false;
+}
+
+conversion_request random_request(std::mt19937& rng, const std::string& hex)
+{
+    const int targets[] = {0, 2, -99};
+    const auto chosen = 1 + rng() % 15;
+    return {hex, {(chosen & 1) != 0, (chosen & 2) != 0, (chosen & 4) != 0, (chosen & 8) != 0}, targets[rng() % 3],
+            static_cast<int>(rng() % 2)};
+}
+
+// Up to 120 records in segments 0 to 3, many near the sector and code
+// edges, each inside one segment; some longer than a block.
+std::vector<piece> random_records(std::mt19937& rng)
+{
+    std::vector<bool> used(k_flash_top);
+    std::vector<piece> records;
+    const int edges[] = {0x0000, 0x0060, 0x7FC0, 0x8000, 0xFFC0};
+    for (int n = 1 + static_cast<int>(rng() % 120); static_cast<int>(records.size()) < n;) {
+        const int offset = rng() % 2 ? static_cast<int>(rng() % 0x10000) : (edges[rng() % 5] + rng() % 128) % 0x10000;
+        const int length = std::min<int>(1 + static_cast<int>(rng() % (rng() % 8 ? 32 : 255)), 0x10000 - offset);
+        const int address = static_cast<int>(rng() % 4) * 0x10000 + offset;
+        if (refused(used, address, length)) continue;
+        piece p{address, {}};
+        for (int i = 0; i < length; ++i) p.bytes += static_cast<char>(rng());
+        records.push_back(p);
+    }
+    return records;
+}
+
+// The records shuffled, with an address record of type 02 or 04 where the
+// segment changes, some lines in lower case; `noise` adds records before
+// the first address record and after the end record.
+std::string hex_file_of(std::mt19937& rng, std::vector<piece> records, bool noise)
+{
+    std::shuffle(records.begin(), records.end(), rng);
+    std::vector<std::string> lines;
+    if (noise) lines.push_back(data(static_cast<int>(rng() % 0xFF00), fill(16, 0xEE)));
+    for (int i = 0, segment = -1; i < static_cast<int>(records.size()); ++i) {
+        const auto& r = records[i];
+        if (r.address / 0x10000 != segment || rng() % 10 == 0) {
+            segment = r.address / 0x10000;
+            lines.push_back(rng() % 2 ? linear(segment) : segment_base(segment));
+        }
+        std::string bytes;
+        for (char c : r.bytes) bytes += hex2(static_cast<unsigned char>(c));
+        lines.push_back(data(r.address % 0x10000, bytes));
+    }
+    lines.push_back(end_record);
+    if (noise) lines.insert(lines.end(), {linear(2), data(0x0100, fill(16, 0xEE))});
+    for (auto& line : lines) {
+        if (rng() % 3 == 0) {
+            std::transform(line.begin(), line.end(), line.begin(), [](unsigned char c) { return std::tolower(c); });
+        }
+    }
+    return joined(lines);
+}
+
+TEST(conversion_reference, random_hex_files_agree_with_srec_cat)
+{
+    temp_folder folder;
+    std::mt19937 rng(20240611);
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const auto records = random_records(rng);
+        const auto truth = image_by_srec_cat(folder, folder.file("clean.hex", hex_file_of(rng, records, false)));
+        ASSERT_EQ(truth, image_of(records)) << "srec_cat reads the generated file differently";
+        const auto request = random_request(rng, folder.file("app.hex", hex_file_of(rng, records, true)));
+        const auto result = convert_hex_file(request);
+        ASSERT_TRUE(result.ok());
+        check_block_file(result.new_file_name, truth, request);
+    }
+}
+
+TEST(conversion_reference, hex_files_written_by_srec_cat_convert_to_their_image)
+{
+    temp_folder folder;
+    std::mt19937 rng(7);
+    const char* const addressing[] = {"", " -address-length=3"};  // type 04, type 02
+    const int record_sizes[] = {16, 32, 64, 255};
+    for (int round = 0; round < 24; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::vector<bool> used(k_flash_top);
+        std::vector<piece> pieces;
+        std::string command = "srec_cat";
+        for (int n = 0; n < 6; ++n) {
+            piece p{static_cast<int>(rng() % (k_flash_top - 4000)), std::string(1 + rng() % 4000, '\0')};
+            if (refused(used, p.address, static_cast<int>(p.bytes.size()))) continue;
+            for (char& c : p.bytes) c = static_cast<char>(rng());
+            command += " " + quoted(folder.file(std::to_string(n), p.bytes)) + " -binary -offset " +
+                       std::to_string(p.address);
+            pieces.push_back(p);
+        }
+        const auto hex = folder.path("made.hex");
+        ASSERT_TRUE(run_tool(command + " -o " + quoted(hex) + " -intel" + addressing[round % 2] +
+                             " -obs=" + std::to_string(record_sizes[rng() % 4])));
+        const auto request = random_request(rng, hex);
+        const auto result = convert_hex_file(request);
+        ASSERT_TRUE(result.ok());
+        check_block_file(result.new_file_name, image_of(pieces), request);
+    }
+}
+
+}  // namespace

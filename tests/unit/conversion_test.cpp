@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include "hex_test_files.h"
+#include "programming/bsl_code.h"
+#include "programming/conversion.h"
+
+namespace {
+
+using namespace fernwick::programming;
+using namespace hex_test;
+
+const std::string code_1(bsl_code_1), code_2(bsl_code_2_block);
+const std::string aa = fill(16, 0xAA), bb = fill(16, 0xBB), cc = fill(16, 0xCC);
+constexpr std::array<bool, 4> s0{true}, s2{false, false, true}, s3{false, false, false, true};
+constexpr std::array<bool, 4> all{true, true, true, true};
+
+struct row {
+    const char* name;
+    std::vector<std::string> hex;
+    std::array<bool, 4> sectors;
+    int bsl_target;
+    int sector0_segment;
+    std::vector<std::string> expected;
+};
+
+void expect_rows(const std::vector<row>& rows)
+{
+    temp_folder folder;
+    for (const auto& r : rows) {
+        const auto path = folder.file("app.hex", joined(r.hex));
+        const auto result = convert_hex_file({path, r.sectors, r.bsl_target, r.sector0_segment});
+        ASSERT_TRUE(result.ok()) << r.name;
+        ASSERT_EQ(result.new_file_name, folder.path("app.NEW"));
+        const auto lines = crlf_lines(read_file(result.new_file_name));
+        EXPECT_EQ(lines, r.expected) << r.name;
+        EXPECT_EQ(result.block_count, static_cast<int>(lines.size())) << r.name;
+    }
+}
+
+TEST(conversion, places_records_and_the_code_in_blocks)
+{
+    expect_rows({
+        {"worked example", {":020000040000FA", ":04010200112233444F", ":00000001FF"}, s0, 2, 0,
+         {block_line(0, 256, 0, block({{2, "11223344"}}))}},
+        {"a chosen sector without data", {linear(2), data(0x10, "AA")}, {false, true, false, true}, 2, 0, {}},
+        {"the code's sector without data", {end_record}, s2, 2, 0,
+         {block_line(2, 0, 2, code_1), block_line(2, 64, 2, code_2)}},
+        {"the code in sector 0 in segment 1", {}, s0, 0, 1,
+         {block_line(0, 0, 1, code_1), block_line(0, 64, 1, code_2)}},
+        {"data at 0060h-007Fh behind the code", {linear(2), data(0x62, "AABB")}, s2, 2, 0,
+         {block_line(2, 0, 2, code_1), block_line(2, 64, 2, block({{34, "AABB"}}, code_2))}},
+        {"records starting below 0060h dropped whole", {linear(2), data(0x50, aa + aa), data(0x5F, "7788")}, s2, 2, 0,
+         {block_line(2, 0, 2, code_1), block_line(2, 64, 2, code_2)}},
+        {"without the code data below 0060h is kept", {linear(2), data(0x10, "77")}, s2, 0, 0,
+         {block_line(2, 0, 2, block({{16, "77"}}))}},
+        {"a record over a 64-byte boundary", {linear(2), data(0x3C, fill(8, 1, 1))}, s2, -99, 0,
+         {block_line(2, 0, 2, block({{60, "01020304"}})), block_line(2, 64, 2, block({{0, "05060708"}}))}},
+        {"any order gives rising blocks", {linear(2), data(0x200, "22"), data(0x100, "11")}, s2, -99, 0,
+         {block_line(2, 256, 2, block({{0, "11"}})), block_line(2, 512, 2, block({{0, "22"}}))}},
+        {"two runs share a block", {linear(2), data(0x00, "11"), data(0x10, "22")}, s2, -99, 0,
+         {block_line(2, 0, 2, block({{0, "11"}, {16, "22"}}))}},
+        {"sectors 0 to 3 in order", {linear(2), data(0x8000, "33"), data(0, "22"), linear(0), data(0, "11")}, all, -99,
+         0,
+         {block_line(0, 0, 0, block({{0, "11"}})), block_line(2, 0, 2, block({{0, "22"}})),
+          block_line(3, 32768, 2, block({{0, "33"}}))}},
+        {"data before the first address record", {data(0x00, "11"), linear(2), data(0x40, "22")}, all, -99, 0,
+         {block_line(2, 64, 2, block({{0, "22"}}))}},
+        {"segment 0 with sector 0 in segment 1", {linear(0), data(0, "11")}, all, -99, 1, {}},
+        {"records after the end record", {linear(2), end_record, data(0, "11")}, all, -99, 0, {}},
+        {"type 02 addressing", {segment_base(2), data(0x8000, "33")}, s3, 2, 0,
+         {block_line(3, 32768, 2, block({{0, "33"}}))}},
+        {"characters as they stand", {linear(2), ":03000000abCd0e00"}, s2, -99, 0,
+         {block_line(2, 0, 2, block({{0, "abCd0e"}}))}},
+    });
+}
+
+TEST(conversion, a_record_below_the_end_of_data_already_taken_is_skipped_whole)
+{
+    expect_rows({
+        {"partly overlapping", {linear(2), data(0x08, bb), data(0x00, aa)}, s2, -99, 0,
+         {block_line(2, 0, 2, block({{0, aa}}))}},
+        {"of two at one offset the first", {linear(2), data(0x20, "11"), data(0x20, "22")}, s2, -99, 0,
+         {block_line(2, 0, 2, block({{32, "11"}}))}},
+        {"the next line goes on with the run", {linear(2), data(0x10, cc), data(0x00, aa), data(0x10, bb)}, s2, -99, 0,
+         {block_line(2, 0, 2, block({{0, aa}, {16, bb}}))}},
+        {"another line starts a new run", {linear(2), data(0x10, cc), data(0, aa), data(0x40, "11"), data(0x10, bb)},
+         s2, -99, 0, {block_line(2, 0, 2, block({{0, aa}, {16, cc}})), block_line(2, 64, 2, block({{0, "11"}}))}},
+    });
+}
+
+TEST(conversion, empty_records_are_passed_over)
+{
+    expect_rows({
+        {"neither ending nor going on with a run",
+         {linear(2), data(0x10, cc), data(0x00, aa), record(0, 0x10, ""), "", data(0x10, bb)}, s2, -99, 0,
+         {block_line(2, 0, 2, block({{0, aa}, {16, bb}}))}},
+        {"nor starting one", {linear(2), record(0, 0x100, ""), "", end_record}, s2, -99, 0, {}},
+    });
+}
+
+TEST(conversion, every_byte_lands_at_its_own_address)
+{
+    const auto bytes = fill(200, 0, 1);  // offsets 30h to F7h
+    expect_rows({
+        {"a record longer than a block", {linear(2), data(0x30, bytes)}, s2, -99, 0,
+         {block_line(2, 0, 2, block({{48, bytes.substr(0, 32)}})), block_line(2, 64, 2, bytes.substr(32, 128)),
+          block_line(2, 128, 2, bytes.substr(160, 128)), block_line(2, 192, 2, block({{0, bytes.substr(288)}}))}},
+        {"a run over several blocks", {linear(2), data(0x3E, "0102"), data(0x40, fill(64, 3)), data(0x80, "04")}, s2,
+         -99, 0,
+         {block_line(2, 0, 2, block({{62, "0102"}})), block_line(2, 64, 2, fill(64, 3)),
+          block_line(2, 128, 2, block({{0, "04"}}))}},
+    });
+}
+
+TEST(conversion, bytes_past_a_sectors_end_go_to_the_sector_that_holds_them)
+{
+    const auto bytes = fill(32, 0x40, 1);
+    const auto low = bytes.substr(0, 32), high = bytes.substr(32);
+    expect_rows({
+        {"sector 2 into sector 3, before its own records",
+         {linear(2), data(0x7FF0, bytes), data(0x8008, fill(8, 0x77)), data(0x8010, "88")}, all, -99, 0,
+         {block_line(2, 32704, 2, block({{48, low}})), block_line(3, 32768, 2, block({{0, high}, {16, "88"}}))}},
+        {"sector 0 in segment 1 into sector 1", {linear(1), data(0x7FFE, "11223344")}, all, -99, 1,
+         {block_line(0, 32704, 1, block({{62, "1122"}})), block_line(1, 32768, 1, block({{0, "3344"}}))}},
+        {"segment 1 below 8000h as no sector into sector 1", {linear(1), data(0x7FFF, "1122")}, all, -99, 0,
+         {block_line(1, 32768, 1, block({{0, "22"}}))}},
+        {"segment 0 from 8000h is no sector", {linear(0), data(0x7FFE, "11223344")}, all, -99, 0,
+         {block_line(0, 32704, 0, block({{62, "1122"}}))}},
+        {"past the segment's end", {linear(2), data(0xFFFE, "11223344")}, all, -99, 0,
+         {block_line(3, 65472, 2, block({{62, "1122"}}))}},
+        {"a run going on past 8000h, sector 2 not chosen",
+         {linear(2), data(0x8000, "99"), data(0x7FFF, "11"), data(0x8000, "22")}, s3, 2, 0,
+         {block_line(3, 32768, 2, block({{0, "22"}}))}},
+    });
+}
+
+TEST(conversion, the_new_name_replaces_the_extension_in_the_same_folder)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {"/w/APP.HEX", "/w/APP.NEW"},         {"C:\\WORK\\APP.HEX", "C:\\WORK\\APP.NEW"},
+        {"/w/app.h86", "/w/app.NEW"},         {"/w/app", "/w/app.NEW"},
+        {"/w/dir.d/app", "/w/dir.d/app.NEW"}, {"/w/app.ihex", "/w/app.NEW"},
+        {"/w/a.b.hex", "/w/a.b.NEW"},         {"app.hex", "app.NEW"},
+    };
+    for (const auto& [hex, expected] : rows) EXPECT_EQ(new_file_name_for(hex), expected) << hex;
+}
+
+TEST(conversion, failures_say_what_failed_and_leave_no_file_behind)
+{
+    temp_folder folder;
+    const std::string good = joined({linear(2), data(0, "11")});
+    const auto own = folder.file("X.NEW", good);
+    EXPECT_EQ(convert_hex_file({own, all, 2, 0}).error_lines.at(0),
+              "     The Hex-file would be overwritten by its converted file : " + own);
+    EXPECT_EQ(read_file(own), good);
+    const auto linked = folder.file("linked.hex", good);
+    fs::create_hard_link(linked, folder.path("linked.NEW"));
+    EXPECT_FALSE(convert_hex_file({linked, all, 2, 0}).ok());
+    EXPECT_EQ(read_file(linked), good);
+
+    const auto missing = folder.path("missing.hex");
+    EXPECT_EQ(convert_hex_file({missing, all, 2, 0}).error_lines,
+              std::vector<std::string>{"     The Hex-file cannot be read : " + missing});
+    EXPECT_FALSE(fs::exists(folder.path("missing.NEW")));
+    fs::create_directory(folder.path("folder.hex"));
+    EXPECT_FALSE(convert_hex_file({folder.path("folder.hex"), all, 2, 0}).ok());
+
+    const auto blocked = folder.file("blocked.hex", good);
+    fs::create_directory(folder.path("blocked.NEW"));
+    EXPECT_EQ(convert_hex_file({blocked, all, 2, 0}).error_lines,
+              std::vector<std::string>{"     The converted file cannot be written : " + folder.path("blocked.NEW")});
+    EXPECT_TRUE(fs::is_directory(folder.path("blocked.NEW")));
+    EXPECT_FALSE(fs::exists(folder.path("blocked.NEW.tmp")));
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+#pragma once
+// Hex files, folders and expected block records for the tests of the hex
+// reading, the scan and the conversion.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace hex_test {
+
+namespace fs = std::filesystem;
+
+inline std::string hex2(long value)
+{
+    char text[3];
+    std::snprintf(text, sizeof text, "%02lX", value & 0xFF);
+    return text;
+}
+
+// A record with a correct checksum; `data` is hex text.
+inline std::string record(int type, int offset, const std::string& data)
+{
+    const auto length = static_cast<long>(data.size() / 2);
+    const std::string body = hex2(length) + hex2(offset >> 8) + hex2(offset) + hex2(type) + data;
+    long sum = 0;
+    for (std::size_t i = 0; i < body.size(); i += 2) sum += std::stol(body.substr(i, 2), nullptr, 16);
+    return ":" + body + hex2(0x100 - (sum & 0xFF));
+}
+
+inline std::string data(int offset, const std::string& bytes) { return record(0x00, offset, bytes); }
+inline std::string linear(int segment) { return record(0x04, 0, "00" + hex2(segment)); }
+inline std::string segment_base(int segment) { return record(0x02, 0, hex2(segment << 4) + "00"); }
+inline const std::string end_record = ":00000001FF";
+
+// `count` bytes of value `byte`, or counting up from it, as hex text.
+inline std::string fill(int count, int byte, int step = 0)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i) text += hex2(byte + i * step);
+    return text;
+}
+
+inline std::string joined(const std::vector<std::string>& lines, const std::string& line_end = "\r\n")
+{
+    std::string text;
+    for (const auto& line : lines) text += line + line_end;
+    return text;
+}
+
+// The 128 characters of a block: `start` with each piece put at its byte
+// position.
+inline std::string block(const std::vector<std::pair<int, std::string>>& pieces,
+                         std::string start = std::string(128, '0'))
+{
+    for (const auto& [at, bytes] : pieces) start.replace(static_cast<std::size_t>(at) * 2, bytes.size(), bytes);
+    return start;
+}
+
+inline std::string block_line(int sector, int address, int segment, const std::string& chars)
+{
+    return std::to_string(sector) + "," + std::to_string(address) + "," + std::to_string(segment) + ",\"" + chars +
+           "\",\"EOB\"";
+}
+
+inline std::string read_file(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The lines of a block file, each of which must end with CR LF.
+inline std::vector<std::string> crlf_lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; start < text.size(); start = end + 2) {
+        end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "a line without CR LF ends the file";
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
+// A fresh folder for one test, removed with everything in it afterwards.
+class temp_folder {
+public:
+    temp_folder()
+        : path_(fs::path(::testing::TempDir()) / ("fernwick_hex_" + std::to_string(std::random_device{}())))
+    {
+        fs::create_directories(path_);
+    }
+    ~temp_folder()
+    {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    temp_folder(const temp_folder&) = delete;
+    temp_folder& operator=(const temp_folder&) = delete;
+
+    std::string path(const std::string& name) const { return (path_ / name).string(); }
+
+    std::string file(const std::string& name, const std::string& text) const
+    {
+        std::ofstream(path_ / name, std::ios::binary) << text;
+        return path(name);
+    }
+
+private:
+    fs::path path_;
+};
+
+// True when the tests run with rights that ignore file permissions.
+inline bool permissions_are_ignored(const temp_folder& folder)
+{
+    const auto probe = folder.file("probe", "x");
+    fs::permissions(probe, fs::perms::none);
+    const bool readable = static_cast<bool>(std::ifstream(probe));
+    fs::permissions(probe, fs::perms::owner_all);
+    return readable;
+}
+
+}  // namespace hex_test
