@@ -28,6 +28,8 @@ about_window::about_window(input_route route) : route_(std::move(route))
     set_bold(version, k_version_extra_points);
     QLabel* date = make_label(this, "Label3", QStringLiteral("last modification:  February 1998"));
     set_bold(date);
+    date->setMinimumWidth(title_room(this));
+    date->setAlignment(Qt::AlignCenter);
     QPushButton* close = make_button(this, "Command1", QStringLiteral("Close"));
     set_bold(close);
     set_button_colour(close, QColor(0, 255, 0));

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <QWindow>
+
 #include "ui/about_window.h"
 #include "ui/confirm_window.h"
 #include "ui/location_window.h"
@@ -15,12 +17,24 @@ namespace fernwick::ui {
 
 namespace {
 
+// Progress shows five times a second during a long blocking step.
+constexpr qint64 k_keep_alive_ms = 200;
+
 // The program ends at once: no handler runs after this, nothing is saved,
 // and the system releases the windows and the serial ports.
 [[noreturn]] void end_program()
 {
     std::fflush(nullptr);
     std::_Exit(0);
+}
+
+// The window manager keeps `dialog` above `main`: the main window takes the
+// focus back while the flash status shows, and must not cover it.
+void keep_above(QWidget* dialog, QWidget* main)
+{
+    dialog->winId();
+    main->winId();
+    dialog->windowHandle()->setTransientParent(main->windowHandle());
 }
 
 }  // namespace
@@ -36,6 +50,10 @@ shell::shell(core::app_state& s) : s_(s)
     LocationForm_ = std::make_unique<location_window>(route);
     RESETFORM_ = std::make_unique<reset_window>(route);
     AboutForm_ = std::make_unique<about_window>(route);
+    for (auto id : {core::window_id::Warning, core::window_id::ConfirmForm, core::window_id::statusform,
+                    core::window_id::LocationForm, core::window_id::AboutForm}) {
+        keep_above(window(id), mainform_.get());
+    }
 
     // Shows what the handler wrote so far before it goes on with a blocking
     // step; only painting, so no other handler can run in between.
@@ -43,12 +61,18 @@ shell::shell(core::app_state& s) : s_(s)
         sync();
         mainform_->repaint();
     };
+    s_.keep_alive = [this] {
+        if (since_keep_alive_.isValid() && since_keep_alive_.elapsed() < k_keep_alive_ms) return;
+        since_keep_alive_.start();
+        s_.repaint_now();
+    };
     s_.quit = end_program;
 }
 
 shell::~shell()
 {
     s_.repaint = nullptr;
+    s_.keep_alive = nullptr;
     s_.quit = nullptr;
 }
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 
+#include <QElapsedTimer>
+
 #include "core/app_state.h"
 
 class QWidget;
@@ -22,7 +24,7 @@ class warning_window;
 
 class shell {
 public:
-    // Sets the repaint and quit hooks of `s`; `s` must outlive the shell.
+    // Sets the repaint, keep-alive and quit hooks of `s`; `s` must outlive the shell.
     explicit shell(core::app_state& s);
     ~shell();
     shell(const shell&) = delete;
@@ -53,6 +55,7 @@ private:
     std::unique_ptr<reset_window> RESETFORM_;
     std::unique_ptr<about_window> AboutForm_;
     std::uint64_t focus_serial_ = 0;
+    QElapsedTimer since_keep_alive_;
 };
 
 }  // namespace fernwick::ui

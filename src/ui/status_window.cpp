@@ -40,6 +40,7 @@ status_window::status_window(input_route route) : route_(std::move(route))
     grid->addWidget(close, 4, 0, 1, 2, Qt::AlignHCenter);
 
     make_sizable(this);
+    content->setMinimumWidth(title_room(this));
     pin_top_left(this, content);
     sectors_[0]->setFocus();
 }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -13,6 +14,8 @@
 namespace fernwick::ui {
 
 namespace {
+
+constexpr int k_title_bar_extras = 120;  // icon, three buttons, margins
 
 constexpr Qt::WindowFlags k_title_and_close = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                               Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
@@ -41,9 +44,16 @@ void make_sizable(QWidget* window)
     window->setWindowFlags(k_title_and_close | Qt::WindowMinimizeButtonHint);
 }
 
+int title_room(const QWidget* window)
+{
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    return QFontMetrics(bold).horizontalAdvance(window->windowTitle()) + k_title_bar_extras;
+}
+
 void pin_top_left(QWidget* host, QWidget* content)
 {
-    content->setFixedSize(content->sizeHint());
+    content->setFixedSize(content->sizeHint().expandedTo(content->minimumSize()));
     auto* outer = new QGridLayout(host);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(content, 0, 0, Qt::AlignLeft | Qt::AlignTop);

@@ -27,6 +27,10 @@ void make_sizable(QWidget* window);
 // controls keep their size and place when the window is resized.
 void pin_top_left(QWidget* host, QWidget* content);
 
+// Width that leaves the window's caption whole in a usual title bar, with
+// its icon and buttons.
+int title_room(const QWidget* window);
+
 void set_background(QWidget* w, QColor colour);
 void set_button_colour(QPushButton* b, QColor colour);
 void set_bold(QWidget* w, int extra_points = 0);

@@ -181,6 +181,14 @@ TEST_F(input_test, repaint_hook_shows_what_was_written_so_far)
     EXPECT_TRUE(log_text().endsWith("\nstep"));
 }
 
+TEST_F(input_test, keep_alive_hook_shows_the_progress)
+{
+    click(W::RESETFORM, "RESET_OK");
+    s->mainform.progress = {true, 3, 5, 512};
+    s->keep_alive_now();
+    EXPECT_TRUE(control(W::mainform, "progress")->isVisible());
+}
+
 // A hex file with data for sectors 0 and 2 only, chosen through the menu.
 class confirm_test : public input_test {
 protected:

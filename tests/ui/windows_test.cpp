@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QWindow>
 
 #include "core/port_names.h"
 #include "ui/alert_cursor.h"
@@ -132,6 +133,14 @@ TEST_F(ui_test, windows_carry_their_names_captions_and_styles)
         w->adjustSize();
         EXPECT_EQ(w->minimumSize() == w->maximumSize(), row.fixed);
     }
+}
+
+TEST_F(ui_test, dialog_windows_stay_above_the_main_window)
+{
+    for (W id : {W::statusform, W::LocationForm, W::ConfirmForm, W::Warning, W::AboutForm}) {
+        EXPECT_EQ(window(id)->windowHandle()->transientParent(), window(W::mainform)->windowHandle());
+    }
+    EXPECT_EQ(window(W::RESETFORM)->windowHandle()->transientParent(), nullptr);
 }
 
 TEST_F(ui_test, controls_carry_their_names_kinds_captions_and_selection)
