@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "pty_board.h"
+#include "pty_replay.h"
 #include "sim_options.h"
 
 namespace {
@@ -62,6 +63,7 @@ int main(int argc, char** argv)
         return 0;
     }
     const int signals = signal_descriptor();
+    if (signals >= 0 && !options.replay_path.empty()) return run_replay(options, signals);
     pty_board board(options);
     std::string error;
     if (signals < 0 || (!options.preload_path.empty() && !preload(options.preload_path, board.chip()))) return 1;

@@ -131,6 +131,7 @@ const std::map<std::string_view, option_handler>& options_with_value()
         {"--preload", [](auto v, auto& o) { return !(o.preload_path = v).empty(); }},
         {"--dump", [](auto v, auto& o) { return !(o.dump_path = v).empty(); }},
         {"--trace", [](auto v, auto& o) { return !(o.trace_path = v).empty(); }},
+        {"--replay", [](auto v, auto& o) { return !(o.replay_path = v).empty(); }},
         {"--line-rate", [](auto v, auto& o) { return set_ms(v, o.chip.timing.line_rate); }},
         {"--erase-ms", [](auto v, auto& o) { return set_ms(v, o.chip.timing.erase_ms); }},
         {"--program-ms", [](auto v, auto& o) { return set_ms(v, o.chip.timing.program_ms); }},
@@ -190,6 +191,11 @@ Files:
   --dump FILE         write the flash image in the same layout at the end
   --trace FILE        log every byte from the host and from the chip, board
                       resets and a dropped line, each with its time in ms
+  --replay FILE       instead of the chip, play back the chip's side of a
+                      trace written with FERNWICK_TRACE: each chunk the
+                      host read, once the host has written what it wrote
+                      before it; resets do not restart it and the chip
+                      options have no effect (see the README)
 
 Timing (all 0 by default: no time passes):
   --line-rate BAUD    10 bits per byte in both directions

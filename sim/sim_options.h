@@ -16,6 +16,7 @@ struct sim_options {
     std::string preload_path;  // flash image read at start
     std::string dump_path;     // flash image written at the end
     std::string trace_path;    // every byte in both directions, with its time
+    std::string replay_path;   // a FERNWICK_TRACE file played back instead of the chip
     bool help = false;
 };
 
