@@ -4,9 +4,7 @@
 
 #include "hex_test_files.h"
 
-// fernwick-cli's sources are built only into its executable; the command
-// is pure code, so the test compiles it in.
-#include "app/cli_convert.cpp"
+#include "app/cli_convert.h"
 
 namespace {
 
