@@ -11,11 +11,7 @@
 namespace {
 
 using namespace fernwick;
-using test_support::scripted_app;
-
-const std::string le = "\r\n";
-const std::string star(core::k_star_line);
-const std::string bar = core::k_bar_line;
+using namespace test_support;
 const std::string sending = le + "     Sending the zero byte to the uC... " + le;
 const std::string loader_sent = le + "     First level loader routine to the uC (32 bytes) sent" + le;
 const std::string ready_block = le + le + bar + le + le +

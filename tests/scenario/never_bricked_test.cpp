@@ -14,7 +14,7 @@ const std::vector<int> sixteen = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14,
 // User data in every sector, some of it where the bootstrap code lies.
 std::string hex_file()
 {
-    const auto dir = fresh_dir("never_bricked");
+    const auto dir = test::scratch_dir();
     return write_hex(dir / "app.hex",
                      {linear_segment(0), hex_record(0, 0x0000, sixteen), hex_record(0, 0x0100, sixteen),
                       linear_segment(1), hex_record(0, 0x8000, sixteen), linear_segment(2),

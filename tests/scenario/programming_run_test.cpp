@@ -3,6 +3,7 @@
 #include "programming/conversion.h"
 #include "programming/flash_exchange.h"
 #include "programming/sector_programming.h"
+#include "scripted.h"
 #include "sim_app.h"
 
 namespace {
@@ -12,15 +13,9 @@ using namespace fernwick::test_support;
 using sim::exchange_fault;
 using sim::exchange_kind;
 
-const std::string le = "\r\n";
-const std::string star(core::k_star_line);
-const std::string bar = core::k_bar_line;
-
 std::string framed(const std::string& frame, std::initializer_list<std::string> lines)
 {
-    std::string b = le + frame;
-    for (const auto& l : lines) b += le + l;
-    return b + le + frame + le;
+    return block(lines, frame);
 }
 
 std::string flash_error_block(const std::string& message)
@@ -104,7 +99,7 @@ TEST(flash_exchanges, every_failure_is_reported_once_and_ends_the_procedure)
         {{.kind = exchange_kind::erase, .silence = true}, "", 1},
         {{.kind = exchange_kind::block, .nth = 2, .silence = true}, "", 3},
     };
-    const auto dir = fresh_dir("failures");
+    const auto dir = test::scratch_dir();
     const auto hex = write_hex(dir / "app.hex", all_sectors());
     for (const auto& r : rows) {
         for (const bool save : {true, false}) {
@@ -152,7 +147,7 @@ TEST(flash_exchanges, a_broken_block_file_line_of_any_sector_stops_the_sector)
         "1,32800,1,\"00FF\",\"EOB\"",      // data too short
         "1,32832,1," + data,               // ends inside the record
     };
-    const auto dir = fresh_dir("broken");
+    const auto dir = test::scratch_dir();
     for (const auto& broken : broken_lines) {
         sim_app app;
         const auto mark = app.board.received().size();
@@ -178,7 +173,7 @@ TEST(programming_run, sectors_are_erased_in_the_order_that_keeps_the_bootstrap_c
         {2, 2, {"E1", "E3", "E0", "E2", "E0"}}, {2, 0, {"E1", "E3", "E2", "E0"}},
         {2, -99, {"E1", "E3", "E2", "E0"}},
     };
-    const auto hex = write_hex(fresh_dir("order") / "app.hex", all_sectors());
+    const auto hex = write_hex(test::scratch_dir() / "app.hex", all_sectors());
     for (const auto& r : rows) {
         sim_app app;
         app.choose(hex, r.now, r.target);
@@ -195,7 +190,7 @@ TEST(programming_run, sectors_are_erased_in_the_order_that_keeps_the_bootstrap_c
 
 TEST(programming_run, a_successful_run_reports_each_sector_and_the_end)
 {
-    const auto dir = fresh_dir("success");
+    const auto dir = test::scratch_dir();
     const auto hex = write_hex(dir / "app.hex", {linear_segment(1), hex_record(0, 0x8000, sixteen), linear_segment(2),
                                                  hex_record(0, 0x9000, sixteen), ":00000001FF"});
     sim_app app;
@@ -219,7 +214,7 @@ TEST(programming_run, a_successful_run_reports_each_sector_and_the_end)
 
 TEST(programming_run, no_sector_chosen_sends_nothing_and_succeeds)
 {
-    const auto hex = write_hex(fresh_dir("none") / "app.hex",
+    const auto hex = write_hex(test::scratch_dir() / "app.hex",
                                {linear_segment(1), hex_record(0, 0x8000, sixteen), ":00000001FF"});
     sim_app app;
     app.choose(hex, 2, 2);
@@ -236,7 +231,7 @@ TEST(programming_run, a_failure_stops_the_run_and_hides_the_command_menus)
     sim::chip_config config;
     config.faults = {{.kind = exchange_kind::erase, .status = 0x93}};
     sim_app app(config);
-    app.choose(write_hex(fresh_dir("failure") / "app.hex", all_sectors()), 2, 2);
+    app.choose(write_hex(test::scratch_dir() / "app.hex", all_sectors()), 2, 2);
     app.tick_only({0, 1, 2, 3});
     const auto mark = app.board.received().size();
     programming::program_button_Click(app.state);
@@ -248,7 +243,7 @@ TEST(programming_run, a_failure_stops_the_run_and_hides_the_command_menus)
 
 TEST(programming_run, a_file_that_cannot_be_converted_sends_nothing_and_keeps_the_menus)
 {
-    const auto dir = fresh_dir("unconvertible");
+    const auto dir = test::scratch_dir();
     const auto hex = write_hex(dir / "app.hex", all_sectors());
     sim_app app;
     app.choose(hex, 2, 2);
@@ -264,7 +259,7 @@ TEST(programming_run, a_file_that_cannot_be_converted_sends_nothing_and_keeps_th
 
 TEST(programming_run, sector_0_mapped_to_segment_1_is_sent_as_segment_0)
 {
-    const auto hex = write_hex(fresh_dir("segment1") / "app.hex",
+    const auto hex = write_hex(test::scratch_dir() / "app.hex",
                                {linear_segment(1), hex_record(0, 0x0100, sixteen), ":00000001FF"});
     sim_app app;
     app.choose(hex, 2, 2, 1);

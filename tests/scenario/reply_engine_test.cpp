@@ -10,18 +10,7 @@
 namespace {
 
 using namespace fernwick;
-using test_support::scripted_app;
-
-const std::string le = "\r\n";
-const std::string star(core::k_star_line);
-const std::string bar = core::k_bar_line;
-
-std::string block(std::initializer_list<std::string> lines, const std::string& frame = star)
-{
-    std::string b = le + frame;
-    for (const auto& l : lines) b += le + l;
-    return b + le + frame + le;
-}
+using namespace test_support;
 
 const std::string wrong_checksum =
     block({"     Wrong checksum byte received", "     Please Re-Start the Fernwick !"});

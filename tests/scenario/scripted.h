@@ -11,6 +11,18 @@
 
 namespace fernwick::test_support {
 
+inline const std::string le = "\r\n";
+inline const std::string star(core::k_star_line);
+inline const std::string bar = core::k_bar_line;
+
+// A framed block as the log holds it.
+inline std::string block(std::initializer_list<std::string> lines, const std::string& frame = star)
+{
+    std::string b = le + frame;
+    for (const auto& l : lines) b += le + l;
+    return b + le + frame + le;
+}
+
 class scripted_link : public core::serial_link {
 public:
     bool open() override

@@ -17,6 +17,7 @@
 #include "programming/programming_run.h"
 #include "shell/events.h"
 #include "sim_link.h"
+#include "support_fakes.h"
 
 namespace fernwick::test_support {
 
@@ -78,19 +79,9 @@ struct sim_app {
     core::app_state state;
 };
 
-inline std::filesystem::path fresh_dir(const std::string& name)
-{
-    const auto dir = std::filesystem::temp_directory_path() / "fernwick_programming" / name;
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir;
-}
-
 inline std::string write_hex(const std::filesystem::path& file, const std::vector<std::string>& lines)
 {
-    std::ofstream out(file, std::ios::binary);
-    for (const auto& l : lines) out << l << "\r\n";
-    return file.string();
+    return test::write_lines(file, lines);
 }
 
 inline std::vector<std::uint8_t> bytes_of(std::string_view hex)
