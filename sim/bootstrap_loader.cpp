@@ -39,6 +39,11 @@ reaction bootstrap_loader::feed(std::uint8_t byte)
     return {};
 }
 
+bool bootstrap_loader::faulty() const
+{
+    return !config_.faulty_bring_ups || bring_ups_ <= *config_.faulty_bring_ups;
+}
+
 // The loader measures the line rate on the zero byte; any other first byte
 // gives it a wrong rate, after which it understands nothing.
 reaction bootstrap_loader::take_zero(std::uint8_t byte)
@@ -48,9 +53,11 @@ reaction bootstrap_loader::take_zero(std::uint8_t byte)
         return {};
     }
     phase_ = chip_phase::receiving_loader;
+    ++bring_ups_;
+    const auto id = faulty() ? config_.id_byte : wire::identification;
     reaction r;
-    if (config_.echo_zero) r.answer.push_back({0, wire::zero});
-    if (config_.id_byte) r.answer.push_back({0, *config_.id_byte});
+    if (faulty() && config_.echo_zero) r.answer.push_back({0, wire::zero});
+    if (id) r.answer.push_back({0, *id});
     return r;
 }
 
@@ -65,7 +72,7 @@ reaction bootstrap_loader::take_loader_byte(std::uint8_t byte)
     program_size_ = bootstrap::first_loader_count(code_);
     code_.clear();
     phase_ = chip_phase::receiving_program;
-    return acknowledge(config_.loader_ack);
+    return acknowledge(faulty() ? config_.loader_ack : wire::loader_ack);
 }
 
 reaction bootstrap_loader::take_program_byte(std::uint8_t byte)
@@ -78,7 +85,7 @@ reaction bootstrap_loader::take_program_byte(std::uint8_t byte)
     }
     code_.clear();
     phase_ = chip_phase::resident;
-    return acknowledge(config_.program_ack);
+    return acknowledge(faulty() ? config_.program_ack : wire::program_ack);
 }
 
 }  // namespace fernwick::sim

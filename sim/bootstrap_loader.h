@@ -30,11 +30,14 @@ private:
     reaction take_zero(std::uint8_t byte);
     reaction take_loader_byte(std::uint8_t byte);
     reaction take_program_byte(std::uint8_t byte);
+    // Whether the bring-up under way shows the configured faults.
+    bool faulty() const;
 
     const chip_config& config_;
     chip_phase phase_ = chip_phase::awaiting_zero;
     core::byte_string code_;       // the loader or program received so far
     std::size_t program_size_ = 0; // what the first-level loader counts
+    int bring_ups_ = 0;             // zero bytes taken since the chip started; kept over resets
 };
 
 }  // namespace fernwick::sim

@@ -29,8 +29,9 @@ inline constexpr std::uint8_t operand_error = 0x94;   // status: operand error
 inline constexpr int k_sector_count = 4;
 inline constexpr std::size_t k_block_size = 64;
 
-// The three exchanges of the resident program that faults can target.
-enum class exchange_kind { status, erase, block };
+// The exchanges of the resident program that faults can target.
+enum class exchange_kind { status, erase, block, reset };
+inline constexpr std::size_t k_exchange_kinds = 4;
 
 // What goes wrong in the nth exchange of one kind (counted from 1 over the
 // chip's whole life, board resets included, so that a fault stays where the
@@ -67,12 +68,18 @@ struct chip_config {
     bool echo_zero = false;                                      // the zero byte comes back before the answer
     std::optional<std::uint8_t> loader_ack = wire::loader_ack;   // nullopt: no acknowledge
     std::optional<std::uint8_t> program_ack = wire::program_ack; // nullopt: no acknowledge
+    // The four above hit only the first this many bring-ups (each begun by a
+    // zero byte), so that a later one shows the board recovered; nullopt: all.
+    std::optional<int> faulty_bring_ups;
     // Different for each sector, so that a reading shows which sector answered.
     std::array<status_register, k_sector_count> sector_status = {
         {{0x00, 0x10}, {0x01, 0x11}, {0x02, 0x12}, {0x03, 0x13}}};
     chip_timing timing;
     answer_grouping grouping = answer_grouping::natural;
     std::vector<exchange_fault> faults;
+    // The line goes dead right after the chip has received this host byte
+    // (counted from 1 over the chip's whole life); nullopt: never.
+    std::optional<std::uint64_t> drop_at_byte;
 };
 
 }  // namespace fernwick::sim

@@ -25,21 +25,30 @@ void chip_model::board_reset()
 {
     loader_.reset();
     program_.restart();
+    // The last byte the line carries is lost with the rest, and the line dies with it.
+    const bool lost_last = std::ranges::any_of(input_, &incoming::last);
     input_.clear();
     std::erase_if(output_, [this](const outgoing& o) { return o.arrival > now_; });
     busy_until_ = now_;
     drop_at_.reset();
+    if (lost_last) {
+        drop_at_ = now_;
+        drop_link();
+    }
 }
 
 void chip_model::receive(std::string_view bytes, int now_ms)
 {
     advance_to(now_ms);
-    if (dropped_) return;
-    received_.append(bytes);
+    const auto last = config_.drop_at_byte;
     for (const char c : bytes) {
+        // Bytes after the last one the line carries never reach the chip.
+        if (dropped_ || (last && host_bytes_ == *last)) return;
+        ++host_bytes_;
+        received_.push_back(c);
         const micros arrival = std::max(now_, input_line_free_) + byte_time();
         input_line_free_ = arrival;
-        input_.push_back({arrival, static_cast<std::uint8_t>(c)});
+        input_.push_back({arrival, static_cast<std::uint8_t>(c), last && host_bytes_ == *last});
     }
 }
 
@@ -53,9 +62,9 @@ void chip_model::advance_to(int now_ms)
             break;
         }
         if (!at || *at > until) break;
-        const auto byte = input_.front().value;
+        const auto byte = input_.front();
         input_.pop_front();
-        process(byte, *at);
+        take(byte, *at);
     }
     now_ = until;
 }
@@ -73,7 +82,7 @@ std::vector<chip_write> chip_model::take_output(int now_ms)
 
 std::optional<int> chip_model::next_event_ms() const
 {
-    if (dropped_) return std::nullopt;
+    // After a drop only answers that were on the line before it remain.
     std::optional<micros> next = next_byte_time();
     const auto earliest = [&next](micros t) { next = next ? std::min(*next, t) : t; };
     if (!output_.empty()) earliest(output_.front().arrival);
@@ -90,6 +99,18 @@ std::optional<chip_model::micros> chip_model::next_byte_time() const
 {
     if (input_.empty()) return std::nullopt;
     return std::max(input_.front().arrival, busy_until_);
+}
+
+// The chip still acts on the last byte the line carries, but nothing it
+// writes from the moment it takes that byte reaches the host.
+void chip_model::take(const incoming& byte, micros at)
+{
+    const auto written = output_.size();
+    process(byte.value, at);
+    if (!byte.last) return;
+    output_.erase(output_.begin() + static_cast<std::ptrdiff_t>(written), output_.end());
+    drop_at_ = at;
+    drop_link();
 }
 
 void chip_model::process(std::uint8_t byte, micros at)

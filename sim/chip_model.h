@@ -57,6 +57,7 @@ private:
     struct incoming {
         micros arrival;
         std::uint8_t value;
+        bool last = false;  // the line goes dead once the chip has it
     };
     struct outgoing {
         micros arrival;
@@ -68,6 +69,7 @@ private:
     void schedule(const reaction& r, micros at);
     void write(core::byte_string bytes, micros ready);
     void drop_link();
+    void take(const incoming& byte, micros at);
     micros byte_time() const;
 
     chip_config config_;
@@ -78,6 +80,7 @@ private:
     std::deque<incoming> input_;
     std::deque<outgoing> output_;
     core::byte_string received_;
+    std::uint64_t host_bytes_ = 0;  // over the chip's whole life, for drop_at_byte
     micros now_ = 0;
     micros input_line_free_ = 0;
     micros output_line_free_ = 0;

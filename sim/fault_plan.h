@@ -20,7 +20,7 @@ public:
 
 private:
     std::vector<exchange_fault> faults_;
-    std::array<int, 3> counts_{};
+    std::array<int, k_exchange_kinds> counts_{};
 };
 
 // Whether the chip carries out a command under this fault.

@@ -52,14 +52,20 @@ reaction resident_program::start_command(std::uint8_t byte)
     case wire::block_command:
         command_.push_back(byte);
         return {};
-    case wire::reset_command: {
-        auto r = single_answer(wire::reset_ack);
-        r.back_to_bootstrap = true;
-        return r;
-    }
+    case wire::reset_command:
+        return reset_chip();
     default:
         return single_answer(wire::command_error);
     }
+}
+
+// A chip that answers anything but 12h, or nothing, has not reset.
+reaction resident_program::reset_chip()
+{
+    const auto fault = faults_.next(exchange_kind::reset);
+    auto r = exchange_answer(fault, {}, 0, wire::reset_ack);
+    r.back_to_bootstrap = carried_out(fault);
+    return r;
 }
 
 reaction resident_program::read_status(std::uint8_t sector_byte)

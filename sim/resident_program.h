@@ -23,6 +23,7 @@ public:
 
 private:
     reaction start_command(std::uint8_t byte);
+    reaction reset_chip();
     reaction read_status(std::uint8_t sector_byte);
     reaction erase(std::uint8_t sector_byte);
     reaction program_block();

@@ -57,11 +57,13 @@ bool apply_action(std::string_view action, exchange_fault& fault)
     return false;
 }
 
-// KIND:N:ACTION[,ACTION...] with KIND status, erase or block.
+// KIND:N:ACTION[,ACTION...] with KIND status, erase, block or reset.
 bool add_exchange_fault(const std::vector<std::string_view>& parts, chip_config& chip)
 {
-    static const std::map<std::string_view, exchange_kind> kinds = {
-        {"status", exchange_kind::status}, {"erase", exchange_kind::erase}, {"block", exchange_kind::block}};
+    static const std::map<std::string_view, exchange_kind> kinds = {{"status", exchange_kind::status},
+                                                                    {"erase", exchange_kind::erase},
+                                                                    {"block", exchange_kind::block},
+                                                                    {"reset", exchange_kind::reset}};
     const auto kind = kinds.find(parts[0]);
     const auto nth = number(parts[1]);
     if (kind == kinds.end() || !nth || *nth < 1) return false;
@@ -70,6 +72,8 @@ bool add_exchange_fault(const std::vector<std::string_view>& parts, chip_config&
     fault.nth = *nth;
     for (const auto action : split(parts[2], ','))
         if (!apply_action(action, fault)) return false;
+    // The reset's answer has no checksum byte to spoil.
+    if (fault.kind == exchange_kind::reset && fault.wrong_checksum) return false;
     chip.faults.push_back(fault);
     return true;
 }
@@ -97,6 +101,12 @@ bool add_fault(std::string_view text, chip_config& chip)
         return true;
     }
     const auto parts = split(text, ':');
+    if (parts.size() == 2 && parts[0] == "drop-at") {
+        const auto nth = number(parts[1]);
+        if (!nth || *nth < 1) return false;
+        chip.drop_at_byte = static_cast<std::uint64_t>(*nth);
+        return true;
+    }
     if (parts.size() == 2 && parts[0] == "ack1") return set_acknowledge(parts[1], chip.loader_ack, wire::loader_ack);
     if (parts.size() == 2 && parts[0] == "ack2") return set_acknowledge(parts[1], chip.program_ack, wire::program_ack);
     return parts.size() == 3 && add_exchange_fault(parts, chip);
@@ -122,6 +132,12 @@ bool set_ms(std::string_view text, int& target)
     return value.has_value();
 }
 
+bool set_count(std::string_view text, std::optional<int>& target)
+{
+    target = number(text);
+    return target.has_value();
+}
+
 using option_handler = std::function<bool(std::string_view, sim_options&)>;
 
 const std::map<std::string_view, option_handler>& options_with_value()
@@ -138,6 +154,7 @@ const std::map<std::string_view, option_handler>& options_with_value()
         {"--id-byte", [](auto v, auto& o) { return (o.chip.id_byte = hex_byte(v)).has_value(); }},
         {"--sector-status", [](auto v, auto& o) { return set_sector_status(v, o.chip); }},
         {"--fault", [](auto v, auto& o) { return add_fault(v, o.chip); }},
+        {"--faulty-bring-ups", [](auto v, auto& o) { return set_count(v, o.chip.faulty_bring_ups); }},
     };
     return handlers;
 }
@@ -218,12 +235,19 @@ Faults (--fault may be given many times; HH is a hexadecimal byte):
                       loader (instead of 22h)
   --fault ack2:none|wrong|HH
                       the same after the main program (instead of 11h)
+  --faulty-bring-ups N
+                      the four faults above and --id-byte hit only the first
+                      N bring-ups (each begun by a zero byte); later ones go
+                      through, as after a repaired board (default: all)
+  --fault drop-at:N   the line goes dead right after the chip has taken the
+                      Nth byte from the host (counted from 1 since the
+                      simulator started), wherever that falls
   --fault KIND:N:ACTION[,ACTION]...
-                      in the Nth exchange (from 1) of KIND status, erase or
-                      block, counted since the simulator started:
+                      in the Nth exchange (from 1) of KIND status, erase,
+                      block or reset, counted since the simulator started:
                         checksum     the checksum byte is one too high
-                        status=HH    this status byte instead of 88h; the
-                                     command is not carried out
+                        status=HH    this status byte instead of 88h (12h for
+                                     a reset); the command is not carried out
                         silence      no answer; the command is not carried out
                         delay=MS     the answer comes MS later
                         drop         the line goes dead instead of answering
