@@ -46,7 +46,7 @@ outcome play(const matrix_case& c)
     simulated_board board(options);
     const auto cli = [&board](std::vector<std::string> args) {
         args.insert(args.begin(), {binary("fernwick-cli"), "--device", board.device()});
-        return run_alone(args, k_patience_s);
+        return run(args, k_patience_s);
     };
     outcome o;
     o.run = cli(c.command);

@@ -1,11 +1,13 @@
 #include "support_board.h"
 
+#include <chrono>
 #include <csignal>
 #include <ctime>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
+#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -15,6 +17,8 @@ namespace fernwick::e2e {
 
 namespace {
 
+using steady = std::chrono::steady_clock;
+
 std::vector<char*> c_args(const std::vector<std::string>& argv)
 {
     std::vector<char*> args;
@@ -23,15 +27,16 @@ std::vector<char*> c_args(const std::vector<std::string>& argv)
     return args;
 }
 
-// Reads everything from the fds until both close or the deadline passes.
-void drain(int out_fd, int err_fd, run_result& r, int timeout_s)
+// Reads both pipes until they close or the deadline passes; false then.
+bool drain(int out_fd, int err_fd, run_result& r, steady::time_point deadline)
 {
     pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
     std::string* sinks[2] = {&r.out, &r.err};
     int open_fds = 2;
-    const auto deadline = std::time(nullptr) + timeout_s;
-    while (open_fds > 0 && std::time(nullptr) < deadline) {
-        if (::poll(fds, 2, 1000) <= 0) continue;
+    while (open_fds > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady::now()).count();
+        if (left <= 0) return false;
+        if (::poll(fds, 2, static_cast<int>(std::min<long long>(left, 1000))) <= 0) continue;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
             char buf[4096];
@@ -44,6 +49,7 @@ void drain(int out_fd, int err_fd, run_result& r, int timeout_s)
             }
         }
     }
+    return true;
 }
 
 }  // namespace
@@ -53,7 +59,7 @@ std::string binary(const std::string& name) { return std::string(FERNWICK_BINARY
 simulated_board::simulated_board(const std::vector<std::string>& options)
 {
     int out[2];
-    if (::pipe(out) != 0) throw std::runtime_error("pipe");
+    if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
     std::vector<std::string> argv{binary("mirel-sim")};
     argv.insert(argv.end(), options.begin(), options.end());
     pid_ = ::fork();
@@ -88,28 +94,30 @@ run_result run(const std::vector<std::string>& argv, int timeout_s)
 {
     int out[2];
     int err[2];
-    if (::pipe(out) != 0 || ::pipe(err) != 0) throw std::runtime_error("pipe");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
-        ::close(out[0]);
-        ::close(err[0]);
-        ::execv(argv[0].c_str(), c_args(argv).data());
-        ::_exit(127);
-    }
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    auto args = c_args(argv);
+    pid_t pid = -1;
+    const int spawn_error = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     ::close(err[1]);
     run_result r;
-    drain(out[0], err[0], r, timeout_s);
+    const bool ended = spawn_error == 0 && drain(out[0], err[0], r, steady::now() + std::chrono::seconds(timeout_s));
     ::close(out[0]);
     ::close(err[0]);
-    ::kill(pid, SIGKILL);  // no effect once it has ended
+    if (spawn_error != 0) return r;
+    if (!ended) ::kill(pid, SIGKILL);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.status = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (!ended) r.err += "(killed: no end within " + std::to_string(timeout_s) + " s)";
     return r;
 }
+
 
 std::string temp_dir()
 {

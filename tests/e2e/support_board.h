@@ -34,7 +34,8 @@ struct run_result {
     std::string err;
 };
 
-// Runs a program to its end (killed after `timeout_s`), collecting its output.
+// Runs a program to its end (killed after `timeout_s`, status -1), collecting
+// its output; safe while other threads start programs too.
 run_result run(const std::vector<std::string>& argv, int timeout_s = 120);
 
 std::string temp_dir();

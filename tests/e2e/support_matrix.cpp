@@ -29,31 +29,6 @@ std::string framed(const std::string& frame, const std::vector<std::string>& lin
 
 using steady = std::chrono::steady_clock;
 
-// Reads both pipes until they close or the deadline passes; false then.
-bool drain(int out_fd, int err_fd, run_result& r, steady::time_point deadline)
-{
-    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-    std::string* sinks[2] = {&r.out, &r.err};
-    int open_fds = 2;
-    while (open_fds > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady::now()).count();
-        if (left <= 0) return false;
-        if (::poll(fds, 2, static_cast<int>(std::min<long long>(left, 1000))) <= 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buf[4096];
-            const auto n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<std::size_t>(n));
-            } else {
-                fds[i].fd = -1;
-                --open_fds;
-            }
-        }
-    }
-    return true;
-}
-
 int count_events(const std::string& trace, const std::string& event)
 {
     std::istringstream lines(trace);
@@ -133,36 +108,6 @@ std::size_t host_bytes_before(const std::string& trace, const std::string& event
         while (words >> byte) ++bytes;
     }
     return bytes;
-}
-
-run_result run_alone(const std::vector<std::string>& argv, int timeout_s)
-{
-    int out[2];
-    int err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawn_error = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    ::close(err[1]);
-    run_result r;
-    const bool ended = spawn_error == 0 && drain(out[0], err[0], r, steady::now() + std::chrono::seconds(timeout_s));
-    ::close(out[0]);
-    ::close(err[0]);
-    if (spawn_error != 0) return r;
-    if (!ended) ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.status = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (!ended) r.err += "(killed: no end within " + std::to_string(timeout_s) + " s)";
-    return r;
 }
 
 }  // namespace fernwick::e2e::matrix

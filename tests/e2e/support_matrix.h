@@ -48,12 +48,7 @@ bool wait_for_event(const std::string& trace_path, const std::string& event, int
 // The bytes from the host traced before the first line ending in `event`.
 std::size_t host_bytes_before(const std::string& trace, const std::string& event);
 
-// --- programs and threads -----------------------------------------------------
-
-// Runs a program to its end like run(), but safe while other threads start
-// programs too (no pipe of one run leaks into another's child); killed after
-// timeout_s, with status -1.
-run_result run_alone(const std::vector<std::string>& argv, int timeout_s);
+// --- cases side by side -------------------------------------------------------
 
 // Plays every case on `workers` threads, the cases that wait long first;
 // the outcomes in the cases' order.
