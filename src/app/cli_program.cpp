@@ -1,5 +1,6 @@
 #include "app/cli_program.h"
 
+#include <algorithm>
 #include <ostream>
 
 #include "programming/flow.h"
@@ -114,6 +115,7 @@ int run_programming_flow(app_state& s, const program_options& o, std::ostream& o
     }
     if (!s.ConfirmForm.visible) return 2;
     if (o.sectors) choose_sectors(s, *o.sectors, err);
+    s.repaint_now();  // the log so far, before the sectors line
     out << "Sectors: " << chosen_sectors(s) << "\n";
     programming::program_button_Click(s);
     if (s.flash_error) return 1;

@@ -14,6 +14,10 @@ using core::app_state;
 cli_session::cli_session(app_state& s, std::ostream& out) : s_(s), out_(out)
 {
     generation_ = s_.log().generation();
+    // What the windows would draw at once goes out at once, so a long run
+    // shows each step as it is written.
+    s_.repaint = [this] { echo_log(); };
+    s_.keep_alive = [this] { echo_log(); };
 }
 
 void cli_session::echo_log()
