@@ -11,6 +11,7 @@
 #include <sys/ioctl.h>
 #endif
 #ifndef _WIN32
+#include <poll.h>
 #include <sys/file.h>
 #endif
 
@@ -46,6 +47,18 @@ void ask_low_latency([[maybe_unused]] QSerialPort& port)
 }
 
 std::string text_of(const QString& text) { return text.toStdString(); }
+
+// A read that finds nothing is also what a hung-up terminal gives, but it
+// happens too when a poll took the bytes the event loop was told about.
+bool hung_up([[maybe_unused]] QSerialPort& port)
+{
+#ifndef _WIN32
+    pollfd p{static_cast<int>(port.handle()), POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    return true;
+#endif
+}
 
 }  // namespace
 
@@ -182,6 +195,10 @@ void qt_serial_link::on_error(int error)
 {
     // A pulled-out adapter (or a hung-up terminal, whose reads end without an
     // error code): later calls fail at once instead of polling a dead device.
+    if (error == QSerialPort::ReadError && !hung_up(*port_)) {
+        port_->clearError();
+        return;
+    }
     if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) return;
     error_ = "the device went away: " + text_of(port_->errorString());
     close();

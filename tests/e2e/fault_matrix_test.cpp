@@ -249,7 +249,7 @@ std::string time_out_message(const exchange& x)
 // The output of a run up to the notices of its first `done` procedures.
 std::string program_log(const std::string& hex, std::size_t done)
 {
-    std::string log = after_bring_up("Sectors: 0,2\n") + notice_block({" Program Hex-File : " + hex}) +
+    std::string log = after_bring_up(notice_block({" Program Hex-File : " + hex}) + "Sectors: 0,2\n") +
                       notice_block({"                             Please wait one moment !"});
     for (std::size_t p = 0; p < done; ++p) log += notice_block({k_run[p].notice});
     return log;
