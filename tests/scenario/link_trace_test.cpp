@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
+#include <set>
 #include <sstream>
 
 #include "bootstrap/reset_step.h"
@@ -40,10 +40,15 @@ TEST(link_trace, records_every_event_of_both_links_with_its_time)
 {
     const auto path = (std::filesystem::temp_directory_path() / "fernwick_trace_test.txt").string();
     const auto lines = trace_of_a_bring_up_and_status(path);
-    const std::regex shape(R"(\d+ (MSCom0|COM) (open|open-failed|close|out|out-failed|in)( .*)?)");
+    const std::set<std::string> links = {"MSCom0", "COM"};
+    const std::set<std::string> kinds = {"open", "open-failed", "close", "out", "out-failed", "in"};
     std::string events;
     for (const auto& line : lines) {
-        EXPECT_TRUE(std::regex_match(line, shape)) << line;
+        std::istringstream fields(line);
+        long ms = -1;
+        std::string link, kind;
+        fields >> ms >> link >> kind;
+        EXPECT_TRUE(ms >= 0 && links.count(link) && kinds.count(kind)) << line;
         events += line.substr(line.find(' ') + 1, 22) + "|";
     }
     const char* expected_in_order[] = {"MSCom0 open COM 1 9600", "MSCom0 out 00", "MSCom0 in D5",
