@@ -148,7 +148,7 @@ int run_on_board(const options& o)
         return k_usage_error;
     }
     core::StartModul(s);
-    s.quit = [] { std::exit(0); };
+    s.quit = [] { std::quick_exit(0); };
     choose(s, o);
     app::cli_session session(s, std::cout);
     if (o.command == "reset") return session.run(command::reset_micro__Click, app::reset_verdict);

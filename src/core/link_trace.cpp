@@ -1,6 +1,7 @@
 #include "core/link_trace.h"
 
 #include <cstdlib>
+#include <vector>
 
 #include "core/forwarding_link.h"
 
@@ -47,24 +48,68 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The trace files still open, completed when the program ends at once.
+std::vector<trace_file*>& open_traces()
+{
+    static std::vector<trace_file*> traces;
+    return traces;
+}
+
+void complete_open_traces()
+{
+    for (auto* trace : open_traces()) trace->complete();
+}
+
+}  // namespace
+
 std::shared_ptr<trace_file> trace_file::create(const std::string& path)
 {
     std::FILE* file = std::fopen(path.c_str(), "w");
     if (!file) return nullptr;
-    return std::shared_ptr<trace_file>(new trace_file(file));
+    static const bool registered = std::at_quick_exit(complete_open_traces) == 0;
+    (void)registered;
+    std::shared_ptr<trace_file> trace(new trace_file(file));
+    open_traces().push_back(trace.get());
+    return trace;
 }
 
-trace_file::~trace_file() { std::fclose(file_); }
-
-void trace_file::record(std::string_view link, std::string_view event, std::string_view details)
+trace_file::~trace_file()
 {
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count();
-    std::fprintf(file_, "%lld %.*s %.*s%s%.*s\n", static_cast<long long>(ms), static_cast<int>(link.size()),
-                 link.data(), static_cast<int>(event.size()), event.data(), details.empty() ? "" : " ",
+    complete();
+    std::erase(open_traces(), this);
+    std::fclose(file_);
+}
+
+void trace_file::complete() { write_pending(); }
+
+long long trace_file::now_ms() const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count();
+}
+
+void trace_file::write_line(long long ms, std::string_view link, std::string_view event, std::string_view details)
+{
+    std::fprintf(file_, "%lld %.*s %.*s%s%.*s\n", ms, static_cast<int>(link.size()), link.data(),
+                 static_cast<int>(event.size()), event.data(), details.empty() ? "" : " ",
                  static_cast<int>(details.size()), details.data());
     // A trace is read after a crash or a pulled cable: keep it on disk.
     std::fflush(file_);
+}
+
+void trace_file::write_pending()
+{
+    if (pending_link_.empty()) return;
+    write_line(pending_ms_, pending_link_, "out", pending_hex_);
+    pending_link_.clear();
+    pending_hex_.clear();
+}
+
+void trace_file::record(std::string_view link, std::string_view event, std::string_view details)
+{
+    write_pending();
+    write_line(now_ms(), link, event, details);
 }
 
 void trace_file::record_bytes(std::string_view link, std::string_view event, const byte_string& bytes)
@@ -78,7 +123,17 @@ void trace_file::record_bytes(std::string_view link, std::string_view event, con
         hex += digits[b >> 4];
         hex += digits[b & 0x0F];
     }
-    record(link, event, hex);
+    if (event != "out") {
+        record(link, event, hex);
+        return;
+    }
+    if (pending_link_ != link) {
+        write_pending();
+        pending_link_ = link;
+        pending_ms_ = now_ms();
+    }
+    if (!pending_hex_.empty() && !hex.empty()) pending_hex_ += ' ';
+    pending_hex_ += hex;
 }
 
 bool trace_links_from_environment(app_state& s)

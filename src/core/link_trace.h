@@ -4,6 +4,9 @@
 //   <ms since start> <link> <event> [<bytes in hex> | <details>]
 // with the events open, open-failed, close, out (bytes written) and in
 // (bytes read), e.g. "1532 COM out 40 40" or "1540 COM in 00 10 80 88".
+// Writes that follow each other on one link with nothing between them (a
+// block goes out a byte at a time) share one "out" line, stamped with the
+// time of the first.
 
 #include <chrono>
 #include <cstdio>
@@ -24,12 +27,22 @@ public:
     trace_file& operator=(const trace_file&) = delete;
 
     void record(std::string_view link, std::string_view event, std::string_view details);
+    // Writes the "out" line still growing; the file is complete on disk.
+    void complete();
     void record_bytes(std::string_view link, std::string_view event, const byte_string& bytes);
 
 private:
     explicit trace_file(std::FILE* file) : file_(file) {}
+    long long now_ms() const;
+    void write_line(long long ms, std::string_view link, std::string_view event, std::string_view details);
+    void write_pending();
+
     std::FILE* file_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    // The "out" line still growing.
+    std::string pending_link_;
+    std::string pending_hex_;
+    long long pending_ms_ = 0;
 };
 
 // Wraps both links of the state so that their traffic goes to the trace
