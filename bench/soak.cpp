@@ -355,13 +355,17 @@ void soak(const std::string& sim_path, const std::string& hex_file)
     figures f;
     f.before = measure();
     for (int i = 0; i < k_cycles; ++i) {
-        auto start = clock_type::now();
-        status_cycle();
-        f.cycle_s += seconds_since(start);
-        if (i % (k_cycles / k_programming_runs) != 0) continue;
-        start = clock_type::now();
-        programming_cycle();
-        f.programming_s += seconds_since(start);
+        try {
+            auto start = clock_type::now();
+            status_cycle();
+            f.cycle_s += seconds_since(start);
+            if (i % (k_cycles / k_programming_runs) != 0) continue;
+            start = clock_type::now();
+            programming_cycle();
+            f.programming_s += seconds_since(start);
+        } catch (const failure& e) {
+            throw failure("cycle " + std::to_string(i + 1) + ": " + e.what());
+        }
     }
     f.after = measure();
     f.trims = d.trims();
