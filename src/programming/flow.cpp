@@ -184,7 +184,7 @@ void seg1_Click(app_state& s) { choose_segment(s, 1); }
 
 void LocationForm_Command1_Click(app_state& s)
 {
-    const auto found = scan_sectors(s.hex_file_name, s.sector0_segment);
+    const auto found = scan_sectors(s.hex_file_name, s.sector0_segment, s.bsl_target);
     if (!found) {
         // The file went away since it was chosen: nothing to program.
         end_run_cancelled(s);

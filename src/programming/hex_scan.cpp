@@ -6,17 +6,21 @@
 
 namespace fernwick::programming {
 
-std::optional<sector_flags> scan_sectors(const std::string& path, int sector0_segment)
+std::optional<sector_flags> scan_sectors(const std::string& path, int sector0_segment, int bsl_target)
 {
     const auto hex = read_hex_records(path);
     if (!hex) return std::nullopt;
     // The same placement as the conversion, so that a sector has data
-    // exactly when the conversion puts bytes of the file into it. The code's
-    // place is not chosen for good yet, so data below 0060h counts here in
-    // every sector.
-    const auto images = lay_out_blocks(*hex, sector0_segment, k_bsl_nowhere);
+    // whenever the conversion puts bytes of the file into it. Data below
+    // 0060h counts in every sector, as if no code were placed. Where the
+    // code does go, the run that starts first behind it can differ from the
+    // one the plain placement takes, and carry other bytes past 7FFFh.
+    const auto plain = lay_out_blocks(*hex, sector0_segment, k_bsl_nowhere);
     sector_flags flags{};
-    for (std::size_t s = 0; s < flags.size(); ++s) flags[s] = images[s].has_hex_data;
+    for (std::size_t s = 0; s < flags.size(); ++s) flags[s] = plain[s].has_hex_data;
+    if (bsl_target == k_bsl_nowhere) return flags;
+    const auto with_code = lay_out_blocks(*hex, sector0_segment, bsl_target);
+    for (std::size_t s = 0; s < flags.size(); ++s) flags[s] = flags[s] || with_code[s].has_hex_data;
     return flags;
 }
 
