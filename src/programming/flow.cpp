@@ -131,11 +131,12 @@ void recreate_location_form(app_state& s)
     s.LocationForm.segment_choice = s.sector0_segment = k_initial_segment;
 }
 
-// A folder opens as a stream on some systems, yet holds no hex records.
+// A folder opens as a stream on some systems, yet holds no hex records; a
+// pipe or a device would block the opening or never end.
 bool can_open(const std::string& path)
 {
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return false;
+    if (!std::filesystem::is_regular_file(path, ec)) return false;
     const std::ifstream file(path);
     return file.is_open();
 }

@@ -11,8 +11,9 @@ namespace fs = std::filesystem;
 std::optional<std::string> read_text_file(const std::string& path)
 {
     std::error_code ec;
-    // Some platforms open a folder as an empty stream; it is not a file.
-    if (fs::is_directory(path, ec)) return std::nullopt;
+    // Only a regular file: a folder opens as an empty stream on some
+    // platforms, a pipe blocks the opening and a device may never end.
+    if (!fs::is_regular_file(path, ec)) return std::nullopt;
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
     std::string text;

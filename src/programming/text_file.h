@@ -6,7 +6,8 @@
 
 namespace fernwick::programming {
 
-// The file's bytes; nullopt when it is missing, a folder or unreadable.
+// The file's bytes; nullopt when it is missing, unreadable or not a regular
+// file (a folder, a pipe, a device).
 std::optional<std::string> read_text_file(const std::string& path);
 
 // Writes `text` to a temporary file beside `path` and renames it over

@@ -2,6 +2,7 @@
 // whole run on the simulated board: each ends in its documented outcome,
 // and a file that cannot be converted sends nothing to the chip.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -262,6 +263,17 @@ const std::vector<bad_file> k_bad_files = {
      .erases = std::vector<std::string>{"E1", "E3"},
      .blocks = 2},
     {.name = "a_folder", .make = [](const fs::path& d) { return d; }, .expected = outcome::cancelled_at_load},
+    {.name = "a_named_pipe",
+     .make =
+         [](const fs::path& d) {
+             const auto pipe = d / "app.hex";
+             ::mkfifo(pipe.c_str(), 0600);
+             return pipe;
+         },
+     .expected = outcome::cancelled_at_load},
+    {.name = "a_device_without_end",
+     .make = [](const fs::path&) { return fs::path("/dev/zero"); },
+     .expected = outcome::cancelled_at_load},
     {.name = "a_name_that_does_not_exist",
      .make = [](const fs::path& d) { return d / "missing.hex"; },
      .expected = outcome::cancelled_at_load},
