@@ -85,6 +85,7 @@ parsed_trace parse_trace(std::string_view text)
     replay_script script;
     std::size_t host_bytes = 0;
     std::optional<long long> last_exchange_ms;
+    bool last_was_write = false;
     for (int number = 1; !text.empty(); ++number) {
         const auto end = std::min(text.find('\n'), text.size());
         auto line = text.substr(0, end);
@@ -102,36 +103,30 @@ parsed_trace parse_trace(std::string_view text)
         auto bytes = bytes_of(r->details);
         if (!bytes || (r->event == "in" && bytes->empty()))
             return failed("bad bytes \"" + std::string(r->details) + "\"");
-        if (r->event == "out-failed") continue;  // these never reached the chip
+        // Failed writes never reached the chip; empty ones carry nothing.
+        if (r->event == "out-failed" || bytes->empty()) continue;
         if (r->event == "out") {
             script.writes.push_back({number, host_bytes, std::move(*bytes)});
             host_bytes += script.writes.back().bytes.size();
         } else {
             const long long delay = last_exchange_ms ? std::max(r->ms - *last_exchange_ms, 0LL) : 0;
-            script.answers.push_back({number, host_bytes, delay, std::move(*bytes)});
+            std::optional<std::size_t> since_write;
+            if (last_was_write) since_write = script.writes.size() - 1;
+            script.answers.push_back({number, host_bytes, delay, since_write, std::move(*bytes)});
         }
         last_exchange_ms = r->ms;
+        last_was_write = r->event == "out";
     }
     return {std::move(script), {}};
 }
 
-trace_player::trace_player(replay_script script) : script_(std::move(script))
-{
-    arm(0);
-}
-
-void trace_player::arm(long long now_ms)
-{
-    waiting_since_.reset();
-    if (next_ < script_.answers.size() && host_bytes_ >= script_.answers[next_].after) waiting_since_ = now_ms;
-}
+trace_player::trace_player(replay_script script) : script_(std::move(script)) {}
 
 std::vector<std::string> trace_player::host_wrote(std::string_view bytes, long long now_ms)
 {
     std::vector<std::string> warnings;
-    compare(bytes, warnings);
+    compare(bytes, now_ms, warnings);
     host_bytes_ += bytes.size();
-    if (!waiting_since_) arm(now_ms);
     return warnings;
 }
 
@@ -139,24 +134,27 @@ std::optional<std::string> trace_player::take_due(long long now_ms)
 {
     const auto due = next_due_ms();
     if (!due || now_ms < *due) return std::nullopt;
-    auto bytes = std::move(script_.answers[next_].bytes);
-    ++next_;
-    arm(now_ms);
-    return bytes;
+    last_answer_ms_ = now_ms;
+    return std::move(script_.answers[next_++].bytes);
 }
 
 std::optional<long long> trace_player::next_due_ms() const
 {
-    if (!waiting_since_) return std::nullopt;
-    return *waiting_since_ + script_.answers[next_].delay_ms;
+    if (next_ == script_.answers.size()) return std::nullopt;
+    const auto& answer = script_.answers[next_];
+    if (host_bytes_ < answer.after) return std::nullopt;
+    // The write has come in full, so its first byte has.
+    const long long since = answer.since_write ? first_byte_ms_[*answer.since_write] : last_answer_ms_;
+    return since + answer.delay_ms;
 }
 
-void trace_player::compare(std::string_view bytes, std::vector<std::string>& warnings)
+void trace_player::compare(std::string_view bytes, long long now_ms, std::vector<std::string>& warnings)
 {
     const auto& writes = script_.writes;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const std::size_t at = host_bytes_ + i;
         while (write_ < writes.size() && at >= writes[write_].offset + writes[write_].bytes.size()) ++write_;
+        if (write_ < writes.size() && first_byte_ms_.size() == write_) first_byte_ms_.push_back(now_ms);
         if (write_ == writes.size()) {
             if (!warned_beyond_)
                 warnings.push_back("the host wrote more than the trace holds, from its byte " + std::to_string(at + 1) +

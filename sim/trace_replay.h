@@ -15,13 +15,17 @@ namespace fernwick::sim {
 
 // An "in" record: a chunk the host read.
 struct replay_answer {
-    int line = 0;            // in the trace file, from 1
-    std::size_t after = 0;   // bytes the host had written before reading it
-    long long delay_ms = 0;  // since the "out" or "in" record before it, so that late answers stay late
+    int line = 0;           // in the trace file, from 1
+    std::size_t after = 0;  // bytes the host had written before reading it
+    // Since the record before it, so that late answers stay late: the first
+    // byte of that write (writes in a row share a line stamped with the
+    // first), or, when there is none, the answer before it.
+    long long delay_ms = 0;
+    std::optional<std::size_t> since_write;
     std::string bytes;
 };
 
-// An "out" record: a write of the host that reached the line.
+// An "out" record with bytes: writes of the host that reached the line.
 struct replay_write {
     int line = 0;
     std::size_t offset = 0;  // of its first byte among all the host's bytes
@@ -53,20 +57,20 @@ public:
     std::vector<std::string> host_wrote(std::string_view bytes, long long now_ms);
     // The next answer, once it is due.
     std::optional<std::string> take_due(long long now_ms);
-    // When the next answer falls due; nullopt while it waits for the host,
-    // and once all have been played.
+    // When the next answer falls due (perhaps already); nullopt while it
+    // waits for the host, and once all have been played.
     std::optional<long long> next_due_ms() const;
     std::size_t answers_left() const { return script_.answers.size() - next_; }
 
 private:
-    void arm(long long now_ms);
-    void compare(std::string_view bytes, std::vector<std::string>& warnings);
+    void compare(std::string_view bytes, long long now_ms, std::vector<std::string>& warnings);
 
     replay_script script_;
     std::size_t host_bytes_ = 0;
-    std::size_t next_ = 0;                    // the next answer
-    std::optional<long long> waiting_since_;  // since when the next answer has all it waits for
-    std::size_t write_ = 0;                   // the write that the host's next byte belongs to
+    std::size_t next_ = 0;                  // the next answer
+    long long last_answer_ms_ = 0;          // when the answer before it was played
+    std::vector<long long> first_byte_ms_;  // when the first byte of each write came
+    std::size_t write_ = 0;                 // the write that the host's next byte belongs to
     std::optional<std::size_t> warned_write_;
     bool warned_beyond_ = false;
 };

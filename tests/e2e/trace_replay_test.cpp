@@ -18,13 +18,20 @@ namespace {
 
 using namespace fernwick::e2e;
 
+run_result cli(const simulated_board& board, const std::vector<std::string>& command)
+{
+    std::vector<std::string> argv{binary("fernwick-cli"), "--device", board.device()};
+    argv.insert(argv.end(), command.begin(), command.end());
+    return run(argv);
+}
+
 run_result cli(const simulated_board& board, const std::string& command)
 {
-    return run({binary("fernwick-cli"), "--device", board.device(), command});
+    return cli(board, std::vector<std::string>{command});
 }
 
 // fernwick-cli inherits the environment, so the trace is asked for around one run.
-run_result traced_cli(const simulated_board& board, const std::string& command, const std::string& trace)
+run_result traced_cli(const simulated_board& board, const std::vector<std::string>& command, const std::string& trace)
 {
     ::setenv("FERNWICK_TRACE", trace.c_str(), 1);
     auto result = cli(board, command);
@@ -81,7 +88,7 @@ TEST(trace_replay, a_replayed_run_prints_what_the_traced_run_printed)
     for (const auto& r : rows) {
         const auto trace = dir + "/" + r.command + ".trace";
         simulated_board board(r.board_options);
-        const auto traced = traced_cli(board, r.command, trace);
+        const auto traced = traced_cli(board, {r.command}, trace);
         ASSERT_EQ(traced.status, r.status) << traced.out << traced.err;
         ASSERT_NE(traced.out.find(r.shown), std::string::npos) << traced.out;
 
@@ -92,13 +99,43 @@ TEST(trace_replay, a_replayed_run_prints_what_the_traced_run_printed)
     }
 }
 
+// The summary's time differs from run to run.
+std::string without_time(const std::string& out)
+{
+    const auto at = out.find("\nTime: ");
+    return at == std::string::npos ? out : out.substr(0, at);
+}
+
+// A block goes out a byte at a time: the trace has these writes on one line.
+TEST(trace_replay, a_replayed_programming_run_prints_what_the_traced_run_printed)
+{
+    const auto dir = temp_dir();
+    const auto hex = dir + "/two_blocks.hex";
+    write_file(hex,
+               ":020000040001F9\n"
+               ":10800000000102030405060708090A0B0C0D0E0FF8\n"
+               ":10804000101112131415161718191A1B1C1D1E1FB8\n"
+               ":00000001FF\n");
+    const std::vector<std::string> command{"program", hex, "--bsl-target", "-99"};
+    const auto trace = dir + "/program.trace";
+    simulated_board board;
+    const auto traced = traced_cli(board, command, trace);
+    ASSERT_EQ(traced.status, 0) << traced.out << traced.err;
+    ASSERT_NE(traced.out.find("Blocks sent: 2,"), std::string::npos) << traced.out;
+
+    simulated_board replay({"--replay", trace});
+    const auto replayed = cli(replay, command);
+    EXPECT_EQ(replayed.status, 0);
+    EXPECT_EQ(without_time(replayed.out), without_time(traced.out));
+}
+
 TEST(trace_replay, warns_where_the_host_departs_from_the_trace)
 {
     const auto dir = temp_dir();
     const auto trace = dir + "/status.trace";
     {
         simulated_board board;
-        ASSERT_EQ(traced_cli(board, "status", trace).status, 0);
+        ASSERT_EQ(traced_cli(board, {"status"}, trace).status, 0);
     }
     const auto warnings = dir + "/replay.err";
     std::unique_ptr<simulated_board> replay;
@@ -122,7 +159,7 @@ TEST(trace_replay, a_board_reset_does_not_start_the_trace_again)
     const auto trace = temp_dir() + "/status.trace";
     {
         simulated_board board;
-        ASSERT_EQ(traced_cli(board, "status", trace).status, 0);
+        ASSERT_EQ(traced_cli(board, {"status"}, trace).status, 0);
     }
     simulated_board replay({"--replay", trace});
     EXPECT_EQ(cli(replay, "status").status, 0);

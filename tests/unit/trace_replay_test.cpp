@@ -50,13 +50,14 @@ TEST(trace_replay, pairs_each_read_with_the_bytes_written_before_it_over_both_li
         int line;
         std::size_t after;
         long long delay_ms;
+        std::optional<std::size_t> since_write;
         std::string bytes;
     };
     const row rows[] = {
-        {3, 1, 1, bytes({0xD5})},
-        {5, 4, 0, bytes({0x22})},
-        {10, 6, 8, bytes({0x00, 0x10})},  // from the write, not from the open
-        {11, 6, 7, bytes({0x80, 0x88})},  // from the read before
+        {3, 1, 1, 0, bytes({0xD5})},
+        {5, 4, 0, 1, bytes({0x22})},
+        {10, 6, 8, 2, bytes({0x00, 0x10})},             // from the write, not from the open
+        {11, 6, 7, std::nullopt, bytes({0x80, 0x88})},  // from the read before
     };
     ASSERT_EQ(script.answers.size(), std::size(rows));
     for (std::size_t i = 0; i < std::size(rows); ++i) {
@@ -64,6 +65,7 @@ TEST(trace_replay, pairs_each_read_with_the_bytes_written_before_it_over_both_li
         EXPECT_EQ(a.line, rows[i].line) << i;
         EXPECT_EQ(a.after, rows[i].after) << i;
         EXPECT_EQ(a.delay_ms, rows[i].delay_ms) << i;
+        EXPECT_EQ(a.since_write, rows[i].since_write) << i;
         EXPECT_EQ(a.bytes, rows[i].bytes) << i;
     }
 }
@@ -125,6 +127,17 @@ TEST(trace_replay, plays_each_read_once_the_host_has_written_what_preceded_it)
     player.host_wrote(bytes({0x40, 0x41}), 160);
     EXPECT_FALSE(player.next_due_ms());
     EXPECT_FALSE(player.take_due(10'000));
+}
+
+// Writes in a row share a line stamped with the first of them.
+TEST(trace_replay, a_late_answer_stays_as_late_after_the_first_byte_of_its_write)
+{
+    trace_player player(script_of("1000 COM out 33 01 02\n3500 COM in 88\n"));
+    player.host_wrote(bytes({0x33}), 100);
+    player.host_wrote(bytes({0x01, 0x02}), 135);
+    EXPECT_EQ(player.next_due_ms(), 2600);
+    EXPECT_FALSE(player.take_due(2599));
+    EXPECT_EQ(player.take_due(2600), bytes({0x88}));
 }
 
 TEST(trace_replay, an_answer_before_any_write_is_due_at_once)
