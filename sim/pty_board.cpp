@@ -1,10 +1,9 @@
 #include "pty_board.h"
 
-#include <fcntl.h>
+#include "pty_common.h"
+
 #include <poll.h>
 #include <sys/signalfd.h>
-#include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,39 +13,6 @@
 #include <cstring>
 
 namespace fernwick::sim {
-namespace {
-
-// While the host has the device closed the master reports a hang-up on every
-// poll, so it is left out of the poll and looked at again this often.
-constexpr int k_closed_recheck_ms = 10;
-
-long long monotonic_ns()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-std::string hex_of(std::string_view bytes)
-{
-    std::string text;
-    for (const char c : bytes) {
-        char pair[4];
-        std::snprintf(pair, sizeof pair, " %02X", static_cast<unsigned char>(c));
-        text += pair;
-    }
-    return text;
-}
-
-bool make_link(const std::string& path, const std::string& target, std::string& error)
-{
-    struct stat st {};
-    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(path.c_str());
-    if (symlink(target.c_str(), path.c_str()) == 0) return true;
-    error = "cannot make the link " + path + ": " + std::strerror(errno);
-    return false;
-}
-
-}  // namespace
 
 pty_board::pty_board(const sim_options& options) : options_(options), chip_(options.chip), start_ns_(monotonic_ns())
 {
@@ -60,27 +26,10 @@ pty_board::~pty_board()
 
 bool pty_board::open(std::string& error)
 {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
-        error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
-        return false;
-    }
-    device_ = ptsname(master_);
-    // Settings made on the master apply to the device the host opens: no echo,
-    // no line editing, every byte value passed through.
-    termios raw{};
-    tcgetattr(master_, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(master_, TCSANOW, &raw);
-    if (!options_.trace_path.empty()) {
-        trace_.open(options_.trace_path, std::ios::out | std::ios::trunc);
-        if (!trace_) {
-            error = "cannot write the trace " + options_.trace_path;
-            return false;
-        }
-    }
+    master_ = open_master(device_, options_.trace_path, trace_, options_.link_path, error);
+    if (master_ < 0) return false;
     trace(0, "reset (start)");
-    return options_.link_path.empty() || make_link(options_.link_path, device_, error);
+    return true;
 }
 
 int pty_board::now_ms() const { return static_cast<int>((monotonic_ns() - start_ns_) / 1'000'000); }

@@ -1,10 +1,9 @@
 #include "pty_replay.h"
 
-#include <fcntl.h>
+#include "pty_common.h"
+
 #include <poll.h>
 #include <sys/signalfd.h>
-#include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,36 +17,6 @@
 
 namespace fernwick::sim {
 namespace {
-
-// While the host has the device closed the master reports a hang-up on every
-// poll, so it is left out of the poll and looked at again this often.
-constexpr int k_closed_recheck_ms = 10;
-
-long long monotonic_ns()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-std::string hex_of(std::string_view bytes)
-{
-    std::string text;
-    for (const char c : bytes) {
-        char pair[4];
-        std::snprintf(pair, sizeof pair, " %02X", static_cast<unsigned char>(c));
-        text += pair;
-    }
-    return text;
-}
-
-bool make_link(const std::string& path, const std::string& target, std::string& error)
-{
-    struct stat st {};
-    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(path.c_str());
-    if (symlink(target.c_str(), path.c_str()) == 0) return true;
-    error = "cannot make the link " + path + ": " + std::strerror(errno);
-    return false;
-}
 
 std::optional<std::string> read_text(const std::string& path)
 {
@@ -73,26 +42,10 @@ pty_replay::~pty_replay()
 
 bool pty_replay::open(std::string& error)
 {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
-        error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
-        return false;
-    }
-    device_ = ptsname(master_);
-    // Raw on the master, so that the host's device passes every byte through.
-    termios raw{};
-    tcgetattr(master_, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(master_, TCSANOW, &raw);
-    if (!options_.trace_path.empty()) {
-        trace_.open(options_.trace_path, std::ios::out | std::ios::trunc);
-        if (!trace_) {
-            error = "cannot write the trace " + options_.trace_path;
-            return false;
-        }
-    }
+    master_ = open_master(device_, options_.trace_path, trace_, options_.link_path, error);
+    if (master_ < 0) return false;
     trace(0, "replay of " + options_.replay_path + " (start)");
-    return options_.link_path.empty() || make_link(options_.link_path, device_, error);
+    return true;
 }
 
 long long pty_replay::now_ms() const
