@@ -1,6 +1,6 @@
 #pragma once
-// Scripted stand-ins for the serial links and timers: the test feeds the
-// chip's answers and fires the ticks itself, then calls the handlers.
+// An app_state whose links and timers the test plays: it feeds the chip's
+// answers and fires the ticks itself, then calls the handlers.
 
 #include <memory>
 #include <utility>
@@ -8,6 +8,7 @@
 
 #include "core/app_state.h"
 #include "shell/events.h"
+#include "support_fakes.h"
 
 namespace fernwick::test_support {
 
@@ -23,68 +24,8 @@ inline std::string block(std::initializer_list<std::string> lines, const std::st
     return b + le + frame + le;
 }
 
-class scripted_link : public core::serial_link {
-public:
-    bool open() override
-    {
-        if (fail_open) return false;
-        open_ = true;
-        ++opens;
-        return true;
-    }
-    void close() override { open_ = false; }
-    bool is_open() const override { return open_; }
-    bool write(const core::byte_string& data) override
-    {
-        if (!open_ || fail_write) return false;
-        writes.push_back(data);
-        return true;
-    }
-    core::byte_string read_all() override { return std::exchange(rx_, {}); }
-    int pending() override { return static_cast<int>(rx_.size()); }
-    bool wait_for_data(int) override { return !rx_.empty(); }
-    std::string error_text() const override { return "scripted"; }
-
-    void feed(const core::byte_string& bytes) { rx_ += bytes; }
-    core::byte_string all_written() const
-    {
-        core::byte_string all;
-        for (const auto& w : writes) all += w;
-        return all;
-    }
-
-    bool fail_open = false;
-    bool fail_write = false;
-    int opens = 0;
-    std::vector<core::byte_string> writes;
-
-private:
-    bool open_ = false;
-    core::byte_string rx_;
-};
-
-class manual_timer : public core::ui_timer {
-public:
-    void start(int interval_ms) override
-    {
-        active_ = true;
-        interval = interval_ms;
-        ++starts;
-    }
-    void stop() override { active_ = false; }
-    bool active() const override { return active_; }
-    // The platform delivers a tick only to a running timer; it runs the handler.
-    void fire()
-    {
-        if (active_) tick();
-    }
-
-    int interval = 0;
-    int starts = 0;
-
-private:
-    bool active_ = false;
-};
+using scripted_link = test::fake_link;
+using manual_timer = test::fake_timer;
 
 // An app_state after start-up, with handles on its scripted parts.
 struct scripted_app {

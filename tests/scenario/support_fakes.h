@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -14,26 +15,64 @@
 
 namespace fernwick::test {
 
+// A link whose chip the test plays: it feeds the answers and reads what was
+// written; opening or writing fails on request.
 class fake_link : public core::serial_link {
 public:
-    bool open() override { return open_ = true; }
+    bool open() override
+    {
+        if (fail_open) return false;
+        open_ = true;
+        ++opens;
+        return true;
+    }
     void close() override { open_ = false; }
     bool is_open() const override { return open_; }
-    bool write(const core::byte_string&) override { return true; }
-    core::byte_string read_all() override { return {}; }
-    int pending() override { return 0; }
-    bool wait_for_data(int) override { return false; }
-    std::string error_text() const override { return {}; }
+    bool write(const core::byte_string& data) override
+    {
+        if (!open_ || fail_write) return false;
+        writes.push_back(data);
+        return true;
+    }
+    core::byte_string read_all() override { return std::exchange(rx_, {}); }
+    int pending() override { return static_cast<int>(rx_.size()); }
+    bool wait_for_data(int) override { return !rx_.empty(); }
+    std::string error_text() const override { return "fake"; }
+
+    void feed(const core::byte_string& bytes) { rx_ += bytes; }
+    core::byte_string all_written() const
+    {
+        core::byte_string all;
+        for (const auto& w : writes) all += w;
+        return all;
+    }
+
+    bool fail_open = false;
+    bool fail_write = false;
+    int opens = 0;
+    std::vector<core::byte_string> writes;
 
 private:
     bool open_ = false;
+    core::byte_string rx_;
 };
 
+// A timer whose ticks the test fires; a tick reaches only a running timer.
 class fake_timer : public core::ui_timer {
 public:
-    void start(int) override { active_ = true; }
+    void start(int interval_ms) override
+    {
+        active_ = true;
+        interval = interval_ms;
+    }
     void stop() override { active_ = false; }
     bool active() const override { return active_; }
+    void fire()
+    {
+        if (active_) tick();
+    }
+
+    int interval = 0;
 
 private:
     bool active_ = false;
