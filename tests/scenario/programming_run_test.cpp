@@ -212,6 +212,19 @@ TEST(programming_run, a_successful_run_reports_each_sector_and_the_end)
     EXPECT_EQ(app.board.chip().flash().sector(3)[0x1000], 1);
 }
 
+TEST(programming_run, answers_that_arrive_together_are_taken_one_by_one)
+{
+    // A USB adapter may hand over the checksum and the status byte in one read.
+    sim::chip_config config;
+    config.grouping = sim::answer_grouping::joined;
+    sim_app app(config);
+    app.choose(write_hex(test::scratch_dir() / "app.hex", all_sectors()), 2, 2);
+    app.tick_only({0, 1, 2, 3});
+    programming::program_button_Click(app.state);
+    EXPECT_EQ(app.state.flash_error, 0);
+    EXPECT_TRUE(app.state.log().text().find("Programming sucessfully finished !") != std::string::npos);
+}
+
 TEST(programming_run, no_sector_chosen_sends_nothing_and_succeeds)
 {
     const auto hex = write_hex(test::scratch_dir() / "app.hex",
