@@ -1,5 +1,6 @@
 #include "programming/programming_run.h"
 
+#include <optional>
 #include <vector>
 
 #include "programming/conversion.h"
@@ -58,26 +59,28 @@ void start(app_state& s)
     s.mainform.enabled = false;
 }
 
-bool convert(app_state& s)
+// The number of blocks the run sends; nullopt when the file could not be converted.
+std::optional<int> convert(app_state& s)
 {
     const auto result = convert_hex_file({s.hex_file_name,
                                           {s.sector0_on != 0, s.sector1_on != 0, s.sector2_on != 0, s.sector3_on != 0},
                                           s.bsl_target,
                                           s.sector0_segment});
     s.new_file_name = result.new_file_name;
-    if (result.ok()) return true;
+    if (result.ok()) return result.block_count;
     // Nothing was sent: the chip is still ready, so the command menus stay.
     core::error_block(s.log(), result.error_lines);
     s.mainform.enabled = true;
-    return false;
+    return std::nullopt;
 }
 
-void show_progress(app_state& s, const std::vector<step>& steps)
+// The block file holds the chosen sectors' blocks; a save adds the code's two.
+void show_progress(app_state& s, const std::vector<step>& steps, int file_blocks)
 {
-    const auto counts = count_blocks(s.new_file_name);
     auto& progress = s.mainform.progress;
     progress = {};
-    for (const auto& st : steps) progress.blocks_total += st.kind == step_kind::save ? 2 : counts[st.sector];
+    progress.blocks_total = file_blocks;
+    for (const auto& st : steps) progress.blocks_total += st.kind == step_kind::save ? 2 : 0;
     progress.visible = true;
 }
 
@@ -86,9 +89,10 @@ void show_progress(app_state& s, const std::vector<step>& steps)
 void program_button_Click(app_state& s)
 {
     start(s);
-    if (!convert(s)) return;
+    const auto file_blocks = convert(s);
+    if (!file_blocks) return;
     const auto steps = run_steps(s);
-    show_progress(s, steps);
+    show_progress(s, steps, *file_blocks);
     for (const auto& st : steps) {
         s.current_sector = static_cast<std::int16_t>(st.sector);
         (st.kind == step_kind::save ? save_bsl_code : program_sector)(s);

@@ -100,16 +100,4 @@ void program_sector(app_state& s)
     s.repaint_now();
 }
 
-std::array<int, 4> count_blocks(const std::string& new_file_name)
-{
-    std::array<int, 4> counts{};
-    std::ifstream file(new_file_name, std::ios::binary);
-    std::string line;
-    while (std::getline(file, line)) {
-        const auto record = read_block_record(line);
-        if (record && record->sector >= 0 && record->sector < 4) ++counts[record->sector];
-    }
-    return counts;
-}
-
 }  // namespace fernwick::programming

@@ -11,8 +11,4 @@ namespace fernwick::programming {
 void save_bsl_code(core::app_state& s);
 void program_sector(core::app_state& s);
 
-// How many block records of each sector the ".NEW" file holds (for the
-// progress display); unreadable lines count for none.
-std::array<int, 4> count_blocks(const std::string& new_file_name);
-
 }  // namespace fernwick::programming
