@@ -11,19 +11,14 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProcess>
 
 #include <csignal>
-#include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <sstream>
-#include <stdexcept>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
 
 #include "core/qt_serial_link.h"
 #include "core/qt_ui_timer.h"
@@ -33,62 +28,16 @@
 namespace {
 
 using namespace fernwick;
-using core::window_id;
+using W = core::window_id;
 
 // Generous bound on every wait, so a hang fails the test instead of stopping it.
 constexpr int k_patience_ms = 10000;
-
-// mirel-sim with its options, until the test ends.
-class board_process {
-public:
-    explicit board_process(std::vector<std::string> options)
-    {
-        options.insert(options.begin(), std::string(FERNWICK_BINARY_DIR) + "/mirel-sim");
-        std::vector<char*> args;
-        for (auto& o : options) args.push_back(o.data());
-        args.push_back(nullptr);
-        int out[2];
-        if (::pipe(out) != 0) throw std::runtime_error("pipe");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            ::execv(args[0], args.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        for (char c = 0; ::read(out[0], &c, 1) == 1 && c != '\n';) device_ += c;
-        ::close(out[0]);
-        if (device_.empty()) throw std::runtime_error("mirel-sim printed no device");
-    }
-    ~board_process()
-    {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    board_process(const board_process&) = delete;
-    board_process& operator=(const board_process&) = delete;
-
-    const std::string& device() const { return device_; }
-    void press_reset() const { ::kill(pid_, SIGUSR1); }
-
-private:
-    pid_t pid_ = -1;
-    std::string device_;
-};
-
-std::string read_text(const std::string& path)
-{
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // The bytes from the host in the trace before its first line ending in
 // `event`; nullopt while there is no such line.
 std::optional<std::size_t> host_bytes_before(const std::string& trace_path, const std::string& event)
 {
-    std::istringstream lines(read_text(trace_path));
+    std::ifstream lines(trace_path);
     std::size_t bytes = 0;
     for (std::string line; std::getline(lines, line);) {
         if (line.ends_with(event)) return bytes;
@@ -122,43 +71,50 @@ constexpr std::size_t k_bring_up_bytes = 1 + 32 + 510;
 class fault_through_windows : public ::testing::Test {
 protected:
     fault_through_windows()
-        : trace(std::string(::testing::TempDir()) + "fault_through_windows.trace"),
-          board({"--fault", "status:2:checksum", "--trace", trace}),
-          s(core::platform{[] { return std::make_unique<core::qt_serial_link>(); },
+        : s(core::platform{[] { return std::make_unique<core::qt_serial_link>(); },
                            [] { return std::make_unique<core::qt_ui_timer>(); }}),
           windows(s)
     {
-        ::setenv("FERNWICK_COM1", board.device().c_str(), 1);
+        board.start(QStringLiteral(FERNWICK_BINARY_DIR "/mirel-sim"),
+                    {"--fault", "status:2:checksum", "--trace", QString::fromStdString(trace)});
+        // Its first line names its device.
+        EXPECT_TRUE(events_until([this] { return board.canReadLine(); }));
+        ::setenv("FERNWICK_COM1", board.readLine().trimmed().constData(), 1);
         core::StartModul(s);
         shell::connect_events(s, [this] { windows.sync(); });
         windows.sync();
     }
+    ~fault_through_windows() override
+    {
+        board.terminate();
+        board.waitForFinished(k_patience_ms);
+    }
 
-    QWidget* window(window_id id) const { return windows.window(id); }
-    void click(window_id id, const char* name) { window(id)->findChild<QAbstractButton*>(name)->click(); }
-    void trigger(const char* item) { window(window_id::mainform)->findChild<QAction*>(item)->trigger(); }
+    QWidget* window(W id) const { return windows.window(id); }
+    void click_ok() { window(W::RESETFORM)->findChild<QAbstractButton*>("RESET_OK")->click(); }
+    void trigger(const char* item) { window(W::mainform)->findChild<QAction*>(item)->trigger(); }
     std::string log_box() const
     {
-        return window(window_id::mainform)->findChild<QPlainTextEdit*>("dialog")->toPlainText().toStdString();
+        return window(W::mainform)->findChild<QPlainTextEdit*>("dialog")->toPlainText().toStdString();
     }
     bool command_menus_shown() const
     {
         int shown = 0;
         for (const char* menu : {"program_", "status_", "reset_"})
-            shown += window(window_id::mainform)->findChild<QMenu*>(menu)->menuAction()->isVisible() ? 1 : 0;
+            shown += window(W::mainform)->findChild<QMenu*>(menu)->menuAction()->isVisible() ? 1 : 0;
         EXPECT_TRUE(shown == 0 || shown == 3) << shown << " of the three command menus shown";
         return shown == 3;
     }
 
-    std::string trace;
-    board_process board;
+    const std::string trace = ::testing::TempDir() + "fault_through_windows.trace";
+    QProcess board;
     core::app_state s;
     ui::shell windows;
 };
 
 TEST_F(fault_through_windows, a_wrong_checksum_ends_the_commands_until_re_start_and_a_board_reset)
 {
-    click(window_id::RESETFORM, "RESET_OK");
+    click_ok();
     ASSERT_TRUE(events_until([this] { return command_menus_shown(); })) << log_box();
     EXPECT_EQ(log_box(), k_ready);
 
@@ -166,25 +122,25 @@ TEST_F(fault_through_windows, a_wrong_checksum_ends_the_commands_until_re_start_
     ASSERT_TRUE(events_until([this] { return !command_menus_shown(); })) << log_box();
     // The acknowledge after the wrong checksum byte is judged as another checksum byte.
     EXPECT_EQ(log_box(), k_ready + k_wrong_checksum + k_wrong_checksum);
-    EXPECT_FALSE(window(window_id::statusform)->isVisible());
+    EXPECT_FALSE(window(W::statusform)->isVisible());
 
     trigger("restart_flash_");
-    EXPECT_TRUE(window(window_id::RESETFORM)->isVisible());
-    board.press_reset();
+    EXPECT_TRUE(window(W::RESETFORM)->isVisible());
+    ASSERT_GT(board.processId(), 0);
+    ::kill(static_cast<pid_t>(board.processId()), SIGUSR1);  // the board's reset button
     ASSERT_TRUE(events_until([this] { return host_bytes_before(trace, "reset (button)").has_value(); }));
     // Sector 0's reading and sector 1's command; nothing after the failure, nor at Re-Start.
     EXPECT_EQ(host_bytes_before(trace, "reset (button)"), k_bring_up_bytes + 2 * 2);
 
-    click(window_id::RESETFORM, "RESET_OK");
+    click_ok();
     ASSERT_TRUE(events_until([this] { return command_menus_shown(); })) << log_box();
     EXPECT_EQ(log_box(), k_ready);
     trigger("show_status");
-    ASSERT_TRUE(events_until([this] { return window(window_id::statusform)->isVisible(); })) << log_box();
+    ASSERT_TRUE(events_until([this] { return window(W::statusform)->isVisible(); })) << log_box();
     const char* const shown[] = {"0010", "0111", "0212", "0313"};
     for (int n = 0; n < 4; ++n) {
         const auto name = "status_sector_" + std::to_string(n);
-        EXPECT_EQ(window(window_id::statusform)->findChild<QLineEdit*>(name.c_str())->text().toStdString(),
-                  shown[n]);
+        EXPECT_EQ(window(W::statusform)->findChild<QLineEdit*>(name.c_str())->text().toStdString(), shown[n]);
     }
     EXPECT_TRUE(command_menus_shown());
 }

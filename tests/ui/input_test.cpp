@@ -1,4 +1,5 @@
-// Operator input reaches its handler, and the windows show the outcome.
+// Each kind of operator input reaches its handler, and the windows then show
+// the model. What each handler does is for the scenarios to check.
 
 #include <QAbstractButton>
 #include <QAction>
@@ -6,9 +7,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QKeyEvent>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPlainTextEdit>
+#include <QRadioButton>
 
 #include "ui/main_window.h"
 #include "ui/support_ui.h"
@@ -16,261 +15,143 @@
 namespace fernwick::test {
 namespace {
 
-using core::window_id;
-using W = window_id;
+using W = core::window_id;
 
-class input_test : public ui_test {
-protected:
-    void click(window_id w, const char* name) { control<QAbstractButton>(w, name)->click(); }
-    bool checked(window_id w, const char* name) { return control<QAbstractButton>(w, name)->isChecked(); }
-    void trigger(const char* item) { control<QAction>(W::mainform, item)->trigger(); }
-    void close_box(window_id w)
-    {
-        QCloseEvent event;
-        QCoreApplication::sendEvent(window(w), &event);
-    }
-    QString log_text() { return control<QPlainTextEdit>(W::mainform, "dialog")->toPlainText(); }
-};
-
-struct option_row {
-    window_id window;
-    const char* name;
-    const char* previous;  // selected before, deselected after
-    std::function<bool(const core::app_state&)> took_effect;
-};
-
-TEST_F(input_test, option_click_runs_its_handler_and_shows_the_choice)
+core::window_state& state_of(core::app_state& s, W id)
 {
-    const option_row rows[] = {
-        {W::RESETFORM, "bs_19200", "bs_9600", [](const auto& s) { return s.baud_rate == "19200"; }},
-        {W::RESETFORM, "bs_2400", "bs_9600", [](const auto& s) { return s.baud_rate == "2400"; }},
-        {W::RESETFORM, "com2_", "com1_", [](const auto& s) { return s.comm_port == 2; }},
-        {W::LocationForm, "sect0", "sect2", [](const auto& s) { return s.bsl_now == 0; }},
-        {W::LocationForm, "external", "sect2", [](const auto& s) { return s.bsl_now == core::k_nowhere; }},
-        {W::LocationForm, "Option1", "Option2", [](const auto& s) { return s.bsl_target == 0; }},
-        {W::LocationForm, "Option3", "Option2",
-         [](const auto& s) { return s.bsl_target == core::k_nowhere; }},
-        {W::LocationForm, "seg1", "seg0", [](const auto& s) { return s.sector0_segment == 1; }},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        auto fresh = make_fake_state();
-        ui::shell view(*fresh);
-        view.sync();
-        view.window(row.window)->findChild<QAbstractButton*>(row.name)->click();
-        EXPECT_TRUE(row.took_effect(*fresh));
-        EXPECT_TRUE(view.window(row.window)->findChild<QAbstractButton*>(row.name)->isChecked());
-        EXPECT_FALSE(view.window(row.window)->findChild<QAbstractButton*>(row.previous)->isChecked());
+    switch (id) {
+    case W::mainform: return s.mainform;
+    case W::Warning: return s.Warning;
+    case W::ConfirmForm: return s.ConfirmForm;
+    case W::statusform: return s.statusform;
+    case W::LocationForm: return s.LocationForm;
+    case W::RESETFORM: return s.RESETFORM;
+    default: return s.AboutForm;
     }
 }
 
-TEST_F(input_test, sync_shows_choices_the_model_holds)
+using setup = std::function<void(core::app_state&)>;
+using effect = std::function<bool(core::app_state&)>;
+
+setup show(W id)
+{
+    return [id](core::app_state& s) { state_of(s, id).visible = true; };
+}
+effect shown(W id, bool visible = true)
+{
+    return [id, visible](core::app_state& s) { return state_of(s, id).visible == visible; };
+}
+
+enum class input { click, enter, menu, close_box };
+const char* const k_input_names[] = {"click", "Enter", "menu", "close box"};
+
+struct input_row {
+    input how;
+    W window;          // menu items are the main window's
+    const char* name;  // the control or menu item; null for the close box
+    setup before;
+    effect took_effect;
+    int quits;
+};
+
+TEST(input, each_kind_of_input_reaches_its_handler_and_the_windows_follow_the_model)
+{
+    const input_row rows[] = {
+        {input::click, W::RESETFORM, "bs_2400", {}, [](auto& s) { return s.baud_rate == "2400"; }},
+        {input::click, W::RESETFORM, "com2_", {}, [](auto& s) { return s.comm_port == 2; }},
+        {input::click, W::LocationForm, "Option1", {}, [](auto& s) { return s.bsl_target == 0; }},
+        {input::click, W::RESETFORM, "RESET_OK", {}, shown(W::mainform)},
+        {input::enter, W::RESETFORM, "RESET_OK", {}, shown(W::mainform)},
+        {input::click, W::statusform, "status_cancel", show(W::statusform), shown(W::statusform, false)},
+        {input::click, W::Warning, "Command1", {}, shown(W::ConfirmForm)},
+        {input::click, W::Warning, "Command2", {}, shown(W::LocationForm)},
+        {input::click, W::ConfirmForm, "Command1", {}, shown(W::LocationForm)},
+        {input::click, W::ConfirmForm, "Command2", show(W::ConfirmForm), shown(W::ConfirmForm, false)},
+        {input::click, W::AboutForm, "Command1", show(W::AboutForm), shown(W::AboutForm, false)},
+        {input::menu, W::mainform, "About_flash_", {}, shown(W::AboutForm)},
+        {input::menu, W::mainform, "restart_flash_", show(W::mainform), shown(W::mainform, false)},
+        // The file dialog was cancelled: the handler hears of no file.
+        {input::menu, W::mainform, "load_hex_", {},
+         [](auto& s) { return s.log().text().find("doesn't exist") != std::string::npos; }},
+        {input::menu, W::mainform, "finish_", {}, {}, 1},
+        {input::close_box, W::RESETFORM, nullptr, {}, {}, 1},
+        {input::close_box, W::mainform, nullptr, show(W::mainform), {}, 1},
+        {input::close_box, W::statusform, nullptr, show(W::statusform), shown(W::statusform, false)},
+        {input::close_box, W::LocationForm, nullptr, show(W::LocationForm), shown(W::LocationForm, false)},
+        {input::close_box, W::ConfirmForm, nullptr, show(W::ConfirmForm), shown(W::ConfirmForm, false)},
+        {input::close_box, W::Warning, nullptr, show(W::Warning), shown(W::LocationForm)},
+        {input::close_box, W::AboutForm, nullptr, show(W::AboutForm), shown(W::AboutForm, false)},
+        // A disabled window takes no input, its close box included.
+        {input::close_box, W::RESETFORM, nullptr, [](auto& s) { s.RESETFORM.enabled = false; }, {}, 0},
+    };
+    for (const auto& row : rows) {
+        auto s = make_fake_state();
+        ui::shell windows(*s);
+        int quits = 0;
+        s->quit = [&quits] { ++quits; };
+        windows.mainform().choose_hex_file = [] { return std::optional<std::string>{}; };
+        if (row.before) row.before(*s);
+        windows.sync();
+        QWidget* w = windows.window(row.window);
+        SCOPED_TRACE(w->objectName().toStdString() + " " + (row.name != nullptr ? row.name : "") + " " +
+                     k_input_names[int(row.how)]);
+        QWidget* control = row.name != nullptr ? w->findChild<QWidget*>(row.name) : nullptr;
+        ASSERT_TRUE(control != nullptr || row.how == input::menu || row.how == input::close_box);
+        if (row.how == input::click) qobject_cast<QAbstractButton*>(control)->click();
+        if (row.how == input::menu) w->findChild<QAction*>(row.name)->trigger();
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        if (row.how == input::enter) QCoreApplication::sendEvent(control, &enter);
+        QCloseEvent close;
+        if (row.how == input::close_box) QCoreApplication::sendEvent(w, &close);
+
+        EXPECT_TRUE(!row.took_effect || row.took_effect(*s));
+        EXPECT_EQ(quits, row.quits);
+        for (W id : {W::mainform, W::Warning, W::ConfirmForm, W::statusform, W::LocationForm, W::RESETFORM,
+                     W::AboutForm}) {
+            EXPECT_EQ(windows.window(id)->isVisible(), state_of(*s, id).visible) << int(id);
+        }
+    }
+}
+
+// The status texts and the command menus follow the model in the fault through the windows.
+TEST_F(ui_test, sync_shows_the_choices_the_model_holds)
 {
     s->RESETFORM.baud_choice = "14400";
     s->RESETFORM.port_choice = 2;
+    s->LocationForm.now_choice = 0;
     s->LocationForm.target_choice = core::k_nowhere;
+    s->LocationForm.segment_choice = 1;
     windows->sync();
-    EXPECT_TRUE(checked(W::RESETFORM, "bs_14400"));
-    EXPECT_FALSE(checked(W::RESETFORM, "bs_9600"));
-    EXPECT_TRUE(checked(W::RESETFORM, "com2_"));
-    EXPECT_FALSE(checked(W::RESETFORM, "com1_"));
-    EXPECT_TRUE(checked(W::LocationForm, "Option3"));
-    EXPECT_FALSE(checked(W::LocationForm, "Option2"));
-}
-
-TEST_F(input_test, reset_ok_shows_the_main_window_with_the_first_log_line)
-{
-    click(W::RESETFORM, "RESET_OK");
-    EXPECT_TRUE(s->mainform.visible);
-    EXPECT_TRUE(window(W::mainform)->isVisible());
-    EXPECT_FALSE(window(W::RESETFORM)->isVisible());
-    EXPECT_EQ(log_text(), "\n     Sending the zero byte to the uC... \n");
-}
-
-TEST_F(input_test, enter_presses_the_focused_button)
-{
-    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-    QCoreApplication::sendEvent(control(W::RESETFORM, "RESET_OK"), &enter);
-    EXPECT_TRUE(window(W::mainform)->isVisible());
-}
-
-TEST_F(input_test, re_start_hides_the_main_window_and_shows_the_reset_window)
-{
-    click(W::RESETFORM, "RESET_OK");
-    trigger("restart_flash_");
-    EXPECT_FALSE(window(W::mainform)->isVisible());
-    EXPECT_TRUE(window(W::RESETFORM)->isVisible());
-}
-
-TEST_F(input_test, command_menus_follow_the_model)
-{
-    const char* menus[] = {"program_", "status_", "reset_"};
-    for (bool shown : {true, false}) {
-        s->mainform.program_.visible = s->mainform.status_.visible = s->mainform.reset_.visible = shown;
-        windows->sync();
-        for (const char* m : menus)
-            EXPECT_EQ(control<QMenu>(W::mainform, m)->menuAction()->isVisible(), shown) << m;
-    }
-}
-
-TEST_F(input_test, about_opens_and_close_hides_it)
-{
-    trigger("About_flash_");
-    EXPECT_TRUE(window(W::AboutForm)->isVisible());
-    click(W::AboutForm, "Command1");
-    EXPECT_FALSE(window(W::AboutForm)->isVisible());
-    trigger("About_flash_");
-    close_box(W::AboutForm);
-    EXPECT_FALSE(window(W::AboutForm)->isVisible());
-}
-
-TEST_F(input_test, close_box_of_the_reset_or_main_window_or_finish_ends_the_program)
-{
-    close_box(W::RESETFORM);
-    EXPECT_EQ(quits, 1);
-    click(W::RESETFORM, "RESET_OK");
-    close_box(W::mainform);
-    EXPECT_EQ(quits, 2);
-    trigger("finish_");
-    EXPECT_EQ(quits, 3);
-}
-
-TEST_F(input_test, close_box_of_a_disabled_window_does_nothing)
-{
-    s->RESETFORM.enabled = false;
-    windows->sync();
-    close_box(W::RESETFORM);
-    EXPECT_EQ(quits, 0);
-    EXPECT_TRUE(window(W::RESETFORM)->isVisible());
-}
-
-TEST_F(input_test, status_window_shows_the_status_texts_and_closes)
-{
-    s->statusform.visible = true;
-    s->statusform.status_sector = {"0000", "1234", "ABCD", "FFFF"};
-    windows->sync();
-    EXPECT_EQ(control<QLineEdit>(W::statusform, "status_sector_2")->text(), "ABCD");
-    click(W::statusform, "status_cancel");
-    EXPECT_FALSE(window(W::statusform)->isVisible());
-    s->statusform.visible = true;
-    windows->sync();
-    close_box(W::statusform);
-    EXPECT_FALSE(window(W::statusform)->isVisible());
-    EXPECT_EQ(control<QLineEdit>(W::statusform, "status_sector_2")->text(), "");
-}
-
-TEST_F(input_test, cancelled_file_dialog_reaches_the_handler_as_none)
-{
-    auto& main = windows->mainform();
-    int asked = 0;
-    main.choose_hex_file = [&asked] {
-        ++asked;
-        return std::optional<std::string>{};
+    const std::tuple<W, const char*, const char*> options[] = {
+        {W::RESETFORM, "bs_14400", "bs_9600"}, {W::RESETFORM, "com2_", "com1_"},
+        {W::LocationForm, "sect0", "sect2"},   {W::LocationForm, "Option3", "Option2"},
+        {W::LocationForm, "seg1", "seg0"},
     };
-    trigger("load_hex_");
-    EXPECT_EQ(asked, 1);
-    EXPECT_TRUE(log_text().contains("Operation cancelled or this File name doesn't exist !"));
-    EXPECT_FALSE(window(W::LocationForm)->isVisible());
-}
-
-TEST_F(input_test, repaint_hook_shows_what_was_written_so_far)
-{
-    click(W::RESETFORM, "RESET_OK");
-    core::line(s->log(), "step");
-    s->repaint_now();
-    EXPECT_TRUE(log_text().endsWith("\nstep"));
-}
-
-TEST_F(input_test, keep_alive_hook_shows_the_progress)
-{
-    click(W::RESETFORM, "RESET_OK");
-    s->mainform.progress = {true, 3, 5, 512};
-    s->keep_alive_now();
-    EXPECT_TRUE(control(W::mainform, "progress")->isVisible());
-}
-
-// A hex file with data for sectors 0 and 2 only, chosen through the menu.
-class confirm_test : public input_test {
-protected:
-    void SetUp() override
-    {
-        const auto file = write_lines(
-            scratch_dir() / "two.hex",
-            {":020000040000FA", ":01000000AA55", ":020000040002F8", ":01000000BB44", ":00000001FF"});
-        click(W::RESETFORM, "RESET_OK");
-        windows->mainform().choose_hex_file = [file] { return std::optional<std::string>(file); };
-        trigger("load_hex_");
-        ASSERT_TRUE(window(W::LocationForm)->isVisible());
-        EXPECT_FALSE(window(W::mainform)->isEnabled());
+    for (const auto& [id, on, off] : options) {
+        EXPECT_TRUE(control<QRadioButton>(id, on)->isChecked()) << on;
+        EXPECT_FALSE(control<QRadioButton>(id, off)->isChecked()) << off;
     }
+}
 
-    QCheckBox* box(int sector)
-    {
-        return control<QCheckBox>(W::ConfirmForm, qPrintable(QStringLiteral("sector%1").arg(sector)));
+TEST_F(ui_test, a_ticked_box_goes_through_set_check_value_and_the_other_code_sector_follows)
+{
+    // Code in sector 0 now and after, data for sectors 0 and 2: erasing sector
+    // 0 needs sector 2 for the saved copy, so its box is forced then.
+    s->bsl_now = s->bsl_target = 0;
+    s->sector0_has_data = s->sector2_has_data = s->sector0_on = s->sector2_on = core::k_true;
+    s->ConfirmForm.sector[0] = {1, true};
+    s->ConfirmForm.sector[2] = {1, false};
+    s->ConfirmForm.visible = true;
+    windows->sync();
+    auto* sector0 = control<QCheckBox>(W::ConfirmForm, "sector0");
+    auto* sector2 = control<QCheckBox>(W::ConfirmForm, "sector2");
+    for (const bool ticked : {false, true}) {
+        sector0->click();
+        EXPECT_EQ(s->sector0_on, ticked ? core::k_true : core::k_false);
+        EXPECT_EQ(sector0->isChecked(), ticked);
+        EXPECT_TRUE(sector2->isChecked());
+        EXPECT_EQ(sector2->isEnabled(), !ticked) << ticked;
     }
-};
-
-TEST_F(confirm_test, unticking_the_code_sector_frees_the_other_one_through_the_click_handling)
-{
-    click(W::LocationForm, "sect0");
-    click(W::LocationForm, "Option1");
-    click(W::LocationForm, "Command1");
-    ASSERT_TRUE(window(W::ConfirmForm)->isVisible());
-    EXPECT_TRUE(box(0)->isChecked() && box(0)->isEnabled());
-    EXPECT_TRUE(box(2)->isChecked());
-    EXPECT_FALSE(box(2)->isEnabled());  // forced
-
-    box(0)->click();
-    EXPECT_EQ(s->sector0_on, core::k_false);
-    EXPECT_FALSE(box(0)->isChecked());
-    EXPECT_TRUE(box(2)->isChecked() && box(2)->isEnabled());
-
-    box(0)->click();
-    EXPECT_EQ(s->sector0_on, core::k_true);
-    EXPECT_TRUE(box(2)->isChecked());
-    EXPECT_FALSE(box(2)->isEnabled());
-}
-
-TEST_F(confirm_test, sectors_1_and_3_follow_their_box_alone)
-{
-    click(W::LocationForm, "Command1");
-    ASSERT_TRUE(window(W::ConfirmForm)->isVisible());
-    EXPECT_FALSE(box(1)->isEnabled());
-    EXPECT_FALSE(box(3)->isEnabled());
-    EXPECT_EQ(s->sector1_on, core::k_false);
-}
-
-TEST_F(confirm_test, no_code_at_all_warns_first_and_cancel_goes_back)
-{
-    click(W::LocationForm, "Option3");
-    click(W::LocationForm, "Command1");
-    EXPECT_TRUE(window(W::Warning)->isVisible());
-    EXPECT_FALSE(window(W::LocationForm)->isEnabled());
-    click(W::Warning, "Command2");
-    EXPECT_FALSE(window(W::Warning)->isVisible());
-    EXPECT_TRUE(window(W::LocationForm)->isVisible() && window(W::LocationForm)->isEnabled());
-}
-
-TEST_F(confirm_test, cancel_and_close_boxes_end_the_run_with_the_main_window_enabled)
-{
-    click(W::LocationForm, "Command1");
-    click(W::ConfirmForm, "Command2");
-    EXPECT_FALSE(window(W::ConfirmForm)->isVisible());
-    EXPECT_TRUE(window(W::mainform)->isEnabled());
-    EXPECT_TRUE(log_text().contains("Operation cancelled !"));
-
-    trigger("load_hex_");
-    close_box(W::LocationForm);
-    EXPECT_FALSE(window(W::LocationForm)->isVisible());
-    EXPECT_TRUE(window(W::mainform)->isEnabled());
-}
-
-TEST_F(confirm_test, back_returns_to_the_location_window)
-{
-    click(W::LocationForm, "Command1");
-    click(W::ConfirmForm, "Command1");
-    EXPECT_FALSE(window(W::ConfirmForm)->isVisible());
-    EXPECT_TRUE(window(W::LocationForm)->isVisible());
 }
 
 }  // namespace
