@@ -69,20 +69,21 @@ std::array<char, 2> data_byte_chars(std::string_view data, int i)
     return {upper_digit(value >> 4), upper_digit(value)};
 }
 
+std::optional<std::string_view> next_line(std::string_view text, std::size_t& pos)
+{
+    if (pos >= text.size()) return std::nullopt;
+    const std::size_t start = pos;
+    const std::size_t end = std::min(text.find_first_of("\r\n", start), text.size());
+    pos = end + 1;
+    if (end < text.size() && text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
+    return text.substr(start, end - start);
+}
+
 std::vector<std::string_view> split_lines(std::string_view text)
 {
     std::vector<std::string_view> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-        if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
-    }
+    std::size_t pos = 0;
+    while (const auto line = next_line(text, pos)) lines.push_back(*line);
     return lines;
 }
 

@@ -4,6 +4,7 @@
 // every field reads as whatever hex digits it starts with.
 
 #include <array>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -41,7 +42,11 @@ int selected_segment(const hex_line& line);
 // that the field reading gives them, in upper case ("00" past the line end).
 std::array<char, 2> data_byte_chars(std::string_view data, int i);
 
-// The lines of `text`; a line ends at CR LF, LF or a lone CR.
+// The line of `text` that starts at `pos`, moving `pos` past its line end;
+// nullopt at the end. A line ends at CR LF, LF or a lone CR.
+std::optional<std::string_view> next_line(std::string_view text, std::size_t& pos);
+
+// All lines of `text`, as next_line reads them.
 std::vector<std::string_view> split_lines(std::string_view text);
 
 }  // namespace fernwick::programming

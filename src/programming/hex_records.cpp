@@ -17,7 +17,11 @@ hex_records parse_hex_records(std::string text)
     const std::string_view all(hex.text);
     int segment = k_no_segment;
     bool after_data = false;
-    for (std::string_view line : split_lines(all)) {
+    // Line by line without a list of them: a huge file of short lines would
+    // otherwise cost more memory for the list than for its text.
+    std::size_t pos = 0;
+    while (const auto next = next_line(all, pos)) {
+        const std::string_view line = *next;
         const hex_line fields = read_hex_line(line);
         if (fields.type == record_type::end_of_file) break;
         if (fields.type == record_type::extended_segment || fields.type == record_type::extended_linear) {
