@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "bootstrap/loader_images.h"
 #include "sim_link.h"
 #include "support_chip.h"
 
@@ -8,8 +7,8 @@ namespace {
 
 using namespace fernwick::sim;
 using namespace fernwick::sim::testing;
-using fernwick::core::serial_link;
-using fernwick::core::ui_timer;
+using fernwick::bootstrap::first_loader_bytes;
+using fernwick::bootstrap::main_program_bytes;
 
 // A link on the board whose notifications log what their handler read.
 struct host {
@@ -17,35 +16,19 @@ struct host {
     {
         link->set_comm_port(port);
         link->set_receive_callback([this](int event) {
-            EXPECT_EQ(depth++, 0) << "notification inside another handler";
-            EXPECT_EQ(event, 2);
+            EXPECT_FALSE(in_handler) << "notification inside another handler";
+            EXPECT_EQ(event, fernwick::core::k_comm_event_receive);
+            in_handler = true;
             reads.push_back(hex_of(link->read_all()));
-            if (on_read) on_read();
-            --depth;
+            if (on_read) on_read(reads.back());
+            in_handler = false;
         });
     }
-    std::unique_ptr<serial_link> link;
+    std::unique_ptr<fernwick::core::serial_link> link;
     std::vector<std::string> reads;
-    std::function<void()> on_read;
-    int depth = 0;
+    std::function<void(const std::string&)> on_read;
+    bool in_handler = false;
 };
-
-// The bring-up through the link, its answers read and forgotten.
-void bring_up_over_link(sim_board& board, host& h)
-{
-    ASSERT_TRUE(h.link->open());
-    h.link->write(std::string(1, '\0') + fernwick::bootstrap::first_loader_bytes() +
-                  fernwick::bootstrap::main_program_bytes());
-    board.run_for(100);
-    h.reads.clear();
-}
-
-chip_config grouped(answer_grouping grouping)
-{
-    chip_config config;
-    config.grouping = grouping;
-    return config;
-}
 
 TEST(sim_board, opening_fails_like_a_real_port)
 {
@@ -68,9 +51,7 @@ TEST(sim_board, opening_fails_like_a_real_port)
         sim_board board;
         board.set_port_busy(r.busy);
         host other(board);
-        if (r.other_link_open) {
-            ASSERT_TRUE(other.link->open());
-        }
+        ASSERT_TRUE(!r.other_link_open || other.link->open());
         host h(board, r.port);
         h.link->set_settings(r.settings);
         EXPECT_EQ(h.link->open(), std::string(r.error).empty()) << r.name;
@@ -78,77 +59,32 @@ TEST(sim_board, opening_fails_like_a_real_port)
     }
 }
 
+// Each handler writes the next part, as the bring-up does; its answer comes
+// only after the handler has returned.
 TEST(sim_board, one_notification_per_write_of_the_chip_and_only_when_pumped)
-{
-    struct row {
-        answer_grouping grouping;
-        std::vector<std::string> reads;
-    };
-    const std::vector<row> rows = {
-        {answer_grouping::natural, {"00", "10", "80", "88"}},
-        {answer_grouping::split, {"00", "10", "80", "88"}},
-        {answer_grouping::joined, {"00 10 80 88"}},
-    };
-    for (const auto& r : rows) {
-        sim_board board(grouped(r.grouping));
-        host h(board);
-        bring_up_over_link(board, h);
-        h.link->write(bytes_of("40 40"));
-        EXPECT_TRUE(h.reads.empty());
-        board.run_for(100);
-        EXPECT_EQ(h.reads, r.reads);
-    }
-}
-
-TEST(sim_board, a_handler_that_writes_sees_the_answer_only_after_it_returns)
 {
     sim_board board;
     host h(board);
     ASSERT_TRUE(h.link->open());
-    h.on_read = [&] {
-        if (h.reads.back() == "D5") h.link->write(fernwick::bootstrap::first_loader_bytes());
-        if (h.reads.back() == "22") h.link->write(fernwick::bootstrap::main_program_bytes());
+    h.on_read = [&](const std::string& read) {
+        if (read == "D5") h.link->write(first_loader_bytes());
+        if (read == "22") h.link->write(main_program_bytes());
+        if (read == "11") h.link->write(bytes_of("40 40"));
     };
-    h.link->write(std::string(1, '\0'));
-    board.pump();
-    EXPECT_EQ(h.reads, (std::vector<std::string>{"D5", "22", "11"}));
-    EXPECT_EQ(board.now_ms(), 0);
-}
-
-TEST(sim_board, without_threshold_the_polls_move_the_clock)
-{
-    chip_config config;
-    config.timing.erase_ms = 500;
-    sim_board board(config);
-    bring_up(board.chip());
-    host h(board);
-    ASSERT_TRUE(h.link->open());
-    h.link->set_threshold(0);
-    h.link->write(bytes_of("20 21"));
-    std::string answers;
-    int polls = 0;
-    while (answers.size() < 2 && polls < 10000) {
-        if (h.link->wait_for_data(1))
-            answers += h.link->read_all();
-        else
-            ++polls;
-    }
-    EXPECT_EQ(hex_of(answers), "BF 88");
-    EXPECT_EQ(polls, 499);
-    EXPECT_EQ(board.now_ms(), 500);
-    board.run_for(10);
+    h.link->write(zero_byte);
     EXPECT_TRUE(h.reads.empty());
+    board.pump();
+    EXPECT_EQ(h.reads, (std::vector<std::string>{"D5", "22", "11", "00", "10", "80", "88"}));
+    EXPECT_EQ(board.now_ms(), 0);
 }
 
 TEST(sim_board, timers_tick_on_the_manual_clock_in_time_order_with_the_chip)
 {
-    chip_config config;
-    config.timing.line_rate = 2400;  // the identification byte is back after 9 ms
-    sim_board board(config);
+    sim_board board({.timing = {.line_rate = 2400}});  // the identification byte is back after 9 ms
     host h(board);
     ASSERT_TRUE(h.link->open());
     std::vector<std::string> events;
-    h.on_read = [&] { events.push_back("read " + h.reads.back()); };
+    h.on_read = [&](const std::string& read) { events.push_back("read " + read); };
     auto early = board.platform().make_timer();
     auto late = board.platform().make_timer();
     early->set_tick_callback([&] { events.push_back("early"); });
@@ -158,81 +94,67 @@ TEST(sim_board, timers_tick_on_the_manual_clock_in_time_order_with_the_chip)
     });
     early->start(5);
     late->start(12);
-    h.link->write(std::string(1, '\0'));
+    h.link->write(zero_byte);
     board.run_for(11);
     EXPECT_EQ(events, (std::vector<std::string>{"early", "read D5", "early"}));
     early->stop();
+    late->start(12);  // a restart begins a full period
+    board.run_for(11);
+    EXPECT_EQ(events.size(), 3u);
     board.run_for(100);
     EXPECT_EQ(events, (std::vector<std::string>{"early", "read D5", "early", "late"}));
 }
 
-TEST(sim_board, a_restarted_timer_begins_a_full_period)
+// As on a blocked UI thread: no notification, and the ticks missed come as one.
+TEST(sim_board, polls_move_the_clock_without_notifications_or_ticks)
 {
-    sim_board board;
-    auto timer = board.platform().make_timer();
-    int ticks = 0;
-    timer->set_tick_callback([&] { ++ticks; });
-    timer->start(2000);
-    board.run_for(1500);
-    timer->start(2000);
-    board.run_for(1999);
-    EXPECT_EQ(ticks, 0);
-    board.run_for(1);
-    EXPECT_EQ(ticks, 1);
-}
-
-TEST(sim_board, ticks_missed_while_polling_come_once_at_the_next_pump)
-{
-    sim_board board;
+    sim_board board({.timing = {.erase_ms = 500}});
     bring_up(board.chip());
     host h(board);
     ASSERT_TRUE(h.link->open());
+    h.link->set_threshold(0);
     auto timer = board.platform().make_timer();
     int ticks = 0;
     timer->set_tick_callback([&] { ++ticks; });
     timer->start(10);
-    for (int i = 0; i < 100; ++i) h.link->wait_for_data(1);
+    h.link->write(bytes_of("20 21"));
+    std::string answer;
+    int polls = 0;
+    while (answer.size() < 2 && polls < 1000) {
+        if (h.link->wait_for_data(1))
+            answer += h.link->read_all();
+        else
+            ++polls;
+    }
+    EXPECT_EQ(hex_of(answer), "BF 88");
+    EXPECT_EQ(polls, 499);
+    EXPECT_EQ(board.now_ms(), 500);
     EXPECT_EQ(ticks, 0);
     board.pump();
     EXPECT_EQ(ticks, 1);
+    EXPECT_TRUE(h.reads.empty());
 }
 
-TEST(sim_board, both_links_reach_the_same_chip_only_while_open)
+TEST(sim_board, answers_reach_only_an_open_link_and_a_dead_line_takes_no_writes)
 {
-    sim_board board;
+    sim_board board({.faults = {{.kind = exchange_kind::status, .drop = true}}});
     host bootstrap_link(board);
     host command_link(board);
     ASSERT_TRUE(bootstrap_link.link->open());
-    bootstrap_link.link->write(std::string(1, '\0') + fernwick::bootstrap::first_loader_bytes());
+    bootstrap_link.link->write(zero_byte + first_loader_bytes());
     bootstrap_link.link->close();
     board.run_for(10);  // the identification and acknowledge bytes find no open port
-    EXPECT_TRUE(bootstrap_link.reads.empty());
     ASSERT_TRUE(command_link.link->open());
     EXPECT_FALSE(bootstrap_link.link->write("x"));
-    command_link.link->write(fernwick::bootstrap::main_program_bytes());
+    command_link.link->write(main_program_bytes());
     board.run_for(10);
+    EXPECT_TRUE(command_link.link->write(bytes_of("40 40")));
+    board.run_for(10);
+    EXPECT_TRUE(bootstrap_link.reads.empty());
     EXPECT_EQ(command_link.reads, (std::vector<std::string>{"11"}));
-    EXPECT_EQ(board.chip().phase(), chip_phase::resident);
-    EXPECT_EQ(board.received().size(), 1 + 32 + 510u);
-}
-
-TEST(sim_board, a_dropped_link_takes_no_writes)
-{
-    exchange_fault drop;
-    drop.kind = exchange_kind::status;
-    drop.drop = true;
-    chip_config config;
-    config.faults = {drop};
-    sim_board board(config);
-    bring_up(board.chip());
-    host h(board);
-    ASSERT_TRUE(h.link->open());
-    EXPECT_TRUE(h.link->write(bytes_of("40 40")));
-    board.run_for(10);
-    EXPECT_TRUE(h.reads.empty());
-    EXPECT_FALSE(h.link->write(bytes_of("40 40")));
-    EXPECT_EQ(h.link->error_text(), "COM1: the line is dead");
-    EXPECT_FALSE(h.link->wait_for_data(10));
+    EXPECT_FALSE(command_link.link->write(bytes_of("40 40")));
+    EXPECT_EQ(command_link.link->error_text(), "COM1: the line is dead");
+    EXPECT_FALSE(command_link.link->wait_for_data(10));
 }
 
 }  // namespace
