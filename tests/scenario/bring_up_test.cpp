@@ -37,11 +37,8 @@ TEST(bring_up, start_up_shows_only_the_reset_window_with_the_defaults)
     EXPECT_EQ(s.sector0_segment, 0);
     EXPECT_EQ(s.line_end, "\x0D\x0A");
     EXPECT_TRUE(s.RESETFORM.visible);
-    for (const auto* w : {&s.Warning, &s.AboutForm, static_cast<const core::window_state*>(&s.mainform),
-                          static_cast<const core::window_state*>(&s.ConfirmForm),
-                          static_cast<const core::window_state*>(&s.statusform),
-                          static_cast<const core::window_state*>(&s.LocationForm)})
-        EXPECT_FALSE(w->visible);
+    EXPECT_FALSE(s.Warning.visible || s.AboutForm.visible || s.mainform.visible || s.ConfirmForm.visible ||
+                 s.statusform.visible || s.LocationForm.visible);
     EXPECT_FALSE(s.mainform.program_.visible || s.mainform.status_.visible || s.mainform.reset_.visible);
     EXPECT_EQ(s.RESETFORM.port_choice, 1);
     EXPECT_EQ(s.RESETFORM.baud_choice, "9600");

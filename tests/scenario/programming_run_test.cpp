@@ -254,33 +254,4 @@ TEST(programming_run, a_failure_stops_the_run_and_hides_the_command_menus)
     EXPECT_TRUE(app.state.log().text().ends_with(flash_error_block("     A Flag Error occured ! ")));
 }
 
-TEST(programming_run, a_file_that_cannot_be_converted_sends_nothing_and_keeps_the_menus)
-{
-    const auto dir = test::scratch_dir();
-    const auto hex = write_hex(dir / "app.hex", all_sectors());
-    sim_app app;
-    app.choose(hex, 2, 2);
-    std::filesystem::remove(hex);
-    const auto mark = app.board.received().size();
-    programming::program_button_Click(app.state);
-    EXPECT_EQ(app.received_since(mark), "");
-    EXPECT_TRUE(app.command_phase());
-    EXPECT_TRUE(app.state.mainform.enabled);
-    EXPECT_TRUE(app.state.log().text().ends_with(star + le));
-    EXPECT_EQ(app.state.log().text().find("Re-Start"), std::string::npos);
-}
-
-TEST(programming_run, sector_0_mapped_to_segment_1_is_sent_as_segment_0)
-{
-    const auto hex = write_hex(test::scratch_dir() / "app.hex",
-                               {linear_segment(1), hex_record(0, 0x0100, sixteen), ":00000001FF"});
-    sim_app app;
-    app.choose(hex, 2, 2, 1);
-    const auto mark = app.board.received().size();
-    programming::program_button_Click(app.state);
-    const auto seen = exchanges(app.received_since(mark));
-    EXPECT_NE(std::find(seen.begin(), seen.end(), "B0:0100"), seen.end());
-    EXPECT_EQ(app.board.chip().flash().sector(0)[0x100], 1);
-}
-
 }  // namespace
