@@ -25,13 +25,6 @@ image code_bytes()
     return code;
 }
 
-// Where each sector lies in the hex file's linear address space.
-std::size_t hex_base(int sector, int sector0_segment)
-{
-    const std::size_t bases[] = {sector0_segment * 0x10000u, 0x18000, 0x20000, 0x28000};
-    return bases[sector];
-}
-
 // The file's contents from srec_cat, independently of the tool: the value of
 // every byte, and whether the file supplies it (filled once with 00h and once
 // with FFh, a supplied byte reads the same in both).
@@ -42,19 +35,16 @@ struct reference {
 
 reference read_with_srec_cat(const std::string& hex, const std::string& dir)
 {
-    reference r;
     image filled[2];
-    const char* fills[] = {"0x00", "0xFF"};
     for (int i = 0; i < 2; ++i) {
-        const auto bin = dir + "/ref" + std::to_string(i) + ".bin";
-        const auto result = run({"/usr/bin/srec_cat", hex, "-intel", "-crop", "0", "0x30000", "-fill", fills[i], "0",
-                                 "0x30000", "-o", bin, "-binary"});
-        EXPECT_EQ(result.status, 0) << result.err;
+        const auto bin = dir + "/ref.bin";
+        EXPECT_EQ(run({"/usr/bin/srec_cat", hex, "-intel", "-crop", "0", "0x30000", "-fill", i ? "0xFF" : "0x00", "0",
+                       "0x30000", "-o", bin, "-binary"}).status, 0);
         const auto text = read_file(bin);
         filled[i].assign(text.begin(), text.end());
         filled[i].resize(0x30000);
     }
-    r.value = filled[0];
+    reference r{filled[0]};
     for (std::size_t a = 0; a < 0x30000; ++a) r.supplied.push_back(filled[0][a] == filled[1][a]);
     return r;
 }
@@ -70,7 +60,8 @@ image expected_flash(const image& before, const reference& ref, const std::vecto
     for (const int s : sectors) {
         auto* out = &flash[s * k_sector];
         std::fill(out, out + k_sector, 0xFF);
-        const std::size_t base = hex_base(s, sector0_segment);
+        // Where the sector lies in the hex file's linear address space.
+        const std::size_t base = s ? 0x10000 + s * k_sector : sector0_segment * 0x10000u;
         const std::size_t first = s == target ? 0x60 : 0;
         for (std::size_t block = 0; block < k_sector; block += 64) {
             bool data = false;
@@ -173,10 +164,8 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
         std::mt19937 random(11);
         image before(k_flash);
         for (auto& b : before) b = static_cast<std::uint8_t>(random());
-        if (c.now >= 0) {
-            const auto code = code_bytes();
-            std::copy(code.begin(), code.end(), before.begin() + c.now * static_cast<long>(k_sector));
-        }
+        const auto code = code_bytes();
+        if (c.now >= 0) std::copy(code.begin(), code.end(), before.begin() + c.now * static_cast<long>(k_sector));
         write_file(dir + "/before.bin", std::string(before.begin(), before.end()));
         simulated_board board({"--preload", dir + "/before.bin", "--dump", dir + "/after.bin"});
         const auto r = run({binary("fernwick-cli"), "--device", board.device(), "program", hex, "--sectors",
@@ -199,18 +188,19 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
 TEST(cli_program, a_failed_exchange_exits_with_1_and_a_missing_file_with_2)
 {
     const auto dir = temp_dir();
-    const auto hex = generated(dir, 5);
-    {
-        simulated_board board({"--fault", "block:3:status=93"});
-        const auto r = run({binary("fernwick-cli"), "--device", board.device(), "program", hex});
-        EXPECT_EQ(r.status, 1) << r.out;
-        EXPECT_NE(r.out.find("     A Flag Error occured ! "), std::string::npos);
-    }
-    {
-        simulated_board board;
-        const auto r = run({binary("fernwick-cli"), "--device", board.device(), "program", dir + "/missing.hex"});
-        EXPECT_EQ(r.status, 2) << r.out;
-        EXPECT_NE(r.out.find("Operation cancelled or this File name doesn't exist !"), std::string::npos);
+    const struct {
+        std::vector<std::string> board;
+        std::string hex, text;
+        int status;
+    } rows[] = {
+        {{"--fault", "block:3:status=93"}, generated(dir, 5), "     A Flag Error occured ! ", 1},
+        {{}, dir + "/missing.hex", "Operation cancelled or this File name doesn't exist !", 2},
+    };
+    for (const auto& row : rows) {
+        simulated_board board(row.board);
+        const auto r = run({binary("fernwick-cli"), "--device", board.device(), "program", row.hex});
+        EXPECT_EQ(r.status, row.status) << r.out;
+        EXPECT_NE(r.out.find(row.text), std::string::npos) << r.out;
     }
 }
 
