@@ -1,9 +1,13 @@
-// Choosing the hex file and where the bootstrap loader code lies, up to the
-// prepared sector boxes.
+// Choosing the hex file and where the bootstrap loader code lies, then the
+// sector confirmation: box clicks under the code rules, Back, Cancel and
+// the warning detour.
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -19,36 +23,43 @@ using core::k_false;
 using core::k_nowhere;
 using core::k_true;
 using test::make_fake_state;
+using handler = std::function<void(core::app_state&)>;
 
 const std::string crlf = "\r\n";
-const std::string bar = core::k_bar_line;
-const std::string k_continue = "                       You can continue with another operation...";
 
 std::string cancel_text(const std::string& line)
 {
-    return crlf + bar + crlf + line + crlf + bar + crlf + crlf + crlf + k_continue + crlf + crlf;
+    const std::string bar = core::k_bar_line;
+    return crlf + bar + crlf + line + crlf + bar + crlf + crlf + crlf +
+           "                       You can continue with another operation..." + crlf + crlf;
 }
 
-const std::string k_no_file_text =
-    cancel_text("                Operation cancelled or this File name doesn't exist !");
 const std::string k_cancelled_text = cancel_text("                             Operation cancelled !");
-
-// Sector 0 at 00'0100h, sector 1 at 01'8000h, sector 2 at 02'0000h.
-const std::vector<std::string> k_sector0 = {":020000040000FA", ":01010000AA54"};
-const std::vector<std::string> k_sector1 = {":020000040001F9", ":01800000AAD5"};
-const std::vector<std::string> k_sector2 = {":020000040002F8", ":01000000BB44"};
-// Sector 0 only when it is mapped to segment 1.
-const std::vector<std::string> k_segment1_low = {":020000040001F9", ":01000000BB44", ":00000001FF"};
 const std::string k_eof = ":00000001FF";
 
-// Sector 1 always, sector 3 never.
+// Sector 1 always at 01'8000h, sector 0 at 00'0100h and sector 2 at
+// 02'0000h when asked for, sector 3 never.
 std::vector<std::string> file_with(bool sector0, bool sector2)
 {
-    std::vector<std::string> lines = k_sector1;
-    if (sector0) lines.insert(lines.end(), k_sector0.begin(), k_sector0.end());
-    if (sector2) lines.insert(lines.end(), k_sector2.begin(), k_sector2.end());
+    std::vector<std::string> lines = {":020000040001F9", ":01800000AAD5"};
+    if (sector0) lines.insert(lines.end(), {":020000040000FA", ":01010000AA54"});
+    if (sector2) lines.insert(lines.end(), {":020000040002F8", ":01000000BB44"});
     lines.push_back(k_eof);
     return lines;
+}
+
+void choose(core::app_state& t, std::int16_t now, std::int16_t target)
+{
+    (now == 0 ? sect0_Click : now == 2 ? sect2_Click : external_Click)(t);
+    (target == 0 ? Option1_Click : target == 2 ? Option2_Click : Option3_Click)(t);
+}
+
+// The run ended: the main window is back and neither dialog is shown.
+void expect_back_at_main(const core::app_state& t)
+{
+    EXPECT_TRUE(t.mainform.enabled);
+    EXPECT_EQ(t.focus.window, core::window_id::mainform);
+    EXPECT_FALSE(t.LocationForm.visible || t.ConfirmForm.visible || t.Warning.visible);
 }
 
 struct location_flow : ::testing::Test {
@@ -56,9 +67,15 @@ struct location_flow : ::testing::Test {
     core::app_state& s = *state;
     std::filesystem::path dir = test::scratch_dir();
 
-    std::string hex_file(const std::vector<std::string>& lines, const std::string& name = "a.hex")
+    std::string hex_file(const std::vector<std::string>& lines) { return test::write_lines(dir / "a.hex", lines); }
+
+    // Load Hex-File, the two location choices, OK; past the warning if one comes.
+    void prepare(core::app_state& t, std::int16_t now, std::int16_t target, bool has0, bool has2)
     {
-        return test::write_lines(dir / name, lines);
+        load_hex__Click(t, hex_file(file_with(has0, has2)));
+        choose(t, now, target);
+        LocationForm_Command1_Click(t);
+        if (target == k_nowhere) Warning_Command1_Click(t);
     }
 };
 
@@ -72,7 +89,7 @@ TEST_F(location_flow, a_cancelled_or_unusable_choice_changes_nothing_but_the_log
         s.statusform.visible = true;
         s.mainform.COM->set_threshold(1);
         load_hex__Click(s, chosen);
-        EXPECT_EQ(s.log().text(), k_no_file_text);
+        EXPECT_EQ(s.log().text(), cancel_text("                Operation cancelled or this File name doesn't exist !"));
         EXPECT_EQ(s.hex_file_name, "old.hex");
         EXPECT_EQ(s.mainform.COM->threshold(), 1);
         EXPECT_TRUE(s.mainform.enabled);
@@ -88,6 +105,7 @@ TEST_F(location_flow, a_chosen_file_opens_the_location_window_over_a_disabled_ma
     std::string shown_at_repaint;
     s.repaint = [&] { shown_at_repaint = s.log().text(); };
     load_hex__Click(s, path);
+    const std::string bar = core::k_bar_line;
     const std::string notice = crlf + bar + crlf + " Program Hex-File : " + path + crlf + bar + crlf;
     EXPECT_EQ(s.log().text(), notice);
     EXPECT_EQ(shown_at_repaint, notice);
@@ -102,19 +120,14 @@ TEST_F(location_flow, the_five_record_example_forces_sector_0_by_the_code_in_sec
 {
     load_hex__Click(s, hex_file({":020000040001F9", ":01800000AAD5", ":020000040002F8", ":01000000BB44", k_eof}));
     LocationForm_Command1_Click(s);
-    const auto& box = s.ConfirmForm.sector;
-    EXPECT_EQ(box[0].value, 1);
-    EXPECT_FALSE(box[0].enabled);
-    EXPECT_EQ(box[1].value, 1);
-    EXPECT_TRUE(box[1].enabled);
-    EXPECT_EQ(box[2].value, 1);
-    EXPECT_TRUE(box[2].enabled);
-    EXPECT_EQ(box[3].value, 0);
-    EXPECT_FALSE(box[3].enabled);
-    EXPECT_EQ(s.sector0_on, k_true);
-    EXPECT_EQ(s.sector1_on, k_true);
-    EXPECT_EQ(s.sector2_on, k_true);
-    EXPECT_EQ(s.sector3_on, k_false);
+    const int value[] = {1, 1, 1, 0};
+    const bool enabled[] = {false, true, true, false};
+    const core::flag on[] = {s.sector0_on, s.sector1_on, s.sector2_on, s.sector3_on};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(s.ConfirmForm.sector[i].value, value[i]) << i;
+        EXPECT_EQ(s.ConfirmForm.sector[i].enabled, enabled[i]) << i;
+        EXPECT_EQ(on[i], value[i] ? k_true : k_false) << i;
+    }
     EXPECT_EQ(s.sector3_has_data, k_false);
     EXPECT_TRUE(s.ConfirmForm.visible);
     EXPECT_FALSE(s.LocationForm.visible);
@@ -122,34 +135,13 @@ TEST_F(location_flow, the_five_record_example_forces_sector_0_by_the_code_in_sec
 
 enum class ends { data, forced, forced_if_0_has_data, forced_if_2_has_data };
 
-bool is_forced(ends e, bool has0, bool has2)
-{
-    return e == ends::forced || (e == ends::forced_if_0_has_data && has0) ||
-           (e == ends::forced_if_2_has_data && has2);
-}
-
 void expect_sector(const core::app_state& s, int sector, core::flag on, bool forced, bool has)
 {
     SCOPED_TRACE("sector " + std::to_string(sector));
     const auto& b = s.ConfirmForm.sector[static_cast<std::size_t>(sector)];
-    const bool ticked = forced || has;
-    EXPECT_EQ(b.value, ticked ? 1 : 0);
+    EXPECT_EQ(b.value, forced || has ? 1 : 0);
     EXPECT_EQ(b.enabled, !forced && has);
-    EXPECT_EQ(on, ticked ? k_true : k_false);
-}
-
-void click_now(core::app_state& s, std::int16_t where)
-{
-    if (where == 0) sect0_Click(s);
-    if (where == 2) sect2_Click(s);
-    if (where == k_nowhere) external_Click(s);
-}
-
-void click_target(core::app_state& s, std::int16_t where)
-{
-    if (where == 0) Option1_Click(s);
-    if (where == 2) Option2_Click(s);
-    if (where == k_nowhere) Option3_Click(s);
+    EXPECT_EQ(on, forced || has ? k_true : k_false);
 }
 
 TEST_F(location_flow, the_boxes_end_as_the_location_choices_demand_whatever_they_held)
@@ -158,7 +150,7 @@ TEST_F(location_flow, the_boxes_end_as_the_location_choices_demand_whatever_they
         std::int16_t now, target;
         ends sector0, sector2;
     };
-    const std::vector<row> rows = {
+    const row rows[] = {
         {0, 0, ends::data, ends::forced_if_0_has_data},
         {0, 2, ends::data, ends::forced},
         {0, k_nowhere, ends::data, ends::data},
@@ -170,23 +162,26 @@ TEST_F(location_flow, the_boxes_end_as_the_location_choices_demand_whatever_they
         {k_nowhere, k_nowhere, ends::data, ends::data},
     };
     // Fresh boxes, and boxes left ticked and locked by an earlier preparation.
-    const std::vector<core::check_box_state> before = {{0, true}, {1, false}};
+    const core::check_box_state before[] = {{0, true}, {1, false}};
     for (const auto& r : rows)
         for (const bool has0 : {false, true})
             for (const bool has2 : {false, true})
                 for (const auto& b : before) {
                     SCOPED_TRACE(testing::Message() << "now " << r.now << " target " << r.target << " data0 "
                                                     << has0 << " data2 " << has2 << " ticked " << b.value);
+                    const auto forced = [&](ends e) {
+                        return e == ends::forced || (e == ends::forced_if_0_has_data && has0) ||
+                               (e == ends::forced_if_2_has_data && has2);
+                    };
                     auto st = make_fake_state();
                     auto& t = *st;
                     load_hex__Click(t, hex_file(file_with(has0, has2)));
-                    click_now(t, r.now);
-                    click_target(t, r.target);
+                    choose(t, r.now, r.target);
                     t.ConfirmForm.sector.fill(b);
                     LocationForm_Command1_Click(t);
-                    expect_sector(t, 0, t.sector0_on, is_forced(r.sector0, has0, has2), has0);
+                    expect_sector(t, 0, t.sector0_on, forced(r.sector0), has0);
                     expect_sector(t, 1, t.sector1_on, false, true);
-                    expect_sector(t, 2, t.sector2_on, is_forced(r.sector2, has0, has2), has2);
+                    expect_sector(t, 2, t.sector2_on, forced(r.sector2), has2);
                     expect_sector(t, 3, t.sector3_on, false, false);
                     const bool warn = r.target == k_nowhere;
                     EXPECT_EQ(t.Warning.visible, warn);
@@ -197,53 +192,174 @@ TEST_F(location_flow, the_boxes_end_as_the_location_choices_demand_whatever_they
                 }
 }
 
-TEST_F(location_flow, the_close_box_cancels_the_run)
+TEST_F(location_flow, the_close_box_or_a_file_gone_at_ok_cancels_the_run)
 {
-    load_hex__Click(s, hex_file({k_eof}));
-    s.give_focus(core::window_id::LocationForm);
-    LocationForm_Unload(s);
-    EXPECT_EQ(s.log().text(), k_cancelled_text);
-    EXPECT_TRUE(s.mainform.enabled);
-    EXPECT_EQ(s.focus.window, core::window_id::mainform);
-    EXPECT_FALSE(s.LocationForm.visible);
-    EXPECT_FALSE(s.ConfirmForm.visible);
+    const std::pair<const char*, handler> ways[] = {
+        {"close box", LocationForm_Unload},
+        {"file gone at OK", [this](core::app_state& t) {
+             std::filesystem::remove(t.hex_file_name);
+             LocationForm_Command1_Click(t);
+         }}};
+    for (const auto& [name, end] : ways) {
+        SCOPED_TRACE(name);
+        auto fresh = make_fake_state();
+        auto& t = *fresh;
+        load_hex__Click(t, hex_file(file_with(true, true)));
+        sect0_Click(t);
+        t.give_focus(core::window_id::LocationForm);
+        end(t);
+        EXPECT_EQ(t.log().text(), k_cancelled_text);
+        expect_back_at_main(t);
+    }
 }
 
 TEST_F(location_flow, after_its_close_box_the_window_returns_as_created_and_ok_uses_what_it_shows)
 {
-    const auto path = hex_file(k_segment1_low);
+    const auto path = hex_file({":020000040001F9", ":01000000BB44", k_eof});  // sector 0 only in segment 1
     load_hex__Click(s, path);
-    sect0_Click(s);
-    Option1_Click(s);
+    choose(s, 0, 0);
     seg1_Click(s);
     LocationForm_Unload(s);
     load_hex__Click(s, path);
     EXPECT_TRUE(s.LocationForm.visible);
-    EXPECT_EQ(s.LocationForm.now_choice, 2);
-    EXPECT_EQ(s.LocationForm.target_choice, 2);
-    EXPECT_EQ(s.LocationForm.segment_choice, 0);
-    EXPECT_EQ(s.bsl_now, 2);
-    EXPECT_EQ(s.bsl_target, 2);
-    EXPECT_EQ(s.sector0_segment, 0);
+    EXPECT_EQ(std::tuple(s.LocationForm.now_choice, s.LocationForm.target_choice, s.LocationForm.segment_choice),
+              std::tuple(2, 2, 0));
+    EXPECT_EQ(std::tuple(s.bsl_now, s.bsl_target, s.sector0_segment), std::tuple(2, 2, 0));
     LocationForm_Command1_Click(s);
     EXPECT_EQ(s.sector0_has_data, k_false);
     EXPECT_EQ(s.ConfirmForm.sector[0].value, 0);
     EXPECT_FALSE(s.ConfirmForm.sector[0].enabled);
 }
 
-TEST_F(location_flow, a_file_gone_before_ok_cancels_the_run_as_the_close_box_does)
+struct box_end {
+    int value;
+    bool enabled;
+    core::flag on;
+};
+
+TEST_F(location_flow, clicks_on_sectors_0_and_2_keep_the_code_rules)
 {
-    const auto path = hex_file(file_with(true, true));
-    load_hex__Click(s, path);
-    sect0_Click(s);
-    std::filesystem::remove(path);
+    const box_end ticked{1, true, k_true}, cleared{0, true, k_false}, forced{1, false, k_true};
+    struct row {
+        const char* name;
+        std::int16_t now, target;
+        bool has0, has2;
+        std::vector<std::pair<int, int>> clicks;  // box, value
+        box_end sector0, sector2;
+    };
+    const row rows[] = {
+        {"code in 0 stays: unticking 0 frees 2", 0, 0, true, true, {{0, 0}}, cleared, ticked},
+        {"code in 0 stays: ticking 0 again forces 2", 0, 0, true, true, {{0, 0}, {0, 1}}, ticked, forced},
+        {"forcing 2 runs its own click handling", 0, 0, true, true, {{0, 0}, {2, 0}, {0, 1}}, ticked, forced},
+        {"a freed 2 without data stays ticked and locked", 0, 0, true, false, {{0, 0}}, cleared, forced},
+        {"code into 0 from 2: unticking 2 keeps 0 forced", 2, 0, true, true, {{2, 0}}, forced, cleared},
+        {"code into 0 from 2: ticking 2 again keeps 0 forced", 2, 0, false, true, {{2, 0}, {2, 1}}, forced, ticked},
+        {"code into 2 from 0: unticking 0 keeps 2 forced", 0, 2, true, false, {{0, 0}}, cleared, forced},
+        {"code in 2 stays: unticking 2 frees 0", 2, 2, true, true, {{2, 0}, {0, 0}}, cleared, cleared},
+        {"no code kept: boxes follow the clicks", 0, k_nowhere, true, true, {{0, 0}, {2, 0}, {0, 1}}, ticked, cleared},
+        {"no code kept, code in 2 now", 2, k_nowhere, true, true, {{2, 0}, {0, 0}, {2, 1}}, cleared, ticked},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        auto fresh = make_fake_state();
+        auto& t = *fresh;
+        prepare(t, r.now, r.target, r.has0, r.has2);
+        for (const auto& [box, value] : r.clicks) set_check_value(t, box, value);
+        const auto& b = t.ConfirmForm.sector;
+        EXPECT_EQ(std::tuple(b[0].value, b[0].enabled, t.sector0_on),
+                  std::tuple(r.sector0.value, r.sector0.enabled, r.sector0.on));
+        EXPECT_EQ(std::tuple(b[2].value, b[2].enabled, t.sector2_on),
+                  std::tuple(r.sector2.value, r.sector2.enabled, r.sector2.on));
+    }
+}
+
+TEST_F(location_flow, sectors_1_and_3_follow_their_boxes_alone)
+{
+    prepare(s, 0, 0, true, true);
+    const auto before = s.ConfirmForm.sector;
+    set_check_value(s, 1, 0);
+    set_check_value(s, 3, 1);
+    EXPECT_EQ(std::tuple(s.sector0_on, s.sector1_on, s.sector2_on, s.sector3_on),
+              std::tuple(k_true, k_false, k_true, k_true));
+    EXPECT_EQ(s.ConfirmForm.sector[0].enabled, before[0].enabled);
+    EXPECT_EQ(s.ConfirmForm.sector[2].enabled, before[2].enabled);
+    // A box set to the value it has raises no click.
+    s.sector3_on = k_false;
+    set_check_value(s, 3, 1);
+    EXPECT_EQ(s.sector3_on, k_false);
+}
+
+TEST_F(location_flow, back_then_ok_discards_the_box_changes)
+{
+    prepare(s, 0, 0, true, true);
+    const auto first = s.ConfirmForm.sector;
+    for (const int box : {0, 2, 1}) set_check_value(s, box, 0);
+    ConfirmForm_Command1_Click(s);
+    EXPECT_TRUE(s.LocationForm.visible && s.LocationForm.enabled);
+    EXPECT_FALSE(s.ConfirmForm.visible || s.mainform.enabled);
+    EXPECT_EQ(s.LocationForm.now_choice, 0);
     LocationForm_Command1_Click(s);
-    EXPECT_EQ(s.log().text(), k_cancelled_text);
-    EXPECT_TRUE(s.mainform.enabled);
-    EXPECT_EQ(s.focus.window, core::window_id::mainform);
-    EXPECT_FALSE(s.LocationForm.visible);
-    EXPECT_FALSE(s.ConfirmForm.visible);
-    EXPECT_FALSE(s.Warning.visible);
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(s.ConfirmForm.sector[i].value, first[i].value) << i;
+        EXPECT_EQ(s.ConfirmForm.sector[i].enabled, first[i].enabled) << i;
+    }
+    EXPECT_EQ(std::tuple(s.sector0_on, s.sector1_on, s.sector2_on), std::tuple(k_true, k_true, k_true));
+}
+
+TEST_F(location_flow, cancel_and_the_close_box_end_the_run_and_keep_the_location_choices)
+{
+    const std::pair<const char*, handler> ways[] = {{"Cancel", ConfirmForm_Command2_Click},
+                                                    {"close box", ConfirmForm_Unload}};
+    for (const auto& [name, cancel] : ways) {
+        SCOPED_TRACE(name);
+        auto fresh = make_fake_state();
+        auto& t = *fresh;
+        load_hex__Click(t, hex_file(file_with(true, false)));
+        choose(t, 0, 2);
+        seg1_Click(t);
+        LocationForm_Command1_Click(t);
+        cancel(t);
+        EXPECT_EQ(t.log().text(), k_cancelled_text);
+        expect_back_at_main(t);
+        EXPECT_EQ(std::tuple(t.sector0_on, t.sector2_on), std::tuple(k_false, k_true));
+        load_hex__Click(t, t.hex_file_name);
+        EXPECT_TRUE(t.LocationForm.visible);
+        EXPECT_EQ(std::tuple(t.LocationForm.now_choice, t.LocationForm.target_choice, t.LocationForm.segment_choice),
+                  std::tuple(0, 2, 1));
+        EXPECT_EQ(std::tuple(t.bsl_now, t.bsl_target, t.sector0_segment), std::tuple(0, 2, 1));
+    }
+}
+
+TEST_F(location_flow, ok_on_the_warning_leads_on_to_the_confirmation)
+{
+    load_hex__Click(s, hex_file({":020000040002F8", ":01000000BB44", k_eof}));
+    choose(s, 2, k_nowhere);
+    LocationForm_Command1_Click(s);
+    Warning_Command1_Click(s);
+    EXPECT_FALSE(s.Warning.visible || s.LocationForm.visible || s.mainform.enabled);
+    EXPECT_TRUE(s.LocationForm.enabled && s.ConfirmForm.visible);
+    EXPECT_EQ(s.ConfirmForm.sector[0].value, 0);
+    EXPECT_EQ(s.ConfirmForm.sector[2].value, 1);
+    EXPECT_TRUE(s.ConfirmForm.sector[2].enabled);
+}
+
+TEST_F(location_flow, the_warnings_cancel_and_close_box_lead_back_to_the_location_choice)
+{
+    const std::pair<const char*, handler> ways[] = {{"Cancel", Warning_Command2_Click}, {"close box", Warning_Unload}};
+    for (const auto& [name, back] : ways) {
+        SCOPED_TRACE(name);
+        auto fresh = make_fake_state();
+        auto& t = *fresh;
+        load_hex__Click(t, hex_file({k_eof}));
+        choose(t, 0, k_nowhere);
+        LocationForm_Command1_Click(t);
+        const auto log_before = t.log().text();
+        back(t);
+        EXPECT_FALSE(t.Warning.visible || t.ConfirmForm.visible || t.mainform.enabled);
+        EXPECT_TRUE(t.LocationForm.visible && t.LocationForm.enabled);
+        EXPECT_EQ(t.LocationForm.now_choice, 0);
+        EXPECT_EQ(t.log().text(), log_before);
+    }
 }
 
 }  // namespace
