@@ -3,67 +3,52 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
-#include <poll.h>
 #include <spawn.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fernwick::e2e {
 
 namespace {
 
-using steady = std::chrono::steady_clock;
-
-struct pipe_ends {
-    int read = -1, write = -1;
-    pipe_ends()
-    {
-        // Close-on-exec so no other thread's child keeps the pipe open.
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
-        read = fds[0], write = fds[1];
-    }
-};
-
-// Starts argv with its stdout and stderr on the given pipes; -1 if it could not.
-pid_t spawn(const std::vector<std::string>& argv, const pipe_ends& out, const pipe_ends* err)
+// Starts argv with its output in files rather than pipes, so nothing has to be
+// drained while it runs and no other thread's child holds a pipe open; no
+// `err` file leaves stderr to the test's. -1 if it could not start.
+pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err)
 {
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out.write, STDOUT_FILENO);
-    if (err) posix_spawn_file_actions_adddup2(&actions, err->write, STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!err.empty())
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = -1;
     if (::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
-    ::close(out.write);
-    if (err) ::close(err->write);
     return pid;
 }
 
-// Reads both pipes until they close or the deadline passes; false then.
-bool drain(int out_fd, int err_fd, run_result& r, steady::time_point deadline)
+// Waits for the program's end until the deadline; its exit status, or -1 if it
+// ended on a signal or did not end (it is killed then).
+int wait_until(pid_t pid, std::chrono::steady_clock::time_point deadline)
 {
-    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-    std::string* sinks[2] = {&r.out, &r.err};
-    for (int open_fds = 2; open_fds > 0;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady::now()).count();
-        if (left <= 0) return false;
-        if (::poll(fds, 2, static_cast<int>(std::min<long long>(left, 1000))) <= 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buf[4096];
-            const auto n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) sinks[i]->append(buf, static_cast<std::size_t>(n));
-            else fds[i].fd = -1, --open_fds;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return -1;
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace
@@ -72,13 +57,16 @@ std::string binary(const std::string& name) { return std::string(FERNWICK_BINARY
 
 simulated_board::simulated_board(const std::vector<std::string>& options)
 {
-    pipe_ends out;
+    const auto out = temp_dir() + "/board.out";
     std::vector<std::string> argv{binary("mirel-sim")};
     argv.insert(argv.end(), options.begin(), options.end());
-    pid_ = spawn(argv, out, nullptr);
+    pid_ = spawn(argv, out, "");
     // mirel-sim's first line names its pseudo-terminal.
-    for (char c = 0; ::read(out.read, &c, 1) == 1 && c != '\n';) device_ += c;
-    ::close(out.read);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::string text;
+    while ((text = read_file(out)).find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    device_ = text.substr(0, text.find('\n'));
     if (device_.empty()) throw std::runtime_error("mirel-sim printed no device");
 }
 
@@ -98,18 +86,13 @@ int simulated_board::stop()
 
 run_result run(const std::vector<std::string>& argv, int timeout_s)
 {
-    pipe_ends out, err;
-    const pid_t pid = spawn(argv, out, &err);
-    run_result r;
-    const bool ended = pid > 0 && drain(out.read, err.read, r, steady::now() + std::chrono::seconds(timeout_s));
-    ::close(out.read);
-    ::close(err.read);
-    if (pid <= 0) return r;
-    if (!ended) ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.status = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (!ended) r.err += "(killed: no end within " + std::to_string(timeout_s) + " s)";
+    const auto dir = temp_dir();
+    const pid_t pid = spawn(argv, dir + "/out", dir + "/err");
+    if (pid <= 0) return {};
+    run_result r{wait_until(pid, std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s)),
+                 read_file(dir + "/out"), read_file(dir + "/err")};
+    std::filesystem::remove_all(dir);
+    if (r.status == -1) r.err += "(no normal end within " + std::to_string(timeout_s) + " s)";
     return r;
 }
 
