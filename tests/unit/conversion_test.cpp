@@ -37,6 +37,8 @@ void expect_rows(const std::vector<row>& rows)
     }
 }
 
+// The worked example, the code blocks, records skipped whole below 0060h
+// or below the end already taken, and empty records passed over.
 TEST(conversion, places_records_and_the_code_in_blocks)
 {
     expect_rows({
@@ -53,30 +55,14 @@ TEST(conversion, places_records_and_the_code_in_blocks)
          {block_line(2, 0, 2, code_1), block_line(2, 64, 2, code_2)}},
         {"without the code data below 0060h is kept", {linear(2), data(0x10, "77")}, s2, 0, 0,
          {block_line(2, 0, 2, block({{16, "77"}}))}},
-        {"a record over a 64-byte boundary", {linear(2), data(0x3C, fill(8, 1, 1))}, s2, -99, 0,
-         {block_line(2, 0, 2, block({{60, "01020304"}})), block_line(2, 64, 2, block({{0, "05060708"}}))}},
-        {"any order gives rising blocks", {linear(2), data(0x200, "22"), data(0x100, "11")}, s2, -99, 0,
-         {block_line(2, 256, 2, block({{0, "11"}})), block_line(2, 512, 2, block({{0, "22"}}))}},
         {"two runs share a block", {linear(2), data(0x00, "11"), data(0x10, "22")}, s2, -99, 0,
          {block_line(2, 0, 2, block({{0, "11"}, {16, "22"}}))}},
-        {"sectors 0 to 3 in order", {linear(2), data(0x8000, "33"), data(0, "22"), linear(0), data(0, "11")}, all, -99,
-         0,
-         {block_line(0, 0, 0, block({{0, "11"}})), block_line(2, 0, 2, block({{0, "22"}})),
-          block_line(3, 32768, 2, block({{0, "33"}}))}},
         {"data before the first address record", {data(0x00, "11"), linear(2), data(0x40, "22")}, all, -99, 0,
          {block_line(2, 64, 2, block({{0, "22"}}))}},
         {"segment 0 with sector 0 in segment 1", {linear(0), data(0, "11")}, all, -99, 1, {}},
         {"records after the end record", {linear(2), end_record, data(0, "11")}, all, -99, 0, {}},
-        {"type 02 addressing", {segment_base(2), data(0x8000, "33")}, s3, 2, 0,
-         {block_line(3, 32768, 2, block({{0, "33"}}))}},
         {"characters as they stand", {linear(2), ":03000000abCd0e00"}, s2, -99, 0,
          {block_line(2, 0, 2, block({{0, "abCd0e"}}))}},
-    });
-}
-
-TEST(conversion, a_record_below_the_end_of_data_already_taken_is_skipped_whole)
-{
-    expect_rows({
         {"partly overlapping", {linear(2), data(0x08, bb), data(0x00, aa)}, s2, -99, 0,
          {block_line(2, 0, 2, block({{0, aa}}))}},
         {"of two at one offset the first", {linear(2), data(0x20, "11"), data(0x20, "22")}, s2, -99, 0,
@@ -85,12 +71,6 @@ TEST(conversion, a_record_below_the_end_of_data_already_taken_is_skipped_whole)
          {block_line(2, 0, 2, block({{0, aa}, {16, bb}}))}},
         {"another line starts a new run", {linear(2), data(0x10, cc), data(0, aa), data(0x40, "11"), data(0x10, bb)},
          s2, -99, 0, {block_line(2, 0, 2, block({{0, aa}, {16, cc}})), block_line(2, 64, 2, block({{0, "11"}}))}},
-    });
-}
-
-TEST(conversion, empty_records_are_passed_over)
-{
-    expect_rows({
         {"neither ending nor going on with a run",
          {linear(2), data(0x10, cc), data(0x00, aa), record(0, 0x10, ""), "", data(0x10, bb)}, s2, -99, 0,
          {block_line(2, 0, 2, block({{0, aa}, {16, bb}}))}},
@@ -98,25 +78,15 @@ TEST(conversion, empty_records_are_passed_over)
     });
 }
 
-TEST(conversion, every_byte_lands_at_its_own_address)
-{
-    const auto bytes = fill(200, 0, 1);  // offsets 30h to F7h
-    expect_rows({
-        {"a record longer than a block", {linear(2), data(0x30, bytes)}, s2, -99, 0,
-         {block_line(2, 0, 2, block({{48, bytes.substr(0, 32)}})), block_line(2, 64, 2, bytes.substr(32, 128)),
-          block_line(2, 128, 2, bytes.substr(160, 128)), block_line(2, 192, 2, block({{0, bytes.substr(288)}}))}},
-        {"a run over several blocks", {linear(2), data(0x3E, "0102"), data(0x40, fill(64, 3)), data(0x80, "04")}, s2,
-         -99, 0,
-         {block_line(2, 0, 2, block({{62, "0102"}})), block_line(2, 64, 2, fill(64, 3)),
-          block_line(2, 128, 2, block({{0, "04"}}))}},
-    });
-}
-
-TEST(conversion, bytes_past_a_sectors_end_go_to_the_sector_that_holds_them)
+TEST(conversion, runs_cross_blocks_and_bytes_past_a_sectors_end_go_to_the_sector_that_holds_them)
 {
     const auto bytes = fill(32, 0x40, 1);
     const auto low = bytes.substr(0, 32), high = bytes.substr(32);
     expect_rows({
+        {"a run over several blocks", {linear(2), data(0x3E, "0102"), data(0x40, fill(64, 3)), data(0x80, "04")}, s2,
+         -99, 0,
+         {block_line(2, 0, 2, block({{62, "0102"}})), block_line(2, 64, 2, fill(64, 3)),
+          block_line(2, 128, 2, block({{0, "04"}}))}},
         {"sector 2 into sector 3, before its own records",
          {linear(2), data(0x7FF0, bytes), data(0x8008, fill(8, 0x77)), data(0x8010, "88")}, all, -99, 0,
          {block_line(2, 32704, 2, block({{48, low}})), block_line(3, 32768, 2, block({{0, high}, {16, "88"}}))}},
@@ -137,10 +107,8 @@ TEST(conversion, bytes_past_a_sectors_end_go_to_the_sector_that_holds_them)
 TEST(conversion, the_new_name_replaces_the_extension_in_the_same_folder)
 {
     const std::pair<const char*, const char*> rows[] = {
-        {"/w/APP.HEX", "/w/APP.NEW"},         {"C:\\WORK\\APP.HEX", "C:\\WORK\\APP.NEW"},
-        {"/w/app.h86", "/w/app.NEW"},         {"/w/app", "/w/app.NEW"},
-        {"/w/dir.d/app", "/w/dir.d/app.NEW"}, {"/w/app.ihex", "/w/app.NEW"},
-        {"/w/a.b.hex", "/w/a.b.NEW"},         {"app.hex", "app.NEW"},
+        {"C:\\WORK\\APP.HEX", "C:\\WORK\\APP.NEW"}, {"/w/app", "/w/app.NEW"}, {"/w/dir.d/app", "/w/dir.d/app.NEW"},
+        {"/w/app.ihex", "/w/app.NEW"}, {"/w/a.b.hex", "/w/a.b.NEW"}, {"app.hex", "app.NEW"},
     };
     for (const auto& [hex, expected] : rows) EXPECT_EQ(new_file_name_for(hex), expected) << hex;
 }

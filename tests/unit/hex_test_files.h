@@ -77,56 +77,31 @@ inline std::string read_file(const fs::path& path)
 }
 
 // The lines of a block file, each of which must end with CR LF.
-inline std::vector<std::string> crlf_lines(const std::string& text)
+inline std::vector<std::string> crlf_lines(std::string text)
 {
+    EXPECT_TRUE(text.empty() || text.ends_with("\r\n")) << "a line without CR LF ends the file";
     std::vector<std::string> lines;
-    for (std::size_t start = 0, end; start < text.size(); start = end + 2) {
-        end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            ADD_FAILURE() << "a line without CR LF ends the file";
-            break;
-        }
-        lines.push_back(text.substr(start, end - start));
-    }
+    for (std::size_t end; (end = text.find("\r\n")) != std::string::npos; text.erase(0, end + 2))
+        lines.push_back(text.substr(0, end));
     return lines;
 }
 
 // A fresh folder for one test, removed with everything in it afterwards.
-class temp_folder {
-public:
-    temp_folder()
-        : path_(fs::path(::testing::TempDir()) / ("fernwick_hex_" + std::to_string(std::random_device{}())))
-    {
-        fs::create_directories(path_);
-    }
+struct temp_folder {
+    fs::path root = fs::path(::testing::TempDir()) / ("fernwick_hex_" + std::to_string(std::random_device{}()));
+    temp_folder() { fs::create_directories(root); }
     ~temp_folder()
     {
         std::error_code ec;
-        fs::remove_all(path_, ec);
+        fs::remove_all(root, ec);
     }
     temp_folder(const temp_folder&) = delete;
-    temp_folder& operator=(const temp_folder&) = delete;
-
-    std::string path(const std::string& name) const { return (path_ / name).string(); }
-
+    std::string path(const std::string& name) const { return (root / name).string(); }
     std::string file(const std::string& name, const std::string& text) const
     {
-        std::ofstream(path_ / name, std::ios::binary) << text;
+        std::ofstream(root / name, std::ios::binary) << text;
         return path(name);
     }
-
-private:
-    fs::path path_;
 };
-
-// True when the tests run with rights that ignore file permissions.
-inline bool permissions_are_ignored(const temp_folder& folder)
-{
-    const auto probe = folder.file("probe", "x");
-    fs::permissions(probe, fs::perms::none);
-    const bool readable = static_cast<bool>(std::ifstream(probe));
-    fs::permissions(probe, fs::perms::owner_all);
-    return readable;
-}
 
 }  // namespace hex_test
