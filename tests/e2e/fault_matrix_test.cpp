@@ -210,18 +210,12 @@ const char* const k_notices[] = {"Bootstrap Loader Code successfully saved in Se
                                  "Sector  2   successfully programmed", "Sector  0   successfully programmed"};
 const int k_blocks[] = {2, 3, 1};
 
-// One exchange of the run: its procedure and the host bytes sent up to its end.
-struct exchange {
-    std::size_t procedure;
-    std::size_t end;
-};
-
-// The erase (n = 0) or the nth block of procedure p.
-exchange at(std::size_t p, int n)
+// The host bytes sent up to the end of exchange n of procedure p (0: its erase, then its blocks).
+std::size_t end_of(std::size_t p, int n)
 {
     std::size_t end = k_bring_up;
     for (std::size_t q = 0; q < p; ++q) end += k_erase + k_blocks[q] * k_block;
-    return {p, end + k_erase + n * k_block};
+    return end + k_erase + n * k_block;
 }
 
 std::vector<std::string> program(const std::string& hex)
@@ -247,23 +241,20 @@ std::string program_log(const std::string& hex, std::size_t done)
     return log;
 }
 
-// A run that fails in exchange x with `message`; an empty one stands for the
-// time-out, worded apart in the save.
-matrix_case failing(const std::vector<std::string>& board, const exchange& x, std::string message,
-                    bool counted = true)
+// A run that fails at exchange n of procedure p with `message`, the time-out
+// if empty (worded apart in the save): by `--fault` with `action` there, or on
+// the given board, its host bytes then not counted.
+matrix_case failing(std::size_t p, int n, const std::string& action, std::string message,
+                    std::vector<std::string> board = {})
 {
+    int nth = n ? n : static_cast<int>(p) + 1;  // among the run's erases or blocks
+    for (std::size_t q = 0; n && q < p; ++q) nth += k_blocks[q];
+    if (board.empty()) board = fault((n ? "block:" : "erase:") + std::to_string(nth) + ":" + action);
     if (message.empty())
-        message = std::string(x.procedure ? "     TimeOut: I" : "     I") + " didn't received the byte that I was waiting for ! ";
+        message = std::string(p ? "     TimeOut: I" : "     I") + " didn't received the byte that I was waiting for ! ";
     const auto hex = own_hex_file();
-    return {board, program(hex), 1, program_log(hex, x.procedure) + failure_block(message),
-            counted ? std::optional(x.end) : std::nullopt};
-}
-
-// `--fault KIND:N:ACTION`, the Nth erase or block of the whole run, being exchange x.
-matrix_case flash_case(const std::string& kind, int nth, const exchange& x, const std::string& action,
-                       const std::string& message)
-{
-    return failing(fault(kind + ":" + std::to_string(nth) + ":" + action), x, message);
+    return {board, program(hex), 1, program_log(hex, p) + failure_block(message),
+            action.empty() ? std::nullopt : std::optional(end_of(p, n))};
 }
 
 // A late answer within the wait changes nothing.
@@ -273,7 +264,7 @@ matrix_case late_answer(const std::string& f)
     return {fault(f), program(hex), 0,
             program_log(hex, 3) + "\n" + notice_block({"                        Programming sucessfully finished !"}) +
                 "\n\n                       You can continue with another operation...\n\n",
-            at(2, 1).end};
+            end_of(2, 1)};
 }
 
 const char* const k_checksum = "     A Checksum Error occured ! ";
@@ -284,17 +275,17 @@ TEST(fault_matrix, programming)
     std::vector<matrix_case> cases = {
         late_answer("erase:2:delay=300"),
         late_answer("block:4:delay=300"),
-        flash_case("erase", 1, at(0, 0), "checksum", k_checksum),
-        flash_case("erase", 1, at(0, 0), "silence", ""),
-        flash_case("block", 2, at(0, 2), "drop", ""),
-        flash_case("erase", 3, at(2, 0), "status=91", "     A Command Error occured ! "),
-        flash_case("block", 6, at(2, 1), "status=5A", "     A unknown status Error byte was received ! "),
+        failing(0, 0, "checksum", k_checksum),
+        failing(0, 0, "silence", ""),
+        failing(0, 2, "drop", ""),
+        failing(2, 0, "status=91", "     A Command Error occured ! "),
+        failing(2, 1, "status=5A", "     A unknown status Error byte was received ! "),
     };
-    for (const auto& [kind, nth, x] : {std::tuple{"erase", 2, at(1, 0)}, std::tuple{"block", 4, at(1, 2)}})
+    for (const int n : {0, 2})
         for (const auto& [action, message] :
              {std::pair{"checksum", k_checksum}, std::pair{"status=93", "     A Flag Error occured ! "},
               std::pair{"drop", ""}, std::pair{"silence", ""}})
-            cases.push_back(flash_case(kind, nth, x, action, message));
+            cases.push_back(failing(1, n, action, message));
     play_and_check(cases);
 }
 
@@ -309,16 +300,17 @@ TEST(fault_matrix, line_dropped_at_a_random_byte_of_each_phase)
     const auto drop_at = [](std::size_t n) { return fault("drop-at:" + std::to_string(n)); };
     const auto in_bring_up = pick(1, k_bring_up);
     const auto in_status = pick(k_bring_up + 1, k_bring_up + 4 * k_status);
-    const auto in_programming = pick(k_bring_up + 1, at(2, 1).end);
-    exchange x = at(0, 0);
-    for (std::size_t p = 0, n = 0; x.end < in_programming; x = at(p, static_cast<int>(n)))
-        if (++n > static_cast<std::size_t>(k_blocks[p])) ++p, n = 0;
+    const auto in_programming = pick(k_bring_up + 1, end_of(2, 1));
+    std::size_t p = 0;
+    int n = 0;
+    while (end_of(p, n) < in_programming)
+        if (++n > k_blocks[p]) ++p, n = 0;
     play_and_check({
         {drop_at(in_bring_up), {"status"}, 1,
          in_bring_up == 1 ? bring_up(stage::zero_byte) + k_no_identification
                           : bring_up(in_bring_up <= 33 ? stage::loader : stage::main_program) + k_no_acknowledge},
         {drop_at(in_status), {"status"}, 1, bring_up() + k_time_out},
-        failing(drop_at(in_programming), x, "", false),
+        failing(p, n, "", "", drop_at(in_programming)),
     });
 }
 
