@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <random>
 
@@ -25,17 +26,13 @@ image code_bytes()
     return code;
 }
 
-// The file's contents from srec_cat, independently of the tool: the value of
-// every byte, and whether the file supplies it (filled once with 00h and once
-// with FFh, a supplied byte reads the same in both).
-struct reference {
-    image value;
-    std::vector<bool> supplied;
-};
+// The file's contents from srec_cat, independently of the tool, filled once
+// with 00h and once with FFh: a byte the file supplies reads the same in both.
+using reference = std::array<image, 2>;
 
 reference read_with_srec_cat(const std::string& hex, const std::string& dir)
 {
-    image filled[2];
+    reference filled;
     for (int i = 0; i < 2; ++i) {
         const auto bin = dir + "/ref.bin";
         EXPECT_EQ(run({"/usr/bin/srec_cat", hex, "-intel", "-crop", "0", "0x30000", "-fill", i ? "0xFF" : "0x00", "0",
@@ -44,20 +41,20 @@ reference read_with_srec_cat(const std::string& hex, const std::string& dir)
         filled[i].assign(text.begin(), text.end());
         filled[i].resize(0x30000);
     }
-    reference r{filled[0]};
-    for (std::size_t a = 0; a < 0x30000; ++a) r.supplied.push_back(filled[0][a] == filled[1][a]);
-    return r;
+    return filled;
 }
 
 // What the flash must hold after programming `sectors`: each data byte at its
 // address, 00h padding in every 64-byte block that holds data, the code where
 // it belongs, FFh elsewhere in the programmed sectors, the rest untouched.
-image expected_flash(const image& before, const reference& ref, const std::vector<int>& sectors, int target,
+image expected_flash(const image& before, const reference& ref, const std::string& sectors, int target,
                      int sector0_segment)
 {
     image flash = before;
     const auto code = code_bytes();
-    for (const int s : sectors) {
+    const auto supplied = [&ref](std::size_t a) { return ref[0][a] == ref[1][a]; };
+    for (std::size_t i = 0; i < sectors.size(); i += 2) {
+        const int s = sectors[i] - '0';
         auto* out = &flash[s * k_sector];
         std::fill(out, out + k_sector, 0xFF);
         // Where the sector lies in the hex file's linear address space.
@@ -65,10 +62,10 @@ image expected_flash(const image& before, const reference& ref, const std::vecto
         const std::size_t first = s == target ? 0x60 : 0;
         for (std::size_t block = 0; block < k_sector; block += 64) {
             bool data = false;
-            for (std::size_t a = std::max(block, first); a < block + 64; ++a) data = data || ref.supplied[base + a];
+            for (std::size_t a = std::max(block, first); a < block + 64; ++a) data = data || supplied(base + a);
             if (!data) continue;
             for (std::size_t a = block; a < block + 64; ++a)
-                out[a] = a >= first && ref.supplied[base + a] ? ref.value[base + a] : 0x00;
+                out[a] = a >= first && supplied(base + a) ? ref[0][base + a] : 0x00;
         }
         if (s == target) {
             std::copy(code.begin(), code.end(), out);
@@ -79,18 +76,11 @@ image expected_flash(const image& before, const reference& ref, const std::vecto
     return flash;
 }
 
-std::string join(const std::vector<int>& sectors)
-{
-    std::string list;
-    for (const int s : sectors) list += (list.empty() ? "" : ",") + std::to_string(s);
-    return list;
-}
-
 struct program_case {
     const char* name;
     std::function<std::string(const std::string& dir)> make_hex;
     int now, target, sector0_segment;
-    std::vector<int> sectors;  // what the rules leave chosen
+    std::string sectors;  // what the rules leave chosen
 };
 
 // A blob that covers parts of every sector, written by srec_cat.
@@ -151,12 +141,12 @@ std::string generated(const std::string& dir, unsigned seed)
 TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
 {
     const program_case cases[] = {
-        {"srec_cat linear, code stays in 2", [](auto d) { return srec_blob(d, false); }, 2, 2, 0, {0, 1, 2, 3}},
-        {"srec_cat segmented, code moves to 0", [](auto d) { return srec_blob(d, true); }, 2, 0, 0, {0, 1, 2, 3}},
-        {"generated, code stays in 0", [](auto d) { return generated(d, 1); }, 0, 0, 0, {0, 1, 2, 3}},
-        {"generated, sector 0 at segment 1", [](auto d) { return generated(d, 2); }, 0, 2, 1, {0, 1, 2, 3}},
-        {"generated, no code kept", [](auto d) { return generated(d, 3); }, 2, -99, 0, {1, 3}},
-        {"generated, code outside", [](auto d) { return generated(d, 4); }, -99, 2, 1, {2, 3}},
+        {"srec_cat linear, code stays in 2", [](auto d) { return srec_blob(d, false); }, 2, 2, 0, "0,1,2,3"},
+        {"srec_cat segmented, code moves to 0", [](auto d) { return srec_blob(d, true); }, 2, 0, 0, "0,1,2,3"},
+        {"generated, code stays in 0", [](auto d) { return generated(d, 1); }, 0, 0, 0, "0,1,2,3"},
+        {"generated, sector 0 at segment 1", [](auto d) { return generated(d, 2); }, 0, 2, 1, "0,1,2,3"},
+        {"generated, no code kept", [](auto d) { return generated(d, 3); }, 2, -99, 0, "1,3"},
+        {"generated, code outside", [](auto d) { return generated(d, 4); }, -99, 2, 1, "2,3"},
     };
     for (const auto& c : cases) {
         const auto dir = temp_dir();
@@ -169,11 +159,11 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
         write_file(dir + "/before.bin", std::string(before.begin(), before.end()));
         simulated_board board({"--preload", dir + "/before.bin", "--dump", dir + "/after.bin"});
         const auto r = run({binary("fernwick-cli"), "--device", board.device(), "program", hex, "--sectors",
-                            join(c.sectors), "--bsl-now", std::to_string(c.now), "--bsl-target",
+                            c.sectors, "--bsl-now", std::to_string(c.now), "--bsl-target",
                             std::to_string(c.target), "--sector0-segment", std::to_string(c.sector0_segment)});
         board.stop();
         EXPECT_EQ(r.status, 0) << c.name << r.out << r.err;
-        EXPECT_NE(r.out.find("Sectors: " + join(c.sectors) + "\n"), std::string::npos) << c.name << r.out;
+        EXPECT_NE(r.out.find("Sectors: " + c.sectors + "\n"), std::string::npos) << c.name << r.out;
         EXPECT_NE(r.out.find("line rate reached"), std::string::npos) << c.name;
         const auto dump = read_file(dir + "/after.bin");
         const image after(dump.begin(), dump.end());
