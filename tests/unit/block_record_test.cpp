@@ -31,13 +31,10 @@ TEST(block_record, unreadable_lines_give_no_record)
         "0,0,0,\"00",                               // ... inside the data
         "0,256",                                    // ... after the address
         "x,0,0,\"00\",\"EOB\"",                     // numbers that are none
-        "0,-64,0,\"00\",\"EOB\"",
-        "0, 64,0,\"00\",\"EOB\"",
         "0,64a,0,\"00\",\"EOB\"",
         "0,,0,\"00\",\"EOB\"",
         "0,99999999999999999999,0,\"00\",\"EOB\"",  // too large
         "0,0,0,00,\"EOB\"",                         // texts without quotes
-        "0,0,0,\"00\",EOB",
         "0,0,0,\"00\",\"EOB\",x",                   // more after the marker
         "0,0,0,\"00\"\"EOB\"",                      // no comma between the texts
     };

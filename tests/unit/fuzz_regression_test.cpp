@@ -12,6 +12,8 @@ namespace {
 using namespace fernwick::programming;
 using namespace hex_test;
 
+constexpr sector_flags s2{false, false, true};
+
 // Two chains of 16-byte records in one segment half, the one from `late`
 // first in the file: it starts at 0060h and its last record spans the end
 // of the other chain and goes on past 8000h; the other starts at `early`,
@@ -40,17 +42,9 @@ TEST(fuzz_regression, the_scan_marks_every_sector_the_conversion_fills)
     };
     const row rows[] = {
         {"code in sector 2: bytes carried into sector 3", chains_behind_the_code(2), 0, 2, {false, false, true, true}},
-        {"no code: the early chain, nothing past 8000h",
-         chains_behind_the_code(2),
-         0,
-         k_bsl_nowhere,
-         {false, false, true, false}},
-        {"code in sector 0 in segment 1: bytes carried into sector 1",
-         chains_behind_the_code(1),
-         1,
-         0,
-         {true, true, false, false}},
-        {"code in sector 2 leaves segment 1 alike", chains_behind_the_code(1), 1, 2, {true, false, false, false}},
+        {"no code: the early chain, nothing past 8000h", chains_behind_the_code(2), 0, k_bsl_nowhere, s2},
+        {"code in sector 0 in segment 1: carried into sector 1", chains_behind_the_code(1), 1, 0, {true, true}},
+        {"code in sector 2 leaves segment 1 alike", chains_behind_the_code(1), 1, 2, {true}},
     };
     temp_folder folder;
     for (const auto& r : rows) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "programming/hex_line.h"
 
 namespace {
@@ -25,10 +27,9 @@ TEST(hex_line, fields_are_read_by_position_up_to_the_first_non_hex_character)
     };
     for (const auto& r : rows) {
         const hex_line h = read_hex_line(r.line);
-        EXPECT_EQ(h.length, r.length) << r.line;
-        EXPECT_EQ(h.offset, r.offset) << r.line;
-        EXPECT_EQ(h.type, r.type) << r.line;
-        EXPECT_EQ(h.data, r.data) << r.line;
+        EXPECT_EQ(std::tuple(h.length, h.offset, h.type, std::string(h.data)),
+                  std::tuple(r.length, r.offset, r.type, std::string(r.data)))
+            << r.line;
     }
 }
 
@@ -48,13 +49,10 @@ TEST(hex_line, data_bytes_keep_their_characters_or_read_as_the_field_rule_gives)
         int byte;
         const char* chars;
     };
-    const row rows[] = {
-        {"aBc3G12", 0, "aB"},                        // hex digits as they stand, either case
-        {"aBc3G12", 1, "c3"}, {"aBc3G12", 2, "00"},  // "G1" has no leading digit
-        {"aBc3G12", 3, "02"},                        // one digit left at the line end
-        {"aBc3G12", 4, "00"},                        // past the line end
-        {"3x", 0, "03"},      {"F", 0, "0F"},
-    };
+    // Hex digits as they stand in either case; "G1" has no leading digit;
+    // one digit is left at the line end; then the line is past.
+    const row rows[] = {{"aBc3G12", 0, "aB"}, {"aBc3G12", 1, "c3"}, {"aBc3G12", 2, "00"}, {"aBc3G12", 3, "02"},
+                        {"aBc3G12", 4, "00"}, {"3x", 0, "03"},      {"F", 0, "0F"}};
     for (const auto& r : rows) {
         const auto chars = data_byte_chars(r.data, r.byte);
         EXPECT_EQ(std::string(chars.data(), 2), r.chars) << r.data << " byte " << r.byte;
