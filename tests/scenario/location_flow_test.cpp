@@ -330,35 +330,33 @@ TEST_F(location_flow, cancel_and_the_close_box_end_the_run_and_keep_the_location
     }
 }
 
-TEST_F(location_flow, ok_on_the_warning_leads_on_to_the_confirmation)
+// OK goes on to the confirmation; Cancel and the close box lead back to
+// the location choice as it was, the log untouched.
+TEST_F(location_flow, the_warning_leads_on_with_ok_and_back_otherwise)
 {
-    load_hex__Click(s, hex_file({":020000040002F8", ":01000000BB44", k_eof}));
-    choose(s, 2, k_nowhere);
-    LocationForm_Command1_Click(s);
-    Warning_Command1_Click(s);
-    EXPECT_FALSE(s.Warning.visible || s.LocationForm.visible || s.mainform.enabled);
-    EXPECT_TRUE(s.LocationForm.enabled && s.ConfirmForm.visible);
-    EXPECT_EQ(s.ConfirmForm.sector[0].value, 0);
-    EXPECT_EQ(s.ConfirmForm.sector[2].value, 1);
-    EXPECT_TRUE(s.ConfirmForm.sector[2].enabled);
-}
-
-TEST_F(location_flow, the_warnings_cancel_and_close_box_lead_back_to_the_location_choice)
-{
-    const std::pair<const char*, handler> ways[] = {{"Cancel", Warning_Command2_Click}, {"close box", Warning_Unload}};
-    for (const auto& [name, back] : ways) {
+    const std::tuple<const char*, handler, bool> ways[] = {{"OK", Warning_Command1_Click, true},
+                                                           {"Cancel", Warning_Command2_Click, false},
+                                                           {"close box", Warning_Unload, false}};
+    for (const auto& [name, answer, on] : ways) {
         SCOPED_TRACE(name);
         auto fresh = make_fake_state();
         auto& t = *fresh;
-        load_hex__Click(t, hex_file({k_eof}));
-        choose(t, 0, k_nowhere);
+        load_hex__Click(t, hex_file({":020000040002F8", ":01000000BB44", k_eof}));
+        choose(t, 2, k_nowhere);
         LocationForm_Command1_Click(t);
         const auto log_before = t.log().text();
-        back(t);
-        EXPECT_FALSE(t.Warning.visible || t.ConfirmForm.visible || t.mainform.enabled);
-        EXPECT_TRUE(t.LocationForm.visible && t.LocationForm.enabled);
-        EXPECT_EQ(t.LocationForm.now_choice, 0);
+        answer(t);
+        EXPECT_FALSE(t.Warning.visible || t.mainform.enabled);
+        EXPECT_TRUE(t.LocationForm.enabled);
+        EXPECT_EQ(t.LocationForm.visible, !on);
+        EXPECT_EQ(t.ConfirmForm.visible, on);
+        EXPECT_EQ(t.LocationForm.now_choice, 2);
         EXPECT_EQ(t.log().text(), log_before);
+        if (on) {
+            EXPECT_EQ(t.ConfirmForm.sector[0].value, 0);
+            EXPECT_EQ(t.ConfirmForm.sector[2].value, 1);
+            EXPECT_TRUE(t.ConfirmForm.sector[2].enabled);
+        }
     }
 }
 
