@@ -192,45 +192,6 @@ TEST_F(location_flow, the_boxes_end_as_the_location_choices_demand_whatever_they
                 }
 }
 
-TEST_F(location_flow, the_close_box_or_a_file_gone_at_ok_cancels_the_run)
-{
-    const std::pair<const char*, handler> ways[] = {
-        {"close box", LocationForm_Unload},
-        {"file gone at OK", [this](core::app_state& t) {
-             std::filesystem::remove(t.hex_file_name);
-             LocationForm_Command1_Click(t);
-         }}};
-    for (const auto& [name, end] : ways) {
-        SCOPED_TRACE(name);
-        auto fresh = make_fake_state();
-        auto& t = *fresh;
-        load_hex__Click(t, hex_file(file_with(true, true)));
-        sect0_Click(t);
-        t.give_focus(core::window_id::LocationForm);
-        end(t);
-        EXPECT_EQ(t.log().text(), k_cancelled_text);
-        expect_back_at_main(t);
-    }
-}
-
-TEST_F(location_flow, after_its_close_box_the_window_returns_as_created_and_ok_uses_what_it_shows)
-{
-    const auto path = hex_file({":020000040001F9", ":01000000BB44", k_eof});  // sector 0 only in segment 1
-    load_hex__Click(s, path);
-    choose(s, 0, 0);
-    seg1_Click(s);
-    LocationForm_Unload(s);
-    load_hex__Click(s, path);
-    EXPECT_TRUE(s.LocationForm.visible);
-    EXPECT_EQ(std::tuple(s.LocationForm.now_choice, s.LocationForm.target_choice, s.LocationForm.segment_choice),
-              std::tuple(2, 2, 0));
-    EXPECT_EQ(std::tuple(s.bsl_now, s.bsl_target, s.sector0_segment), std::tuple(2, 2, 0));
-    LocationForm_Command1_Click(s);
-    EXPECT_EQ(s.sector0_has_data, k_false);
-    EXPECT_EQ(s.ConfirmForm.sector[0].value, 0);
-    EXPECT_FALSE(s.ConfirmForm.sector[0].enabled);
-}
-
 struct box_end {
     int value;
     bool enabled;
@@ -306,27 +267,50 @@ TEST_F(location_flow, back_then_ok_discards_the_box_changes)
     EXPECT_EQ(std::tuple(s.sector0_on, s.sector1_on, s.sector2_on), std::tuple(k_true, k_true, k_true));
 }
 
-TEST_F(location_flow, cancel_and_the_close_box_end_the_run_and_keep_the_location_choices)
+// Each way out cancels the run. The location window's close box makes it
+// return as created (2/2/0), the confirmation's keeps the choices; OK then
+// uses what the window shows.
+TEST_F(location_flow, every_way_out_cancels_the_run_and_the_window_returns_as_it_should)
 {
-    const std::pair<const char*, handler> ways[] = {{"Cancel", ConfirmForm_Command2_Click},
-                                                    {"close box", ConfirmForm_Unload}};
-    for (const auto& [name, cancel] : ways) {
+    const auto ok_then = [](handler h) {
+        return [h](core::app_state& t) {
+            LocationForm_Command1_Click(t);
+            h(t);
+        };
+    };
+    const auto gone_at_ok = [](core::app_state& t) {
+        std::filesystem::remove(t.hex_file_name);
+        LocationForm_Command1_Click(t);
+    };
+    using choices = std::tuple<int, int, int>;
+    const std::tuple<const char*, handler, std::optional<choices>> ways[] = {
+        {"location close box", LocationForm_Unload, choices{2, 2, 0}},
+        {"file gone at OK", gone_at_ok, std::nullopt},
+        {"confirmation Cancel", ok_then(ConfirmForm_Command2_Click), choices{0, 2, 1}},
+        {"confirmation close box", ok_then(ConfirmForm_Unload), choices{0, 2, 1}},
+    };
+    for (const auto& [name, leave, again] : ways) {
         SCOPED_TRACE(name);
         auto fresh = make_fake_state();
         auto& t = *fresh;
-        load_hex__Click(t, hex_file(file_with(true, false)));
+        load_hex__Click(t, hex_file({":020000040001F9", ":01000000BB44", k_eof}));  // sector 0 only in segment 1
         choose(t, 0, 2);
         seg1_Click(t);
-        LocationForm_Command1_Click(t);
-        cancel(t);
+        t.give_focus(core::window_id::LocationForm);
+        leave(t);
         EXPECT_EQ(t.log().text(), k_cancelled_text);
         expect_back_at_main(t);
-        EXPECT_EQ(std::tuple(t.sector0_on, t.sector2_on), std::tuple(k_false, k_true));
+        if (!again) continue;
         load_hex__Click(t, t.hex_file_name);
         EXPECT_TRUE(t.LocationForm.visible);
-        EXPECT_EQ(std::tuple(t.LocationForm.now_choice, t.LocationForm.target_choice, t.LocationForm.segment_choice),
-                  std::tuple(0, 2, 1));
-        EXPECT_EQ(std::tuple(t.bsl_now, t.bsl_target, t.sector0_segment), std::tuple(0, 2, 1));
+        EXPECT_EQ(choices(t.LocationForm.now_choice, t.LocationForm.target_choice, t.LocationForm.segment_choice),
+                  *again);
+        EXPECT_EQ(choices(t.bsl_now, t.bsl_target, t.sector0_segment), *again);
+        LocationForm_Command1_Click(t);
+        const bool has0 = std::get<2>(*again) == 1;
+        EXPECT_EQ(t.sector0_has_data, has0 ? k_true : k_false);
+        EXPECT_EQ(t.ConfirmForm.sector[0].value, has0 ? 1 : 0);
+        EXPECT_EQ(t.ConfirmForm.sector[0].enabled, has0);
     }
 }
 
