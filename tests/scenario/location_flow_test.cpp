@@ -116,23 +116,6 @@ TEST_F(location_flow, a_chosen_file_opens_the_location_window_over_a_disabled_ma
     EXPECT_FALSE(s.mainform.enabled);
 }
 
-TEST_F(location_flow, the_five_record_example_forces_sector_0_by_the_code_in_sector_2)
-{
-    load_hex__Click(s, hex_file({":020000040001F9", ":01800000AAD5", ":020000040002F8", ":01000000BB44", k_eof}));
-    LocationForm_Command1_Click(s);
-    const int value[] = {1, 1, 1, 0};
-    const bool enabled[] = {false, true, true, false};
-    const core::flag on[] = {s.sector0_on, s.sector1_on, s.sector2_on, s.sector3_on};
-    for (std::size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(s.ConfirmForm.sector[i].value, value[i]) << i;
-        EXPECT_EQ(s.ConfirmForm.sector[i].enabled, enabled[i]) << i;
-        EXPECT_EQ(on[i], value[i] ? k_true : k_false) << i;
-    }
-    EXPECT_EQ(s.sector3_has_data, k_false);
-    EXPECT_TRUE(s.ConfirmForm.visible);
-    EXPECT_FALSE(s.LocationForm.visible);
-}
-
 enum class ends { data, forced, forced_if_0_has_data, forced_if_2_has_data };
 
 void expect_sector(const core::app_state& s, int sector, core::flag on, bool forced, bool has)
