@@ -289,11 +289,11 @@ TEST(fault_matrix, programming)
     play_and_check(cases);
 }
 
-// A seed of its own each run, named in the failing case, unless FERNWICK_MATRIX_SEED repeats one.
+// A fixed seed, so that every run drops the line at the same bytes; FERNWICK_MATRIX_SEED tries others.
 TEST(fault_matrix, line_dropped_at_a_random_byte_of_each_phase)
 {
     const char* chosen = std::getenv("FERNWICK_MATRIX_SEED");
-    const unsigned seed = chosen ? static_cast<unsigned>(std::strtoul(chosen, nullptr, 10)) : std::random_device{}();
+    const unsigned seed = chosen ? static_cast<unsigned>(std::strtoul(chosen, nullptr, 10)) : 2u;
     SCOPED_TRACE("FERNWICK_MATRIX_SEED=" + std::to_string(seed));
     std::mt19937 random(seed);
     const auto pick = [&random](std::size_t first, std::size_t last) { return first + random() % (last - first + 1); };
