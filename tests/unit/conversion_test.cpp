@@ -59,7 +59,6 @@ TEST(conversion, places_records_and_the_code_in_blocks)
          {block_line(2, 0, 2, block({{0, "11"}, {16, "22"}}))}},
         {"data before the first address record", {data(0x00, "11"), linear(2), data(0x40, "22")}, all, -99, 0,
          {block_line(2, 64, 2, block({{0, "22"}}))}},
-        {"segment 0 with sector 0 in segment 1", {linear(0), data(0, "11")}, all, -99, 1, {}},
         {"records after the end record", {linear(2), end_record, data(0, "11")}, all, -99, 0, {}},
         {"characters as they stand", {linear(2), ":03000000abCd0e00"}, s2, -99, 0,
          {block_line(2, 0, 2, block({{0, "abCd0e"}}))}},
