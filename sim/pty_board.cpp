@@ -18,11 +18,7 @@ pty_board::pty_board(const sim_options& options) : options_(options), chip_(opti
 {
 }
 
-pty_board::~pty_board()
-{
-    if (master_ >= 0) ::close(master_);
-    if (!options_.link_path.empty()) unlink(options_.link_path.c_str());
-}
+pty_board::~pty_board() { close_master(master_, options_.link_path); }
 
 bool pty_board::open(std::string& error)
 {

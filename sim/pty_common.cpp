@@ -72,4 +72,11 @@ int open_master(std::string& device, const std::string& trace_path, std::ofstrea
     return master;
 }
 
+void close_master(int& master, const std::string& link_path)
+{
+    if (master >= 0) ::close(master);
+    master = -1;
+    if (!link_path.empty()) unlink(link_path.c_str());
+}
+
 }  // namespace fernwick::sim

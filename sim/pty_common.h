@@ -23,4 +23,7 @@ std::string hex_of(std::string_view bytes);
 int open_master(std::string& device, const std::string& trace_path, std::ofstream& trace,
                 const std::string& link_path, std::string& error);
 
+// Closes the master (the host's device goes away with it) and removes the link.
+void close_master(int& master, const std::string& link_path);
+
 }  // namespace fernwick::sim

@@ -34,11 +34,7 @@ pty_replay::pty_replay(const sim_options& options, replay_script script)
 {
 }
 
-pty_replay::~pty_replay()
-{
-    if (master_ >= 0) ::close(master_);
-    if (!options_.link_path.empty()) unlink(options_.link_path.c_str());
-}
+pty_replay::~pty_replay() { close_master(master_, options_.link_path); }
 
 bool pty_replay::open(std::string& error)
 {
