@@ -44,6 +44,7 @@ struct exchange_fault {
     bool silence = false;                // no answer, the command is not carried out
     int delay_ms = 0;                    // before the first answer byte
     bool drop = false;                   // the link goes dead instead of answering
+    bool repeat = false;                 // the whole answer sent twice, as by a glitching UART
 };
 
 // How the chip's answer bytes are grouped into writes towards the host.

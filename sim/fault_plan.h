@@ -28,7 +28,8 @@ bool carried_out(const exchange_fault& fault);
 
 // The answer of an exchange: the leading bytes (status register bytes, then
 // the checksum last) at once, the status byte after work_ms, both shifted
-// by the fault's delay and changed by its other faults.
+// by the fault's delay and changed by its other faults (a repeat sends the
+// whole of it again right after).
 reaction exchange_answer(const exchange_fault& fault, std::vector<std::uint8_t> lead, int work_ms,
                          std::uint8_t status);
 

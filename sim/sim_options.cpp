@@ -36,7 +36,7 @@ std::vector<std::string_view> split(std::string_view text, char sep)
     }
 }
 
-// One action of an exchange fault: checksum, status=HH, silence, delay=MS or drop.
+// One action of an exchange fault: checksum, status=HH, silence, delay=MS, drop or repeat.
 bool apply_action(std::string_view action, exchange_fault& fault)
 {
     const auto eq = action.find('=');
@@ -46,6 +46,7 @@ bool apply_action(std::string_view action, exchange_fault& fault)
         if (name == "checksum") return fault.wrong_checksum = true;
         if (name == "silence") return fault.silence = true;
         if (name == "drop") return fault.drop = true;
+        if (name == "repeat") return fault.repeat = true;
         return false;
     }
     if (name == "status") return (fault.status = hex_byte(value)).has_value();
@@ -251,6 +252,8 @@ Faults (--fault may be given many times; HH is a hexadecimal byte):
                         silence      no answer; the command is not carried out
                         delay=MS     the answer comes MS later
                         drop         the line goes dead instead of answering
+                        repeat       the whole answer comes twice, the copy
+                                     right after it (a glitching UART)
                       for example --fault erase:2:status=93 or
                       --fault block:5:delay=300,checksum
 

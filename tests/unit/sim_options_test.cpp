@@ -41,9 +41,10 @@ TEST(sim_options, command_lines_are_taken_or_refused_with_a_reason)
 
 TEST(sim_options, values_reach_the_board)
 {
-    const auto parsed = parse_options({"--sector-status", "2:0A00", "--program-ms", "3", "--joined-answers", "--fault",
-                                       "ack1:wrong", "--fault", "block:5:delay=300,checksum,drop", "--fault",
-                                       "drop-at:600", "--faulty-bring-ups", "1", "--replay", "bug.trace"});
+    const auto parsed =
+        parse_options({"--sector-status", "2:0A00", "--program-ms", "3", "--joined-answers", "--fault", "ack1:wrong",
+                       "--fault", "block:5:delay=300,checksum,drop,repeat", "--fault", "drop-at:600",
+                       "--faulty-bring-ups", "1", "--replay", "bug.trace"});
     ASSERT_TRUE(parsed.options) << parsed.error;
     const auto& chip = parsed.options->chip;
     EXPECT_EQ(chip.sector_status[2], (status_register{0x0A, 0x00}));
@@ -52,7 +53,8 @@ TEST(sim_options, values_reach_the_board)
     EXPECT_EQ(chip.loader_ack, 0xDD);  // the right byte's complement
     ASSERT_EQ(chip.faults.size(), 1u);
     const auto& f = chip.faults[0];
-    EXPECT_TRUE(f.kind == exchange_kind::block && f.nth == 5 && f.delay_ms == 300 && f.wrong_checksum && f.drop);
+    EXPECT_TRUE(f.kind == exchange_kind::block && f.nth == 5 && f.delay_ms == 300 && f.wrong_checksum && f.drop &&
+                f.repeat);
     EXPECT_EQ(chip.drop_at_byte, 600u);
     EXPECT_EQ(chip.faulty_bring_ups, 1);
     EXPECT_EQ(parsed.options->replay_path, "bug.trace");
