@@ -330,7 +330,7 @@ void soak(const std::string& sim_path, const std::string& hex_file)
     core::platform p{[] { return std::make_unique<core::qt_serial_link>(); },
                      [] { return std::make_unique<core::qt_ui_timer>(); }};
     core::app_state s(p);
-    require(core::trace_links_from_environment(s), "cannot create the trace named by FERNWICK_TRACE");
+    require(!core::trace_links_from_environment(s), "cannot create the trace named by FERNWICK_TRACE");
     s.mainform.dialog = core::message_log(k_log_limit);
     core::StartModul(s);
     bootstrap::bs_19200_Click(s);

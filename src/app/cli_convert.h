@@ -8,10 +8,10 @@
 
 namespace fernwick::app {
 
-// args: FILE [--sectors LIST] [--bsl-target 0|2|-99] [--sector0-segment 0|1]
-// (without the word "convert"). LIST is comma-separated sector numbers,
-// default 0,1,2,3. Prints the path written; returns 0, or 2 with a one-line
-// reason on `err`.
+// args: FILE and the options of "program" (without the word "convert"): the
+// same choices and defaults, so the file written is the one "program" would
+// send. Prints the path written; returns 0, or 2 with a one-line reason on
+// `err` when "program" would refuse the file too.
 int run_convert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace fernwick::app

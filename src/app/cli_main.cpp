@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <iomanip>
 #include <iostream>
@@ -13,6 +14,7 @@
 
 #include "app/cli_convert.h"
 #include "app/cli_counting_link.h"
+#include "app/cli_plan.h"
 #include "app/cli_program.h"
 #include "app/cli_session.h"
 #include "bootstrap/reset_step.h"
@@ -48,14 +50,22 @@ const char* const k_help =
     "                  where the bootstrap loader code lies now (default 2), where\n"
     "                  it shall lie (default 2; -99: nowhere), the segment of\n"
     "                  sector 0 (default 0); --sectors sets the sector boxes\n"
-    "                  (locked boxes keep their state)\n"
-    "  convert FILE [--sectors LIST] [--bsl-target 0|2|-99] [--sector0-segment 0|1]\n"
-    "                  write FILE's .NEW block file (no board needed)\n"
+    "                  (default: the sectors FILE has data for, and those the\n"
+    "                  bootstrap-code rules lock on; locked boxes keep their state).\n"
+    "                  FILE is checked before the board is touched: a damaged\n"
+    "                  record (checksum, length, characters, record type, address)\n"
+    "                  or a missing end record, or no data for any chosen sector,\n"
+    "                  sends nothing\n"
+    "  convert FILE [same options as program]\n"
+    "                  write FILE's .NEW block file (no board needed), with the\n"
+    "                  same defaults and checks as program: the file program\n"
+    "                  would send\n"
     "\n"
     "FERNWICK_TRACE=FILE records every byte on both links in FILE.\n"
     "\n"
-    "exit status: 0 success, 1 an exchange with the chip failed (the log says\n"
-    "which), 2 usage error or a file that cannot be used\n";
+    "exit status: 0 success; 1 the board could not be used (the port missing\n"
+    "or held, no answer, an exchange with the chip failed: the log says which);\n"
+    "2 a usage error, or a hex file that cannot be used (nothing was sent)\n";
 
 struct options {
     int port = 1;
@@ -123,13 +133,24 @@ void print_summary(const core::app_state& s, const app::counting_link& link, dou
               << std::setprecision(1) << 100 * share << " % of " << baud << " baud\n";
 }
 
+// Nothing reaches the board from a file that "program" would refuse.
+bool program_checks_pass(const app::hex_choices& c)
+{
+    std::ostream quiet(nullptr);  // the run itself says what the flow notes
+    const auto p = app::make_plan(c, quiet);
+    if (p.refusal.empty()) return true;
+    std::cerr << "fernwick-cli program: " << p.refusal << "; nothing was sent\n";
+    return false;
+}
+
 int run_on_board(const options& o)
 {
-    std::optional<app::program_options> program;
+    std::optional<app::hex_choices> program;
     if (o.command == "program") {
         std::string why;
-        program = app::parse_program_options(o.rest, why);
-        if (!program) return usage_error(why);
+        program = app::parse_hex_choices(o.rest, why);
+        if (!program) return usage_error("program: " + why);
+        if (!program_checks_pass(*program)) return k_usage_error;
     } else if (!o.rest.empty()) {
         return usage_error("unexpected argument " + o.rest.front());
     }
@@ -143,8 +164,8 @@ int run_on_board(const options& o)
                      },
                      [] { return std::make_unique<core::qt_ui_timer>(); }};
     core::app_state s(p);  // makes the command link first
-    if (!core::trace_links_from_environment(s)) {
-        std::cerr << "fernwick-cli: cannot create the trace file named by FERNWICK_TRACE\n";
+    if (const auto trace_failed = core::trace_links_from_environment(s)) {
+        std::cerr << "fernwick-cli: " << *trace_failed << "\n";
         return k_usage_error;
     }
     core::StartModul(s);
@@ -178,6 +199,12 @@ int run_on_board(const options& o)
 
 int main(int argc, char** argv)
 {
+    // Output that cannot be written (a reader that went away, as "| head"
+    // does) must never stop a run halfway through the flash: the stream then
+    // only stops printing, and the exit status still tells the outcome.
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     const std::vector<std::string> args(argv + 1, argv + argc);
     for (const auto& a : args)
         if (a == "--help" || a == "-h") {

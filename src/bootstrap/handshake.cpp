@@ -79,13 +79,18 @@ void enter_command_phase(app_state& s)
     log.append(le + "                       The uC is ready for receiving commands from you ..." + le);
     log.append(le + core::k_bar_line + le + le);
     s.RESETFORM.MSCom0->close();
-    s.mainform.program_.visible = true;
-    s.mainform.status_.visible = true;
-    s.mainform.reset_.visible = true;
     auto& com = *s.mainform.COM;
     com.set_settings(s.baud_rate + ",n,8,1");
     com.set_comm_port(s.comm_port);
-    com.open();
+    // The commands would only time out on a link that is not there.
+    if (!com.open()) {
+        core::error_block_with_restart(
+            s, {"     I couldn't open the serial port for the commands !", "     " + com.error_text()});
+        return;
+    }
+    s.mainform.program_.visible = true;
+    s.mainform.status_.visible = true;
+    s.mainform.reset_.visible = true;
 }
 
 void report_wrong_acknowledge(app_state& s)

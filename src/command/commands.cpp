@@ -6,19 +6,6 @@ namespace fernwick::command {
 
 using core::app_state;
 
-namespace {
-
-void send_command(app_state& s, const core::byte_string& command)
-{
-    auto& com = *s.mainform.COM;
-    com.set_threshold(1);
-    com.write(command);
-    s.reply_awaited = core::k_true;
-    s.mainform.Timer->start(core::reply_period_after(s, command.size()));
-}
-
-}  // namespace
-
 void show_status_Click(app_state& s)
 {
     s.status_sector_code = 0x40;
@@ -35,6 +22,21 @@ void reset_micro__Click(app_state& s)
 }
 
 void status_cancel_Click(app_state& s) { s.statusform.visible = false; }
+
+void send_command(app_state& s, const core::byte_string& command)
+{
+    auto& com = *s.mainform.COM;
+    com.set_threshold(1);
+    if (!com.write(command)) {
+        s.mainform.Timer->stop();
+        s.reply_awaited = core::k_false;
+        core::hide_command_menus(s);
+        core::error_block_with_restart(s, core::send_failure_lines(com));
+        return;
+    }
+    s.reply_awaited = core::k_true;
+    s.mainform.Timer->start(core::reply_period_after(s, command.size()));
+}
 
 void statusform_Unload(app_state& s)
 {

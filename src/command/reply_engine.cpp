@@ -1,5 +1,6 @@
 #include "command/reply_engine.h"
 
+#include "command/commands.h"
 #include "core/timeouts.h"
 
 namespace fernwick::command {
@@ -51,9 +52,7 @@ void finish_sector(app_state& s)
     }
     s.status_sector_code = static_cast<std::int16_t>(code + 1);
     s.reply_step = 1;
-    const core::byte_string command{char(k_status_command), char(s.status_sector_code)};
-    s.mainform.COM->write(command);
-    s.mainform.Timer->start(core::reply_period_after(s, command.size()));
+    send_command(s, core::byte_string{char(k_status_command), char(s.status_sector_code)});
 }
 
 void judge_status_answer(app_state& s, std::uint8_t b)

@@ -42,4 +42,15 @@ void hide_command_menus(app_state& s)
     s.mainform.reset_.visible = false;
 }
 
+std::vector<std::string> send_failure_lines(const serial_link& link)
+{
+    return {"     I couldn't send the bytes to the uC !", "     " + link.error_text()};
+}
+
+void error_block_with_restart(app_state& s, std::vector<std::string> lines)
+{
+    lines.insert(lines.end(), {"", "     Please Re-Start the Fernwick !"});
+    error_block(s.log(), lines);
+}
+
 }  // namespace fernwick::core

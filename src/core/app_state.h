@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/message_log.h"
 #include "core/serial_link.h"
@@ -116,6 +117,10 @@ struct app_state {
     flag flash_error = k_false;
     std::int16_t current_sector = 0;
     std::string new_file_name;
+    // The block records as this run's conversion made them. The sectors are
+    // sent from here, never read back from the file, which another program
+    // may change while the run goes on.
+    std::string new_file_text;
     byte_string last_received;
     flag reply_awaited = k_false;
     std::int16_t command_code = 0;
@@ -152,5 +157,12 @@ void StartModul(app_state& s);
 
 // Hides program_, status_ and reset_ together, as every failure does.
 void hide_command_menus(app_state& s);
+
+// The error block lines for a write the link refused: what failed and the
+// link's own reason (device and the system's text).
+std::vector<std::string> send_failure_lines(const serial_link& link);
+
+// An error block of the lines, an empty line and the advice to re-start.
+void error_block_with_restart(app_state& s, std::vector<std::string> lines);
 
 }  // namespace fernwick::core

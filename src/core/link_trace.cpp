@@ -1,6 +1,8 @@
 #include "core/link_trace.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <system_error>
 #include <vector>
 
 #include "core/forwarding_link.h"
@@ -64,10 +66,14 @@ void complete_open_traces()
 
 }  // namespace
 
-std::shared_ptr<trace_file> trace_file::create(const std::string& path)
+std::shared_ptr<trace_file> trace_file::create(const std::string& path, std::string& reason)
 {
+    errno = 0;
     std::FILE* file = std::fopen(path.c_str(), "w");
-    if (!file) return nullptr;
+    if (!file) {
+        reason = std::generic_category().message(errno ? errno : EACCES);
+        return nullptr;
+    }
     static const bool registered = std::at_quick_exit(complete_open_traces) == 0;
     (void)registered;
     std::shared_ptr<trace_file> trace(new trace_file(file));
@@ -136,15 +142,16 @@ void trace_file::record_bytes(std::string_view link, std::string_view event, con
     pending_hex_ += hex;
 }
 
-bool trace_links_from_environment(app_state& s)
+std::optional<std::string> trace_links_from_environment(app_state& s)
 {
     const char* path = std::getenv("FERNWICK_TRACE");
-    if (!path || !*path) return true;
-    const auto trace = trace_file::create(path);
-    if (!trace) return false;
+    if (!path || !*path) return std::nullopt;
+    std::string reason;
+    const auto trace = trace_file::create(path, reason);
+    if (!trace) return "cannot create the trace file " + std::string(path) + ": " + reason;
     s.RESETFORM.MSCom0 = std::make_unique<traced_link>(std::move(s.RESETFORM.MSCom0), "MSCom0", trace);
     s.mainform.COM = std::make_unique<traced_link>(std::move(s.mainform.COM), "COM", trace);
-    return true;
+    return std::nullopt;
 }
 
 }  // namespace fernwick::core

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,8 +21,9 @@ namespace fernwick::core {
 
 class trace_file {
 public:
-    // nullptr when the file cannot be created.
-    static std::shared_ptr<trace_file> create(const std::string& path);
+    // nullptr when the file cannot be created; `reason` then holds the
+    // system's reason.
+    static std::shared_ptr<trace_file> create(const std::string& path, std::string& reason);
     ~trace_file();
     trace_file(const trace_file&) = delete;
     trace_file& operator=(const trace_file&) = delete;
@@ -46,8 +48,8 @@ private:
 };
 
 // Wraps both links of the state so that their traffic goes to the trace
-// named by FERNWICK_TRACE; does nothing when it is not set. False when the
-// trace file cannot be created.
-bool trace_links_from_environment(app_state& s);
+// named by FERNWICK_TRACE; does nothing when it is not set. When the trace
+// file cannot be created: "cannot create the trace file PATH: REASON".
+std::optional<std::string> trace_links_from_environment(app_state& s);
 
 }  // namespace fernwick::core

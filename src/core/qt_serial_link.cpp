@@ -13,6 +13,7 @@
 #ifndef _WIN32
 #include <poll.h>
 #include <sys/file.h>
+#include <unistd.h>
 #endif
 
 namespace fernwick::core {
@@ -60,6 +61,17 @@ bool hung_up([[maybe_unused]] QSerialPort& port)
 #endif
 }
 
+// Qt reports a port that another program has locked as a permission error;
+// only a device the user may open tells the two apart.
+std::string open_failure([[maybe_unused]] QSerialPort& port, [[maybe_unused]] const std::string& device)
+{
+#ifndef _WIN32
+    if (port.error() == QSerialPort::PermissionError && ::access(device.c_str(), R_OK | W_OK) == 0)
+        return "held by another program";
+#endif
+    return text_of(port.errorString());
+}
+
 }  // namespace
 
 qt_serial_link::qt_serial_link() : port_(std::make_unique<QSerialPort>())
@@ -80,20 +92,24 @@ bool qt_serial_link::open()
 {
     error_.clear();
     if (is_open()) return fail("the port is already open");
+    const auto device = device_for_port(comm_port());
+    device_ = device.empty() ? "COM " + std::to_string(comm_port()) : device;
+    if (device.empty()) return fail("names no port");
     const auto line = parse_settings(settings());
     if (!line) return fail("malformed settings \"" + settings() + "\"");
-    const auto device = device_for_port(comm_port());
-    if (device.empty()) return fail("COM " + std::to_string(comm_port()) + " names no port");
 
     port_->setPortName(QString::fromStdString(device));
+#ifndef _WIN32
+    // What the system opens: Qt looks for a bare name in /dev.
+    if (!device.starts_with('/') && !device.starts_with("./") && !device.starts_with("../")) device_ = "/dev/" + device;
+#endif
     port_->setBaudRate(line->baud);
     port_->setDataBits(static_cast<QSerialPort::DataBits>(line->data_bits));
     port_->setParity(parity_of(line->parity));
     port_->setStopBits(line->stop_bits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
     port_->setFlowControl(QSerialPort::NoFlowControl);
-    if (!port_->open(QIODevice::ReadWrite))
-        return fail("cannot open " + device + ": " + text_of(port_->errorString()));
-    if (!claim(device)) return false;
+    if (!port_->open(QIODevice::ReadWrite)) return fail(open_failure(*port_, device_));
+    if (!claim()) return false;
     ask_low_latency(*port_);
     return true;
 }
@@ -151,20 +167,20 @@ bool qt_serial_link::wait_for_data(int ms)
 
 std::string qt_serial_link::error_text() const { return error_; }
 
-bool qt_serial_link::fail(std::string why)
+bool qt_serial_link::fail(const std::string& why)
 {
-    error_ = std::move(why);
+    error_ = device_ + ": " + why;
     return false;
 }
 
 // Qt's lock file is keyed by the path, so the same device under another name
 // (a /dev/serial/by-id link) would pass it, and TIOCEXCL does not stop root.
-bool qt_serial_link::claim(const std::string& device)
+bool qt_serial_link::claim()
 {
 #ifndef _WIN32
     if (::flock(static_cast<int>(port_->handle()), LOCK_EX | LOCK_NB) != 0) {
         port_->close();
-        return fail(device + " is held by another program");
+        return fail("held by another program");
     }
 #endif
     return true;
@@ -200,7 +216,7 @@ void qt_serial_link::on_error(int error)
         return;
     }
     if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) return;
-    error_ = "the device went away: " + text_of(port_->errorString());
+    fail("the device went away: " + text_of(port_->errorString()));
     close();
 }
 

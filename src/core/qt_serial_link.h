@@ -28,14 +28,16 @@ public:
     std::string error_text() const override;
 
 private:
-    bool fail(std::string why);
-    bool claim(const std::string& device);
+    // Sets error_text() to "<device>: <why>"; false.
+    bool fail(const std::string& why);
+    bool claim();
     void pull();
     void on_ready_read();
     void on_error(int error);
     void deliver_receive();
 
     std::unique_ptr<QSerialPort> port_;
+    std::string device_;  // the device of the last open
     std::string error_;
     bool receive_posted_ = false;
 };

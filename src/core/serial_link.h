@@ -51,6 +51,8 @@ public:
     virtual int pending() = 0;
     // Waits at most `ms` for at least one pending byte (the polled exchanges).
     virtual bool wait_for_data(int ms) = 0;
+    // Why the last open or write failed: the device and the system's
+    // reason, e.g. "/dev/ttyUSB0: No such file or directory".
     virtual std::string error_text() const = 0;
 
     // 0: no receive notifications; 1: one whenever a byte is pending.

@@ -13,6 +13,7 @@ namespace fernwick::programming {
 namespace {
 
 namespace fs = std::filesystem;
+using kind = conversion_failure::kind;
 
 // True when writing `new_file` would replace the hex file itself.
 bool is_same_file(const std::string& hex_file, const std::string& new_file)
@@ -22,9 +23,9 @@ bool is_same_file(const std::string& hex_file, const std::string& new_file)
     return fs::equivalent(hex_file, new_file, ec);
 }
 
-conversion_result failure(std::string new_file_name, std::vector<std::string> lines)
+conversion_result failure(std::string new_file_name, conversion_failure f)
 {
-    return {std::move(new_file_name), std::move(lines), 0};
+    return {std::move(new_file_name), std::move(f), {}, 0};
 }
 
 std::string block_file_text(const std::array<sector_image, 4>& images, const std::array<bool, 4>& chosen,
@@ -47,29 +48,60 @@ std::string block_file_text(const std::array<sector_image, 4>& images, const std
 
 }  // namespace
 
+std::vector<std::string> failure_lines(const conversion_failure& f)
+{
+    switch (f.what) {
+    case kind::would_overwrite:
+        return {"     The Hex-file would be overwritten by its converted file : " + f.path,
+                "     Please rename the Hex-file !"};
+    case kind::unreadable: return {"     The Hex-file cannot be read : " + f.path, "     " + f.reason};
+    case kind::damaged:
+        return {"     The Hex-file is damaged : " + f.path,
+                (f.line > 0 ? "     Line " + std::to_string(f.line) : std::string("     The file")) + " " + f.reason};
+    case kind::unwritable: return {"     The converted file cannot be written : " + f.path, "     " + f.reason};
+    }
+    return {};
+}
+
+std::string failure_text(const conversion_failure& f)
+{
+    switch (f.what) {
+    case kind::would_overwrite: return f.path + ": would be overwritten by its converted file; rename it";
+    case kind::damaged:
+        return f.path + (f.line > 0 ? ": line " + std::to_string(f.line) : std::string(": the file")) + " " + f.reason;
+    default: return f.path + ": " + f.reason;
+    }
+}
+
 std::string new_file_name_for(const std::string& hex_file_name)
 {
     return fs::path(hex_file_name).replace_extension(".NEW").string();
 }
 
-conversion_result convert_hex_file(const conversion_request& request)
+conversion_result convert_hex(const conversion_request& request)
 {
     const std::string& hex_file = request.hex_file_name;
     std::string new_file = new_file_name_for(hex_file);
-    if (is_same_file(hex_file, new_file)) {
-        return failure(std::move(new_file),
-                       {"     The Hex-file would be overwritten by its converted file : " + hex_file,
-                        "     Please rename the Hex-file !"});
+    if (is_same_file(hex_file, new_file)) return failure(std::move(new_file), {kind::would_overwrite, hex_file, {}, 0});
+    const auto read = read_hex_records(hex_file);
+    if (read.fault) {
+        return failure(std::move(new_file), {kind::damaged, hex_file, read.fault->what, read.fault->line});
     }
-    const auto hex = read_hex_records(hex_file);
-    if (!hex) return failure(std::move(new_file), {"     The Hex-file cannot be read : " + hex_file});
+    if (!read.hex) return failure(std::move(new_file), {kind::unreadable, hex_file, read.reason, 0});
 
-    const auto images = lay_out_blocks(*hex, request.sector0_segment, request.bsl_target);
-    conversion_result result{std::move(new_file), {}, 0};
-    const std::string text = block_file_text(images, request.sectors, result.block_count);
-    if (!replace_file(result.new_file_name, text)) {
-        return failure(std::move(result.new_file_name),
-                       {"     The converted file cannot be written : " + result.new_file_name});
+    const auto images = lay_out_blocks(*read.hex, request.sector0_segment, request.bsl_target);
+    conversion_result result{std::move(new_file), std::nullopt, {}, 0};
+    result.block_text = block_file_text(images, request.sectors, result.block_count);
+    return result;
+}
+
+conversion_result convert_hex_file(const conversion_request& request)
+{
+    auto result = convert_hex(request);
+    if (!result.ok()) return result;
+    if (auto reason = replace_file(result.new_file_name, result.block_text)) {
+        const std::string path = result.new_file_name;
+        return failure(path, {kind::unwritable, path, std::move(*reason), 0});
     }
     return result;
 }

@@ -3,6 +3,7 @@
 // records, with the bootstrap loader code placed.
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,19 +16,35 @@ struct conversion_request {
     int sector0_segment = 0;        // 0 or 1
 };
 
+struct conversion_failure {
+    enum class kind { would_overwrite, unreadable, damaged, unwritable };
+    kind what = kind::unreadable;
+    std::string path;    // the file concerned
+    std::string reason;  // the system's reason, or what is wrong with the line
+    int line = 0;        // damaged: the line, counted from 1
+};
+
+// The lines of the error block that reports the failure.
+std::vector<std::string> failure_lines(const conversion_failure& failure);
+// The failure in one line for a terminal, e.g. "app.hex: line 7 has ...".
+std::string failure_text(const conversion_failure& failure);
+
 struct conversion_result {
     std::string new_file_name;
-    // Empty on success; otherwise the log lines that say what failed.
-    std::vector<std::string> error_lines;
+    std::optional<conversion_failure> failure;
+    std::string block_text;  // the block records, CR LF after each
     int block_count = 0;
-    bool ok() const { return error_lines.empty(); }
+    bool ok() const { return !failure; }
 };
 
 // The chosen file's name with its extension replaced by ".NEW".
 std::string new_file_name_for(const std::string& hex_file_name);
 
-// Writes the block file beside the hex file. The file appears whole or not
-// at all, and never replaces the hex file itself.
+// The block records in memory; no file is written.
+conversion_result convert_hex(const conversion_request& request);
+
+// convert_hex, and the block file written beside the hex file. The file
+// appears whole or not at all, and the hex file is never written.
 conversion_result convert_hex_file(const conversion_request& request);
 
 }  // namespace fernwick::programming

@@ -1,5 +1,9 @@
 #include "programming/flash_exchange.h"
 
+#include <cstdlib>
+
+#include "command/reply_engine.h"
+
 namespace fernwick::programming {
 
 using core::app_state;
@@ -10,6 +14,7 @@ constexpr std::uint8_t k_erase_command = 0x20;  // erase sector: 20h, 20h + n
 constexpr std::uint8_t k_block_command = 0x33;  // program block: 33h, segment, address, 64 bytes
 constexpr std::uint8_t k_done = 0x88;           // status: command carried out
 constexpr int k_keep_alive_polls = 50;          // a poll is at most about 1 ms
+constexpr int k_settle_ms = 10;                 // beyond the line time of a late answer
 int hex_digit(char c)
 {
     if (c >= '0' && c <= '9') return c - '0';
@@ -26,11 +31,29 @@ exchange_result read_answers(answer_reader& reader, unsigned sum)
 {
     const auto checksum = reader.next();
     if (!checksum) return exchange_failure{true, {}};
-    if (*checksum != expected_checksum(sum)) return exchange_failure{false, "     A Checksum Error occured ! "};
+    if (*checksum != expected_checksum(sum)) return exchange_failure{false, {"     A Checksum Error occured ! "}};
     const auto status = reader.next();
     if (!status) return exchange_failure{true, {}};
-    if (*status != k_done) return exchange_failure{false, status_message(*status)};
+    if (*status != k_done) return exchange_failure{false, {status_message(*status)}};
     return std::nullopt;
+}
+
+exchange_result unclaimed_bytes(answer_reader& reader, int settle_ms = 0)
+{
+    const auto stray = reader.unclaimed(settle_ms);
+    if (stray.empty()) return std::nullopt;
+    return exchange_failure{false,
+                            {"     I received the unexpected Byte : 0x" + command::hex2(static_cast<std::uint8_t>(stray[0])),
+                             "     I wasn't waiting for any byte ! "}};
+}
+
+// Writes the bytes; a failure at once when the port refuses them, rather than
+// a time-out seconds later.
+exchange_result send(app_state& s, const core::byte_string& bytes)
+{
+    auto& com = *s.mainform.COM;
+    if (com.write(bytes)) return std::nullopt;
+    return exchange_failure{false, core::send_failure_lines(com)};
 }
 
 }  // namespace
@@ -56,27 +79,45 @@ std::optional<std::uint8_t> answer_reader::next()
     return static_cast<std::uint8_t>(waiting_[taken_++]);
 }
 
+core::byte_string answer_reader::unclaimed(int settle_ms)
+{
+    auto stray = waiting_.substr(taken_);
+    waiting_.clear();
+    taken_ = 0;
+    auto& com = *s_.mainform.COM;
+    if (stray.empty() && settle_ms > 0) com.wait_for_data(settle_ms);
+    if (com.pending() > 0) stray += com.read_all();
+    return stray;
+}
+
 exchange_result erase_sector(answer_reader& reader, app_state& s, int sector)
 {
+    if (auto stray = unclaimed_bytes(reader)) return stray;
     const core::byte_string command{char(k_erase_command), char(k_erase_command + sector)};
-    s.mainform.COM->write(command);
+    if (auto refused = send(s, command)) return refused;
     return read_answers(reader, k_erase_command * 2u + static_cast<unsigned>(sector));
 }
 
 exchange_result program_block(answer_reader& reader, app_state& s, int segment, long address,
                               const block_bytes& bytes)
 {
-    auto& com = *s.mainform.COM;
+    if (auto stray = unclaimed_bytes(reader)) return stray;
     const core::byte_string where{char(segment), char(address / 256), char(address % 256)};
-    com.write(core::byte_string(1, char(k_block_command)));
-    com.write(where);
+    if (auto refused = send(s, core::byte_string(1, char(k_block_command)))) return refused;
+    if (auto refused = send(s, where)) return refused;
     unsigned sum = k_block_command;
     for (const char c : where) sum += static_cast<std::uint8_t>(c);
     for (const std::uint8_t b : bytes) {
-        com.write(core::byte_string(1, char(b)));
+        if (auto refused = send(s, core::byte_string(1, char(b)))) return refused;
         sum += b;
     }
     return read_answers(reader, sum);
+}
+
+exchange_result settle(answer_reader& reader, app_state& s)
+{
+    const int late = k_settle_ms + core::line_time_ms(2, std::atoi(s.baud_rate.c_str()));
+    return unclaimed_bytes(reader, late);
 }
 
 std::string status_message(std::uint8_t status)
@@ -90,10 +131,10 @@ std::string status_message(std::uint8_t status)
     }
 }
 
-void report_flash_failure(app_state& s, const std::string& message)
+void report_flash_failure(app_state& s, const std::vector<std::string>& lines)
 {
     s.flash_error = core::k_true;
-    core::error_block(s.log(), {message, "", "     Please Re-Start the Fernwick !"});
+    core::error_block_with_restart(s, lines);
 }
 
 std::optional<block_bytes> decode_block(std::string_view hex)

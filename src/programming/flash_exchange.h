@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/app_state.h"
 
@@ -20,10 +21,11 @@ inline constexpr int k_max_empty_polls = 10000;
 // showing progress meanwhile (it takes no input).
 bool wait_for_byte(core::app_state& s);
 
-// What went wrong in an exchange; the time-out wording belongs to the caller.
+// What went wrong in an exchange: the lines of its error block before the
+// restart advice; the time-out wording belongs to the caller.
 struct exchange_failure {
     bool time_out = false;
-    std::string message;
+    std::vector<std::string> lines;
 };
 using exchange_result = std::optional<exchange_failure>;  // nullopt: done
 
@@ -33,6 +35,9 @@ class answer_reader {
 public:
     explicit answer_reader(core::app_state& s) : s_(s) {}
     std::optional<std::uint8_t> next();
+    // Bytes no exchange waits for: the rest of the last read and whatever
+    // is pending now or arrives within `settle_ms`. Empty when there are none.
+    core::byte_string unclaimed(int settle_ms = 0);
 
 private:
     core::app_state& s_;
@@ -46,14 +51,20 @@ using block_bytes = std::array<std::uint8_t, 64>;
 // fewer than 128 characters or a character that is not a hex digit.
 std::optional<block_bytes> decode_block(std::string_view hex);
 
+// Each exchange first makes sure that no byte is waiting: an answer that came
+// twice would otherwise be taken for the next one.
 exchange_result erase_sector(answer_reader& reader, core::app_state& s, int sector);
 exchange_result program_block(answer_reader& reader, core::app_state& s, int segment, long address,
                               const block_bytes& bytes);
 
+// After a procedure's last exchange, before it reports success: a failure when
+// any byte came that no exchange waited for, also one a moment late.
+exchange_result settle(answer_reader& reader, core::app_state& s);
+
 // The message of a status byte other than 88h.
 std::string status_message(std::uint8_t status);
 
-// flash_error := -1 and the error block: message, empty line, restart advice.
-void report_flash_failure(core::app_state& s, const std::string& message);
+// flash_error := -1 and the error block: the lines, an empty line, restart advice.
+void report_flash_failure(core::app_state& s, const std::vector<std::string>& lines);
 
 }  // namespace fernwick::programming

@@ -1,5 +1,6 @@
 #include "programming/flow.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -7,6 +8,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "programming/conversion.h"
 #include "programming/hex_scan.h"
 
 namespace fernwick::programming {
@@ -121,6 +123,27 @@ void end_run_cancelled(app_state& s)
     s.give_focus(core::window_id::mainform);
 }
 
+// Nothing of a damaged file goes anywhere: the run ends, the chip untouched.
+void end_run_damaged(app_state& s, const hex_fault& fault)
+{
+    core::error_block(s.log(), failure_lines({conversion_failure::kind::damaged, s.hex_file_name, fault.what,
+                                              fault.line}));
+    s.mainform.enabled = true;
+    s.give_focus(core::window_id::mainform);
+    s.LocationForm.visible = false;
+}
+
+// Without it the operator would meet only greyed boxes, or a run that
+// "succeeds" with nothing of the file sent, and not know why.
+void report_no_data(app_state& s)
+{
+    const bool in_segment1 = s.sector0_segment == 1;
+    core::notice_block(s.log(), {std::string("     This Hex-file has no data for any flash sector with Sector 0 mapped to ") +
+                                     (in_segment1 ? "Segment 1 (01'0000h - 01'7FFFh) !" : "Segment 0 (00'0000h - 00'7FFFh) !"),
+                                 "     Sectors 1 to 3 lie at 01'8000h - 01'FFFFh and 02'0000h - 02'FFFFh.",
+                                 "     Use Back to choose another mapping, or Cancel."});
+}
+
 // A closed LocationForm is unloaded; it comes back as created, and the
 // variables follow so that OK uses what the window shows.
 void recreate_location_form(app_state& s)
@@ -185,17 +208,23 @@ void seg1_Click(app_state& s) { choose_segment(s, 1); }
 
 void LocationForm_Command1_Click(app_state& s)
 {
-    const auto found = scan_sectors(s.hex_file_name, s.sector0_segment, s.bsl_target);
-    if (!found) {
+    const auto scan = scan_sectors(s.hex_file_name, s.sector0_segment, s.bsl_target);
+    if (scan.fault) {
+        end_run_damaged(s, *scan.fault);
+        return;
+    }
+    if (!scan.flags) {
         // The file went away since it was chosen: nothing to program.
         end_run_cancelled(s);
         s.LocationForm.visible = false;
         return;
     }
-    s.sector0_has_data = to_flag((*found)[0]);
-    s.sector1_has_data = to_flag((*found)[1]);
-    s.sector2_has_data = to_flag((*found)[2]);
-    s.sector3_has_data = to_flag((*found)[3]);
+    const auto& found = *scan.flags;
+    s.sector0_has_data = to_flag(found[0]);
+    s.sector1_has_data = to_flag(found[1]);
+    s.sector2_has_data = to_flag(found[2]);
+    s.sector3_has_data = to_flag(found[3]);
+    if (std::find(found.begin(), found.end(), true) == found.end()) report_no_data(s);
     prepare_boxes(s);
     if (s.bsl_target == k_nowhere) {
         s.LocationForm.enabled = false;

@@ -42,11 +42,12 @@ hex_records parse_hex_records(std::string text)
     return hex;
 }
 
-std::optional<hex_records> read_hex_records(const std::string& path)
+hex_read read_hex_records(const std::string& path)
 {
-    auto text = read_text_file(path);
-    if (!text) return std::nullopt;
-    return parse_hex_records(std::move(*text));
+    auto file = read_text_file(path);
+    if (!file.text) return {std::nullopt, std::move(file.reason), std::nullopt};
+    if (auto fault = check_hex_text(*file.text)) return {std::nullopt, {}, std::move(fault)};
+    return {parse_hex_records(std::move(*file.text)), {}, std::nullopt};
 }
 
 }  // namespace fernwick::programming

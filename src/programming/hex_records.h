@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "programming/hex_check.h"
+
 namespace fernwick::programming {
 
 struct data_record {
@@ -33,9 +35,16 @@ struct hex_records {
     }
 };
 
+// Reads the records as they stand, without judging them.
 hex_records parse_hex_records(std::string text);
 
-// nullopt when the file cannot be read.
-std::optional<hex_records> read_hex_records(const std::string& path);
+// A hex file read for programming: its records only when it can be read and
+// every record is sound.
+struct hex_read {
+    std::optional<hex_records> hex;
+    std::string reason;              // unreadable: the system's reason
+    std::optional<hex_fault> fault;  // damaged: its first fault
+};
+hex_read read_hex_records(const std::string& path);
 
 }  // namespace fernwick::programming

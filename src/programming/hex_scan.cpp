@@ -6,10 +6,11 @@
 
 namespace fernwick::programming {
 
-std::optional<sector_flags> scan_sectors(const std::string& path, int sector0_segment, int bsl_target)
+scan_result scan_sectors(const std::string& path, int sector0_segment, int bsl_target)
 {
-    const auto hex = read_hex_records(path);
-    if (!hex) return std::nullopt;
+    const auto read = read_hex_records(path);
+    if (!read.hex) return {std::nullopt, read.reason, read.fault};
+    const auto& hex = read.hex;
     // The same placement as the conversion, so that a sector has data
     // whenever the conversion puts bytes of the file into it. Data below
     // 0060h counts in every sector, as if no code were placed. Where the
@@ -18,10 +19,10 @@ std::optional<sector_flags> scan_sectors(const std::string& path, int sector0_se
     const auto plain = lay_out_blocks(*hex, sector0_segment, k_bsl_nowhere);
     sector_flags flags{};
     for (std::size_t s = 0; s < flags.size(); ++s) flags[s] = plain[s].has_hex_data;
-    if (bsl_target == k_bsl_nowhere) return flags;
+    if (bsl_target == k_bsl_nowhere) return {flags, {}, {}};
     const auto with_code = lay_out_blocks(*hex, sector0_segment, bsl_target);
     for (std::size_t s = 0; s < flags.size(); ++s) flags[s] = flags[s] || with_code[s].has_hex_data;
-    return flags;
+    return {flags, {}, {}};
 }
 
 }  // namespace fernwick::programming

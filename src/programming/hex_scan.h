@@ -6,16 +6,22 @@
 #include <string>
 
 #include "programming/bsl_code.h"
+#include "programming/hex_check.h"
 
 namespace fernwick::programming {
 
 using sector_flags = std::array<bool, 4>;
 
-// Reads the file once; nullopt when it cannot be read. A sector has data
+struct scan_result {
+    std::optional<sector_flags> flags;
+    std::string reason;              // the file cannot be read: the system's reason
+    std::optional<hex_fault> fault;  // the file is damaged: its first fault
+};
+
+// Reads the file once; no flags when it cannot be read or is damaged. A sector has data
 // when the conversion with the code at `bsl_target` puts bytes of the file
 // into it: records with data that start in it, and bytes that a run carries
 // past 7FFFh of the segment half below.
-std::optional<sector_flags> scan_sectors(const std::string& path, int sector0_segment,
-                                         int bsl_target = k_bsl_nowhere);
+scan_result scan_sectors(const std::string& path, int sector0_segment, int bsl_target = k_bsl_nowhere);
 
 }  // namespace fernwick::programming

@@ -67,9 +67,10 @@ std::optional<int> convert(app_state& s)
                                           s.bsl_target,
                                           s.sector0_segment});
     s.new_file_name = result.new_file_name;
+    s.new_file_text = result.block_text;
     if (result.ok()) return result.block_count;
     // Nothing was sent: the chip is still ready, so the command menus stay.
-    core::error_block(s.log(), result.error_lines);
+    core::error_block(s.log(), failure_lines(*result.failure));
     s.mainform.enabled = true;
     return std::nullopt;
 }

@@ -1,6 +1,6 @@
 #include "programming/sector_programming.h"
 
-#include <fstream>
+#include <sstream>
 
 #include "programming/block_record.h"
 #include "programming/bsl_code.h"
@@ -20,7 +20,7 @@ char digit(int sector) { return static_cast<char>('0' + sector); }
 bool failed(app_state& s, const exchange_result& result, const char* time_out_message)
 {
     if (!result) return false;
-    report_flash_failure(s, result->time_out ? time_out_message : result->message);
+    report_flash_failure(s, result->time_out ? std::vector<std::string>{time_out_message} : result->lines);
     return true;
 }
 
@@ -31,7 +31,7 @@ struct next_block {
     std::optional<block_record> record;
 };
 
-next_block read_next(std::ifstream& file, int sector)
+next_block read_next(std::istream& file, int sector)
 {
     std::string line;
     while (std::getline(file, line)) {
@@ -63,6 +63,7 @@ void save_bsl_code(app_state& s)
         if (failed(s, program_block(reader, s, n, address, *decode_block(hex)), time_out)) return;
         advance_progress(s);
     }
+    if (failed(s, settle(reader, s), time_out)) return;
     core::notice_block(s.log(),
                        {std::string("                         Bootstrap Loader Code successfully saved in Sector ") +
                         digit(n)});
@@ -77,15 +78,11 @@ void program_sector(app_state& s)
     s.mainform.progress.sector = n;
     answer_reader reader(s);
     if (failed(s, erase_sector(reader, s, n), time_out)) return;
-    std::ifstream file(s.new_file_name, std::ios::binary);
-    if (!file) {
-        report_flash_failure(s, k_broken_file);
-        return;
-    }
+    std::istringstream file(s.new_file_text);
     for (;;) {
         const auto next = read_next(file, n);
         if (next.broken) {
-            report_flash_failure(s, k_broken_file);
+            report_flash_failure(s, {k_broken_file});
             return;
         }
         if (!next.record) break;
@@ -95,6 +92,7 @@ void program_sector(app_state& s)
         if (failed(s, program_block(reader, s, segment, next.record->address, bytes), time_out)) return;
         advance_progress(s);
     }
+    if (failed(s, settle(reader, s), time_out)) return;
     core::notice_block(s.log(), {std::string("                         Sector  ") + digit(n) +
                                  "   successfully programmed"});
     s.repaint_now();

@@ -1,8 +1,8 @@
 #pragma once
 // The procedures of the confirmation window that talk to the chip: saving
 // the bootstrap loader code into sector 0 or 2, and erasing and programming
-// one sector from the ".NEW" block file. Input `current_sector`, output
-// `flash_error`.
+// one sector from the block records of the run's conversion
+// (`new_file_text`). Input `current_sector`, output `flash_error`.
 
 #include "core/app_state.h"
 

@@ -1,18 +1,26 @@
 #pragma once
-// Whole-file reading and writing for the hex file and the block file.
+// Whole-file reading and writing for the hex file and the block file. Errors
+// keep the system's reason, so that the operator learns what is in the way.
 
 #include <optional>
 #include <string>
 
 namespace fernwick::programming {
 
-// The file's bytes; nullopt when it is missing, unreadable or not a regular
-// file (a folder, a pipe, a device).
-std::optional<std::string> read_text_file(const std::string& path);
+struct file_text {
+    std::optional<std::string> text;  // the file's bytes
+    std::string reason;               // why there are none, e.g. "No such file or directory"
+};
 
-// Writes `text` to a temporary file beside `path` and renames it over
-// `path`, so that `path` holds either its old contents or all of `text`,
-// never a part. False when that fails; the temporary file is removed.
-bool replace_file(const std::string& path, const std::string& text);
+// The file's bytes; none when it is missing, unreadable or not a regular
+// file (a folder, a pipe, a device).
+file_text read_text_file(const std::string& path);
+
+// Writes `text` to a new file beside `path` and renames it over `path`, so
+// that `path` holds either its old contents or all of `text`, never a part.
+// The new file is created exclusively under a name of its own, so no file or
+// link that lies in the folder is ever written through or removed. nullopt
+// when written; otherwise the reason.
+std::optional<std::string> replace_file(const std::string& path, const std::string& text);
 
 }  // namespace fernwick::programming

@@ -29,6 +29,8 @@ void restart_flash__Click(app_state& s)
     if (s.mainform.COM->is_open()) s.mainform.COM->close();
     core::hide_command_menus(s);
     s.reply_awaited = core::k_false;
+    // An acknowledge the abandoned bring-up waited for is not awaited by the next.
+    s.ack_pending = core::k_false;
     // A time-out of the abandoned attempt or command must not reach the next.
     s.mainform.Timer->stop();
     s.RESETFORM.Timer0->stop();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "core/qt_serial_link.h"
@@ -41,17 +42,31 @@ TEST(cli_commands, a_software_reset_lets_the_board_be_brought_up_again)
     EXPECT_EQ(again.status, 0) << again.out;
 }
 
-TEST(cli_commands, a_port_held_by_another_program_is_reported)
+TEST(cli_commands, a_port_that_cannot_be_used_is_reported_with_the_device_and_the_reason)
 {
     simulated_board board;
     fernwick::core::qt_serial_link holder;
     ::setenv("FERNWICK_COM2", board.device().c_str(), 1);
     holder.set_comm_port(2);
     ASSERT_TRUE(holder.open()) << holder.error_text();
-    const auto r = cli(board, {"status"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find(" Serial Port currently used by another application !"), std::string::npos) << r.out;
+    const auto dir = temp_dir();
+    write_file(dir + "/file", "");
+    const std::pair<std::string, std::string> rows[] = {
+        {board.device(), board.device() + ": held by another program"},
+        {"/dev/nonexistent-port", "/dev/nonexistent-port: No such file or directory"},
+        {"ttyNONE", "/dev/ttyNONE: No such file or directory"},
+        {dir + "/file", dir + "/file: Inappropriate ioctl for device"},
+        {dir, dir + ": Is a directory"},
+    };
+    for (const auto& [device, reason] : rows) {
+        const auto r = run({binary("fernwick-cli"), "--device", device, "status"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.out.find(" Serial Port currently used by another application !\n " + reason + "\n\n Close"),
+                  std::string::npos)
+            << r.out;
+    }
     holder.close();
+    std::filesystem::remove_all(dir);
 }
 
 TEST(cli_commands, usage_errors_exit_with_2)

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <atomic>
+#include <filesystem>
+#include <optional>
 #include <random>
+#include <thread>
 
 #include "support_board.h"
 
@@ -81,6 +85,43 @@ struct program_case {
     std::function<std::string(const std::string& dir)> make_hex;
     int now, target, sector0_segment;
     std::string sectors;  // what the rules leave chosen
+    bool tampered = false;     // another program rewrites the block file all through the run
+    bool reader_gone = false;  // nobody reads the output
+};
+
+// A block file in the format of the real one that would put other bytes in
+// every sector and no bootstrap code anywhere.
+std::string forged_block_file()
+{
+    std::string text;
+    for (const char* head : {"0,0,0,", "1,32768,1,", "2,0,2,", "3,32768,2,"})
+        text += head + ("\"" + std::string(128, 'A') + "\",\"EOB\"\r\n");
+    return text;
+}
+
+// Rewrites `path` with the forged block file, as another station converting
+// the same file would, until stopped.
+class forger {
+public:
+    explicit forger(std::string path)
+        : thread_([this, path = std::move(path)] {
+              while (!stop_)
+                  if (std::filesystem::exists(path)) {
+                      write_file(path + ".forged", forged_block_file());
+                      std::filesystem::rename(path + ".forged", path);
+                  }
+          })
+    {
+    }
+    ~forger()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_ = false;
+    std::thread thread_;
 };
 
 // A blob that covers parts of every sector, written by srec_cat.
@@ -147,6 +188,9 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
         {"generated, sector 0 at segment 1", [](auto d) { return generated(d, 2); }, 0, 2, 1, "0,1,2,3"},
         {"generated, no code kept", [](auto d) { return generated(d, 3); }, 2, -99, 0, "1,3"},
         {"generated, code outside", [](auto d) { return generated(d, 4); }, -99, 2, 1, "2,3"},
+        {"the block file rewritten by another program during the run", [](auto d) { return generated(d, 6); }, 2, 2,
+         0, "0,1,2,3", true},
+        {"nobody reading the output", [](auto d) { return generated(d, 7); }, 0, 2, 0, "0,1,2,3", false, true},
     };
     for (const auto& c : cases) {
         const auto dir = temp_dir();
@@ -157,14 +201,26 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
         const auto code = code_bytes();
         if (c.now >= 0) std::copy(code.begin(), code.end(), before.begin() + c.now * static_cast<long>(k_sector));
         write_file(dir + "/before.bin", std::string(before.begin(), before.end()));
-        simulated_board board({"--preload", dir + "/before.bin", "--dump", dir + "/after.bin"});
+        // Links lying in wait at names the tool might write through: the hex
+        // file must come out as it went in.
+        const auto hex_text = read_file(hex);
+        const auto block_file = hex.substr(0, hex.rfind('.')) + ".NEW";
+        for (const auto& bait : {block_file + ".tmp", block_file + ".tmp-a1b2c3d4"}) std::filesystem::create_symlink(hex, bait);
+        simulated_board board({"--preload", dir + "/before.bin", "--dump", dir + "/after.bin", "--erase-ms", "30"});
+        std::optional<forger> other_station;
+        if (c.tampered) other_station.emplace(block_file);
         const auto r = run({binary("fernwick-cli"), "--device", board.device(), "program", hex, "--sectors",
                             c.sectors, "--bsl-now", std::to_string(c.now), "--bsl-target",
-                            std::to_string(c.target), "--sector0-segment", std::to_string(c.sector0_segment)});
+                            std::to_string(c.target), "--sector0-segment", std::to_string(c.sector0_segment)},
+                           120, c.reader_gone);
+        other_station.reset();
         board.stop();
         EXPECT_EQ(r.status, 0) << c.name << r.out << r.err;
-        EXPECT_NE(r.out.find("Sectors: " + c.sectors + "\n"), std::string::npos) << c.name << r.out;
-        EXPECT_NE(r.out.find("line rate reached"), std::string::npos) << c.name;
+        EXPECT_EQ(read_file(hex), hex_text) << c.name;
+        if (!c.reader_gone) {
+            EXPECT_NE(r.out.find("Sectors: " + c.sectors + "\n"), std::string::npos) << c.name << r.out;
+            EXPECT_NE(r.out.find("line rate reached"), std::string::npos) << c.name;
+        }
         const auto dump = read_file(dir + "/after.bin");
         const image after(dump.begin(), dump.end());
         const auto expected = expected_flash(before, read_with_srec_cat(hex, dir), c.sectors, c.target, c.sector0_segment);
@@ -175,22 +231,31 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
     }
 }
 
-TEST(cli_program, a_failed_exchange_exits_with_1_and_a_missing_file_with_2)
+// A file that cannot be used is refused before the board is touched: the
+// output holds no bring-up, the error output says why.
+TEST(cli_program, a_failed_exchange_exits_with_1_and_a_file_that_cannot_be_used_with_2)
 {
     const auto dir = temp_dir();
+    const auto damaged = generated(dir, 5) + ".bad";
+    write_file(damaged, ":020000040001F9\n:0180000011EE\n:00000001FF\n");
+    const auto nowhere = dir + "/nowhere.hex";
+    write_file(nowhere, ":020000040001F9\n:0100000011EE\n:00000001FF\n");
     const struct {
         std::vector<std::string> board;
         std::string hex, text;
         int status;
     } rows[] = {
         {{"--fault", "block:3:status=93"}, generated(dir, 5), "     A Flag Error occured ! ", 1},
-        {{}, dir + "/missing.hex", "Operation cancelled or this File name doesn't exist !", 2},
+        {{}, dir + "/missing.hex", "missing.hex: No such file or directory; nothing was sent", 2},
+        {{}, damaged, ".bad: line 2 has the checksum EEh, it should be 6Eh; nothing was sent", 2},
+        {{}, nowhere, "nowhere.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 0", 2},
     };
     for (const auto& row : rows) {
         simulated_board board(row.board);
         const auto r = run({binary("fernwick-cli"), "--device", board.device(), "program", row.hex});
         EXPECT_EQ(r.status, row.status) << r.out;
-        EXPECT_NE(r.out.find(row.text), std::string::npos) << r.out;
+        EXPECT_NE((row.status == 1 ? r.out : r.err).find(row.text), std::string::npos) << r.out << r.err;
+        EXPECT_EQ(r.out.find("Sending the zero byte") == std::string::npos, row.status == 2) << r.out;
     }
 }
 

@@ -18,7 +18,8 @@ namespace {
 
 // Starts argv with its output in files rather than pipes, so nothing has to be
 // drained while it runs and no other thread's child holds a pipe open; no
-// `err` file leaves stderr to the test's. -1 if it could not start.
+// `err` file leaves stderr to the test's; an `out` of "-" is a pipe nobody
+// reads. -1 if it could not start.
 pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err)
 {
     std::vector<char*> args;
@@ -26,12 +27,19 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const 
     args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int unread[2] = {-1, -1};
+    if (out == "-" && ::pipe2(unread, O_CLOEXEC) == 0) {
+        ::close(unread[0]);
+        posix_spawn_file_actions_adddup2(&actions, unread[1], STDOUT_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     if (!err.empty())
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = -1;
     if (::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
+    if (unread[1] >= 0) ::close(unread[1]);
     return pid;
 }
 
@@ -84,10 +92,10 @@ int simulated_board::stop()
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-run_result run(const std::vector<std::string>& argv, int timeout_s)
+run_result run(const std::vector<std::string>& argv, int timeout_s, bool reader_gone)
 {
     const auto dir = temp_dir();
-    const pid_t pid = spawn(argv, dir + "/out", dir + "/err");
+    const pid_t pid = spawn(argv, reader_gone ? "-" : dir + "/out", dir + "/err");
     if (pid <= 0) return {};
     run_result r{wait_until(pid, std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s)),
                  read_file(dir + "/out"), read_file(dir + "/err")};

@@ -35,8 +35,10 @@ struct run_result {
 };
 
 // Runs a program to its end (killed after `timeout_s`, status -1), collecting
-// its output; safe while other threads start programs too.
-run_result run(const std::vector<std::string>& argv, int timeout_s = 120);
+// its output; safe while other threads start programs too. With
+// `reader_gone` its standard output is a pipe whose reader has already left,
+// as after "| head".
+run_result run(const std::vector<std::string>& argv, int timeout_s = 120, bool reader_gone = false);
 
 std::string temp_dir();
 std::string read_file(const std::string& path);

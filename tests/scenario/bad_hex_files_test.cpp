@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 using namespace fernwick;
 using namespace fernwick::test_support;
 
-enum class outcome { cancelled_at_load, programmed, conversion_error };
+enum class outcome { cancelled_at_load, damaged_at_ok, programmed, conversion_error };
 
 fs::path write_text(const fs::path& file, const std::string& text)
 {
@@ -34,15 +34,16 @@ fs::path write_text(const fs::path& file, const std::string& text)
 }
 
 // Sector 1 at 01'8000h and sector 3 at 02'9000h, one block each; the lines
-// end in turn with CR LF, LF and a lone CR, and no end record follows.
-fs::path good_file(const fs::path& dir)
+// end in turn with CR LF, LF and a lone CR, a blank line among them, and the
+// end record follows unless the file is cut short.
+fs::path good_file(const fs::path& dir, bool cut_short = false)
 {
     const std::vector<int> sixteen(16, 0x5A);
-    const std::string lines[] = {linear_segment(1), hex_record(0, 0x8000, sixteen), linear_segment(2),
-                                 hex_record(0, 0x9000, sixteen)};
+    const std::string lines[] = {linear_segment(1), hex_record(0, 0x8000, sixteen), " ", linear_segment(2),
+                                 hex_record(0, 0x9000, sixteen), ":00000001FF"};
     const char* const ends[] = {"\r\n", "\n", "\r"};
     std::string text;
-    for (int i = 0; i < 4; ++i) text += lines[i] + ends[i % 3];
+    for (int i = 0; i < (cut_short ? 5 : 6); ++i) text += lines[i] + ends[i % 3];
     return write_text(dir / "app.hex", text);
 }
 
@@ -72,6 +73,7 @@ fs::path huge_file(const fs::path& dir)
     std::ofstream out(dir / "huge.hex", std::ios::binary);
     out << first;
     for (std::size_t size = first.size(); size < 8u * 1024 * 1024; size += later.size()) out << later;
+    out << ":00000001FF\r\n";
     return dir / "huge.hex";
 }
 
@@ -83,10 +85,11 @@ struct bad_file {
     // Of a programmed run: the sectors erased and the blocks sent.
     std::vector<int> erased = {};
     int blocks = 0;
-    // Of a conversion error, after the path of the hex file.
+    // Of a refused file, after the path of the hex file.
     std::vector<std::string> error_lines = {};
     bool gone_before_program = false;
     int bsl_now = 2;
+    std::string notice = {};  // a line the log shows after OK
 };
 
 // A notice block and the advice after it, as the log ends after a run.
@@ -120,14 +123,22 @@ void expect_blocks_in_flash(sim_app& app, int count)
     EXPECT_EQ(blocks, count);
 }
 
+const std::string k_damaged = "     The Hex-file is damaged : ";
+
 const bad_file k_bad_files[] = {
-    {"empty_file_with_the_code_to_move", [](const fs::path& d) { return write_text(d / "app.hex", ""); },
-     outcome::programmed, {2}, 2, {}, false, 0},
-    // Its lines read as records like any others; these bytes happen to
-    // hold no data record after an address record, so nothing is sent.
-    {"binary_file", binary_file, outcome::programmed},
+    {"empty_file", [](const fs::path& d) { return write_text(d / "app.hex", ""); }, outcome::damaged_at_ok, {}, 0,
+     {k_damaged, "     The file holds no record at all"}, false, 0},
+    {"binary_file", binary_file, outcome::damaged_at_ok, {}, 0,
+     {k_damaged, "     Line 1 does not begin with ':' as a record does"}},
     {"huge_file", huge_file, outcome::programmed, {1}, programming::k_blocks_per_sector},
-    {"mixed_line_ends_no_end_record", good_file, outcome::programmed, {1, 3}, 2},
+    {"mixed_line_ends_and_a_blank_line", [](const fs::path& d) { return good_file(d); }, outcome::programmed, {1, 3}, 2},
+    {"cut_short", [](const fs::path& d) { return good_file(d, true); }, outcome::damaged_at_ok, {}, 0,
+     {k_damaged, "     Line 5 ends the file without an end record (type 01): the file may be cut short"}},
+    // With sector 0 mapped to segment 0, data at 01'0000h lands in no sector.
+    {"data_where_no_sector_is",
+     [](const fs::path& d) { return fs::path(write_hex(d / "app.hex", {linear_segment(1), hex_record(0, 0x100, {1}), ":00000001FF"})); },
+     outcome::programmed, {}, 0, {}, false, 2,
+     "     This Hex-file has no data for any flash sector with Sector 0 mapped to Segment 0 (00'0000h - 00'7FFFh) !"},
     {"a_named_pipe", [](const fs::path& d) { ::mkfifo((d / "p.hex").c_str(), 0600); return d / "p.hex"; },
      outcome::cancelled_at_load},
     {"a_device_without_end", [](const fs::path&) { return fs::path("/dev/zero"); }, outcome::cancelled_at_load},
@@ -138,9 +149,10 @@ const bad_file k_bad_files[] = {
          return file;
      },
      outcome::cancelled_at_load},
-    {"gone_before_program", good_file, outcome::conversion_error, {}, 0, {"     The Hex-file cannot be read : "}, true},
-    {"the_block_file_itself",
-     [](const fs::path& d) { return write_text(d / "app.NEW", "1,32768,1,\"" + std::string(128, '0') + "\",\"EOB\"\r\n"); },
+    {"gone_before_program", [](const fs::path& d) { return good_file(d); }, outcome::conversion_error, {}, 0,
+     {"     The Hex-file cannot be read : ", "     No such file or directory"}, true},
+    {"a_hex_file_named_as_its_block_file",
+     [](const fs::path& d) { return fs::path(write_hex(d / "app.NEW", {linear_segment(1), hex_record(0, 0x8000, {1}), ":00000001FF"})); },
      outcome::conversion_error, {}, 0,
      {"     The Hex-file would be overwritten by its converted file : ", "     Please rename the Hex-file !"}},
 };
@@ -162,9 +174,11 @@ TEST_P(bad_hex_files, end_in_their_documented_outcome)
     if (app.state.LocationForm.visible) {
         (r.bsl_now == 0 ? programming::sect0_Click : programming::sect2_Click)(app.state);
         programming::LocationForm_Command1_Click(app.state);
-        ASSERT_TRUE(app.state.ConfirmForm.visible);
-        if (r.gone_before_program) fs::remove(chosen);
-        programming::program_button_Click(app.state);
+        EXPECT_NE(app.state.log().text().find(r.notice), std::string::npos) << app.state.log().text();
+        if (app.state.ConfirmForm.visible) {
+            if (r.gone_before_program) fs::remove(chosen);
+            programming::program_button_Click(app.state);
+        }
     }
     const std::string& log = app.state.log().text();
     const auto sent = app.received_since(mark);

@@ -77,8 +77,9 @@ TEST(bring_up, reset_step_opens_the_chosen_port_and_sends_the_zero_byte)
 
 TEST(bring_up, a_port_that_cannot_be_used_gives_only_the_port_in_use_block)
 {
+    // The link's reason, device and the system's text, stands inside the block.
     const std::string block = le + star + le + " Serial Port currently used by another application !" + le +
-                              le + " Close that application and Re-Start Fernwick !" + le + star + le;
+                              " fake" + le + le + " Close that application and Re-Start Fernwick !" + le + star + le;
     for (const bool open_fails : {true, false}) {
         scripted_app app;
         app.state.log().replace("earlier text");

@@ -21,7 +21,7 @@ std::vector<std::string> trace_of_a_bring_up_and_status(const std::string& path)
     ::setenv("FERNWICK_TRACE", path.c_str(), 1);
     sim::sim_board board;
     core::app_state s(board.platform());
-    EXPECT_TRUE(core::trace_links_from_environment(s));
+    EXPECT_EQ(core::trace_links_from_environment(s), std::nullopt);
     ::unsetenv("FERNWICK_TRACE");
     core::StartModul(s);
     shell::connect_events(s, {});
@@ -62,13 +62,19 @@ TEST(link_trace, records_every_event_of_both_links_with_its_time)
     }
 }
 
-TEST(link_trace, an_unwritable_trace_file_is_refused)
+TEST(link_trace, a_trace_file_that_cannot_be_created_is_refused_with_its_reason)
 {
-    ::setenv("FERNWICK_TRACE", "/nonexistent-folder/trace.txt", 1);
-    sim::sim_board board;
-    core::app_state s(board.platform());
-    EXPECT_FALSE(core::trace_links_from_environment(s));
-    ::unsetenv("FERNWICK_TRACE");
+    const std::pair<std::string, const char*> rows[] = {
+        {"/nonexistent-folder/trace.txt", "No such file or directory"},
+        {std::filesystem::temp_directory_path().string(), "Is a directory"},
+    };
+    for (const auto& [path, reason] : rows) {
+        ::setenv("FERNWICK_TRACE", path.c_str(), 1);
+        sim::sim_board board;
+        core::app_state s(board.platform());
+        EXPECT_EQ(core::trace_links_from_environment(s), "cannot create the trace file " + path + ": " + reason);
+        ::unsetenv("FERNWICK_TRACE");
+    }
 }
 
 }  // namespace

@@ -111,8 +111,7 @@ TEST(flash_exchanges, every_failure_is_reported_once_and_ends_the_procedure)
             if (save) {
                 programming::save_bsl_code(app.state);
             } else {
-                app.state.new_file_name = (dir / "app.NEW").string();
-                programming::convert_hex_file({hex, {true, true, true, true}, 2, 0});
+                app.state.new_file_text = programming::convert_hex({hex, {true, true, true, true}, 2, 0}).block_text;
                 programming::program_sector(app.state);
             }
             const auto time_out = save ? "     I didn't received the byte that I was waiting for ! "
@@ -147,11 +146,10 @@ TEST(flash_exchanges, a_broken_block_file_line_of_any_sector_stops_the_sector)
         "1,32800,1,\"00FF\",\"EOB\"",      // data too short
         "1,32832,1," + data,               // ends inside the record
     };
-    const auto dir = test::scratch_dir();
     for (const auto& broken : broken_lines) {
         sim_app app;
         const auto mark = app.board.received().size();
-        app.state.new_file_name = write_hex(dir / "app.NEW", {good1, broken, good2});
+        app.state.new_file_text = good1 + "\r\n" + broken + "\r\n" + good2 + "\r\n";
         app.state.current_sector = 1;
         programming::program_sector(app.state);
         EXPECT_TRUE(app.state.log().text().ends_with(
@@ -241,17 +239,41 @@ TEST(programming_run, no_sector_chosen_sends_nothing_and_succeeds)
 
 TEST(programming_run, a_failure_stops_the_run_and_hides_the_command_menus)
 {
-    sim::chip_config config;
-    config.faults = {{.kind = exchange_kind::erase, .status = 0x93}};
-    sim_app app(config);
-    app.choose(write_hex(test::scratch_dir() / "app.hex", all_sectors()), 2, 2);
-    app.tick_only({0, 1, 2, 3});
-    const auto mark = app.board.received().size();
-    programming::program_button_Click(app.state);
-    EXPECT_EQ(app.received_since(mark), "\x20\x21");
-    EXPECT_FALSE(app.command_phase());
-    EXPECT_TRUE(app.state.mainform.enabled);
-    EXPECT_TRUE(app.state.log().text().ends_with(flash_error_block("     A Flag Error occured ! ")));
+    // Two blocks of sector 1 whose checksums are alike (0Ch): a stale copy of
+    // the first answer would pass for the second's.
+    const std::vector<std::string> alike = {linear_segment(1), hex_record(0, 0x8000, {0x40}),
+                                            hex_record(0, 0x8040, {0x00}), ":00000001FF"};
+    const std::string stray = "     I received the unexpected Byte : 0x0C" + le + "     I wasn't waiting for any byte ! ";
+    struct row {
+        const char* name;
+        std::vector<exchange_fault> faults;
+        std::vector<std::string> hex;
+        std::vector<std::string> exchanges;
+        std::string message;
+    };
+    const row rows[] = {
+        {"a flag error at the first erase", {{.kind = exchange_kind::erase, .status = 0x93}}, all_sectors(), {"E1"},
+         "     A Flag Error occured ! "},
+        {"an answer sent twice, the next block's flag error behind it",
+         {{.kind = exchange_kind::block, .repeat = true}, {.kind = exchange_kind::block, .nth = 2, .status = 0x93}},
+         alike, {"E1", "B1:8000"}, stray},
+        {"the last answer of the run sent twice",
+         {{.kind = exchange_kind::block, .repeat = true}},
+         {alike[0], alike[1], alike[3]}, {"E1", "B1:8000"}, stray},
+    };
+    for (const auto& r : rows) {
+        sim::chip_config config;
+        config.faults = r.faults;
+        sim_app app(config);
+        app.choose(write_hex(test::scratch_dir() / "app.hex", r.hex), 2, 2);
+        app.tick_only({0, 1, 2, 3});
+        const auto mark = app.board.received().size();
+        programming::program_button_Click(app.state);
+        EXPECT_EQ(exchanges(app.received_since(mark)), r.exchanges) << r.name;
+        EXPECT_FALSE(app.command_phase()) << r.name;
+        EXPECT_TRUE(app.state.mainform.enabled) << r.name;
+        EXPECT_TRUE(app.state.log().text().ends_with(flash_error_block(r.message))) << r.name << app.state.log().text();
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -46,8 +47,11 @@ inline std::string fill(int count, int byte, int step = 0)
     return text;
 }
 
-inline std::string joined(const std::vector<std::string>& lines, const std::string& line_end = "\r\n")
+// The lines as a sound file has them: closed by the end record unless one
+// stands among them already.
+inline std::string joined(std::vector<std::string> lines, const std::string& line_end = "\r\n")
 {
+    if (std::find(lines.begin(), lines.end(), end_record) == lines.end()) lines.push_back(end_record);
     std::string text;
     for (const auto& line : lines) text += line + line_end;
     return text;

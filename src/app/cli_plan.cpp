@@ -1,0 +1,211 @@
+#include "app/cli_plan.h"
+
+#include <algorithm>
+#include <ostream>
+
+#include "programming/flow.h"
+#include "programming/hex_records.h"
+
+namespace fernwick::app {
+
+using core::app_state;
+
+namespace {
+
+const char* const k_warning_text =
+    "If you don't include the bootstrap loader code either in Sector 0 or Segment 2 you won't be able to "
+    "reprogram the Flash memory again if no external bootstrap loader support exists";
+
+// A board that is not there: the preparation never talks to one.
+class no_link : public core::serial_link {
+public:
+    bool open() override { return false; }
+    void close() override {}
+    bool is_open() const override { return false; }
+    bool write(const core::byte_string&) override { return false; }
+    core::byte_string read_all() override { return {}; }
+    int pending() override { return 0; }
+    bool wait_for_data(int) override { return false; }
+    std::string error_text() const override { return "no board"; }
+};
+
+class no_timer : public core::ui_timer {
+public:
+    void start(int) override {}
+    void stop() override {}
+    bool active() const override { return false; }
+};
+
+std::optional<std::int16_t> location(const std::string& text, bool segment)
+{
+    if (text == (segment ? "1" : "2") || text == "0") return static_cast<std::int16_t>(text[0] - '0');
+    if (!segment && text == "-99") return core::k_nowhere;
+    return std::nullopt;
+}
+
+// Reads "--name VALUE" at args[i]; an empty `why` when it is valid.
+void read_option(const std::vector<std::string>& args, std::size_t& i, hex_choices& c, std::string& why)
+{
+    const std::string& name = args[i];
+    if (i + 1 >= args.size()) {
+        why = name + " needs a value";
+        return;
+    }
+    const std::string& value = args[++i];
+    std::optional<std::int16_t> loc;
+    if (name == "--sectors") {
+        c.sectors = parse_sector_list(value);
+        if (!c.sectors) why = "--sectors takes sector numbers 0 to 3 separated by commas, not '" + value + "'";
+    } else if (name == "--bsl-now" || name == "--bsl-target") {
+        if ((loc = location(value, false)))
+            (name == "--bsl-now" ? c.bsl_now : c.bsl_target) = *loc;
+        else
+            why = name + " takes 0, 2 or -99, not '" + value + "'";
+    } else if (name == "--sector0-segment") {
+        if ((loc = location(value, true)))
+            c.sector0_segment = *loc;
+        else
+            why = "--sector0-segment takes 0 or 1, not '" + value + "'";
+    } else {
+        why = "unknown option " + name;
+    }
+}
+
+void choose_locations(app_state& s, const hex_choices& c)
+{
+    using namespace programming;
+    (c.bsl_now == 0 ? sect0_Click : c.bsl_now == 2 ? sect2_Click : external_Click)(s);
+    (c.bsl_target == 0 ? Option1_Click : c.bsl_target == 2 ? Option2_Click : Option3_Click)(s);
+    (c.sector0_segment == 0 ? seg0_Click : seg1_Click)(s);
+}
+
+// Sets the boxes to the list through the box handling; a locked box keeps
+// its state, as it would for the operator.
+void choose_sectors(app_state& s, const std::vector<int>& wanted, std::ostream& notes)
+{
+    for (int box = 0; box < 4; ++box) {
+        const int value = std::find(wanted.begin(), wanted.end(), box) != wanted.end() ? 1 : 0;
+        const auto& check = s.ConfirmForm.sector[box];
+        if (check.enabled)
+            programming::set_check_value(s, box, value);
+        else if (check.value != value)
+            notes << "fernwick-cli: sector " << box << " is locked " << (check.value ? "on" : "off")
+                  << " by the bootstrap-code rules; it stays so\n";
+    }
+}
+
+std::array<bool, 4> sectors_on(const app_state& s)
+{
+    return {s.sector0_on != 0, s.sector1_on != 0, s.sector2_on != 0, s.sector3_on != 0};
+}
+
+std::string listed(const std::array<bool, 4>& which)
+{
+    std::string list;
+    for (int n = 0; n < 4; ++n)
+        if (which[static_cast<std::size_t>(n)]) list += (list.empty() ? "" : ",") + std::to_string(n);
+    return list.empty() ? "none" : list;
+}
+
+}  // namespace
+
+std::optional<std::vector<int>> parse_sector_list(const std::string& text)
+{
+    std::vector<int> sectors;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        if (text[i] < '0' || text[i] > '3') return std::nullopt;
+        if (i + 1 < text.size() && (text[i + 1] != ',' || i + 2 == text.size())) return std::nullopt;
+        sectors.push_back(text[i] - '0');
+    }
+    if (sectors.empty()) return std::nullopt;
+    return sectors;
+}
+
+std::optional<hex_choices> parse_hex_choices(const std::vector<std::string>& args, std::string& why)
+{
+    hex_choices c;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a.starts_with("--")) {
+            read_option(args, i, c, why);
+            if (!why.empty()) return std::nullopt;
+        } else if (!c.hex_file.empty()) {
+            why = "one hex file only, not also '" + a + "'";
+            return std::nullopt;
+        } else {
+            c.hex_file = a;
+        }
+    }
+    if (c.hex_file.empty()) {
+        why = "a hex file is needed";
+        return std::nullopt;
+    }
+    return c;
+}
+
+bool choose_as_operator(app_state& s, const hex_choices& c, std::ostream& notes)
+{
+    programming::load_hex__Click(s, c.hex_file);
+    if (!s.LocationForm.visible) return false;
+    choose_locations(s, c);
+    programming::LocationForm_Command1_Click(s);
+    if (s.Warning.visible) {
+        notes << "Warning: " << k_warning_text << "\n";
+        programming::Warning_Command1_Click(s);
+    }
+    if (!s.ConfirmForm.visible) return false;
+    if (c.sectors) choose_sectors(s, *c.sectors, notes);
+    return true;
+}
+
+std::optional<std::string> nothing_to_program(const app_state& s)
+{
+    const auto on = sectors_on(s);
+    const std::array<bool, 4> has = {s.sector0_has_data != 0, s.sector1_has_data != 0, s.sector2_has_data != 0,
+                                     s.sector3_has_data != 0};
+    const bool any_data = std::find(has.begin(), has.end(), true) != has.end();
+    bool any_block = false;  // a chosen sector gets data or the code
+    for (std::size_t n = 0; n < 4; ++n) any_block = any_block || (on[n] && (has[n] || s.bsl_target == int(n)));
+    if (!any_data) {
+        const bool segment1 = s.sector0_segment == 1;
+        return s.hex_file_name + ": no data of this file lies in a flash sector with sector 0 mapped to segment " +
+               (segment1 ? "1 (01'0000h-01'7FFFh)" : "0 (00'0000h-00'7FFFh)") + "; see --sector0-segment";
+    }
+    if (!any_block)
+        return "nothing to program in the chosen sectors (" + listed(on) + "): " + s.hex_file_name +
+               " has data for sectors " + listed(has) + "; see --sectors";
+    return std::nullopt;
+}
+
+plan make_plan(const hex_choices& c, std::ostream& notes)
+{
+    plan p;
+    // The file's own faults first, with the system's reason or the line.
+    const auto read = programming::read_hex_records(c.hex_file);
+    using kind = programming::conversion_failure::kind;
+    if (read.fault) {
+        p.refusal = programming::failure_text({kind::damaged, c.hex_file, read.fault->what, read.fault->line});
+        return p;
+    }
+    if (!read.hex) {
+        p.refusal = programming::failure_text({kind::unreadable, c.hex_file, read.reason, 0});
+        return p;
+    }
+    app_state s(core::platform{[] { return std::make_unique<no_link>(); },
+                               [] { return std::make_unique<no_timer>(); }});
+    core::StartModul(s);
+    if (!choose_as_operator(s, c, notes)) {
+        p.refusal = c.hex_file + ": cannot be used as a hex file";
+        return p;
+    }
+    p.sectors = sectors_on(s);
+    if (auto why = nothing_to_program(s)) {
+        p.refusal = *why;
+        return p;
+    }
+    p.conversion = programming::convert_hex({c.hex_file, p.sectors, s.bsl_target, s.sector0_segment});
+    if (!p.conversion.ok()) p.refusal = failure_text(*p.conversion.failure);
+    return p;
+}
+
+}  // namespace fernwick::app

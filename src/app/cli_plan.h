@@ -1,0 +1,58 @@
+#pragma once
+// What "convert" and "program" do with a hex file before any board is
+// touched: the choices of the location window from the command line, the
+// sector boxes as the windows' rules leave them, and the checks that refuse
+// a file that cannot be used.
+
+#include <array>
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/app_state.h"
+#include "programming/conversion.h"
+
+namespace fernwick::app {
+
+// The windows' defaults: the code lies in sector 2 and stays there, sector 0
+// is mapped to segment 0, and the boxes are as the file and the rules set them.
+struct hex_choices {
+    std::string hex_file;
+    std::optional<std::vector<int>> sectors;  // boxes set to exactly these
+    std::int16_t bsl_now = 2;
+    std::int16_t bsl_target = 2;
+    std::int16_t sector0_segment = 0;
+};
+
+// "0,1,3": sector numbers 0 to 3 separated by commas; nullopt otherwise.
+std::optional<std::vector<int>> parse_sector_list(const std::string& text);
+
+// FILE and --sectors, --bsl-now, --bsl-target, --sector0-segment in any
+// order; nullopt with `why` set on a usage error.
+std::optional<hex_choices> parse_hex_choices(const std::vector<std::string>& args, std::string& why);
+
+// The operator's steps up to the confirmation window on `s`: Load Hex-File,
+// the location choices, OK, the warning's OK, then the boxes. Notes on
+// locked boxes and the warning go to `notes`. False when the flow ended
+// before the confirmation window (a file that cannot be used).
+bool choose_as_operator(core::app_state& s, const hex_choices& c, std::ostream& notes);
+
+// Why a confirmed choice would program nothing the operator asked for: the
+// file has no data in any flash sector under the chosen mapping (the wrong
+// mapping, most likely), or no chosen sector receives data or the code, so
+// the run would only erase. nullopt otherwise.
+std::optional<std::string> nothing_to_program(const core::app_state& s);
+
+struct plan {
+    std::array<bool, 4> sectors{};
+    programming::conversion_result conversion;  // in memory, nothing written
+    std::string refusal;                        // why the file cannot be used; empty when it can
+};
+
+// The whole preparation on a state of its own, with no board: the same
+// handlers as the windows, then the conversion in memory.
+plan make_plan(const hex_choices& c, std::ostream& notes);
+
+}  // namespace fernwick::app
