@@ -32,6 +32,9 @@ public:
 
     // The reset pin: back to the bootstrap loader; what was still to be sent is lost.
     void board_reset();
+    // The line's baud rate from now on (0: bytes take no time), as when the
+    // host sets another rate on its port.
+    void set_line_rate(int baud) { config_.timing.line_rate = baud; }
     // Host-to-chip bytes that the host writes at now_ms.
     void receive(std::string_view bytes, int now_ms);
     // Lets the chip work on everything it has received up to now_ms.

@@ -1,6 +1,7 @@
 #include "pty_board.h"
 
 #include "pty_common.h"
+#include "pty_line_rate.h"
 
 #include <poll.h>
 #include <sys/signalfd.h>
@@ -85,9 +86,20 @@ void pty_board::read_host(int now)
         const auto n = ::read(master_, buffer, sizeof buffer);
         if (n <= 0) return;
         const std::string_view bytes(buffer, static_cast<std::size_t>(n));
+        if (options_.follow_line_rate) follow_line_rate(now);
         trace(now, "host" + hex_of(bytes));
         chip_.receive(bytes, now);
     }
+}
+
+// The host may set another rate whenever it opens the device, so the rate
+// is read before each batch of its bytes: one ioctl, no more.
+void pty_board::follow_line_rate(int now)
+{
+    const int rate = host_line_rate(master_).value_or(0);
+    if (rate == chip_.config().timing.line_rate) return;
+    chip_.set_line_rate(rate);
+    trace(now, "line rate " + std::to_string(rate));
 }
 
 // Answers that come while the host has the device closed are lost, as on a

@@ -34,6 +34,7 @@ private:
     void serve(int now);
     void watch_host(int now);
     void read_host(int now);
+    void follow_line_rate(int now);
     void pass_answers(int now);
     void write_backlog();
     void reset_board(int now, const char* why);

@@ -133,6 +133,14 @@ bool set_ms(std::string_view text, int& target)
     return value.has_value();
 }
 
+// BAUD, or follow: the rate the host sets, read anew as its bytes come.
+bool set_line_rate(std::string_view text, sim_options& options)
+{
+    options.follow_line_rate = text == "follow";
+    if (options.follow_line_rate) options.chip.timing.line_rate = 0;
+    return options.follow_line_rate || set_ms(text, options.chip.timing.line_rate);
+}
+
 bool set_count(std::string_view text, std::optional<int>& target)
 {
     target = number(text);
@@ -149,7 +157,7 @@ const std::map<std::string_view, option_handler>& options_with_value()
         {"--dump", [](auto v, auto& o) { return !(o.dump_path = v).empty(); }},
         {"--trace", [](auto v, auto& o) { return !(o.trace_path = v).empty(); }},
         {"--replay", [](auto v, auto& o) { return !(o.replay_path = v).empty(); }},
-        {"--line-rate", [](auto v, auto& o) { return set_ms(v, o.chip.timing.line_rate); }},
+        {"--line-rate", [](auto v, auto& o) { return set_line_rate(v, o); }},
         {"--erase-ms", [](auto v, auto& o) { return set_ms(v, o.chip.timing.erase_ms); }},
         {"--program-ms", [](auto v, auto& o) { return set_ms(v, o.chip.timing.program_ms); }},
         {"--id-byte", [](auto v, auto& o) { return (o.chip.id_byte = hex_byte(v)).has_value(); }},
@@ -217,6 +225,9 @@ Files:
 
 Timing (all 0 by default: no time passes):
   --line-rate BAUD    10 bits per byte in both directions
+  --line-rate follow  the same at the baud rate the host has set on the
+                      device, read again whenever its bytes come (standard
+                      and custom rates); no pacing when it cannot be read
   --erase-ms N        time to erase one sector
   --program-ms N      time to program one 64-byte block
 

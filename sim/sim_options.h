@@ -12,6 +12,8 @@ namespace fernwick::sim {
 
 struct sim_options {
     chip_config chip;
+    bool follow_line_rate = false;  // pace at the baud rate the host sets on the device
+
     std::string link_path;     // a symlink to the device, made and removed by the simulator
     std::string preload_path;  // flash image read at start
     std::string dump_path;     // flash image written at the end

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
+#include "bootstrap/loader_images.h"
 #include "core/qt_serial_link.h"
 #include "support_board.h"
 
@@ -20,14 +23,41 @@ run_result cli(const simulated_board& board, std::vector<std::string> args)
     return run(args);
 }
 
-TEST(cli_commands, status_at_every_rate_of_the_reset_window)
+// The loader and the main program on the line at 2400 baud.
+constexpr auto k_bring_up_at_2400_ms =
+    (fernwick::bootstrap::k_first_loader_size + fernwick::bootstrap::k_main_program_size) * 10 * 1000 / 2400;
+
+TEST(cli_commands, runs_at_every_rate_of_the_reset_window)
 {
-    for (const char* rate : {"2400", "4800", "9600", "14400", "19200"}) {
-        simulated_board board({"--line-rate", rate});
-        const auto r = cli(board, {"--baud", rate, "status"});
-        EXPECT_EQ(r.status, 0) << rate << r.out << r.err;
-        EXPECT_TRUE(r.out.ends_with(sectors)) << rate << r.out;
+    const auto dir = temp_dir();  // the program run writes its block file beside the hex file
+    write_file(dir + "/demo.hex", read_file(FERNWICK_SOURCE_DIR "/examples/demo.hex"));
+    struct row {
+        const char* line_rate;     // the board's
+        const char* baud;          // the tool's
+        std::optional<bool> slow;  // the run takes the bring-up's time at 2400 baud
+        std::vector<std::string> command = {"status"};
+        std::string shows = sectors;
+    };
+    for (const auto& r : std::vector<row>{
+             {"2400", "2400"},
+             {"4800", "4800"},
+             {"9600", "9600"},
+             {"14400", "14400"},
+             {"19200", "19200"},
+             {"follow", "2400", true},
+             {"follow", "19200", false},
+             {"follow", "19200", {}, {"program", dir + "/demo.hex"}, "Programming sucessfully finished !"}}) {
+        simulated_board board({"--line-rate", r.line_rate});
+        const auto start = std::chrono::steady_clock::now();
+        auto args = r.command;
+        args.insert(args.begin(), {"--baud", r.baud});
+        const auto out = cli(board, args);
+        const auto ms = (std::chrono::steady_clock::now() - start) / std::chrono::milliseconds(1);
+        EXPECT_EQ(out.status, 0) << r.line_rate << r.baud << out.out << out.err;
+        EXPECT_NE(out.out.find(r.shows), std::string::npos) << r.line_rate << r.baud << out.out;
+        EXPECT_TRUE(!r.slow || (ms >= long{k_bring_up_at_2400_ms}) == *r.slow) << r.line_rate << r.baud << ": " << ms;
     }
+    std::filesystem::remove_all(dir);
 }
 
 TEST(cli_commands, a_software_reset_lets_the_board_be_brought_up_again)

@@ -44,7 +44,7 @@ TEST(sim_options, values_reach_the_board)
     const auto parsed =
         parse_options({"--sector-status", "2:0A00", "--program-ms", "3", "--joined-answers", "--fault", "ack1:wrong",
                        "--fault", "block:5:delay=300,checksum,drop,repeat", "--fault", "drop-at:600",
-                       "--faulty-bring-ups", "1", "--replay", "bug.trace"});
+                       "--faulty-bring-ups", "1", "--replay", "bug.trace", "--line-rate", "follow"});
     ASSERT_TRUE(parsed.options) << parsed.error;
     const auto& chip = parsed.options->chip;
     EXPECT_EQ(chip.sector_status[2], (status_register{0x0A, 0x00}));
@@ -58,6 +58,7 @@ TEST(sim_options, values_reach_the_board)
     EXPECT_EQ(chip.drop_at_byte, 600u);
     EXPECT_EQ(chip.faulty_bring_ups, 1);
     EXPECT_EQ(parsed.options->replay_path, "bug.trace");
+    EXPECT_TRUE(parsed.options->follow_line_rate);
 }
 
 }  // namespace
