@@ -27,11 +27,19 @@ W* named(W* w, const char* name)
     return w;
 }
 
+// A window is disabled while another one waits for an answer; the operator
+// still reads it.
+void keep_texts_when_disabled(QWidget* window)
+{
+    keep_colours_when_disabled(window, {QPalette::WindowText, QPalette::Text, QPalette::ButtonText});
+}
+
 }  // namespace
 
 void make_fixed_dialog(QWidget* window)
 {
     window->setWindowFlags(k_title_and_close);
+    keep_texts_when_disabled(window);
     if (window->layout() != nullptr) {
         window->layout()->setSizeConstraint(QLayout::SetFixedSize);
     } else {
@@ -42,6 +50,14 @@ void make_fixed_dialog(QWidget* window)
 void make_sizable(QWidget* window)
 {
     window->setWindowFlags(k_title_and_close | Qt::WindowMinimizeButtonHint);
+    keep_texts_when_disabled(window);
+}
+
+void keep_colours_when_disabled(QWidget* w, std::initializer_list<QPalette::ColorRole> roles)
+{
+    QPalette p = w->palette();
+    for (auto role : roles) p.setColor(QPalette::Disabled, role, p.color(QPalette::Active, role));
+    w->setPalette(p);
 }
 
 int title_room(const QWidget* window)

@@ -147,6 +147,9 @@ TEST_F(ui_test, controls_carry_their_names_kinds_captions_and_initial_states)
         auto* button = qobject_cast<QAbstractButton*>(c);
         EXPECT_EQ(button != nullptr && button->isChecked(), row.selected);
         EXPECT_TRUE(c->isEnabled());
+        // A window disabled behind another takes no input but reads as before.
+        const QPalette::ColorRole text = c->foregroundRole();
+        EXPECT_EQ(c->palette().color(QPalette::Disabled, text), c->palette().color(QPalette::Active, text));
         // The log and the status boxes only show.
         EXPECT_NE(c->property("readOnly"), QVariant(false));
     }
