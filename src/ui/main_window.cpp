@@ -104,12 +104,9 @@ void main_window::build_log()
     progress_->setObjectName(QStringLiteral("progress"));
     progress_->setVisible(false);
     // The main window is disabled while a run goes on; its progress must still read clearly.
-    QPalette p = progress_->palette();
-    for (auto role : {QPalette::Highlight, QPalette::HighlightedText, QPalette::Text, QPalette::WindowText,
-                      QPalette::Base, QPalette::Window, QPalette::Button, QPalette::ButtonText}) {
-        p.setColor(QPalette::Disabled, role, p.color(QPalette::Active, role));
-    }
-    progress_->setPalette(p);
+    keep_colours_when_disabled(progress_,
+                               {QPalette::Highlight, QPalette::HighlightedText, QPalette::Text, QPalette::WindowText,
+                                QPalette::Base, QPalette::Window, QPalette::Button, QPalette::ButtonText});
     statusBar()->addWidget(progress_, 1);
     dialog_->setFocus();
 }

@@ -9,7 +9,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSignalBlocker>
+#include <QWindow>
 
 namespace fernwick::ui {
 
@@ -27,11 +29,40 @@ W* named(W* w, const char* name)
     return w;
 }
 
+// A window is disabled while another one waits for an answer; the operator
+// still reads it.
+void keep_texts_when_disabled(QWidget* window)
+{
+    keep_colours_when_disabled(window, {QPalette::WindowText, QPalette::Text, QPalette::ButtonText});
+}
+
+// Places `window` so that its frame's centre is its owner's, inside the
+// screen; left to itself the window manager may open it in any corner.
+// Before a window is first shown it has neither its size nor its frame: it
+// will get its size hint and a frame like its owner's.
+void centre_on_owner(QWidget* window)
+{
+    const QWindow* own = window->windowHandle();
+    const QWindow* owner = own != nullptr ? own->transientParent() : nullptr;
+    if (owner == nullptr || !owner->isVisible()) return;
+    const QMargins frame = own->frameMargins().isNull() ? owner->frameMargins() : own->frameMargins();
+    const QSize size = window->testAttribute(Qt::WA_Resized) ? window->size() : window->sizeHint();
+    QRect outer(QPoint(), size.grownBy(frame));
+    outer.moveCenter(owner->frameGeometry().center());
+    const QRect room = owner->screen()->availableGeometry();
+    if (outer.right() > room.right()) outer.moveRight(room.right());
+    if (outer.bottom() > room.bottom()) outer.moveBottom(room.bottom());
+    if (outer.left() < room.left()) outer.moveLeft(room.left());
+    if (outer.top() < room.top()) outer.moveTop(room.top());
+    window->setGeometry(outer.marginsRemoved(frame));
+}
+
 }  // namespace
 
 void make_fixed_dialog(QWidget* window)
 {
     window->setWindowFlags(k_title_and_close);
+    keep_texts_when_disabled(window);
     if (window->layout() != nullptr) {
         window->layout()->setSizeConstraint(QLayout::SetFixedSize);
     } else {
@@ -42,6 +73,14 @@ void make_fixed_dialog(QWidget* window)
 void make_sizable(QWidget* window)
 {
     window->setWindowFlags(k_title_and_close | Qt::WindowMinimizeButtonHint);
+    keep_texts_when_disabled(window);
+}
+
+void keep_colours_when_disabled(QWidget* w, std::initializer_list<QPalette::ColorRole> roles)
+{
+    QPalette p = w->palette();
+    for (auto role : roles) p.setColor(QPalette::Disabled, role, p.color(QPalette::Active, role));
+    w->setPalette(p);
 }
 
 int title_room(const QWidget* window)
@@ -125,7 +164,9 @@ void select_option(const std::vector<QRadioButton*>& frame, const QRadioButton* 
 void apply_window_state(QWidget* window, const core::window_state& state)
 {
     if (window->isEnabled() != state.enabled) window->setEnabled(state.enabled);
-    if (window->isVisible() != state.visible) window->setVisible(state.visible);
+    if (window->isVisible() == state.visible) return;
+    if (state.visible) centre_on_owner(window);
+    window->setVisible(state.visible);
 }
 
 }  // namespace fernwick::ui

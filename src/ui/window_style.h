@@ -3,9 +3,11 @@
 // bold type, and the captioned controls named after the system's controls.
 
 #include <functional>
+#include <initializer_list>
 #include <vector>
 
 #include <QColor>
+#include <QPalette>
 #include <QString>
 
 #include "core/app_state.h"
@@ -19,10 +21,14 @@ class QWidget;
 
 namespace fernwick::ui {
 
+// In both window styles a disabled window only takes no input: its texts
+// keep their enabled colours.
 // Fixed size, title bar with a close box only.
 void make_fixed_dialog(QWidget* window);
 // Resizable with a minimise button but no maximise button.
 void make_sizable(QWidget* window);
+// `w` and its children show `roles` in their enabled colours when disabled.
+void keep_colours_when_disabled(QWidget* w, std::initializer_list<QPalette::ColorRole> roles);
 // Lays `content` into `host` at its own size in the top left corner, so the
 // controls keep their size and place when the window is resized.
 void pin_top_left(QWidget* host, QWidget* content);
@@ -45,7 +51,8 @@ QGroupBox* make_frame(QWidget* parent, const char* name, const QString& caption)
 // the frame's signals blocked.
 void select_option(const std::vector<QRadioButton*>& frame, const QRadioButton* chosen);
 
-// Brings a window's shown and enabled state in line with the model.
+// Brings a window's shown and enabled state in line with the model. A window
+// kept above the main window opens centred on it each time it is shown.
 void apply_window_state(QWidget* window, const core::window_state& state);
 
 // Runs a handler for operator input, then lets every window catch up.

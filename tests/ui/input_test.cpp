@@ -17,19 +17,6 @@ namespace {
 
 using W = core::window_id;
 
-core::window_state& state_of(core::app_state& s, W id)
-{
-    switch (id) {
-    case W::mainform: return s.mainform;
-    case W::Warning: return s.Warning;
-    case W::ConfirmForm: return s.ConfirmForm;
-    case W::statusform: return s.statusform;
-    case W::LocationForm: return s.LocationForm;
-    case W::RESETFORM: return s.RESETFORM;
-    default: return s.AboutForm;
-    }
-}
-
 using setup = std::function<void(core::app_state&)>;
 using effect = std::function<bool(core::app_state&)>;
 

@@ -12,6 +12,20 @@
 
 namespace fernwick::test {
 
+inline core::window_state& state_of(core::app_state& s, core::window_id id)
+{
+    using W = core::window_id;
+    switch (id) {
+    case W::mainform: return s.mainform;
+    case W::Warning: return s.Warning;
+    case W::ConfirmForm: return s.ConfirmForm;
+    case W::statusform: return s.statusform;
+    case W::LocationForm: return s.LocationForm;
+    case W::RESETFORM: return s.RESETFORM;
+    default: return s.AboutForm;
+    }
+}
+
 class ui_test : public ::testing::Test {
 protected:
     ui_test() : s(make_fake_state()), windows(std::make_unique<ui::shell>(*s))

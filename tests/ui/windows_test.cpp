@@ -22,20 +22,21 @@ struct window_row {
     const char* name;
     const char* caption;
     bool fixed;          // fixed size, no minimise button
+    bool dialog;         // kept above the main window and opened centred on it
     const char* focus;   // the control with the keyboard focus at first
     const char* tinted;  // the window itself when null
     QColor colour;       // invalid: the platform's
 };
 
 const window_row k_windows[] = {
-    {W::mainform, "mainform", "KORVANE - Fernwick Mirel", false, "dialog", "dialog", QColor(224, 224, 224)},
-    {W::RESETFORM, "RESETFORM", "KORVANE - Fernwick Mirel", false, "RESET_OK", "Label1", QColor(255, 255, 128)},
-    {W::statusform, "statusform", "Flash Status Register", false, "status_sector_0"},
-    {W::LocationForm, "LocationForm", "Flash Memory Map", true, "Command1", nullptr, QColor(192, 192, 192)},
-    {W::ConfirmForm, "ConfirmForm", "KORVANE - Fernwick Mirel", true, "program_button", "Label1",
+    {W::mainform, "mainform", "KORVANE - Fernwick Mirel", false, false, "dialog", "dialog", QColor(224, 224, 224)},
+    {W::RESETFORM, "RESETFORM", "KORVANE - Fernwick Mirel", false, false, "RESET_OK", "Label1", QColor(255, 255, 128)},
+    {W::statusform, "statusform", "Flash Status Register", false, true, "status_sector_0"},
+    {W::LocationForm, "LocationForm", "Flash Memory Map", true, true, "Command1", nullptr, QColor(192, 192, 192)},
+    {W::ConfirmForm, "ConfirmForm", "KORVANE - Fernwick Mirel", true, true, "program_button", "Label1",
      QColor(255, 255, 128)},
-    {W::Warning, "Warning", "! ! !     Warning     ! ! !", true, "Command1", nullptr, QColor(192, 192, 0)},
-    {W::AboutForm, "AboutForm", "About KORVANE Fernwick Mirel", true, "Command1", nullptr, QColor(128, 255, 128)},
+    {W::Warning, "Warning", "! ! !     Warning     ! ! !", true, true, "Command1", nullptr, QColor(192, 192, 0)},
+    {W::AboutForm, "AboutForm", "About KORVANE Fernwick Mirel", true, true, "Command1", nullptr, QColor(128, 255, 128)},
 };
 
 struct control_row {
@@ -126,8 +127,7 @@ TEST_F(ui_test, windows_carry_their_captions_styles_focus_and_colours_and_only_t
         EXPECT_EQ(w->minimumSize() == w->maximumSize(), row.fixed);
         EXPECT_EQ(w->focusWidget(), control(row.id, row.focus));
         // The dialogs stay above the main window, which takes the focus back while the status shows.
-        const bool dialog = row.id != W::mainform && row.id != W::RESETFORM;
-        EXPECT_EQ(w->windowHandle()->transientParent(), dialog ? window(W::mainform)->windowHandle() : nullptr);
+        EXPECT_EQ(w->windowHandle()->transientParent(), row.dialog ? window(W::mainform)->windowHandle() : nullptr);
         if (row.colour.isValid()) {
             QWidget* tinted = row.tinted == nullptr ? w : control(row.id, row.tinted);
             const bool text_box = qobject_cast<QPlainTextEdit*>(tinted) != nullptr;
@@ -147,6 +147,9 @@ TEST_F(ui_test, controls_carry_their_names_kinds_captions_and_initial_states)
         auto* button = qobject_cast<QAbstractButton*>(c);
         EXPECT_EQ(button != nullptr && button->isChecked(), row.selected);
         EXPECT_TRUE(c->isEnabled());
+        // A window disabled behind another takes no input but reads as before.
+        const QPalette::ColorRole text = c->foregroundRole();
+        EXPECT_EQ(c->palette().color(QPalette::Disabled, text), c->palette().color(QPalette::Active, text));
         // The log and the status boxes only show.
         EXPECT_NE(c->property("readOnly"), QVariant(false));
     }
@@ -210,21 +213,30 @@ void expect_laid_out(QWidget* parent)
     }
 }
 
-TEST_F(ui_test, every_window_shows_its_controls_whole_and_apart_and_each_sector_label_beside_its_box)
+TEST_F(ui_test, windows_show_controls_whole_and_apart_dialogs_centred_on_the_main_window_sector_labels_by_boxes)
 {
     core::notice_block(s->log(), {"                             Please wait one moment !"});
     s->mainform.progress = {true, 1, 12, 512};
     s->statusform.status_sector = {"0000", "0000", "0000", "0000"};
-    for (auto* v : {&s->mainform.visible, &s->statusform.visible, &s->LocationForm.visible,
-                    &s->ConfirmForm.visible, &s->Warning.visible, &s->AboutForm.visible}) {
-        *v = true;
-    }
-    windows->sync();
-    for (const auto& row : k_windows) {
-        SCOPED_TRACE(row.name);
-        QWidget* w = window(row.id);
-        ASSERT_TRUE(w->isVisible());
-        expect_laid_out(w);
+    const auto show_all = [this](bool shown) {
+        for (const auto& row : k_windows) state_of(*s, row.id).visible = shown;
+        windows->sync();
+    };
+    QWidget* main = window(W::mainform);
+    // The main window moves between two showings; each showing opens the dialogs on it.
+    for (const QPoint main_at : {QPoint(20, 300), QPoint(10, 40)}) {
+        show_all(false);
+        main->move(main_at);
+        show_all(true);
+        for (const auto& row : k_windows) {
+            SCOPED_TRACE(row.name);
+            QWidget* w = window(row.id);
+            ASSERT_TRUE(w->isVisible());
+            expect_laid_out(w);
+            if (row.dialog) {
+                EXPECT_EQ(w->frameGeometry().center(), main->frameGeometry().center());
+            }
+        }
     }
 
     // Label2 is an array: index 0 names sector 3, beside the box of sector 3.
