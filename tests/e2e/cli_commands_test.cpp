@@ -99,10 +99,41 @@ TEST(cli_commands, a_port_that_cannot_be_used_is_reported_with_the_device_and_th
     std::filesystem::remove_all(dir);
 }
 
+// Both programs create the trace named by FERNWICK_TRACE when they start, or
+// refuse to start, naming the path and the reason.
+TEST(cli_commands, both_programs_create_the_trace_at_start_or_say_why_not)
+{
+    const auto dir = temp_dir();
+    const struct {
+        const char* program;
+        std::string trace;
+        int status;  // -1: still running when stopped
+        std::string err;
+    } rows[] = {
+        {"fernwick", dir + "/gui.trace", -1, ""},
+        {"fernwick-cli", dir + "/cli.trace", 1, ""},
+        {"fernwick", dir + "/none/gui.trace", 2, "fernwick: cannot create the trace file " + dir + "/none/gui.trace: No such file or directory\n"},
+        {"fernwick-cli", dir, 2, "fernwick-cli: cannot create the trace file " + dir + ": Is a directory\n"},
+    };
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    for (const auto& r : rows) {
+        ::setenv("FERNWICK_TRACE", r.trace.c_str(), 1);
+        const bool cli = std::string(r.program) == "fernwick-cli";
+        const auto out = cli ? run({binary(r.program), "--device", dir + "/no-port", "status"})
+                             : run({binary(r.program)}, 2);
+        ::unsetenv("FERNWICK_TRACE");
+        EXPECT_EQ(out.status, r.status) << r.program << out.err;
+        EXPECT_NE(out.err.find(r.err), std::string::npos) << r.program << out.err;
+        EXPECT_EQ(std::filesystem::is_regular_file(r.trace), r.status != 2) << r.program;
+    }
+    std::filesystem::remove_all(dir);
+}
+
 TEST(cli_commands, usage_errors_exit_with_2)
 {
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {}, {"--baud", "1200", "status"}, {"flash"}, {"--com", "3", "status"}, {"status", "extra"}}) {
+             {}, {"--baud", "1200", "status"}, {"flash"}, {"--com", "3", "status"}, {"status", "extra"},
+             {"program", "app.hex", "--sectors"}, {"program", "app.hex", "--sectors", ""}}) {
         auto argv = args;
         argv.insert(argv.begin(), binary("fernwick-cli"));
         const auto r = run(argv);

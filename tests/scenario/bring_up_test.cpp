@@ -132,23 +132,29 @@ TEST(bring_up, every_identification_reply_is_logged_and_the_loader_is_sent_anywa
 
 TEST(bring_up, the_full_handshake_opens_the_command_link_with_the_same_settings)
 {
-    scripted_app app;
-    bootstrap::bs_19200_Click(app.state);
-    bootstrap::com2__Click(app.state);
-    bootstrap::RESET_OK_Click(app.state);
-    answer(app, "\xD5");
-    answer(app, "\x22");
-    answer(app, "\x11");
-    EXPECT_EQ(app.log(), ready_block);
-    EXPECT_FALSE(app.MSCom0().is_open());
-    EXPECT_TRUE(app.COM().is_open());
-    EXPECT_EQ(app.COM().comm_port(), 2);
-    EXPECT_EQ(app.COM().settings(), "19200,n,8,1");
-    EXPECT_TRUE(app.state.mainform.program_.visible && app.state.mainform.status_.visible &&
-                app.state.mainform.reset_.visible);
-    EXPECT_FALSE(app.Timer0().active());
-    EXPECT_EQ(app.MSCom0().all_written(),
-              core::byte_string(1, '\0') + bootstrap::first_loader_bytes() + bootstrap::main_program_bytes());
+    // A command link that cannot be opened is reported at once, the commands not offered.
+    for (const bool opens : {true, false}) {
+        scripted_app app;
+        bootstrap::bs_19200_Click(app.state);
+        bootstrap::com2__Click(app.state);
+        app.COM().fail_open = !opens;
+        bootstrap::RESET_OK_Click(app.state);
+        answer(app, "\xD5");
+        answer(app, "\x22");
+        answer(app, "\x11");
+        EXPECT_EQ(app.log(), ready_block + (opens ? "" : block({"     I couldn't open the serial port for the commands !",
+                                                               "     fake", "", "     Please Re-Start the Fernwick !"})));
+        EXPECT_FALSE(app.MSCom0().is_open());
+        EXPECT_EQ(app.COM().is_open(), opens);
+        EXPECT_EQ(app.COM().comm_port(), 2);
+        EXPECT_EQ(app.COM().settings(), "19200,n,8,1");
+        EXPECT_EQ(app.state.mainform.program_.visible && app.state.mainform.status_.visible &&
+                      app.state.mainform.reset_.visible,
+                  opens);
+        EXPECT_FALSE(app.Timer0().active());
+        EXPECT_EQ(app.MSCom0().all_written(),
+                  core::byte_string(1, '\0') + bootstrap::first_loader_bytes() + bootstrap::main_program_bytes());
+    }
 }
 
 TEST(bring_up, acknowledges_are_taken_whenever_one_is_awaited)
@@ -226,16 +232,25 @@ TEST(bring_up, time_outs_count_from_when_the_written_bytes_have_left_the_wire)
     EXPECT_EQ(app.Timer0().interval, 2000 + 2125);  // 510 bytes, 2.1 s on the line
 }
 
-TEST(bring_up, re_start_leaves_no_time_out_of_the_abandoned_attempt_running)
+TEST(bring_up, re_start_leaves_nothing_of_the_abandoned_attempt)
 {
-    scripted_app app;
-    bootstrap::RESET_OK_Click(app.state);
-    shell::restart_flash__Click(app.state);
-    EXPECT_FALSE(app.Timer0().active());
-    EXPECT_FALSE(app.MSCom0().is_open());
-    bootstrap::RESET_OK_Click(app.state);
-    EXPECT_EQ(app.log(), sending);
-    EXPECT_EQ(app.MSCom0().opens, 2);
+    const std::string no_identification = le + star + le + "     There was a data transmission error ! " + le +
+                                          "      No identification byte received" + le + le +
+                                          "     Please Re-Start the Fernwick !" + le + star + le;
+    // Abandoned while the identification byte, then while an acknowledge was awaited.
+    for (const bool identified : {false, true}) {
+        scripted_app app;
+        bootstrap::RESET_OK_Click(app.state);
+        if (identified) answer(app, "\xD5");
+        shell::restart_flash__Click(app.state);
+        EXPECT_FALSE(app.Timer0().active());
+        EXPECT_FALSE(app.MSCom0().is_open());
+        bootstrap::RESET_OK_Click(app.state);
+        EXPECT_EQ(app.log(), sending);
+        EXPECT_EQ(app.MSCom0().opens, 2);
+        app.Timer0().fire();  // the chip stays silent this time
+        EXPECT_EQ(app.log(), sending + no_identification) << identified;
+    }
 }
 
 }  // namespace

@@ -250,6 +250,7 @@ TEST(programming_run, a_failure_stops_the_run_and_hides_the_command_menus)
         std::vector<std::string> hex;
         std::vector<std::string> exchanges;
         std::string message;
+        std::optional<std::uint64_t> line_dies_after = std::nullopt;  // host bytes, the bring-up's 543 included
     };
     const row rows[] = {
         {"a flag error at the first erase", {{.kind = exchange_kind::erase, .status = 0x93}}, all_sectors(), {"E1"},
@@ -260,10 +261,13 @@ TEST(programming_run, a_failure_stops_the_run_and_hides_the_command_menus)
         {"the last answer of the run sent twice",
          {{.kind = exchange_kind::block, .repeat = true}},
          {alike[0], alike[1], alike[3]}, {"E1", "B1:8000"}, stray},
+        {"the line dead amid a block's data: refused at once", {}, alike, {"E1", "B1:8000"},
+         "     I couldn't send the bytes to the uC !" + le + "     COM1: the line is dead", 543 + 2 + 4 + 10},
     };
     for (const auto& r : rows) {
         sim::chip_config config;
         config.faults = r.faults;
+        config.drop_at_byte = r.line_dies_after;
         sim_app app(config);
         app.choose(write_hex(test::scratch_dir() / "app.hex", r.hex), 2, 2);
         app.tick_only({0, 1, 2, 3});

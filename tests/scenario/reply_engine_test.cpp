@@ -89,6 +89,7 @@ TEST(reply_engine, failures_are_reported_once_per_byte_and_keep_the_state)
         core::byte_string answers;
         std::string log;
         std::array<std::string, 4> boxes;
+        bool refused = false;  // the port refuses the commands after the first
     };
     const std::string something_wrong = block(
         {"     Something went wrong when reading the Flash-status !", "      Please Re-Start the Fernwick !"});
@@ -98,11 +99,15 @@ TEST(reply_engine, failures_are_reported_once_per_byte_and_keep_the_state)
         {"the acknowledge after a wrong checksum is another wrong checksum",
          core::byte_string("\x12\x34\x81\x88", 4), wrong_checksum + wrong_checksum, {}},
         {"wrong acknowledge", core::byte_string("\x12\x34\x80\x91", 4), something_wrong, {}},
+        {"the next command refused by the port", core::byte_string("\x12\x34\x80\x88", 4),
+         block({"     I couldn't send the bytes to the uC !", "     fake", "", "     Please Re-Start the Fernwick !"}),
+         {"1234", "", "", ""}, true},
     };
     for (const auto& r : rows) {
         for (const bool joined : {false, true}) {
             command_phase app;
             command::show_status_Click(app.state);
+            app.COM().fail_write = r.refused;
             joined ? app.answer(r.answers) : app.answer_each(r.answers);
             EXPECT_EQ(app.log(), r.log) << r.name;
             EXPECT_EQ(app.state.statusform.status_sector, r.boxes) << r.name;
