@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -18,6 +19,7 @@
 #include "layout_checks.h"
 #include "programming/block_record.h"
 #include "programming/conversion.h"
+#include "programming/hex_check.h"
 #include "programming/hex_records.h"
 #include "programming/hex_scan.h"
 
@@ -107,13 +109,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ofstream(hex_file, std::ios::binary | std::ios::trunc) << choice.hex_text;
 
     const auto hex = parse_hex_records(choice.hex_text);
+    const auto fault = check_hex_text(choice.hex_text);
     for (const int segment : {0, 1}) {
         const auto scanned = scan_sectors(hex_file.string(), segment, choice.bsl_target);
-        require(scanned.has_value(), "a written hex file is scanned");
-        fernwick::fuzz::check_scan_covers(*scanned, lay_out_blocks(hex, segment, choice.bsl_target));
+        if (fault) {
+            require(!scanned.flags && scanned.fault && scanned.fault->line == fault->line,
+                    "a damaged file is refused by the scan at its first fault");
+            continue;
+        }
+        require(scanned.flags.has_value(), "a written hex file is scanned");
+        fernwick::fuzz::check_scan_covers(*scanned.flags, lay_out_blocks(hex, segment, choice.bsl_target));
     }
+    std::error_code ec;
+    fs::remove(scratch() / "app.NEW", ec);
     const auto result =
         convert_hex_file({hex_file.string(), choice.sectors, choice.bsl_target, choice.sector0_segment});
+    require(std::distance(fs::directory_iterator(scratch()), fs::directory_iterator()) == (fault ? 1 : 2),
+            "nothing beside the hex file but its block file");
+    if (fault) {
+        require(!result.ok() && result.failure->line == fault->line, "a damaged file converts to nothing");
+        return 0;
+    }
     require(result.ok(), "a readable hex file converts");
     require(fs::path(result.new_file_name) == scratch() / "app.NEW", "the block file beside the hex file");
     const auto layout = lay_out_blocks(hex, choice.sector0_segment, choice.bsl_target);

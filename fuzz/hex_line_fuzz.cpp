@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
+#include "programming/hex_check.h"
 #include "programming/hex_line.h"
 #include "programming/hex_records.h"
 
@@ -75,5 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_split(text);
     for (const std::string_view line : split_lines(text)) check_line(line);
     check_records(text);
+    const auto fault = check_hex_text(text);
+    require(!fault || (fault->line >= 0 && fault->line <= static_cast<int>(split_lines(text).size()) &&
+                       !fault->what.empty()),
+            "a fault names a line of the file and what is wrong");
     return 0;
 }
