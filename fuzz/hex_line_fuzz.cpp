@@ -77,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string_view line : split_lines(text)) check_line(line);
     check_records(text);
     const auto fault = check_hex_text(text);
-    require(!fault || (fault->line >= 0 && fault->line <= static_cast<int>(split_lines(text).size()) &&
-                       !fault->what.empty()),
+    require(!fault ||
+                (fault->line >= 0 && fault->line <= static_cast<int>(split_lines(text).size()) && !fault->what.empty()),
             "a fault names a line of the file and what is wrong");
     return 0;
 }

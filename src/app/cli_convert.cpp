@@ -24,8 +24,8 @@ int run_convert(const std::vector<std::string>& args, std::ostream& out, std::os
         err << "fernwick-cli convert: " << p.refusal << '\n';
         return k_failed;
     }
-    const auto result = programming::convert_hex_file(
-        {choices->hex_file, p.sectors, choices->bsl_target, choices->sector0_segment});
+    const auto result =
+        programming::convert_hex_file({choices->hex_file, p.sectors, choices->bsl_target, choices->sector0_segment});
     if (!result.ok()) {
         err << "fernwick-cli convert: " << failure_text(*result.failure) << '\n';
         return k_failed;

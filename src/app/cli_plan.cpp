@@ -191,8 +191,8 @@ plan make_plan(const hex_choices& c, std::ostream& notes)
         p.refusal = programming::failure_text({kind::unreadable, c.hex_file, read.reason, 0});
         return p;
     }
-    app_state s(core::platform{[] { return std::make_unique<no_link>(); },
-                               [] { return std::make_unique<no_timer>(); }});
+    app_state s(
+        core::platform{[] { return std::make_unique<no_link>(); }, [] { return std::make_unique<no_timer>(); }});
     core::StartModul(s);
     if (!choose_as_operator(s, c, notes)) {
         p.refusal = c.hex_file + ": cannot be used as a hex file";

@@ -30,8 +30,8 @@ void report_port_in_use(app_state& s)
     log.replace(le + std::string(core::k_star_line) + le);
     // The device and the system's reason: the port may as well be missing,
     // not a serial port, or not the user's to open.
-    log.append(" Serial Port currently used by another application !" + le + " " +
-               s.RESETFORM.MSCom0->error_text() + le + le + " Close that application and Re-Start Fernwick !");
+    log.append(" Serial Port currently used by another application !" + le + " " + s.RESETFORM.MSCom0->error_text() +
+               le + le + " Close that application and Re-Start Fernwick !");
     log.append(le + std::string(core::k_star_line) + le);
 }
 

@@ -55,9 +55,10 @@ std::vector<std::string> failure_lines(const conversion_failure& f)
         return {"     The Hex-file would be overwritten by its converted file : " + f.path,
                 "     Please rename the Hex-file !"};
     case kind::unreadable: return {"     The Hex-file cannot be read : " + f.path, "     " + f.reason};
-    case kind::damaged:
-        return {"     The Hex-file is damaged : " + f.path,
-                (f.line > 0 ? "     Line " + std::to_string(f.line) : std::string("     The file")) + " " + f.reason};
+    case kind::damaged: {
+        const std::string where = f.line > 0 ? "     Line " + std::to_string(f.line) : "     The file";
+        return {"     The Hex-file is damaged : " + f.path, where + " " + f.reason};
+    }
     case kind::unwritable: return {"     The converted file cannot be written : " + f.path, "     " + f.reason};
     }
     return {};
@@ -67,8 +68,10 @@ std::string failure_text(const conversion_failure& f)
 {
     switch (f.what) {
     case kind::would_overwrite: return f.path + ": would be overwritten by its converted file; rename it";
-    case kind::damaged:
-        return f.path + (f.line > 0 ? ": line " + std::to_string(f.line) : std::string(": the file")) + " " + f.reason;
+    case kind::damaged: {
+        const std::string where = f.line > 0 ? ": line " + std::to_string(f.line) : ": the file";
+        return f.path + where + " " + f.reason;
+    }
     default: return f.path + ": " + f.reason;
     }
 }

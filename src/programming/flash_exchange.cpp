@@ -42,9 +42,10 @@ exchange_result unclaimed_bytes(answer_reader& reader, int settle_ms = 0)
 {
     const auto stray = reader.unclaimed(settle_ms);
     if (stray.empty()) return std::nullopt;
-    return exchange_failure{false,
-                            {"     I received the unexpected Byte : 0x" + command::hex2(static_cast<std::uint8_t>(stray[0])),
-                             "     I wasn't waiting for any byte ! "}};
+    return exchange_failure{
+        false,
+        {"     I received the unexpected Byte : 0x" + command::hex2(static_cast<std::uint8_t>(stray[0])),
+         "     I wasn't waiting for any byte ! "}};
 }
 
 // Writes the bytes; a failure at once when the port refuses them, rather than

@@ -126,8 +126,8 @@ void end_run_cancelled(app_state& s)
 // Nothing of a damaged file goes anywhere: the run ends, the chip untouched.
 void end_run_damaged(app_state& s, const hex_fault& fault)
 {
-    core::error_block(s.log(), failure_lines({conversion_failure::kind::damaged, s.hex_file_name, fault.what,
-                                              fault.line}));
+    core::error_block(s.log(),
+                      failure_lines({conversion_failure::kind::damaged, s.hex_file_name, fault.what, fault.line}));
     s.mainform.enabled = true;
     s.give_focus(core::window_id::mainform);
     s.LocationForm.visible = false;
@@ -138,10 +138,11 @@ void end_run_damaged(app_state& s, const hex_fault& fault)
 void report_no_data(app_state& s)
 {
     const bool in_segment1 = s.sector0_segment == 1;
-    core::notice_block(s.log(), {std::string("     This Hex-file has no data for any flash sector with Sector 0 mapped to ") +
-                                     (in_segment1 ? "Segment 1 (01'0000h - 01'7FFFh) !" : "Segment 0 (00'0000h - 00'7FFFh) !"),
-                                 "     Sectors 1 to 3 lie at 01'8000h - 01'FFFFh and 02'0000h - 02'FFFFh.",
-                                 "     Use Back to choose another mapping, or Cancel."});
+    core::notice_block(s.log(),
+                       {std::string("     This Hex-file has no data for any flash sector with Sector 0 mapped to ") +
+                            (in_segment1 ? "Segment 1 (01'0000h - 01'7FFFh) !" : "Segment 0 (00'0000h - 00'7FFFh) !"),
+                        "     Sectors 1 to 3 lie at 01'8000h - 01'FFFFh and 02'0000h - 02'FFFFh.",
+                        "     Use Back to choose another mapping, or Cancel."});
 }
 
 // A closed LocationForm is unloaded; it comes back as created, and the

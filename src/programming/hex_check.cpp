@@ -46,8 +46,8 @@ std::optional<std::string> record_bytes(std::string_view line, std::vector<unsig
     if (line[0] != ':') return "does not begin with ':' as a record does";
     line.remove_suffix(line.size() - 1 - line.find_last_not_of(" \t"));
     for (std::size_t i = 1; i < line.size(); ++i)
-        if (digit(line[i]) < 0) return "holds " + shown(line[i]) + " at column " + std::to_string(i + 1) +
-                                       ", where only hex digits belong";
+        if (digit(line[i]) < 0)
+            return "holds " + shown(line[i]) + " at column " + std::to_string(i + 1) + ", where only hex digits belong";
     if (line.size() % 2 == 0) return "holds an odd number of hex digits";
     bytes.clear();
     for (std::size_t i = 1; i + 1 < line.size(); i += 2)

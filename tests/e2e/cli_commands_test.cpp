@@ -112,7 +112,8 @@ TEST(cli_commands, both_programs_create_the_trace_at_start_or_say_why_not)
     } rows[] = {
         {"fernwick", dir + "/gui.trace", -1, ""},
         {"fernwick-cli", dir + "/cli.trace", 1, ""},
-        {"fernwick", dir + "/none/gui.trace", 2, "fernwick: cannot create the trace file " + dir + "/none/gui.trace: No such file or directory\n"},
+        {"fernwick", dir + "/none/gui.trace", 2,
+         "fernwick: cannot create the trace file " + dir + "/none/gui.trace: No such file or directory\n"},
         {"fernwick-cli", dir, 2, "fernwick-cli: cannot create the trace file " + dir + ": Is a directory\n"},
     };
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);

@@ -205,7 +205,8 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
         // file must come out as it went in.
         const auto hex_text = read_file(hex);
         const auto block_file = hex.substr(0, hex.rfind('.')) + ".NEW";
-        for (const auto& bait : {block_file + ".tmp", block_file + ".tmp-a1b2c3d4"}) std::filesystem::create_symlink(hex, bait);
+        for (const auto& bait : {block_file + ".tmp", block_file + ".tmp-a1b2c3d4"})
+            std::filesystem::create_symlink(hex, bait);
         simulated_board board({"--preload", dir + "/before.bin", "--dump", dir + "/after.bin", "--erase-ms", "30"});
         std::optional<forger> other_station;
         if (c.tampered) other_station.emplace(block_file);

@@ -262,7 +262,8 @@ matrix_case failing(std::size_t p, int n, const std::string& action, std::string
     if (message.empty())
         message = std::string(p ? "     TimeOut: I" : "     I") + " didn't received the byte that I was waiting for ! ";
     const auto hex = own_hex_file();
-    const auto refused = program_log(hex, p) + "\n" + std::string(37, '*') + "\n     I couldn't send the bytes to the uC !\n";
+    const auto refused =
+        program_log(hex, p) + "\n" + std::string(37, '*') + "\n     I couldn't send the bytes to the uC !\n";
     return {board, program(hex), 1, program_log(hex, p) + failure_block(message),
             action.empty() ? std::nullopt : std::optional(end_of(p, n)),
             action.empty() ? std::optional(refused) : std::nullopt};

@@ -77,6 +77,12 @@ fs::path huge_file(const fs::path& dir)
     return dir / "huge.hex";
 }
 
+// One byte at 01'xxxxh: in sector 1 from 8000h on, below it in no sector.
+fs::path sector1_byte(const fs::path& file, int offset)
+{
+    return write_hex(file, {linear_segment(1), hex_record(0, offset, {1}), ":00000001FF"});
+}
+
 struct bad_file {
     std::string name;
     // Makes the file in the folder and gives the path the operator chooses.
@@ -131,12 +137,13 @@ const bad_file k_bad_files[] = {
     {"binary_file", binary_file, outcome::damaged_at_ok, {}, 0,
      {k_damaged, "     Line 1 does not begin with ':' as a record does"}},
     {"huge_file", huge_file, outcome::programmed, {1}, programming::k_blocks_per_sector},
-    {"mixed_line_ends_and_a_blank_line", [](const fs::path& d) { return good_file(d); }, outcome::programmed, {1, 3}, 2},
+    {"mixed_line_ends_and_a_blank_line", [](const fs::path& d) { return good_file(d); }, outcome::programmed,
+     {1, 3}, 2},
     {"cut_short", [](const fs::path& d) { return good_file(d, true); }, outcome::damaged_at_ok, {}, 0,
      {k_damaged, "     Line 5 ends the file without an end record (type 01): the file may be cut short"}},
     // With sector 0 mapped to segment 0, data at 01'0000h lands in no sector.
     {"data_where_no_sector_is",
-     [](const fs::path& d) { return fs::path(write_hex(d / "app.hex", {linear_segment(1), hex_record(0, 0x100, {1}), ":00000001FF"})); },
+     [](const fs::path& d) { return sector1_byte(d / "app.hex", 0x100); },
      outcome::programmed, {}, 0, {}, false, 2,
      "     This Hex-file has no data for any flash sector with Sector 0 mapped to Segment 0 (00'0000h - 00'7FFFh) !"},
     {"a_named_pipe", [](const fs::path& d) { ::mkfifo((d / "p.hex").c_str(), 0600); return d / "p.hex"; },
@@ -152,7 +159,7 @@ const bad_file k_bad_files[] = {
     {"gone_before_program", [](const fs::path& d) { return good_file(d); }, outcome::conversion_error, {}, 0,
      {"     The Hex-file cannot be read : ", "     No such file or directory"}, true},
     {"a_hex_file_named_as_its_block_file",
-     [](const fs::path& d) { return fs::path(write_hex(d / "app.NEW", {linear_segment(1), hex_record(0, 0x8000, {1}), ":00000001FF"})); },
+     [](const fs::path& d) { return sector1_byte(d / "app.NEW", 0x8000); },
      outcome::conversion_error, {}, 0,
      {"     The Hex-file would be overwritten by its converted file : ", "     Please rename the Hex-file !"}},
 };

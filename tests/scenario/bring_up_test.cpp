@@ -142,8 +142,9 @@ TEST(bring_up, the_full_handshake_opens_the_command_link_with_the_same_settings)
         answer(app, "\xD5");
         answer(app, "\x22");
         answer(app, "\x11");
-        EXPECT_EQ(app.log(), ready_block + (opens ? "" : block({"     I couldn't open the serial port for the commands !",
-                                                               "     fake", "", "     Please Re-Start the Fernwick !"})));
+        const std::string refused = block({"     I couldn't open the serial port for the commands !", "     fake", "",
+                                           "     Please Re-Start the Fernwick !"});
+        EXPECT_EQ(app.log(), ready_block + (opens ? "" : refused));
         EXPECT_FALSE(app.MSCom0().is_open());
         EXPECT_EQ(app.COM().is_open(), opens);
         EXPECT_EQ(app.COM().comm_port(), 2);

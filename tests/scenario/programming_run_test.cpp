@@ -243,7 +243,8 @@ TEST(programming_run, a_failure_stops_the_run_and_hides_the_command_menus)
     // the first answer would pass for the second's.
     const std::vector<std::string> alike = {linear_segment(1), hex_record(0, 0x8000, {0x40}),
                                             hex_record(0, 0x8040, {0x00}), ":00000001FF"};
-    const std::string stray = "     I received the unexpected Byte : 0x0C" + le + "     I wasn't waiting for any byte ! ";
+    const std::string stray =
+        "     I received the unexpected Byte : 0x0C" + le + "     I wasn't waiting for any byte ! ";
     struct row {
         const char* name;
         std::vector<exchange_fault> faults;

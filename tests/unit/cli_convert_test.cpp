@@ -49,7 +49,8 @@ TEST(cli_convert, writes_what_program_would_send)
     for (const auto& [args, sectors] : rows) {
         const auto r = run(args);
         EXPECT_EQ(r.status, 0) << r.err;
-        const auto new_file = folder.path(fs::path(args[args[0] == "--sector0-segment" ? 2 : 0]).stem().string() + ".NEW");
+        const auto& hex_file = args[args[0] == "--sector0-segment" ? 2 : 0];
+        const auto new_file = folder.path(fs::path(hex_file).stem().string() + ".NEW");
         EXPECT_EQ(r.out, new_file + "\n");
         EXPECT_EQ(sectors_written(new_file), sectors) << args.size();
     }

@@ -141,7 +141,8 @@ TEST(conversion, failures_say_what_failed_and_why_and_leave_no_file_behind)
 
     const auto missing = folder.path("missing.hex");
     EXPECT_EQ(lines_of(convert_hex_file({missing, all, 2, 0})),
-              (std::vector<std::string>{"     The Hex-file cannot be read : " + missing, "     No such file or directory"}));
+              (std::vector<std::string>{"     The Hex-file cannot be read : " + missing,
+                                        "     No such file or directory"}));
     fs::create_directory(folder.path("folder.hex"));
     EXPECT_EQ(lines_of(convert_hex_file({folder.path("folder.hex"), all, 2, 0})).at(1), "     Is a directory");
 
@@ -165,7 +166,8 @@ TEST(conversion, links_lying_in_wait_beside_the_hex_file_are_never_followed)
     const auto result = convert_hex_file({hex, all, -99, 0});
     ASSERT_TRUE(result.ok());
     EXPECT_EQ(read_file(hex), good);
-    EXPECT_EQ(crlf_lines(read_file(folder.path("app.NEW"))), std::vector<std::string>{block_line(2, 0, 2, block({{0, "11"}}))});
+    EXPECT_EQ(crlf_lines(read_file(folder.path("app.NEW"))),
+              std::vector<std::string>{block_line(2, 0, 2, block({{0, "11"}}))});
     EXPECT_EQ(names_in(folder), (std::vector<std::string>{"app.NEW", "app.NEW.tmp", "app.NEW.tmp-000000", "app.hex"}));
 }
 
@@ -176,7 +178,8 @@ TEST(conversion, a_damaged_file_is_refused_naming_its_line)
     const std::pair<std::string, std::string> rows[] = {
         {line(":0100000011EF"), "     Line 2 has the checksum EFh, it should be EEh"},
         {line(":01000000G1EE"), "     Line 2 holds 'G' at column 10, where only hex digits belong"},
-        {line(std::string(":010000\0\011EE", 13)), "     Line 2 holds the byte 00h at column 8, where only hex digits belong"},
+        {line(std::string(":01000000\0\0EE", 13)),
+         "     Line 2 holds the byte 00h at column 10, where only hex digits belong"},
         {line(":02000000111"), "     Line 2 holds an odd number of hex digits"},
         {line(":020000001111"), "     Line 2 says 2 data bytes but holds 1"},
         {line(":0000"), "     Line 2 is too short for a record"},
@@ -184,9 +187,12 @@ TEST(conversion, a_damaged_file_is_refused_naming_its_line)
         {line(":00000006FA"), "     Line 2 has the unknown record type 06h"},
         {line(":01000001FFFF"), "     Line 2 is a type 01h record, which holds 0 data bytes, not 1"},
         {line(data(0xFFFE, "11223344")), "     Line 2 runs past the end of its 64 KiB segment (offset FFFEh, 4 bytes)"},
-        {joined({record(2, 0, "1800"), data(0, "11")}), "     Line 1 sets the segment base 1800h, which is not a multiple of 1000h"},
-        {joined({record(4, 0, "0102")}), "     Line 1 sets the upper address 0102h, beyond what this flash can address"},
-        {linear(2) + "\r\n" + data(0, "11") + "\r\n\r\n", "     Line 3 ends the file without an end record (type 01): the file may be cut short"},
+        {joined({record(2, 0, "1800"), data(0, "11")}),
+         "     Line 1 sets the segment base 1800h, which is not a multiple of 1000h"},
+        {joined({record(4, 0, "0102")}),
+         "     Line 1 sets the upper address 0102h, beyond what this flash can address"},
+        {linear(2) + "\r\n" + data(0, "11") + "\r\n\r\n",
+         "     Line 3 ends the file without an end record (type 01): the file may be cut short"},
         {"", "     The file holds no record at all"},
     };
     temp_folder folder;
