@@ -4,6 +4,7 @@
 // touches; the windows only project it.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -51,6 +52,27 @@ struct progress_state {
     int sector = 0;
     int blocks_done = 0;
     int blocks_total = 0;
+    std::chrono::steady_clock::time_point started;  // when the run's first exchange began
+};
+
+// How a programming run went, for what reports it beyond the log (the
+// production line's table and report): where it stands or stopped, and for a
+// failure the exchange that failed and what the chip sent in it.
+struct run_record {
+    enum class result { none, running, succeeded, failed, stopped };
+    result outcome = result::none;
+    std::string step;       // "erase", "program block", "save code", "late-byte check"
+    int sector = -1;        // of the step; -1 before the first
+    int block = 0;          // the run's block being sent (1-based), 0 before the first
+    byte_string received;   // what the chip sent in the failing exchange
+};
+
+// A conversion made once for several boards: every run sends these blocks
+// instead of converting the file again.
+struct prepared_blocks {
+    std::string new_file_name;
+    std::string block_text;
+    int block_count = 0;
 };
 
 struct mainform_state : window_state {
@@ -121,6 +143,8 @@ struct app_state {
     // sent from here, never read back from the file, which another program
     // may change while the run goes on.
     std::string new_file_text;
+    std::shared_ptr<const prepared_blocks> prepared;  // shared read-only between boards
+    run_record run;
     byte_string last_received;
     flag reply_awaited = k_false;
     std::int16_t command_code = 0;
@@ -134,6 +158,9 @@ struct app_state {
     std::function<void()> repaint;
     std::function<void()> keep_alive;
     std::function<void()> quit;
+    // Set by a front end that can be asked to stop (fernwick-cli on SIGINT):
+    // checked before each exchange of a run; true ends the run there.
+    std::function<bool()> stop_requested;
 
     message_log& log() { return mainform.dialog; }
     void repaint_now() const
@@ -144,6 +171,7 @@ struct app_state {
     {
         if (keep_alive) keep_alive();
     }
+    bool stop_now() const { return stop_requested && stop_requested(); }
     void give_focus(window_id w)
     {
         focus.window = w;

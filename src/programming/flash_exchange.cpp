@@ -13,7 +13,7 @@ namespace {
 constexpr std::uint8_t k_erase_command = 0x20;  // erase sector: 20h, 20h + n
 constexpr std::uint8_t k_block_command = 0x33;  // program block: 33h, segment, address, 64 bytes
 constexpr std::uint8_t k_done = 0x88;           // status: command carried out
-constexpr int k_keep_alive_polls = 50;          // a poll is at most about 1 ms
+constexpr int k_keep_alive_ms = 50;             // the window's progress while an answer is awaited
 constexpr int k_settle_ms = 10;                 // beyond the line time of a late answer
 int hex_digit(char c)
 {
@@ -29,12 +29,18 @@ std::uint8_t expected_checksum(unsigned sum) { return static_cast<std::uint8_t>(
 
 exchange_result read_answers(answer_reader& reader, unsigned sum)
 {
+    core::byte_string got;
+    const auto failure = [&got](bool time_out, std::vector<std::string> lines) {
+        return exchange_failure{time_out, std::move(lines), got};
+    };
     const auto checksum = reader.next();
-    if (!checksum) return exchange_failure{true, {}};
-    if (*checksum != expected_checksum(sum)) return exchange_failure{false, {"     A Checksum Error occured ! "}};
+    if (!checksum) return failure(true, {});
+    got += char(*checksum);
+    if (*checksum != expected_checksum(sum)) return failure(false, {"     A Checksum Error occured ! "});
     const auto status = reader.next();
-    if (!status) return exchange_failure{true, {}};
-    if (*status != k_done) return exchange_failure{false, {status_message(*status)}};
+    if (!status) return failure(true, {});
+    got += char(*status);
+    if (*status != k_done) return failure(false, {status_message(*status)});
     return std::nullopt;
 }
 
@@ -45,7 +51,8 @@ exchange_result unclaimed_bytes(answer_reader& reader, int settle_ms = 0)
     return exchange_failure{
         false,
         {"     I received the unexpected Byte : 0x" + command::hex2(static_cast<std::uint8_t>(stray[0])),
-         "     I wasn't waiting for any byte ! "}};
+         "     I wasn't waiting for any byte ! "},
+        stray};
 }
 
 // Writes the bytes; a failure at once when the port refuses them, rather than
@@ -54,7 +61,7 @@ exchange_result send(app_state& s, const core::byte_string& bytes)
 {
     auto& com = *s.mainform.COM;
     if (com.write(bytes)) return std::nullopt;
-    return exchange_failure{false, core::send_failure_lines(com)};
+    return exchange_failure{false, core::send_failure_lines(com), {}};
 }
 
 }  // namespace
@@ -62,9 +69,11 @@ exchange_result send(app_state& s, const core::byte_string& bytes)
 bool wait_for_byte(app_state& s)
 {
     auto& com = *s.mainform.COM;
-    for (int empty_polls = 0; empty_polls < k_max_empty_polls; ++empty_polls) {
-        if (com.pending() > 0 || com.wait_for_data(1)) return true;
-        if (empty_polls % k_keep_alive_polls == k_keep_alive_polls - 1) s.keep_alive_now();
+    // Each wait sleeps in the kernel until a byte comes or its slice ends, so
+    // a board costs no processor time while the chip works.
+    for (int waited = 0; waited < k_answer_patience_ms; waited += k_keep_alive_ms) {
+        if (com.pending() > 0 || com.wait_for_data(k_keep_alive_ms)) return true;
+        s.keep_alive_now();
     }
     return false;
 }

@@ -14,11 +14,11 @@
 
 namespace fernwick::programming {
 
-inline constexpr int k_max_empty_polls = 10000;
+inline constexpr int k_answer_patience_ms = 10000;
 
-// Polls the command link until a byte is waiting; false after 10000 polls
-// found none. Each poll waits at most about 1 ms, and the main window keeps
-// showing progress meanwhile (it takes no input).
+// Waits on the command link until a byte is waiting; false when none came
+// within 10 s. The main window keeps showing progress meanwhile (it takes no
+// input).
 bool wait_for_byte(core::app_state& s);
 
 // What went wrong in an exchange: the lines of its error block before the
@@ -26,6 +26,7 @@ bool wait_for_byte(core::app_state& s);
 struct exchange_failure {
     bool time_out = false;
     std::vector<std::string> lines;
+    core::byte_string received;  // the answer bytes that came, for the run record
 };
 using exchange_result = std::optional<exchange_failure>;  // nullopt: done
 

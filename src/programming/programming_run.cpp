@@ -62,6 +62,10 @@ void start(app_state& s)
 // The number of blocks the run sends; nullopt when the file could not be converted.
 std::optional<int> convert(app_state& s)
 {
+    if (s.prepared) {
+        s.new_file_name = s.prepared->new_file_name;
+        return s.prepared->block_count;
+    }
     const auto result = convert_hex_file({s.hex_file_name,
                                           {s.sector0_on != 0, s.sector1_on != 0, s.sector2_on != 0, s.sector3_on != 0},
                                           s.bsl_target,
@@ -82,6 +86,7 @@ void show_progress(app_state& s, const std::vector<step>& steps, int file_blocks
     progress = {};
     progress.blocks_total = file_blocks;
     for (const auto& st : steps) progress.blocks_total += st.kind == step_kind::save ? 2 : 0;
+    progress.started = std::chrono::steady_clock::now();
     progress.visible = true;
 }
 
@@ -90,10 +95,12 @@ void show_progress(app_state& s, const std::vector<step>& steps, int file_blocks
 void program_button_Click(app_state& s)
 {
     start(s);
+    s.run = {};
     const auto file_blocks = convert(s);
     if (!file_blocks) return;
     const auto steps = run_steps(s);
     show_progress(s, steps, *file_blocks);
+    s.run.outcome = core::run_record::result::running;
     for (const auto& st : steps) {
         s.current_sector = static_cast<std::int16_t>(st.sector);
         (st.kind == step_kind::save ? save_bsl_code : program_sector)(s);
@@ -103,7 +110,15 @@ void program_button_Click(app_state& s)
             s.mainform.enabled = true;
             return;
         }
+        // A stop leaves the board as a failure here would: the code is kept
+        // in sector 0 or 2, and nothing more is sent.
+        if (s.run.outcome == core::run_record::result::stopped) {
+            s.mainform.progress.visible = false;
+            s.mainform.enabled = true;
+            return;
+        }
     }
+    s.run.outcome = core::run_record::result::succeeded;
     s.mainform.progress.visible = false;
     s.log().append(s.line_end);
     core::notice_block(s.log(), {"                        Programming sucessfully finished !"});

@@ -20,8 +20,22 @@ char digit(int sector) { return static_cast<char>('0' + sector); }
 bool failed(app_state& s, const exchange_result& result, const char* time_out_message)
 {
     if (!result) return false;
+    s.run.outcome = core::run_record::result::failed;
+    s.run.received = result->received;
     report_flash_failure(s, result->time_out ? std::vector<std::string>{time_out_message} : result->lines);
     return true;
+}
+
+// Notes the exchange about to start; false when the run was asked to stop,
+// so that nothing more is sent.
+bool about_to(app_state& s, const char* step, int sector, bool sends_block = false)
+{
+    s.run.step = step;
+    s.run.sector = sector;
+    if (sends_block) s.run.block = s.mainform.progress.blocks_done + 1;
+    if (!s.stop_now()) return true;
+    s.run.outcome = core::run_record::result::stopped;
+    return false;
 }
 
 // The next block record of `sector`; nullopt at the end of the file, and a
@@ -58,11 +72,13 @@ void save_bsl_code(app_state& s)
     const int n = s.current_sector;
     const char* const time_out = "     I didn't received the byte that I was waiting for ! ";
     answer_reader reader(s);
-    if (failed(s, erase_sector(reader, s, n), time_out)) return;
+    if (!about_to(s, "erase", n) || failed(s, erase_sector(reader, s, n), time_out)) return;
     for (const auto& [address, hex] : {std::pair{0L, bsl_code_1}, std::pair{0x40L, bsl_code_2_block}}) {
+        if (!about_to(s, "save code", n, true)) return;
         if (failed(s, program_block(reader, s, n, address, *decode_block(hex)), time_out)) return;
         advance_progress(s);
     }
+    s.run.step = "late-byte check";
     if (failed(s, settle(reader, s), time_out)) return;
     core::notice_block(s.log(),
                        {std::string("                         Bootstrap Loader Code successfully saved in Sector ") +
@@ -77,11 +93,12 @@ void program_sector(app_state& s)
     const char* const time_out = "     TimeOut: I didn't received the byte that I was waiting for ! ";
     s.mainform.progress.sector = n;
     answer_reader reader(s);
-    if (failed(s, erase_sector(reader, s, n), time_out)) return;
-    std::istringstream file(s.new_file_text);
+    if (!about_to(s, "erase", n) || failed(s, erase_sector(reader, s, n), time_out)) return;
+    std::istringstream file(s.prepared ? s.prepared->block_text : s.new_file_text);
     for (;;) {
         const auto next = read_next(file, n);
         if (next.broken) {
+            s.run.outcome = core::run_record::result::failed;
             report_flash_failure(s, {k_broken_file});
             return;
         }
@@ -89,9 +106,11 @@ void program_sector(app_state& s)
         // The chip sees sector 0 at segment 0, whatever the hex file maps it to.
         const int segment = n == 0 ? 0 : next.record->segment;
         const auto bytes = *decode_block(next.record->data);
+        if (!about_to(s, "program block", n, true)) return;
         if (failed(s, program_block(reader, s, segment, next.record->address, bytes), time_out)) return;
         advance_progress(s);
     }
+    s.run.step = "late-byte check";
     if (failed(s, settle(reader, s), time_out)) return;
     core::notice_block(s.log(), {std::string("                         Sector  ") + digit(n) +
                                  "   successfully programmed"});

@@ -1,0 +1,29 @@
+#pragma once
+// What one board's run came to, as the production line's table, report and
+// failure line tell it.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/app_state.h"
+
+namespace fernwick::app {
+
+struct board_outcome {
+    std::string device;
+    // succeeded, failed or stopped; failed also when the bring-up failed
+    // (run.step is then "bring-up").
+    core::run_record::result result = core::run_record::result::none;
+    core::run_record run;      // step, sector, block and the bytes received
+    std::vector<int> sectors;  // the sectors chosen for programming
+    int blocks_sent = 0;       // blocks the chip acknowledged
+    int blocks_total = 0;
+    std::uint64_t bytes_sent = 0;      // on the command link
+    std::uint64_t bytes_received = 0;  // on the command link
+    double seconds = 0;                // from the reset step to the end
+    std::chrono::system_clock::time_point started;
+};
+
+}  // namespace fernwick::app
