@@ -3,6 +3,9 @@
 #include <QDeadlineTimer>
 #include <QMetaObject>
 #include <QSerialPort>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "core/port_names.h"
 
@@ -13,6 +16,7 @@
 #ifndef _WIN32
 #include <poll.h>
 #include <sys/file.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -124,6 +128,9 @@ bool qt_serial_link::is_open() const { return port_->isOpen(); }
 bool qt_serial_link::write(const byte_string& data)
 {
     if (!is_open()) return fail("the port is not open");
+#ifndef _WIN32
+    return write_to_driver(data);
+#else
     const auto size = static_cast<qint64>(data.size());
     if (port_->write(data.data(), size) != size)
         return fail("the port refused the write: " + text_of(port_->errorString()));
@@ -141,7 +148,43 @@ bool qt_serial_link::write(const byte_string& data)
         }
     }
     return true;
+#endif
 }
+
+#ifndef _WIN32
+// Straight into the driver, as the flash exchanges poll without running the
+// event loop: Qt's buffer would cost a poll and a pass through its notifier
+// for every byte of a block, which goes out one write at a time.
+bool qt_serial_link::write_to_driver(const byte_string& data)
+{
+    const int fd = static_cast<int>(port_->handle());
+    const QDeadlineTimer deadline(line_time_ms(data.size(), port_->baudRate()) + k_write_grace_ms);
+    for (std::size_t done = 0; done < data.size();) {
+        const auto n = ::write(fd, data.data() + done, data.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            const std::string why = std::strerror(errno);
+            close();
+            return fail("the device went away while writing: " + why);
+        }
+        if (deadline.hasExpired()) {
+            ::tcflush(fd, TCOFLUSH);
+            return fail("the device did not take the bytes in time");
+        }
+        pollfd room{fd, POLLOUT, 0};
+        const auto slice = std::min<qint64>(deadline.remainingTime(), k_write_slice_ms);
+        if (::poll(&room, 1, static_cast<int>(slice)) > 0 && (room.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            close();
+            return fail("the device went away while writing");
+        }
+    }
+    return true;
+}
+#endif
 
 byte_string qt_serial_link::read_all()
 {

@@ -31,6 +31,7 @@ private:
     // Sets error_text() to "<device>: <why>"; false.
     bool fail(const std::string& why);
     bool claim();
+    bool write_to_driver(const byte_string& data);
     void pull();
     void on_ready_read();
     void on_error(int error);
