@@ -9,6 +9,7 @@
 #include "hex_test_files.h"
 
 #include "app/cli_estimate.h"
+#include "app/cli_options.h"
 #include "app/cli_program.h"
 #include "bootstrap/reset_step.h"
 #include "core/progress_text.h"
@@ -49,10 +50,13 @@ TEST(run_estimate, has_the_steps_blocks_and_time_of_a_run_on_a_board_with_real_t
     for (const auto& args : rows) {
         SCOPED_TRACE(std::accumulate(args.begin() + 1, args.end(), std::string("app.hex"),
                                      [](const std::string& a, const std::string& b) { return a + " " + b; }));
-        std::string why;
-        const auto c = app::parse_hex_choices(args, why);
-        ASSERT_TRUE(c) << why;
         std::ostringstream out, err;
+        std::vector<std::string> line = {"plan"};
+        line.insert(line.end(), args.begin(), args.end());
+        int status = 0;
+        const auto request = app::parse_command_line(line, out, err, status);
+        ASSERT_TRUE(request) << err.str();
+        const auto* c = &request->choices;
         const auto p = app::make_plan(*c, err);
         ASSERT_TRUE(p.refusal.empty()) << p.refusal;
         const auto e = app::estimate_run(p, *c, 19200);
