@@ -24,6 +24,7 @@ struct board_outcome {
     std::uint64_t bytes_received = 0;  // on the command link
     double seconds = 0;                // from the reset step to the end
     std::chrono::system_clock::time_point started;
+    int exit_status = 0;  // 0 ok, 1 failed, 2 the file could not be used
 };
 
 }  // namespace fernwick::app

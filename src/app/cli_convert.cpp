@@ -11,21 +11,15 @@ constexpr int k_failed = 2;
 
 }  // namespace
 
-int run_convert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+int run_convert(const hex_choices& choices, std::ostream& out, std::ostream& err)
 {
-    std::string why;
-    const auto choices = parse_hex_choices(args, why);
-    if (!choices) {
-        err << "fernwick-cli convert: " << why << '\n';
-        return k_failed;
-    }
-    const plan p = make_plan(*choices, err);
+    const plan p = make_plan(choices, err);
     if (!p.refusal.empty()) {
         err << "fernwick-cli convert: " << p.refusal << '\n';
         return k_failed;
     }
     const auto result =
-        programming::convert_hex_file({choices->hex_file, p.sectors, choices->bsl_target, choices->sector0_segment});
+        programming::convert_hex_file({choices.hex_file, p.sectors, choices.bsl_target, choices.sector0_segment});
     if (!result.ok()) {
         err << "fernwick-cli convert: " << failure_text(*result.failure) << '\n';
         return k_failed;

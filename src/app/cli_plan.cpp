@@ -36,41 +36,6 @@ public:
     bool active() const override { return false; }
 };
 
-std::optional<std::int16_t> location(const std::string& text, bool segment)
-{
-    if (text == (segment ? "1" : "2") || text == "0") return static_cast<std::int16_t>(text[0] - '0');
-    if (!segment && text == "-99") return core::k_nowhere;
-    return std::nullopt;
-}
-
-// Reads "--name VALUE" at args[i]; an empty `why` when it is valid.
-void read_option(const std::vector<std::string>& args, std::size_t& i, hex_choices& c, std::string& why)
-{
-    const std::string& name = args[i];
-    if (i + 1 >= args.size()) {
-        why = name + " needs a value";
-        return;
-    }
-    const std::string& value = args[++i];
-    std::optional<std::int16_t> loc;
-    if (name == "--sectors") {
-        c.sectors = parse_sector_list(value);
-        if (!c.sectors) why = "--sectors takes sector numbers 0 to 3 separated by commas, not '" + value + "'";
-    } else if (name == "--bsl-now" || name == "--bsl-target") {
-        if ((loc = location(value, false)))
-            (name == "--bsl-now" ? c.bsl_now : c.bsl_target) = *loc;
-        else
-            why = name + " takes 0, 2 or -99, not '" + value + "'";
-    } else if (name == "--sector0-segment") {
-        if ((loc = location(value, true)))
-            c.sector0_segment = *loc;
-        else
-            why = "--sector0-segment takes 0 or 1, not '" + value + "'";
-    } else {
-        why = "unknown option " + name;
-    }
-}
-
 void choose_locations(app_state& s, const hex_choices& c)
 {
     using namespace programming;
@@ -119,28 +84,6 @@ std::optional<std::vector<int>> parse_sector_list(const std::string& text)
     }
     if (sectors.empty()) return std::nullopt;
     return sectors;
-}
-
-std::optional<hex_choices> parse_hex_choices(const std::vector<std::string>& args, std::string& why)
-{
-    hex_choices c;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a.starts_with("--")) {
-            read_option(args, i, c, why);
-            if (!why.empty()) return std::nullopt;
-        } else if (!c.hex_file.empty()) {
-            why = "one hex file only, not also '" + a + "'";
-            return std::nullopt;
-        } else {
-            c.hex_file = a;
-        }
-    }
-    if (c.hex_file.empty()) {
-        why = "a hex file is needed";
-        return std::nullopt;
-    }
-    return c;
 }
 
 bool choose_as_operator(app_state& s, const hex_choices& c, std::ostream& notes)

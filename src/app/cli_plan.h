@@ -29,10 +29,6 @@ struct hex_choices {
 // "0,1,3": sector numbers 0 to 3 separated by commas; nullopt otherwise.
 std::optional<std::vector<int>> parse_sector_list(const std::string& text);
 
-// FILE and --sectors, --bsl-now, --bsl-target, --sector0-segment in any
-// order; nullopt with `why` set on a usage error.
-std::optional<hex_choices> parse_hex_choices(const std::vector<std::string>& args, std::string& why);
-
 // The operator's steps up to the confirmation window on `s`: Load Hex-File,
 // the location choices, OK, the warning's OK, then the boxes. Notes on
 // locked boxes and the warning go to `notes`. False when the flow ended

@@ -1,5 +1,6 @@
 #include "app/cli_program.h"
 
+#include <array>
 #include <ostream>
 
 #include "programming/programming_run.h"
@@ -30,15 +31,20 @@ int run_programming_flow(app_state& s, const hex_choices& c, std::ostream& out, 
         err << "fernwick-cli program: " << *why << "\n";
         return 2;
     }
+    if (s.prepared && s.prepared->sectors != std::array<bool, 4>{s.sector0_on != 0, s.sector1_on != 0,
+                                                                 s.sector2_on != 0, s.sector3_on != 0}) {
+        err << "fernwick-cli program: " << c.hex_file << " changed since it was checked; nothing was sent\n";
+        return 2;
+    }
     s.repaint_now();  // the log so far, before the sectors line
     out << "Sectors: " << chosen_sectors(s) << "\n";
     programming::program_button_Click(s);
-    if (s.flash_error) return 1;
-    // A conversion failure ends the run before anything is sent.
-    return s.mainform.program_.visible && s.log().text().find("Programming sucessfully finished !") !=
-                                               std::string::npos
-               ? 0
-               : 2;
+    switch (s.run.outcome) {
+    case core::run_record::result::succeeded: return 0;
+    case core::run_record::result::failed:
+    case core::run_record::result::stopped: return 1;
+    default: return 2;  // a conversion failure ends the run before anything is sent
+    }
 }
 
 }  // namespace fernwick::app

@@ -1,6 +1,5 @@
 #include "app/cli_session.h"
 
-#include <QCoreApplication>
 #include <QTimer>
 #include <ostream>
 
@@ -10,6 +9,12 @@
 namespace fernwick::app {
 
 using core::app_state;
+
+namespace {
+
+constexpr int k_stop_watch_ms = 50;
+
+}  // namespace
 
 cli_session::cli_session(app_state& s, std::ostream& out) : s_(s), out_(out)
 {
@@ -44,9 +49,11 @@ cli_session::verdict cli_session::bring_up_verdict(const app_state& s)
 void cli_session::after_event()
 {
     echo_log();
+    if (verdict_ != verdict::running) return;  // events of a session already ended
     verdict v = verdict::running;
     if (!in_command_) {
         v = bring_up_verdict(s_);
+        if (v == verdict::succeeded && s_.stop_now()) v = verdict::stopped;
         if (v == verdict::succeeded) {
             in_command_ = true;
             start_(s_);
@@ -56,21 +63,35 @@ void cli_session::after_event()
     } else {
         v = done_(s_);
     }
-    if (v != verdict::running) QCoreApplication::exit(v == verdict::succeeded ? 0 : 1);
+    finish(v);
 }
 
-int cli_session::run(const command& start, const judge& done)
+void cli_session::finish(verdict v)
+{
+    if (v == verdict::running || verdict_ != verdict::running) return;
+    verdict_ = v;
+    loop_.exit();
+}
+
+cli_session::verdict cli_session::run(const command& start, const judge& done)
 {
     start_ = start;
     done_ = done;
     shell::connect_events(s_, [this] { after_event(); });
+    // A stop asked for during the bring-up ends it between two events; once
+    // the command runs, the command itself looks at the request.
+    QTimer stop_watch;
+    QObject::connect(&stop_watch, &QTimer::timeout, [this] {
+        if (!in_command_ && s_.stop_now()) finish(verdict::stopped);
+    });
+    stop_watch.start(k_stop_watch_ms);
     bootstrap::RESET_OK_Click(s_);
     // The first verdict comes after the reset step has returned, as every
     // later one comes after its handler.
-    QTimer::singleShot(0, [this] { after_event(); });
-    const int status = QCoreApplication::exec();
+    QTimer::singleShot(0, &loop_, [this] { after_event(); });
+    if (verdict_ == verdict::running) loop_.exec();
     echo_log();
-    return status;
+    return verdict_;
 }
 
 cli_session::verdict status_verdict(const app_state& s)

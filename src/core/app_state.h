@@ -70,6 +70,7 @@ struct run_record {
 // A conversion made once for several boards: every run sends these blocks
 // instead of converting the file again.
 struct prepared_blocks {
+    std::array<bool, 4> sectors{};  // the sector boxes the blocks were made for
     std::string new_file_name;
     std::string block_text;
     int block_count = 0;

@@ -149,9 +149,14 @@ std::optional<std::string> trace_links_from_environment(app_state& s)
     std::string reason;
     const auto trace = trace_file::create(path, reason);
     if (!trace) return "cannot create the trace file " + std::string(path) + ": " + reason;
+    trace_links(s, trace);
+    return std::nullopt;
+}
+
+void trace_links(app_state& s, const std::shared_ptr<trace_file>& trace)
+{
     s.RESETFORM.MSCom0 = std::make_unique<traced_link>(std::move(s.RESETFORM.MSCom0), "MSCom0", trace);
     s.mainform.COM = std::make_unique<traced_link>(std::move(s.mainform.COM), "COM", trace);
-    return std::nullopt;
 }
 
 }  // namespace fernwick::core

@@ -47,6 +47,9 @@ private:
     long long pending_ms_ = 0;
 };
 
+// Wraps both links of the state so that their traffic goes to `trace`.
+void trace_links(app_state& s, const std::shared_ptr<trace_file>& trace);
+
 // Wraps both links of the state so that their traffic goes to the trace
 // named by FERNWICK_TRACE; does nothing when it is not set. When the trace
 // file cannot be created: "cannot create the trace file PATH: REASON".

@@ -78,7 +78,8 @@ std::string open_failure([[maybe_unused]] QSerialPort& port, [[maybe_unused]] co
 
 }  // namespace
 
-qt_serial_link::qt_serial_link() : port_(std::make_unique<QSerialPort>())
+qt_serial_link::qt_serial_link(std::string device)
+    : port_(std::make_unique<QSerialPort>()), fixed_device_(std::move(device))
 {
     QObject::connect(port_.get(), &QSerialPort::readyRead, port_.get(), [this] { on_ready_read(); });
     QObject::connect(port_.get(), &QSerialPort::errorOccurred, port_.get(),
@@ -96,7 +97,7 @@ bool qt_serial_link::open()
 {
     error_.clear();
     if (is_open()) return fail("the port is already open");
-    const auto device = device_for_port(comm_port());
+    const auto device = fixed_device_.empty() ? device_for_port(comm_port()) : fixed_device_;
     device_ = device.empty() ? "COM " + std::to_string(comm_port()) : device;
     if (device.empty()) return fail("names no port");
     const auto line = parse_settings(settings());

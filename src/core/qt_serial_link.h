@@ -2,6 +2,7 @@
 // The serial link over the platform's serial port (QSerialPort).
 
 #include <memory>
+#include <string>
 
 #include "core/serial_link.h"
 
@@ -13,7 +14,9 @@ namespace fernwick::core {
 // through that thread's event loop, never inside the call that wrote or polled.
 class qt_serial_link : public serial_link {
 public:
-    qt_serial_link();
+    // `device`, when given, is opened whatever the port number: one board
+    // of several, each on its own adapter.
+    explicit qt_serial_link(std::string device = {});
     ~qt_serial_link() override;
     qt_serial_link(const qt_serial_link&) = delete;
     qt_serial_link& operator=(const qt_serial_link&) = delete;
@@ -38,6 +41,7 @@ private:
     void deliver_receive();
 
     std::unique_ptr<QSerialPort> port_;
+    std::string fixed_device_;
     std::string device_;  // the device of the last open
     std::string error_;
     bool receive_posted_ = false;

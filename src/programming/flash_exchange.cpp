@@ -14,7 +14,7 @@ constexpr std::uint8_t k_erase_command = 0x20;  // erase sector: 20h, 20h + n
 constexpr std::uint8_t k_block_command = 0x33;  // program block: 33h, segment, address, 64 bytes
 constexpr std::uint8_t k_done = 0x88;           // status: command carried out
 constexpr int k_keep_alive_ms = 50;             // the window's progress while an answer is awaited
-constexpr int k_settle_ms = 10;                 // beyond the line time of a late answer
+
 int hex_digit(char c)
 {
     if (c >= '0' && c <= '9') return c - '0';

@@ -15,6 +15,7 @@
 namespace fernwick::programming {
 
 inline constexpr int k_answer_patience_ms = 10000;
+inline constexpr int k_settle_ms = 10;  // beyond the line time of a late answer
 
 // Waits on the command link until a byte is waiting; false when none came
 // within 10 s. The main window keeps showing progress meanwhile (it takes no

@@ -12,40 +12,23 @@ using core::app_state;
 
 namespace {
 
-enum class step_kind { save, program };
-struct step {
-    step_kind kind;
-    int sector;
-};
-
 // Sectors 0 and 2 in the order that keeps a copy of the bootstrap loader
 // code in flash at every moment: the sector that holds it now is erased only
 // after the code has been written to the other one.
-std::vector<step> lower_sector_steps(const app_state& s)
+std::vector<run_step> lower_sector_steps(bool zero, bool two, int bsl_now, int bsl_target)
 {
-    const bool zero = s.sector0_on != 0;
-    const bool two = s.sector2_on != 0;
+    using enum run_step::kind;
     if (!zero || !two) {
-        if (zero) return {{step_kind::program, 0}};
-        if (two) return {{step_kind::program, 2}};
+        if (zero) return {{program, 0}};
+        if (two) return {{program, 2}};
         return {};
     }
-    const step p0{step_kind::program, 0};
-    const step p2{step_kind::program, 2};
-    if (s.bsl_target == 0 && s.bsl_now == 0) return {{step_kind::save, 2}, p0, p2};
-    if (s.bsl_target == 2 && s.bsl_now == 2) return {{step_kind::save, 0}, p2, p0};
-    if (s.bsl_target == 2) return {p2, p0};
+    const run_step p0{program, 0};
+    const run_step p2{program, 2};
+    if (bsl_target == 0 && bsl_now == 0) return {{save, 2}, p0, p2};
+    if (bsl_target == 2 && bsl_now == 2) return {{save, 0}, p2, p0};
+    if (bsl_target == 2) return {p2, p0};
     return {p0, p2};
-}
-
-std::vector<step> run_steps(const app_state& s)
-{
-    std::vector<step> steps;
-    if (s.sector1_on) steps.push_back({step_kind::program, 1});
-    if (s.sector3_on) steps.push_back({step_kind::program, 3});
-    const auto lower = lower_sector_steps(s);
-    steps.insert(steps.end(), lower.begin(), lower.end());
-    return steps;
 }
 
 void start(app_state& s)
@@ -80,17 +63,27 @@ std::optional<int> convert(app_state& s)
 }
 
 // The block file holds the chosen sectors' blocks; a save adds the code's two.
-void show_progress(app_state& s, const std::vector<step>& steps, int file_blocks)
+void show_progress(app_state& s, const std::vector<run_step>& steps, int file_blocks)
 {
     auto& progress = s.mainform.progress;
     progress = {};
     progress.blocks_total = file_blocks;
-    for (const auto& st : steps) progress.blocks_total += st.kind == step_kind::save ? 2 : 0;
+    for (const auto& st : steps) progress.blocks_total += st.what == run_step::kind::save ? k_saved_code_blocks : 0;
     progress.started = std::chrono::steady_clock::now();
     progress.visible = true;
 }
 
 }  // namespace
+
+std::vector<run_step> run_steps(const std::array<bool, 4>& sectors, int bsl_now, int bsl_target)
+{
+    std::vector<run_step> steps;
+    if (sectors[1]) steps.push_back({run_step::kind::program, 1});
+    if (sectors[3]) steps.push_back({run_step::kind::program, 3});
+    const auto lower = lower_sector_steps(sectors[0], sectors[2], bsl_now, bsl_target);
+    steps.insert(steps.end(), lower.begin(), lower.end());
+    return steps;
+}
 
 void program_button_Click(app_state& s)
 {
@@ -98,12 +91,15 @@ void program_button_Click(app_state& s)
     s.run = {};
     const auto file_blocks = convert(s);
     if (!file_blocks) return;
-    const auto steps = run_steps(s);
+    const auto steps = run_steps(
+        {s.sector0_on != 0, s.sector1_on != 0, s.sector2_on != 0, s.sector3_on != 0}, s.bsl_now, s.bsl_target);
     show_progress(s, steps, *file_blocks);
     s.run.outcome = core::run_record::result::running;
     for (const auto& st : steps) {
         s.current_sector = static_cast<std::int16_t>(st.sector);
-        (st.kind == step_kind::save ? save_bsl_code : program_sector)(s);
+        // The progress names the sector a save writes too, not the one before it.
+        s.mainform.progress.sector = st.sector;
+        (st.what == run_step::kind::save ? save_bsl_code : program_sector)(s);
         if (s.flash_error) {
             s.mainform.progress.visible = false;
             core::hide_command_menus(s);

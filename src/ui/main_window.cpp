@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "command/commands.h"
+#include "core/progress_text.h"
 #include "programming/flow.h"
 #include "shell/main_menu.h"
 #include "ui/hex_file_dialog.h"
@@ -128,8 +129,8 @@ void main_window::sync_progress()
     if (p.visible) {
         progress_->setRange(0, std::max(p.blocks_total, 1));
         progress_->setValue(std::clamp(p.blocks_done, 0, std::max(p.blocks_total, 1)));
-        progress_->setFormat(
-            QStringLiteral("Sector %1: block %2 of %3").arg(p.sector).arg(p.blocks_done).arg(p.blocks_total));
+        // The whole run's progress: a sector's own count would start again at each sector.
+        progress_->setFormat(QString::fromStdString(core::progress_text(p, std::chrono::steady_clock::now())));
     }
     if (progress_->isHidden() == p.visible) {
         progress_->setVisible(p.visible);

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <atomic>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <random>
 #include <thread>
@@ -258,6 +263,97 @@ TEST(cli_program, a_failed_exchange_exits_with_1_and_a_file_that_cannot_be_used_
         EXPECT_NE((row.status == 1 ? r.out : r.err).find(row.text), std::string::npos) << r.out << r.err;
         EXPECT_EQ(r.out.find("Sending the zero byte") == std::string::npos, row.status == 2) << r.out;
     }
+}
+
+
+bool holds_the_code(const image& flash)
+{
+    const auto code = code_bytes();
+    for (const std::size_t sector : {0u, 2u})
+        if (std::equal(code.begin(), code.end(), flash.begin() + static_cast<long>(sector * k_sector))) return true;
+    return false;
+}
+
+// Several boards in one command: each is programmed, fails or stops on its
+// own, and the report (read back as JSON) and the table say which.
+TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended)
+{
+    const std::vector<std::string> timed = {"--line-rate", "19200", "--erase-ms", "300", "--program-ms", "2"};
+    const struct {
+        const char* name;
+        std::vector<std::vector<std::string>> boards;  // mirel-sim options of each
+        int sigterm_after_ms;
+        int status;
+        std::vector<std::string> results;  // of each board in the report
+    } rows[] = {
+        {"three healthy boards", {{}, {}, {}}, 0, 0, {"ok", "ok", "ok"}},
+        {"a Flag Error on one board among healthy ones", {{}, {"--fault", "block:3:status=93"}, {}}, 0, 1,
+         {"ok", "failed", "ok"}},
+        {"SIGTERM in the middle of the run", {timed, timed, timed}, 1500, 143, {"stopped", "stopped", "stopped"}},
+    };
+    const auto dir = temp_dir();
+    const auto hex = generated(dir, 8);
+    std::mt19937 random(13);
+    image before(k_flash);
+    for (auto& b : before) b = static_cast<std::uint8_t>(random());
+    const auto code = code_bytes();
+    std::copy(code.begin(), code.end(), before.begin() + 2 * static_cast<long>(k_sector));
+    write_file(dir + "/before.bin", std::string(before.begin(), before.end()));
+    const auto expected = expected_flash(before, read_with_srec_cat(hex, dir), "0,1,2,3", 2, 0);
+    for (const auto& row : rows) {
+        std::vector<std::unique_ptr<simulated_board>> boards;
+        std::vector<std::string> argv = {binary("fernwick-cli"), "--baud", "19200", "program", hex, "--report",
+                                         dir + "/report.jsonl", "--log-dir", dir + "/logs"};
+        for (std::size_t i = 0; i < row.boards.size(); ++i) {
+            auto options = row.boards[i];
+            options.insert(options.end(),
+                           {"--preload", dir + "/before.bin", "--dump", dir + "/after" + std::to_string(i) + ".bin"});
+            boards.push_back(std::make_unique<simulated_board>(options));
+            argv.insert(argv.end(), {"--device", boards.back()->device()});
+        }
+        std::filesystem::remove(dir + "/report.jsonl");
+        const auto r = run(argv, 120, false, row.sigterm_after_ms);
+        for (auto& b : boards) b->stop();
+        EXPECT_EQ(r.status, row.status) << row.name << r.out << r.err;
+        EXPECT_EQ(r.out.find('\033'), std::string::npos) << row.name;  // not a terminal: plain lines
+
+        const auto lines = QString::fromStdString(read_file(dir + "/report.jsonl")).split('\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), static_cast<long>(boards.size())) << row.name;
+        for (std::size_t i = 0; i < boards.size(); ++i) {
+            const auto& device = boards[i]->device();
+            const auto dump = read_file(dir + "/after" + std::to_string(i) + ".bin");
+            const image after(dump.begin(), dump.end());
+            // A board that did not finish still holds the code in sector 0 or 2.
+            EXPECT_TRUE(row.results[i] == "ok" ? after == expected : holds_the_code(after))
+                << row.name << " board " << i;
+            EXPECT_NE(r.out.find(device + ": "), std::string::npos) << row.name;  // its log, prefixed
+            auto log_name = device.substr(1);  // /dev/pts/3: dev-pts-3.log
+            std::replace(log_name.begin(), log_name.end(), '/', '-');
+            EXPECT_GT(std::filesystem::file_size(dir + "/logs/" + log_name + ".log"), 0u) << row.name;
+            QJsonObject record;
+            for (const auto& line : lines) {
+                const auto object = QJsonDocument::fromJson(line.toUtf8()).object();
+                if (object["device"].toString().toStdString() == device) record = object;
+            }
+            EXPECT_EQ(record["result"].toString().toStdString(), row.results[i]) << row.name << " board " << i;
+            EXPECT_EQ(record["hex_sha256"].toString().size(), 64) << row.name;
+            if (row.results[i] == "failed") {
+                EXPECT_EQ(record["step"].toString(), "program block") << row.name;
+                EXPECT_EQ(record["block"].toInt(), 3) << row.name;
+                EXPECT_TRUE(record["received"].toString().endsWith("93")) << row.name;
+            }
+            if (row.results[i] == "stopped") {
+                EXPECT_FALSE(record["step"].toString().isEmpty()) << row.name;
+            }
+        }
+        // The table at the end names every board with its result.
+        const auto table_at = r.out.rfind("\ndevice ");
+        ASSERT_NE(table_at, std::string::npos) << row.name << r.out << r.err;
+        const auto table = r.out.substr(table_at);
+        for (std::size_t i = 0; i < boards.size(); ++i)
+            EXPECT_NE(table.find(boards[i]->device()), std::string::npos) << row.name << table;
+    }
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

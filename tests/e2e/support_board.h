@@ -37,8 +37,10 @@ struct run_result {
 // Runs a program to its end (killed after `timeout_s`, status -1), collecting
 // its output; safe while other threads start programs too. With
 // `reader_gone` its standard output is a pipe whose reader has already left,
-// as after "| head".
-run_result run(const std::vector<std::string>& argv, int timeout_s = 120, bool reader_gone = false);
+// as after "| head". With `sigterm_after_ms` it is sent SIGTERM then, as an
+// operator stopping a line would.
+run_result run(const std::vector<std::string>& argv, int timeout_s = 120, bool reader_gone = false,
+               int sigterm_after_ms = 0);
 
 std::string temp_dir();
 std::string read_file(const std::string& path);

@@ -37,11 +37,14 @@ struct run_outcome {
     bool code_kept = false;
 };
 
-run_outcome program(const std::string& hex, int now, int target, std::vector<exchange_fault> faults)
+// With `stop_at` n, the operator asks to stop just before the nth exchange.
+run_outcome program(const std::string& hex, int now, int target, std::vector<exchange_fault> faults, int stop_at = 0)
 {
     sim::chip_config config;
     config.faults = std::move(faults);
     sim_app app(config);
+    int asked = 0;
+    app.state.stop_requested = [&asked, stop_at] { return stop_at > 0 && ++asked >= stop_at; };
     load_code(app, now);
     app.choose(hex, now, target);
     app.tick_only({0, 1, 2, 3});
@@ -56,8 +59,9 @@ run_outcome program(const std::string& hex, int now, int target, std::vector<exc
 }
 
 // Whenever the code lies in sector 0 or 2 and shall stay in flash, a copy of
-// it is in flash whatever exchange of the run fails, and however.
-TEST(never_bricked, the_bootstrap_code_survives_a_failure_at_every_exchange)
+// it is in flash whatever exchange of the run fails, and however, or wherever
+// the run is stopped.
+TEST(never_bricked, the_bootstrap_code_survives_a_failure_or_a_stop_at_every_exchange)
 {
     const auto hex = hex_file();
     const std::vector<std::pair<const char*, exchange_fault>> kinds = {
@@ -70,6 +74,12 @@ TEST(never_bricked, the_bootstrap_code_survives_a_failure_at_every_exchange)
         for (const int target : {0, 2}) {
             const auto clean = program(hex, now, target, {});
             ASSERT_TRUE(clean.code_kept);
+            for (int nth = 1; nth <= clean.erases + clean.blocks; ++nth) {
+                const auto stopped = program(hex, now, target, {}, nth);
+                EXPECT_TRUE(stopped.code_kept) << "now " << now << ", target " << target << ", stop at " << nth;
+                EXPECT_EQ(stopped.erases + stopped.blocks, nth - 1) << "sent after the stop at " << nth;
+                ++runs;
+            }
             for (const auto kind : {exchange_kind::erase, exchange_kind::block}) {
                 const int count = kind == exchange_kind::erase ? clean.erases : clean.blocks;
                 for (int nth = 1; nth <= count; ++nth) {

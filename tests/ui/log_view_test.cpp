@@ -82,12 +82,13 @@ TEST_F(ui_test, progress_shows_below_the_log_only_while_a_run_goes_on)
 
     // A blocking step shows the log so far and the progress through the keep-alive hook.
     core::line(s->log(), "step");
-    s->mainform.progress = {true, 2, 37, 512};
+    // 475 blocks in 38 s leave 37 blocks, about 3 s.
+    s->mainform.progress = {true, 2, 475, 512, std::chrono::steady_clock::now() - std::chrono::seconds(38)};
     s->keep_alive_now();
     EXPECT_TRUE(control<QPlainTextEdit>(core::window_id::mainform, "dialog")->toPlainText().endsWith("\nstep"));
     EXPECT_TRUE(progress->isVisible());
-    EXPECT_EQ(progress->text(), "Sector 2: block 37 of 512");
-    EXPECT_EQ(std::pair(progress->value(), progress->maximum()), std::pair(37, 512));
+    EXPECT_EQ(progress->text(), "Block 476 of 512, sector 2, about 0:03 left");
+    EXPECT_EQ(std::pair(progress->value(), progress->maximum()), std::pair(475, 512));
 
     s->mainform.progress.visible = false;
     windows->sync();

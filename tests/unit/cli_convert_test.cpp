@@ -5,6 +5,7 @@
 #include "hex_test_files.h"
 
 #include "app/cli_convert.h"
+#include "app/cli_options.h"
 
 namespace {
 
@@ -15,10 +16,14 @@ struct cli_run {
     std::string out, err;
 };
 
-cli_run run(const std::vector<std::string>& args)
+// The command line as fernwick-cli reads it, then the conversion.
+cli_run run(std::vector<std::string> args)
 {
     std::ostringstream out, err;
-    const int status = fernwick::app::run_convert(args, out, err);
+    args.insert(args.begin(), "convert");
+    int status = 0;
+    if (const auto request = fernwick::app::parse_command_line(args, out, err, status))
+        status = fernwick::app::run_convert(request->choices, out, err);
     return {status, out.str(), err.str()};
 }
 
@@ -63,17 +68,17 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
     const auto damaged = folder.file("damaged.hex", joined({linear(2), ":0100000011EF"}));
     const auto nowhere = folder.file("nowhere.hex", joined({linear(1), data(0, "11")}));
     const std::pair<std::vector<std::string>, std::string> rows[] = {
-        {{}, "a hex file is needed"},
-        {{hex, "other.hex"}, "one hex file only"},
-        {{hex, "--sectors"}, "--sectors needs a value"},
-        {{hex, "--sectors", ""}, "--sectors takes"},
-        {{hex, "--sectors", "4"}, "--sectors takes"},
-        {{hex, "--sectors", "0,,1"}, "--sectors takes"},
-        {{hex, "--sectors", "1,"}, "--sectors takes"},
-        {{hex, "--bsl-target", "1"}, "--bsl-target takes"},
-        {{hex, "--bsl-now", "1"}, "--bsl-now takes"},
-        {{hex, "--sector0-segment", "2"}, "--sector0-segment takes"},
-        {{hex, "--verbose", "1"}, "unknown option --verbose"},
+        {{}, "FILE is required"},
+        {{hex, "other.hex"}, "unexpected 'other.hex'"},
+        {{hex, "--sectors"}, "--sectors"},
+        {{hex, "--sectors", ""}, "--sectors: takes"},
+        {{hex, "--sectors", "4"}, "--sectors: takes"},
+        {{hex, "--sectors", "0,,1"}, "--sectors: takes"},
+        {{hex, "--sectors", "1,"}, "--sectors: takes"},
+        {{hex, "--bsl-target", "1"}, "--bsl-target: takes"},
+        {{hex, "--bsl-now", "1"}, "--bsl-now: takes"},
+        {{hex, "--sector0-segment", "2"}, "--sector0-segment: takes"},
+        {{hex, "--verbose", "1"}, "--verbose"},
         {{folder.path("missing.hex")}, "missing.hex: No such file or directory"},
         {{damaged}, "damaged.hex: line 2 has the checksum EFh, it should be EEh"},
         {{nowhere}, "nowhere.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 0 "
@@ -88,7 +93,7 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
         // One line says why, after any note on the boxes.
         ASSERT_TRUE(r.err.ends_with("\n")) << r.err;
         const auto last = r.err.substr(r.err.find_last_of('\n', r.err.size() - 2) + 1);
-        EXPECT_EQ(last.rfind("fernwick-cli convert: ", 0), 0u) << r.err;
+        EXPECT_EQ(last.rfind("fernwick-cli", 0), 0u) << r.err;
         EXPECT_NE(last.find(reason), std::string::npos) << r.err;
     }
     for (const char* name : {"app.NEW", "damaged.NEW", "nowhere.NEW"}) EXPECT_FALSE(fs::exists(folder.path(name)));

@@ -1,0 +1,138 @@
+#include "app/cli_board.h"
+
+#include <map>
+#include <ostream>
+
+#include "app/cli_counting_link.h"
+#include "app/cli_program.h"
+#include "app/cli_session.h"
+#include "bootstrap/reset_step.h"
+#include "command/commands.h"
+#include "core/qt_serial_link.h"
+#include "core/qt_ui_timer.h"
+
+namespace fernwick::app {
+
+namespace {
+
+using namespace std::chrono;
+using result = core::run_record::result;
+
+constexpr auto k_watch_period = milliseconds(100);
+
+void choose_baud(core::app_state& s, int baud)
+{
+    static const std::map<int, void (*)(core::app_state&)> buttons = {
+        {2400, bootstrap::bs_2400_Click},   {4800, bootstrap::bs_4800_Click},   {9600, bootstrap::bs_9600_Click},
+        {14400, bootstrap::bs_14400_Click}, {19200, bootstrap::bs_19200_Click},
+    };
+    buttons.at(baud)(s);
+    bootstrap::com1__Click(s);  // the link opens the job's device whatever the port
+}
+
+std::string phase_of(const core::app_state& s, bool in_command)
+{
+    if (!in_command) return "bring-up";
+    switch (s.run.outcome) {
+    case result::succeeded: return "ok";
+    case result::failed: return "failed";
+    case result::stopped: return "stopped";
+    case result::running:
+        if (s.run.step == "erase") return "erase";
+        return s.run.step == "late-byte check" ? "checking" : s.run.step == "save code" ? "save code" : "program";
+    default: return "command";
+    }
+}
+
+std::vector<int> chosen_sectors(const core::app_state& s)
+{
+    std::vector<int> list;
+    const core::flag on[] = {s.sector0_on, s.sector1_on, s.sector2_on, s.sector3_on};
+    for (int n = 0; n < 4; ++n)
+        if (on[n]) list.push_back(n);
+    return list;
+}
+
+}  // namespace
+
+board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& notes,
+                        const std::function<void(const board_progress&)>& watch)
+{
+    board_outcome o;
+    o.device = job.device;
+    o.started = system_clock::now();
+    const auto began = steady_clock::now();
+
+    counting_link* command_link = nullptr;  // made first: mainform.COM
+    core::platform p{[&command_link, &job] {
+                         auto link = std::make_unique<counting_link>(std::make_unique<core::qt_serial_link>(job.device));
+                         if (!command_link) command_link = link.get();
+                         return link;
+                     },
+                     [] { return std::make_unique<core::qt_ui_timer>(); }};
+    core::app_state s(p);
+    if (job.trace) core::trace_links(s, job.trace);
+    core::StartModul(s);
+    s.stop_requested = job.stop_requested;
+    s.prepared = job.blocks;
+    choose_baud(s, job.baud);
+
+    cli_session session(s, log);
+    bool in_command = false;
+    auto last_told = steady_clock::time_point{};
+    const auto tell = [&](bool now) {
+        if (!watch || (!now && steady_clock::now() - last_told < k_watch_period)) return;
+        last_told = steady_clock::now();
+        watch({phase_of(s, in_command), s.mainform.progress});
+    };
+    s.repaint = [&] {
+        session.echo_log();
+        tell(false);
+    };
+    s.keep_alive = s.repaint;
+    tell(true);
+
+    int flow_status = -1;
+    const auto command = [&](core::app_state& state) {
+        in_command = true;
+        if (job.command == "status") return command::show_status_Click(state);
+        if (job.command == "reset") return command::reset_micro__Click(state);
+        flow_status = run_programming_flow(state, job.choices, log, notes);
+    };
+    const auto judge = [&](const core::app_state& state) {
+        if (job.command == "status") return status_verdict(state);
+        if (job.command == "reset") return reset_verdict(state);
+        return flow_status == 0 ? cli_session::verdict::succeeded : cli_session::verdict::failed;
+    };
+    const auto verdict = session.run(command, judge);
+
+    o.seconds = duration<double>(steady_clock::now() - began).count();
+    o.run = s.run;
+    o.sectors = chosen_sectors(s);
+    o.blocks_sent = s.mainform.progress.blocks_done;
+    o.blocks_total = s.mainform.progress.blocks_total;
+    if (command_link) {
+        o.bytes_sent = command_link->sent;
+        o.bytes_received = command_link->received;
+    }
+    if (!in_command) {
+        o.run.step = "bring-up";
+        o.result = verdict == cli_session::verdict::stopped ? result::stopped : result::failed;
+        o.exit_status = 1;
+    } else if (job.command != "program") {
+        o.result = verdict == cli_session::verdict::succeeded ? result::succeeded : result::failed;
+        o.exit_status = o.result == result::succeeded ? 0 : 1;
+        if (job.command == "status" && o.exit_status == 0)
+            for (int n = 0; n < 4; ++n) log << "Sector " << n << ": " << s.statusform.status_sector[n] << "\n";
+    } else {
+        o.exit_status = flow_status;
+        o.result = flow_status == 0 ? result::succeeded : s.run.outcome == result::stopped ? result::stopped
+                                                                                           : result::failed;
+        if (flow_status == 2) o.run.step = "hex file";
+    }
+    log.flush();
+    tell(true);
+    return o;
+}
+
+}  // namespace fernwick::app

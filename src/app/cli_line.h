@@ -1,0 +1,20 @@
+#pragma once
+// fernwick-cli's runs on boards: one board, or a production line of several
+// side by side, each in a thread of its own with its own session, sharing
+// only the blocks converted once before any board is touched.
+
+#include "app/cli_options.h"
+
+namespace fernwick::app {
+
+// status, reset or program on every board of the request; prints the log,
+// the live progress, the table and the report. Returns the exit status: 0
+// every board succeeded, 1 one failed, 2 the file could not be used (no
+// board was touched), 128 + the signal when stopped by SIGINT or SIGTERM.
+int run_on_boards(const cli_request& r);
+
+// Installs the handlers of SIGINT and SIGTERM: the first asks every board
+// to stop after the exchange under way, a second SIGINT ends the program.
+void stop_on_signals();
+
+}  // namespace fernwick::app

@@ -1,0 +1,171 @@
+#include "app/cli_options.h"
+
+#include <CLI/CLI.hpp>
+#include <ostream>
+#include <sstream>
+
+#include "core/app_state.h"
+#include "core/port_names.h"
+
+namespace fernwick::app {
+
+namespace {
+
+const char* const k_description =
+    "Brings Mirel boards in bootstrap mode up over serial lines and runs one command on each, printing the "
+    "message log as it grows.";
+
+const char* const k_footer =
+    "Several boards: give --device (or --com) once per board; program runs them side by side, each with its "
+    "own bring-up and message log, and ends with a table of the results.\n"
+    "\n"
+    "FERNWICK_COM1 and FERNWICK_COM2 name the devices behind COM 1 and COM 2. FERNWICK_TRACE=FILE records every "
+    "byte on every link in FILE (FILE.N for the Nth of several boards).\n"
+    "\n"
+    "Exit status: 0 success on every board; 1 a board could not be used (the port missing or held, no answer, "
+    "an exchange with the chip failed: the log says which); 2 a usage error, or a hex file that cannot be used "
+    "(nothing was sent); 130 or 143 stopped by SIGINT or SIGTERM (the exchange under way finishes, nothing more "
+    "is sent).";
+
+const char* const k_choices_help =
+    "FILE is checked before any board is touched: a damaged record (checksum, length, characters, record type, "
+    "address), a missing end record, or no data for any chosen sector sends nothing.";
+
+std::optional<std::int16_t> location(const std::string& text, bool segment)
+{
+    if (text == (segment ? "1" : "2") || text == "0") return static_cast<std::int16_t>(text[0] - '0');
+    if (!segment && text == "-99") return core::k_nowhere;
+    return std::nullopt;
+}
+
+// The location window's choices and the sector boxes, shared by program,
+// convert and plan so that all three read a file the same way.
+void add_hex_choices(CLI::App& command, hex_choices& c, std::string& sectors, std::string& now, std::string& target,
+                     std::string& segment)
+{
+    command.add_option("FILE", c.hex_file, "the Intel-Hex file")->required()->type_name("");
+    command
+        .add_option("--sectors", sectors,
+                    "the sector boxes, e.g. 0,1,3 (default: the sectors FILE has data for, and those the "
+                    "bootstrap-code rules lock on; locked boxes keep their state)")
+        ->type_name("LIST")
+        ->check(CLI::Validator(
+            [](std::string& v) {
+                return parse_sector_list(v) ? std::string() : "takes sector numbers 0 to 3 separated by commas";
+            },
+            ""));
+    const auto one_of = [](bool segment_choice, const char* what) {
+        return CLI::Validator(
+            [segment_choice, what](std::string& v) {
+                return location(v, segment_choice) ? std::string() : std::string("takes ") + what;
+            },
+            "");
+    };
+    command.add_option("--bsl-now", now, "where the bootstrap loader code lies now: 0, 2 or -99 (default 2)")
+        ->type_name("N")
+        ->check(one_of(false, "0, 2 or -99"));
+    command.add_option("--bsl-target", target, "where it shall lie: 0, 2 or -99 for nowhere (default 2)")
+        ->type_name("N")
+        ->check(one_of(false, "0, 2 or -99"));
+    command.add_option("--sector0-segment", segment, "the segment of sector 0: 0 or 1 (default 0)")
+        ->type_name("N")
+        ->check(one_of(true, "0 or 1"));
+    command.footer(k_choices_help);
+}
+
+void take_hex_choices(hex_choices& c, const std::string& sectors, const std::string& now, const std::string& target,
+                      const std::string& segment)
+{
+    if (!sectors.empty()) c.sectors = parse_sector_list(sectors);
+    if (!now.empty()) c.bsl_now = *location(now, false);
+    if (!target.empty()) c.bsl_target = *location(target, false);
+    if (!segment.empty()) c.sector0_segment = *location(segment, true);
+}
+
+}  // namespace
+
+std::optional<cli_request> parse_command_line(const std::vector<std::string>& args, std::ostream& out,
+                                              std::ostream& err, int& status)
+{
+    cli_request r;
+    CLI::App app(k_description, "fernwick-cli");
+    app.footer(k_footer);
+    app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("fernwick-cli ") + FERNWICK_VERSION);
+    // The port options may follow the command, as a line's scripts write them.
+    app.fallthrough();
+    app.add_option("--com", r.com, "serial port COM 1 or COM 2 (default 1); once per board")
+        ->allow_extra_args(false)
+        ->type_name("N")
+        ->check(CLI::IsMember({1, 2}));
+    app.add_option("--device", r.devices, "the device PATH of a board; once per board")
+        ->allow_extra_args(false)
+        ->type_name("PATH");
+    app.add_option("--baud", r.baud, "2400, 4800, 9600, 14400 or 19200 (default 9600)")
+        ->type_name("RATE")
+        ->check(CLI::IsMember({2400, 4800, 9600, 14400, 19200}));
+
+    app.add_subcommand("status", "read the flash status of the four sectors; prints 'Sector n: XXXX' for each");
+    app.add_subcommand("reset", "reset the microcontroller by software");
+    std::string sectors, now, target, segment;
+    auto* program = app.add_subcommand("program", "erase and program FILE (Intel-Hex) as the windows would");
+    add_hex_choices(*program, r.choices, sectors, now, target, segment);
+    program->add_option("--log-dir", r.log_dir, "write each board's whole message log to DIR/<device>.log")
+        ->type_name("DIR");
+    program->add_option("--report", r.report, "append one JSON line per board and run to FILE")->type_name("FILE");
+    auto* convert = app.add_subcommand(
+        "convert", "write FILE's .NEW block file (no board needed), with the same defaults and checks as program");
+    add_hex_choices(*convert, r.choices, sectors, now, target, segment);
+    auto* plan = app.add_subcommand(
+        "plan", "print what program would erase and send, and how long it would take (no board is touched)");
+    add_hex_choices(*plan, r.choices, sectors, now, target, segment);
+
+    std::vector<const char*> argv{"fernwick-cli"};
+    for (const auto& a : args) argv.push_back(a.c_str());
+    try {
+        app.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::CallForHelp&) {
+        CLI::App* asked = &app;
+        for (auto* sub : app.get_subcommands()) asked = sub;
+        out << asked->help() << (asked == &app ? "\n" : "\nThe port options (--com, --device, --baud) may come "
+                                                        "before or after the command; see fernwick-cli --help.\n");
+        status = 0;
+        return std::nullopt;
+    } catch (const CLI::CallForVersion& e) {
+        out << e.what() << '\n';
+        status = 0;
+        return std::nullopt;
+    } catch (const CLI::ParseError& e) {
+        std::string why = e.what();
+        // CLI11 lists unexpected words last first; the operator typed them the other way round.
+        if (app.get_subcommands().empty() && !app.remaining(true).empty()) {
+            why = "unknown command '" + app.remaining(true).front() + "'";
+        } else if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
+            why = "unexpected";
+            for (const auto& word : app.remaining(true)) why += " '" + word + "'";
+        }
+        err << "fernwick-cli: " << why << " (see --help)\n";
+        status = k_usage_error;
+        return std::nullopt;
+    }
+    r.command = app.get_subcommands().front()->get_name();
+    take_hex_choices(r.choices, sectors, now, target, segment);
+    const bool many = r.com.size() + r.devices.size() > 1;
+    if (many && r.command != "program") {
+        err << "fernwick-cli: " << r.command << " works on one board; several are for program (see --help)\n";
+        status = k_usage_error;
+        return std::nullopt;
+    }
+    return r;
+}
+
+std::vector<std::string> board_devices(const cli_request& r)
+{
+    std::vector<std::string> devices;
+    for (const int port : r.com) devices.push_back(core::device_for_port(port));
+    devices.insert(devices.end(), r.devices.begin(), r.devices.end());
+    if (devices.empty()) devices.push_back(core::device_for_port(1));
+    return devices;
+}
+
+}  // namespace fernwick::app

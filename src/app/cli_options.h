@@ -1,0 +1,38 @@
+#pragma once
+// fernwick-cli's command line: the commands with their own --help, and the
+// port options accepted before or after the command.
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/cli_plan.h"
+
+namespace fernwick::app {
+
+inline constexpr int k_usage_error = 2;
+
+struct cli_request {
+    std::string command;  // status, reset, program, convert or plan
+    // The boards, in the order given: the device behind each --com, then
+    // each --device; COM 1 when neither is given.
+    std::vector<int> com;
+    std::vector<std::string> devices;
+    int baud = 9600;
+    hex_choices choices;     // program, convert, plan
+    std::string log_dir;     // program: each board's message log
+    std::string report;      // program: JSON Lines appended per board
+};
+
+// Reads the command line (without the program name). nullopt when the
+// program is to end at once with `status`: after --help (0), or a usage
+// error (2) said on `err`.
+std::optional<cli_request> parse_command_line(const std::vector<std::string>& args, std::ostream& out,
+                                              std::ostream& err, int& status);
+
+// The devices of the request's boards: COM n's device for each --com, then
+// the --device paths.
+std::vector<std::string> board_devices(const cli_request& r);
+
+}  // namespace fernwick::app

@@ -1,0 +1,51 @@
+#pragma once
+// What a production line keeps of a run of "program": one JSON line per
+// board appended to a report file, the table printed at the end, and the
+// line that says where a board's run failed or stopped.
+
+#include <QJsonObject>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/board_outcome.h"
+#include "app/cli_plan.h"
+
+namespace fernwick::app {
+
+// What every board of one run shares.
+struct run_description {
+    std::string hex_file;    // absolute
+    std::string hex_sha256;  // lower-case hex
+    hex_choices choices;
+    int baud = 9600;
+    std::string tool_version = FERNWICK_VERSION;
+};
+
+// The file's SHA-256 in lower-case hex; nullopt with `why` ("path: reason").
+std::optional<std::string> sha256_of_file(const std::string& path, std::string& why);
+
+// The choices with the hex file made absolute and hashed; nullopt with `why`
+// when the file cannot be read.
+std::optional<run_description> describe_run(const hex_choices& c, int baud, std::string& why);
+
+// One board's record. The step, sector and block are there for a failure or
+// a stop, the received bytes for a failure only; sector and block are null
+// where the step has none, bsl_now and bsl_target null for -99.
+QJsonObject report_record(const run_description& d, const board_outcome& o);
+
+// Appends one line per record, never truncating. Each line goes out in one
+// write(2) on an O_APPEND descriptor, so that several programs appending to
+// one file never mix their lines. The reason ("path: reason") on failure.
+std::optional<std::string> append_report(const std::string& path, const std::vector<QJsonObject>& records);
+
+// The end table: one row per board, plain ASCII.
+void print_table(std::ostream& out, const std::vector<board_outcome>& boards);
+
+// "Failed at: program block 164 of 322, sector 3, received 33 91",
+// "Failed at: bring-up", "Stopped before: erase, sector 1"; empty for a
+// board that succeeded.
+std::string failure_line(const board_outcome& o);
+
+}  // namespace fernwick::app
