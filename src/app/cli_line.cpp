@@ -254,6 +254,10 @@ std::optional<line_setup> prepare(const cli_request& r, const std::vector<std::s
             std::cerr << "fernwick-cli: cannot write the report: " << *why << "\n";
             return std::nullopt;
         }
+    // The report names the file by its hash: the same before the checks and
+    // after the conversion, or the blocks may not be what the hash says.
+    std::string why;
+    const auto before = describe_run(r.choices, r.baud, why);
     std::ostream quiet(nullptr);  // a single run's own flow says what the flow notes
     const auto plan = make_plan(r.choices, devices.size() == 1 ? quiet : std::cerr);
     if (!plan.refusal.empty()) {
@@ -269,13 +273,13 @@ std::optional<line_setup> prepare(const cli_request& r, const std::vector<std::s
     }
     setup.blocks = std::make_shared<const core::prepared_blocks>(
         core::prepared_blocks{plan.sectors, converted.new_file_name, converted.block_text, converted.block_count});
-    std::string why;
-    const auto description = describe_run(r.choices, r.baud, why);
-    if (!description) {
-        std::cerr << "fernwick-cli program: " << why << "; nothing was sent\n";
+    const auto after = describe_run(r.choices, r.baud, why);
+    if (!before || !after || before->hex_sha256 != after->hex_sha256) {
+        std::cerr << "fernwick-cli program: "
+                  << (why.empty() ? r.choices.hex_file + " changed while it was read" : why) << "; nothing was sent\n";
         return std::nullopt;
     }
-    setup.description = *description;
+    setup.description = *after;
     status = 0;
     return setup;
 }
