@@ -93,10 +93,7 @@ std::string shuffled_image_and_more()
 }
 
 // 8192 records in rising order, none continuing the one before.
-std::string one_record_runs()
-{
-    return write_hex(flash_records(8, 16));
-}
+std::string one_record_runs() { return write_hex(flash_records(8, 16)); }
 
 void convert(benchmark::State& state, const std::string& path)
 {

@@ -16,10 +16,7 @@ namespace {
 using namespace fernwick::programming;
 using fernwick::fuzz::require;
 
-bool is_hex_digit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
+bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 
 // The lines with their line ends put back give the text again.
 void check_split(std::string_view text)

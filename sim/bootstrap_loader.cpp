@@ -26,23 +26,16 @@ void bootstrap_loader::reset()
 reaction bootstrap_loader::feed(std::uint8_t byte)
 {
     switch (phase_) {
-    case chip_phase::awaiting_zero:
-        return take_zero(byte);
-    case chip_phase::receiving_loader:
-        return take_loader_byte(byte);
-    case chip_phase::receiving_program:
-        return take_program_byte(byte);
+    case chip_phase::awaiting_zero: return take_zero(byte);
+    case chip_phase::receiving_loader: return take_loader_byte(byte);
+    case chip_phase::receiving_program: return take_program_byte(byte);
     case chip_phase::resident:
-    case chip_phase::halted:
-        break;
+    case chip_phase::halted: break;
     }
     return {};
 }
 
-bool bootstrap_loader::faulty() const
-{
-    return !config_.faulty_bring_ups || bring_ups_ <= *config_.faulty_bring_ups;
-}
+bool bootstrap_loader::faulty() const { return !config_.faulty_bring_ups || bring_ups_ <= *config_.faulty_bring_ups; }
 
 // The loader measures the line rate on the zero byte; any other first byte
 // gives it a wrong rate, after which it understands nothing.

@@ -35,8 +35,8 @@ private:
 
     const chip_config& config_;
     chip_phase phase_ = chip_phase::awaiting_zero;
-    core::byte_string code_;       // the loader or program received so far
-    std::size_t program_size_ = 0; // what the first-level loader counts
+    core::byte_string code_;        // the loader or program received so far
+    std::size_t program_size_ = 0;  // what the first-level loader counts
     int bring_ups_ = 0;             // zero bytes taken since the chip started; kept over resets
 };
 

@@ -65,10 +65,10 @@ struct chip_timing {
 using status_register = std::array<std::uint8_t, 2>;
 
 struct chip_config {
-    std::optional<std::uint8_t> id_byte = wire::identification;  // nullopt: no answer to the zero byte
-    bool echo_zero = false;                                      // the zero byte comes back before the answer
-    std::optional<std::uint8_t> loader_ack = wire::loader_ack;   // nullopt: no acknowledge
-    std::optional<std::uint8_t> program_ack = wire::program_ack; // nullopt: no acknowledge
+    std::optional<std::uint8_t> id_byte = wire::identification;   // nullopt: no answer to the zero byte
+    bool echo_zero = false;                                       // the zero byte comes back before the answer
+    std::optional<std::uint8_t> loader_ack = wire::loader_ack;    // nullopt: no acknowledge
+    std::optional<std::uint8_t> program_ack = wire::program_ack;  // nullopt: no acknowledge
     // The four above hit only the first this many bring-ups (each begun by a
     // zero byte), so that a later one shows the board recovered; nullopt: all.
     std::optional<int> faulty_bring_ups;

@@ -14,10 +14,7 @@ int to_ms(std::int64_t at) { return static_cast<int>((at + k_micros_per_ms - 1) 
 }  // namespace
 
 chip_model::chip_model(chip_config config)
-    : config_(std::move(config)),
-      faults_(config_.faults),
-      loader_(config_),
-      program_(config_, flash_, faults_)
+    : config_(std::move(config)), faults_(config_.faults), loader_(config_), program_(config_, flash_, faults_)
 {
 }
 

@@ -24,8 +24,7 @@ exchange_fault fault_plan::next(exchange_kind kind)
 
 bool carried_out(const exchange_fault& fault) { return !fault.silence && !fault.drop && !fault.status; }
 
-reaction exchange_answer(const exchange_fault& fault, std::vector<std::uint8_t> lead, int work_ms,
-                         std::uint8_t status)
+reaction exchange_answer(const exchange_fault& fault, std::vector<std::uint8_t> lead, int work_ms, std::uint8_t status)
 {
     reaction r;
     r.busy_ms = fault.delay_ms + work_ms;

@@ -30,7 +30,6 @@ bool carried_out(const exchange_fault& fault);
 // the checksum last) at once, the status byte after work_ms, both shifted
 // by the fault's delay and changed by its other faults (a repeat sends the
 // whole of it again right after).
-reaction exchange_answer(const exchange_fault& fault, std::vector<std::uint8_t> lead, int work_ms,
-                         std::uint8_t status);
+reaction exchange_answer(const exchange_fault& fault, std::vector<std::uint8_t> lead, int work_ms, std::uint8_t status);
 
 }  // namespace fernwick::sim

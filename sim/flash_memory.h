@@ -11,7 +11,7 @@
 
 namespace fernwick::sim {
 
-inline constexpr std::size_t k_sector_size = 32 * 1024;
+inline constexpr std::size_t k_sector_size = std::size_t{32} * 1024;
 inline constexpr std::size_t k_flash_size = k_sector_count * k_sector_size;
 
 // The sector that holds segment:offset, or nullopt outside the four sectors.

@@ -15,9 +15,7 @@
 
 namespace fernwick::sim {
 
-pty_board::pty_board(const sim_options& options) : options_(options), chip_(options.chip), start_ns_(monotonic_ns())
-{
-}
+pty_board::pty_board(const sim_options& options) : options_(options), chip_(options.chip), start_ns_(monotonic_ns()) {}
 
 pty_board::~pty_board() { close_master(master_, options_.link_path); }
 

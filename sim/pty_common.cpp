@@ -43,8 +43,8 @@ std::string hex_of(std::string_view bytes)
     return text;
 }
 
-int open_master(std::string& device, const std::string& trace_path, std::ofstream& trace,
-                const std::string& link_path, std::string& error)
+int open_master(std::string& device, const std::string& trace_path, std::ofstream& trace, const std::string& link_path,
+                std::string& error)
 {
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {

@@ -20,8 +20,8 @@ std::string hex_of(std::string_view bytes);
 // Creates the master in raw mode (the host's device then passes every byte
 // through), opens the trace file if one is named, and makes the link to
 // the device if one is named. -1 with `error` set on failure.
-int open_master(std::string& device, const std::string& trace_path, std::ofstream& trace,
-                const std::string& link_path, std::string& error);
+int open_master(std::string& device, const std::string& trace_path, std::ofstream& trace, const std::string& link_path,
+                std::string& error);
 
 // Closes the master (the host's device goes away with it) and removes the link.
 void close_master(int& master, const std::string& link_path);

@@ -44,10 +44,7 @@ bool pty_replay::open(std::string& error)
     return true;
 }
 
-long long pty_replay::now_ms() const
-{
-    return (monotonic_ns() - start_ns_) / 1'000'000;
-}
+long long pty_replay::now_ms() const { return (monotonic_ns() - start_ns_) / 1'000'000; }
 
 void pty_replay::run(int signal_fd)
 {

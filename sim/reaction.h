@@ -14,9 +14,9 @@ struct answer_byte {
 
 struct reaction {
     std::vector<answer_byte> answer;
-    int busy_ms = 0;                     // no further byte is taken before this
-    std::optional<int> drop_after_ms;    // the link goes dead then
-    bool back_to_bootstrap = false;      // the software reset has run
+    int busy_ms = 0;                   // no further byte is taken before this
+    std::optional<int> drop_after_ms;  // the link goes dead then
+    bool back_to_bootstrap = false;    // the software reset has run
 };
 
 }  // namespace fernwick::sim

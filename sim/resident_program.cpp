@@ -49,13 +49,9 @@ reaction resident_program::start_command(std::uint8_t byte)
     switch (byte) {
     case wire::status_command:
     case wire::erase_command:
-    case wire::block_command:
-        command_.push_back(byte);
-        return {};
-    case wire::reset_command:
-        return reset_chip();
-    default:
-        return single_answer(wire::command_error);
+    case wire::block_command: command_.push_back(byte); return {};
+    case wire::reset_command: return reset_chip();
+    default: return single_answer(wire::command_error);
     }
 }
 

@@ -90,8 +90,7 @@ void sim_board::run_for(int ms)
 
 void sim_board::pump()
 {
-    while (core_->deliver_next()) {
-    }
+    while (core_->deliver_next()) {}
 }
 
 int sim_board::now_ms() const { return core_->now; }

@@ -65,7 +65,8 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
 
     counting_link* command_link = nullptr;  // made first: mainform.COM
     core::platform p{[&command_link, &job] {
-                         auto link = std::make_unique<counting_link>(std::make_unique<core::qt_serial_link>(job.device));
+                         auto link =
+                             std::make_unique<counting_link>(std::make_unique<core::qt_serial_link>(job.device));
                          if (!command_link) command_link = link.get();
                          return link;
                      },
@@ -126,8 +127,9 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
             for (int n = 0; n < 4; ++n) log << "Sector " << n << ": " << s.statusform.status_sector[n] << "\n";
     } else {
         o.exit_status = flow_status;
-        o.result = flow_status == 0 ? result::succeeded : s.run.outcome == result::stopped ? result::stopped
-                                                                                           : result::failed;
+        o.result = flow_status == 0                   ? result::succeeded
+                   : s.run.outcome == result::stopped ? result::stopped
+                                                      : result::failed;
         if (flow_status == 2) o.run.step = "hex file";
     }
     log.flush();

@@ -20,9 +20,9 @@ struct board_job {
     std::string device;
     std::string command;  // status, reset or program
     int baud = 9600;
-    hex_choices choices;                                   // program
-    std::shared_ptr<const core::prepared_blocks> blocks;   // program: converted once for every board
-    std::shared_ptr<core::trace_file> trace;               // none: no trace
+    hex_choices choices;                                  // program
+    std::shared_ptr<const core::prepared_blocks> blocks;  // program: converted once for every board
+    std::shared_ptr<core::trace_file> trace;              // none: no trace
     std::function<bool()> stop_requested;
 };
 

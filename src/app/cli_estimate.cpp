@@ -1,6 +1,7 @@
 #include "app/cli_estimate.h"
 
 #include <array>
+#include <cmath>
 #include <ostream>
 #include <sstream>
 
@@ -17,10 +18,10 @@ namespace {
 using programming::run_step;
 
 constexpr int k_failed = 2;
-constexpr int k_bits_per_byte = 10;  // start bit, 8 data bits, stop bit
-constexpr int k_erase_bytes = 2;     // 20h, 20h + n
+constexpr int k_bits_per_byte = 10;                           // start bit, 8 data bits, stop bit
+constexpr int k_erase_bytes = 2;                              // 20h, 20h + n
 constexpr int k_block_bytes = 4 + programming::k_block_size;  // 33h, segment, address high and low, the data
-constexpr int k_answer_bytes = 2;                              // checksum and status
+constexpr int k_answer_bytes = 2;                             // checksum and status
 // The zero byte, the first-level loader and the main program; back come the
 // identification byte and the two acknowledges.
 constexpr long long k_bring_up_out = 1 + bootstrap::k_first_loader_size + bootstrap::k_main_program_size;
@@ -55,7 +56,7 @@ std::string step_line(const planned_step& p)
     return "erase and program sector " + sector + ": " + blocks;
 }
 
-std::string rounded(double seconds) { return core::duration_text(static_cast<int>(seconds + 0.5)); }
+std::string rounded(double seconds) { return core::duration_text(static_cast<int>(std::lround(seconds))); }
 
 void print_plan(const std::string& hex_file, int baud, const run_estimate& e, std::ostream& out)
 {
@@ -63,8 +64,8 @@ void print_plan(const std::string& hex_file, int baud, const run_estimate& e, st
         << "  bring-up: " << k_bring_up_out << " bytes out, " << k_bring_up_back << " back\n";
     for (const auto& step : e.steps) out << "  " << step_line(step) << "\n";
     out << "  sectors erased: " << e.erases << ", blocks: " << e.blocks << "\n"
-        << "  estimated time: " << rounded(e.seconds) << " (line " << rounded(e.line_seconds) << ", erase "
-        << e.erases << " x " << k_typical_erase_ms << " ms, program " << e.blocks << " x " << k_typical_program_ms
+        << "  estimated time: " << rounded(e.seconds) << " (line " << rounded(e.line_seconds) << ", erase " << e.erases
+        << " x " << k_typical_erase_ms << " ms, program " << e.blocks << " x " << k_typical_program_ms
         << " ms, late-byte checks " << e.erases << " x " << late_byte_check_ms(baud) << " ms)\n"
         << "Assumptions:\n"
         << "  the line carries " << k_bits_per_byte << " bits per byte both ways at " << baud << " baud\n"

@@ -24,9 +24,9 @@ struct planned_step {
 struct run_estimate {
     std::vector<planned_step> steps;  // in the run's order
     int erases = 0;
-    int blocks = 0;  // all blocks sent, the saved code's included
-    long long bytes_out = 0;   // to the chip, the bring-up's included
-    long long bytes_back = 0;  // from the chip, the bring-up's included
+    int blocks = 0;               // all blocks sent, the saved code's included
+    long long bytes_out = 0;      // to the chip, the bring-up's included
+    long long bytes_back = 0;     // from the chip, the bring-up's included
     double bring_up_seconds = 0;  // its bytes on the line
     double line_seconds = 0;      // every byte both ways, the bring-up's included
     double chip_seconds = 0;      // erases and blocks at the typical times

@@ -1,12 +1,13 @@
 #include "app/cli_line.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -14,7 +15,6 @@
 #include <mutex>
 #include <sstream>
 #include <streambuf>
-#include <unistd.h>
 
 #include "app/cli_board.h"
 #include "app/cli_report.h"
@@ -264,8 +264,8 @@ std::optional<line_setup> prepare(const cli_request& r, const std::vector<std::s
         std::cerr << "fernwick-cli program: " << plan.refusal << "; nothing was sent\n";
         return std::nullopt;
     }
-    const auto converted =
-        programming::convert_hex_file({r.choices.hex_file, plan.sectors, r.choices.bsl_target, r.choices.sector0_segment});
+    const auto converted = programming::convert_hex_file(
+        {r.choices.hex_file, plan.sectors, r.choices.bsl_target, r.choices.sector0_segment});
     if (!converted.ok()) {
         std::cerr << "fernwick-cli program: " << programming::failure_text(*converted.failure)
                   << "; nothing was sent\n";
@@ -275,8 +275,8 @@ std::optional<line_setup> prepare(const cli_request& r, const std::vector<std::s
         core::prepared_blocks{plan.sectors, converted.new_file_name, converted.block_text, converted.block_count});
     const auto after = describe_run(r.choices, r.baud, why);
     if (!before || !after || before->hex_sha256 != after->hex_sha256) {
-        std::cerr << "fernwick-cli program: "
-                  << (why.empty() ? r.choices.hex_file + " changed while it was read" : why) << "; nothing was sent\n";
+        std::cerr << "fernwick-cli program: " << (why.empty() ? r.choices.hex_file + " changed while it was read" : why)
+                  << "; nothing was sent\n";
         return std::nullopt;
     }
     setup.description = *after;
@@ -290,8 +290,8 @@ void print_summary(const board_outcome& o, int baud)
     const double share = o.seconds > 0 ? wire_bits / o.seconds / baud : 0;
     std::cout << "Blocks sent: " << o.blocks_sent << ", bytes sent: " << o.bytes_sent
               << ", bytes received: " << o.bytes_received << "\n"
-              << std::fixed << std::setprecision(2) << "Time: " << o.seconds << " s, line rate reached: "
-              << std::setprecision(1) << 100 * share << " % of " << baud << " baud\n";
+              << std::fixed << std::setprecision(2) << "Time: " << o.seconds
+              << " s, line rate reached: " << std::setprecision(1) << 100 * share << " % of " << baud << " baud\n";
 }
 
 }  // namespace
@@ -326,8 +326,9 @@ int run_on_boards(const cli_request& r)
             });
             std::ostream log(&lines);
             std::ostream no_notes(nullptr);  // several boards: said once, before they start
-            board_job job{devices[i], r.command, r.baud, r.choices, setup->blocks,
-                          setup->traces.empty() ? nullptr : setup->traces[i], stop_asked};
+            board_job job{devices[i], r.command,     r.baud,
+                          r.choices,  setup->blocks, setup->traces.empty() ? nullptr : setup->traces[i],
+                          stop_asked};
             outcomes[i] = run_board(job, log, devices.size() == 1 ? std::cerr : no_notes,
                                     [&](const board_progress& b) { screen.progress(i, b); });
             if (r.command == "program" && outcomes[i].result != result::succeeded && outcomes[i].exit_status != 2)

@@ -127,8 +127,10 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
     } catch (const CLI::CallForHelp&) {
         CLI::App* asked = &app;
         for (auto* sub : app.get_subcommands()) asked = sub;
-        out << asked->help() << (asked == &app ? "\n" : "\nThe port options (--com, --device, --baud) may come "
-                                                        "before or after the command; see fernwick-cli --help.\n");
+        out << asked->help()
+            << (asked == &app ? "\n"
+                              : "\nThe port options (--com, --device, --baud) may come "
+                                "before or after the command; see fernwick-cli --help.\n");
         status = 0;
         return std::nullopt;
     } catch (const CLI::CallForVersion& e) {

@@ -37,10 +37,9 @@ void report_identification(app_state& s, const core::byte_string& rx)
     }
     // A lone zero byte reads as nothing, as an empty read does.
     const bool nothing = rx.empty() || is_single(rx, 0x00);
-    const std::string first =
-        nothing ? "     I have received an unknown identification byte (0x00) !"
-                : "     I have received the unknown identification byte:    0x" +
-                      plain_hex(static_cast<unsigned char>(rx[0]));
+    const std::string first = nothing ? "     I have received an unknown identification byte (0x00) !"
+                                      : "     I have received the unknown identification byte:    0x" +
+                                            plain_hex(static_cast<unsigned char>(rx[0]));
     auto& log = s.log();
     log.append(le + std::string(core::k_star_line));
     log.append(le + first + le + "     Transmission error possible !" + le +

@@ -83,9 +83,8 @@ void Timer0_Timer(app_state& s)
         log.append(le + star + le);
     } else if (!s.id_received) {
         log.append(le + star);
-        log.append(le + "     There was a data transmission error ! " + le +
-                   "      No identification byte received" + le + le +
-                   "     Please Re-Start the Fernwick !");
+        log.append(le + "     There was a data transmission error ! " + le + "      No identification byte received" +
+                   le + le + "     Please Re-Start the Fernwick !");
         log.append(le + star + le);
     }
     s.RESETFORM.Timer0->stop();

@@ -9,18 +9,17 @@ using core::app_state;
 
 namespace {
 
-constexpr int k_status_command = 0x40;           // read flash status
-constexpr int k_reset_command = 0x00;            // software reset
-constexpr std::uint8_t k_status_done = 0x88;     // command carried out
-constexpr std::uint8_t k_reset_confirmed = 0x12; // chip is back in its bootstrap loader
-constexpr int k_last_status_code = 0x43;         // status of sector 3
+constexpr int k_status_command = 0x40;            // read flash status
+constexpr int k_reset_command = 0x00;             // software reset
+constexpr std::uint8_t k_status_done = 0x88;      // command carried out
+constexpr std::uint8_t k_reset_confirmed = 0x12;  // chip is back in its bootstrap loader
+constexpr int k_last_status_code = 0x43;          // status of sector 3
 
 void report_unexpected(app_state& s, std::uint8_t b)
 {
     core::hide_command_menus(s);
     core::error_block(s.log(), {"     I received the unexpected Byte : 0x" + hex2(b),
-                                "     I wasn't waiting for any byte ! ", "",
-                                "      Please Re-Start the Fernwick !"});
+                                "     I wasn't waiting for any byte ! ", "", "      Please Re-Start the Fernwick !"});
     if (s.mainform.COM->is_open()) s.mainform.COM->close();
 }
 
@@ -28,8 +27,7 @@ void judge_reset_answer(app_state& s, std::uint8_t b)
 {
     core::hide_command_menus(s);
     if (b != k_reset_confirmed) {
-        core::error_block(
-            s.log(), {"     I didn't receive the right confirmation after reset the microcontroller !"});
+        core::error_block(s.log(), {"     I didn't receive the right confirmation after reset the microcontroller !"});
         return;
     }
     s.reply_awaited = core::k_false;
@@ -71,8 +69,7 @@ void judge_status_answer(app_state& s, std::uint8_t b)
             return;
         }
         core::hide_command_menus(s);
-        core::error_block(s.log(),
-                          {"     Wrong checksum byte received", "     Please Re-Start the Fernwick !"});
+        core::error_block(s.log(), {"     Wrong checksum byte received", "     Please Re-Start the Fernwick !"});
         return;
     case 4:
         if (b == k_status_done) {
@@ -83,8 +80,7 @@ void judge_status_answer(app_state& s, std::uint8_t b)
         core::error_block(s.log(), {"     Something went wrong when reading the Flash-status !",
                                     "      Please Re-Start the Fernwick !"});
         return;
-    default:
-        report_unexpected(s, b);
+    default: report_unexpected(s, b);
     }
 }
 

@@ -61,10 +61,10 @@ struct progress_state {
 struct run_record {
     enum class result { none, running, succeeded, failed, stopped };
     result outcome = result::none;
-    std::string step;       // "erase", "program block", "save code", "late-byte check"
-    int sector = -1;        // of the step; -1 before the first
-    int block = 0;          // the run's block being sent (1-based), 0 before the first
-    byte_string received;   // what the chip sent in the failing exchange
+    std::string step;      // "erase", "program block", "save code", "late-byte check"
+    int sector = -1;       // of the step; -1 before the first
+    int block = 0;         // the run's block being sent (1-based), 0 before the first
+    byte_string received;  // what the chip sent in the failing exchange
 };
 
 // A conversion made once for several boards: every run sends these blocks
@@ -96,9 +96,9 @@ struct statusform_state : window_state {
 };
 
 struct locationform_state : window_state {
-    std::int16_t now_choice = 2;     // sect0 / sect2 / external
-    std::int16_t target_choice = 2;  // Option1 / Option2 / Option3
-    std::int16_t segment_choice = 0; // seg0 / seg1
+    std::int16_t now_choice = 2;      // sect0 / sect2 / external
+    std::int16_t target_choice = 2;   // Option1 / Option2 / Option3
+    std::int16_t segment_choice = 0;  // seg0 / seg1
 };
 
 struct confirmform_state : window_state {
@@ -135,8 +135,7 @@ struct app_state {
     std::int16_t sector0_segment = 0;
     flag sector0_on = k_false, sector1_on = k_false, sector2_on = k_false, sector3_on = k_false;
     std::string hex_file_name;
-    flag sector0_has_data = k_false, sector1_has_data = k_false, sector2_has_data = k_false,
-         sector3_has_data = k_false;
+    flag sector0_has_data = k_false, sector1_has_data = k_false, sector2_has_data = k_false, sector3_has_data = k_false;
     flag flash_error = k_false;
     std::int16_t current_sector = 0;
     std::string new_file_name;

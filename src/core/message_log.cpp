@@ -31,8 +31,8 @@ void message_log::trim_for(std::size_t incoming)
 
 namespace {
 
-std::string joined(std::string_view first, std::string_view second = {},
-                   std::string_view third = {}, std::string_view fourth = {})
+std::string joined(std::string_view first, std::string_view second = {}, std::string_view third = {},
+                   std::string_view fourth = {})
 {
     std::string s;
     s.reserve(first.size() + second.size() + third.size() + fourth.size());
@@ -56,15 +56,9 @@ void framed(message_log& log, bool fresh, std::string_view frame, const lines_t&
 
 void line(message_log& log, std::string_view s) { log.append(joined(k_line_end, s)); }
 
-void line_with_break(message_log& log, std::string_view s)
-{
-    log.append(joined(k_line_end, s, k_line_end));
-}
+void line_with_break(message_log& log, std::string_view s) { log.append(joined(k_line_end, s, k_line_end)); }
 
-void fresh_line_with_break(message_log& log, std::string_view s)
-{
-    log.replace(joined(k_line_end, s, k_line_end));
-}
+void fresh_line_with_break(message_log& log, std::string_view s) { log.replace(joined(k_line_end, s, k_line_end)); }
 
 void note(message_log& log, std::string_view s)
 {
@@ -76,10 +70,7 @@ void error_block(message_log& log, std::initializer_list<std::string_view> lines
     framed(log, false, k_star_line, lines);
 }
 
-void error_block(message_log& log, const std::vector<std::string>& lines)
-{
-    framed(log, false, k_star_line, lines);
-}
+void error_block(message_log& log, const std::vector<std::string>& lines) { framed(log, false, k_star_line, lines); }
 
 void fresh_error_block(message_log& log, std::initializer_list<std::string_view> lines)
 {

@@ -242,7 +242,8 @@ void qt_serial_link::on_ready_read()
     if (threshold() != 1 || receive_posted_) return;
     receive_posted_ = true;
     // Queued: the handler that wrote or polled returns before the next one runs.
-    QMetaObject::invokeMethod(port_.get(), [this] { deliver_receive(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        port_.get(), [this] { deliver_receive(); }, Qt::QueuedConnection);
 }
 
 void qt_serial_link::deliver_receive()

@@ -12,7 +12,8 @@ class field_reader {
 public:
     explicit field_reader(std::string_view line) : rest_(line) {}
 
-    template <typename T> std::optional<T> number()
+    template <typename T>
+    std::optional<T> number()
     {
         const auto comma = rest_.find(',');
         if (comma == std::string_view::npos) return std::nullopt;

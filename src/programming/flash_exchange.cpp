@@ -108,8 +108,7 @@ exchange_result erase_sector(answer_reader& reader, app_state& s, int sector)
     return read_answers(reader, k_erase_command * 2u + static_cast<unsigned>(sector));
 }
 
-exchange_result program_block(answer_reader& reader, app_state& s, int segment, long address,
-                              const block_bytes& bytes)
+exchange_result program_block(answer_reader& reader, app_state& s, int segment, long address, const block_bytes& bytes)
 {
     if (auto stray = unclaimed_bytes(reader)) return stray;
     const core::byte_string where{char(segment), char(address / 256), char(address % 256)};

@@ -22,8 +22,7 @@ using core::k_nowhere;
 using core::k_true;
 
 constexpr std::string_view k_cancelled = "                             Operation cancelled !";
-constexpr std::string_view k_no_file =
-    "                Operation cancelled or this File name doesn't exist !";
+constexpr std::string_view k_no_file = "                Operation cancelled or this File name doesn't exist !";
 constexpr std::string_view k_continue = "                       You can continue with another operation...";
 
 // The selections a freshly created LocationForm shows.
@@ -39,8 +38,7 @@ flag& sector_on(app_state& s, int sector)
 
 bool has_data(const app_state& s, int sector)
 {
-    const std::array<flag, 4> has = {s.sector0_has_data, s.sector1_has_data, s.sector2_has_data,
-                                     s.sector3_has_data};
+    const std::array<flag, 4> has = {s.sector0_has_data, s.sector1_has_data, s.sector2_has_data, s.sector3_has_data};
     return has.at(static_cast<std::size_t>(sector)) == k_true;
 }
 
@@ -53,10 +51,7 @@ core::check_box_state& box(app_state& s, int sector)
 int other_code_sector(int sector) { return sector == 0 ? 2 : 0; }
 
 // Rules A and B: the code must be written into a sector it is not in now.
-bool must_receive_code(const app_state& s, int sector)
-{
-    return s.bsl_target == sector && s.bsl_now != sector;
-}
+bool must_receive_code(const app_state& s, int sector) { return s.bsl_target == sector && s.bsl_now != sector; }
 
 // Rules C and D: erasing the sector that holds the code while some code
 // shall stay needs the other sector for the saved copy.
@@ -167,15 +162,9 @@ bool can_open(const std::string& path)
 
 void choose_now(app_state& s, std::int16_t where) { s.LocationForm.now_choice = s.bsl_now = where; }
 
-void choose_target(app_state& s, std::int16_t where)
-{
-    s.LocationForm.target_choice = s.bsl_target = where;
-}
+void choose_target(app_state& s, std::int16_t where) { s.LocationForm.target_choice = s.bsl_target = where; }
 
-void choose_segment(app_state& s, std::int16_t segment)
-{
-    s.LocationForm.segment_choice = s.sector0_segment = segment;
-}
+void choose_segment(app_state& s, std::int16_t segment) { s.LocationForm.segment_choice = s.sector0_segment = segment; }
 
 flag to_flag(bool b) { return b ? k_true : k_false; }
 

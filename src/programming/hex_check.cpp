@@ -60,8 +60,7 @@ std::optional<std::string> length_and_checksum(const std::vector<unsigned>& byte
 {
     const std::size_t length = bytes[0];
     const std::size_t held = bytes.size() - k_head_bytes - 1;
-    if (held != length)
-        return "says " + std::to_string(length) + " data bytes but holds " + std::to_string(held);
+    if (held != length) return "says " + std::to_string(length) + " data bytes but holds " + std::to_string(held);
     unsigned sum = 0;
     for (std::size_t i = 0; i + 1 < bytes.size(); ++i) sum += bytes[i];
     const unsigned expected = (0x100 - sum % 0x100) % 0x100;

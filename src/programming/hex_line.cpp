@@ -22,10 +22,7 @@ std::string_view field_at(std::string_view line, std::size_t position, std::size
     return line.substr(position - 1, width);
 }
 
-char upper_digit(unsigned value)
-{
-    return "0123456789ABCDEF"[value & 0xF];
-}
+char upper_digit(unsigned value) { return "0123456789ABCDEF"[value & 0xF]; }
 
 }  // namespace
 

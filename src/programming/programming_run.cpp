@@ -91,8 +91,8 @@ void program_button_Click(app_state& s)
     s.run = {};
     const auto file_blocks = convert(s);
     if (!file_blocks) return;
-    const auto steps = run_steps(
-        {s.sector0_on != 0, s.sector1_on != 0, s.sector2_on != 0, s.sector3_on != 0}, s.bsl_now, s.bsl_target);
+    const auto steps = run_steps({s.sector0_on != 0, s.sector1_on != 0, s.sector2_on != 0, s.sector3_on != 0},
+                                 s.bsl_now, s.bsl_target);
     show_progress(s, steps, *file_blocks);
     s.run.outcome = core::run_record::result::running;
     for (const auto& st : steps) {

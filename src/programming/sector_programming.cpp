@@ -50,8 +50,8 @@ next_block read_next(std::istream& file, int sector)
     std::string line;
     while (std::getline(file, line)) {
         auto record = read_block_record(line);
-        if (!record || record->marker != k_end_of_block || !decode_block(record->data) ||
-            record->address < 0 || record->address > 0xFFFF - 63 || record->segment < 0 || record->segment > 0xFF)
+        if (!record || record->marker != k_end_of_block || !decode_block(record->data) || record->address < 0 ||
+            record->address > 0xFFFF - 63 || record->segment < 0 || record->segment > 0xFF)
             return {true, {}};
         if (record->sector == sector) return {false, std::move(record)};
     }
@@ -80,9 +80,9 @@ void save_bsl_code(app_state& s)
     }
     s.run.step = "late-byte check";
     if (failed(s, settle(reader, s), time_out)) return;
-    core::notice_block(s.log(),
-                       {std::string("                         Bootstrap Loader Code successfully saved in Sector ") +
-                        digit(n)});
+    core::notice_block(
+        s.log(),
+        {std::string("                         Bootstrap Loader Code successfully saved in Sector ") + digit(n)});
     s.repaint_now();
 }
 
@@ -112,8 +112,8 @@ void program_sector(app_state& s)
     }
     s.run.step = "late-byte check";
     if (failed(s, settle(reader, s), time_out)) return;
-    core::notice_block(s.log(), {std::string("                         Sector  ") + digit(n) +
-                                 "   successfully programmed"});
+    core::notice_block(s.log(),
+                       {std::string("                         Sector  ") + digit(n) + "   successfully programmed"});
     s.repaint_now();
 }
 

@@ -6,7 +6,7 @@
 
 namespace fernwick::shell {
 
-void connect_events(core::app_state& s, std::function<void()> after)
+void connect_events(core::app_state& s, const std::function<void()>& after)
 {
     auto then = [after](auto handler) {
         return [handler, after](auto... args) {
@@ -14,8 +14,7 @@ void connect_events(core::app_state& s, std::function<void()> after)
             if (after) after();
         };
     };
-    s.RESETFORM.MSCom0->set_receive_callback(
-        then([&s](int ev) { bootstrap::MSCom0_OnComm(s, ev); }));
+    s.RESETFORM.MSCom0->set_receive_callback(then([&s](int ev) { bootstrap::MSCom0_OnComm(s, ev); }));
     s.mainform.COM->set_receive_callback(then([&s](int ev) { command::COM_OnComm(s, ev); }));
     s.RESETFORM.Timer0->set_tick_callback(then([&s] { bootstrap::Timer0_Timer(s); }));
     s.mainform.Timer->set_tick_callback(then([&s] { command::Timer_Timer(s); }));

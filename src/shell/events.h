@@ -9,6 +9,6 @@
 
 namespace fernwick::shell {
 
-void connect_events(core::app_state& s, std::function<void()> after);
+void connect_events(core::app_state& s, const std::function<void()>& after);
 
 }  // namespace fernwick::shell

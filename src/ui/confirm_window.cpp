@@ -25,8 +25,7 @@ confirm_window::confirm_window(input_route route) : route_(std::move(route))
     setWindowTitle(QStringLiteral("KORVANE - Fernwick Mirel"));
 
     auto* grid = new QGridLayout(this);
-    QLabel* title =
-        make_label(this, "Label1", QStringLiteral("These Sectors will be erased and programmed:"));
+    QLabel* title = make_label(this, "Label1", QStringLiteral("These Sectors will be erased and programmed:"));
     set_background(title, QColor(255, 255, 128));
     title->setMargin(4);
     grid->addWidget(title, 0, 0, 1, 2);
@@ -36,9 +35,8 @@ confirm_window::confirm_window(input_route route) : route_(std::move(route))
         const int sector = 3 - row;
         QCheckBox* box = make_check(this, k_box_names[sector]);
         connect(box, &QCheckBox::clicked, this, [this, sector](bool ticked) {
-            route_.run([sector, ticked](core::app_state& s) {
-                programming::set_check_value(s, sector, ticked ? 1 : 0);
-            });
+            route_.run(
+                [sector, ticked](core::app_state& s) { programming::set_check_value(s, sector, ticked ? 1 : 0); });
         });
         QLabel* label = make_label(this, "Label2", QStringLiteral("Sector %1").arg(sector));
         label->setProperty("index", row);

@@ -21,8 +21,8 @@ QString qt_filter(std::string_view pairs)
 
 std::optional<std::string> ask_hex_file(QWidget* parent)
 {
-    const QString chosen = QFileDialog::getOpenFileName(parent, QString(), QString(), qt_filter(k_hex_filter),
-                                                        nullptr, QFileDialog::DontUseNativeDialog);
+    const QString chosen = QFileDialog::getOpenFileName(parent, QString(), QString(), qt_filter(k_hex_filter), nullptr,
+                                                        QFileDialog::DontUseNativeDialog);
     if (chosen.isEmpty()) return std::nullopt;
     return QFile::encodeName(chosen).toStdString();
 }

@@ -67,8 +67,8 @@ void show_value(const std::vector<location_window::option>& frame, std::int16_t 
     select_option(buttons, chosen);
 }
 
-std::vector<location_window::option> add_options(QWidget* frame, QBoxLayout* layout,
-                                                 std::span<const option_row> rows, const input_route& route)
+std::vector<location_window::option> add_options(QWidget* frame, QBoxLayout* layout, std::span<const option_row> rows,
+                                                 const input_route& route)
 {
     std::vector<location_window::option> made;
     for (const option_row& row : rows) {
@@ -108,8 +108,7 @@ location_window::location_window(input_route route) : route_(std::move(route))
 
 QWidget* location_window::build_now_frame(QWidget* parent)
 {
-    QGroupBox* frame =
-        make_frame(parent, "Frame3", QStringLiteral("Where is the bootstrap loader code located now ?"));
+    QGroupBox* frame = make_frame(parent, "Frame3", QStringLiteral("Where is the bootstrap loader code located now ?"));
     set_background(frame, k_grey);
     auto* row = new QHBoxLayout(frame);
     now_ = add_options(frame, row, k_now_options, route_);
@@ -118,14 +117,12 @@ QWidget* location_window::build_now_frame(QWidget* parent)
 
 QWidget* location_window::build_target_frame(QWidget* parent)
 {
-    QGroupBox* frame =
-        make_frame(parent, "Frame1",
-                   QStringLiteral("Where shall the bootstrap loader code be located after programming ?"));
+    QGroupBox* frame = make_frame(
+        parent, "Frame1", QStringLiteral("Where shall the bootstrap loader code be located after programming ?"));
     auto* grid = new QGridLayout(frame);
     QLabel* note = make_label(
         frame, "Label2",
-        QStringLiteral(
-            " NOTE: This location is reserved and user code at  this location will be overwritten !"));
+        QStringLiteral(" NOTE: This location is reserved and user code at  this location will be overwritten !"));
     set_bold(note);
     set_background(note, QColor(255, 255, 0));
     grid->addWidget(note, 0, 0, 1, 2);

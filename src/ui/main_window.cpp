@@ -77,12 +77,12 @@ void main_window::build_menus()
              [this] { route_(shell::finish__Click); });
     add_menu("restart_", QStringLiteral(" &Re-Start "), "restart_flash_", QStringLiteral("&the Fernwick"),
              [this] { route_(shell::restart_flash__Click); });
-    reset_ = add_menu("reset_", QStringLiteral(" Re&set "), "reset_micro_",
-                      QStringLiteral("the microcontroller"), [this] { route_(command::reset_micro__Click); });
+    reset_ = add_menu("reset_", QStringLiteral(" Re&set "), "reset_micro_", QStringLiteral("the microcontroller"),
+                      [this] { route_(command::reset_micro__Click); });
     status_ = add_menu("status_", QStringLiteral(" &Flash-Status "), "show_status", QStringLiteral("&Show"),
                        [this] { route_(command::show_status_Click); });
-    program_ = add_menu(
-        "program_", QStringLiteral(" &Program Flash "), "load_hex_", QStringLiteral("Load Hex-File"), [this] {
+    program_ =
+        add_menu("program_", QStringLiteral(" &Program Flash "), "load_hex_", QStringLiteral("Load Hex-File"), [this] {
             const auto chosen = choose_hex_file();
             route_.run([&chosen](core::app_state& s) { programming::load_hex__Click(s, chosen); });
         });

@@ -31,8 +31,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    QMenu* add_menu(const char* name, const QString& caption, const char* item_name,
-                    const QString& item_caption, const std::function<void()>& on_click);
+    QMenu* add_menu(const char* name, const QString& caption, const char* item_name, const QString& item_caption,
+                    const std::function<void()>& on_click);
     void build_menus();
     void build_log();
     void sync_progress();

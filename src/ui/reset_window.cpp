@@ -48,8 +48,8 @@ reset_window::reset_window(input_route route) : route_(std::move(route))
     grid->addWidget(build_port_frame(content), 0, 0);
     grid->addWidget(build_baud_frame(content), 0, 1);
 
-    QLabel* label = make_label(content, "Label1",
-                               QStringLiteral("Enable the Bootstrap Loader and reset the microcontroller "));
+    QLabel* label =
+        make_label(content, "Label1", QStringLiteral("Enable the Bootstrap Loader and reset the microcontroller "));
     set_background(label, QColor(255, 255, 128));
     label->setMargin(4);
     grid->addWidget(label, 1, 0, 1, 2);

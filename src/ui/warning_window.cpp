@@ -30,11 +30,10 @@ warning_window::warning_window(input_route route) : route_(std::move(route))
     set_background(this, QColor(192, 192, 0));
 
     auto* grid = new QGridLayout(this);
-    QLabel* text =
-        make_label(this, "Label1",
-                   QStringLiteral("If you don't include the bootstrap loader code either in Sector 0 or "
-                                  "Segment 2 you won't be able to reprogram the Flash memory again if no "
-                                  "external bootstrap loader support exists"));
+    QLabel* text = make_label(this, "Label1",
+                              QStringLiteral("If you don't include the bootstrap loader code either in Sector 0 or "
+                                             "Segment 2 you won't be able to reprogram the Flash memory again if no "
+                                             "external bootstrap loader support exists"));
     set_bold(text);
     set_background(text, QColor(255, 255, 128));
     text->setWordWrap(true);

@@ -19,8 +19,8 @@ namespace {
 
 constexpr int k_title_bar_extras = 120;  // icon, three buttons, margins
 
-constexpr Qt::WindowFlags k_title_and_close = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                                              Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+constexpr Qt::WindowFlags k_title_and_close =
+    Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
 
 template <class W>
 W* named(W* w, const char* name)
@@ -152,6 +152,7 @@ QGroupBox* make_frame(QWidget* parent, const char* name, const QString& caption)
 void select_option(const std::vector<QRadioButton*>& frame, const QRadioButton* chosen)
 {
     std::vector<std::unique_ptr<QSignalBlocker>> blocked;
+    blocked.reserve(frame.size());
     for (QRadioButton* b : frame) blocked.push_back(std::make_unique<QSignalBlocker>(b));
     for (QRadioButton* b : frame) {
         // The selected button of a frame cannot be unticked while the frame is exclusive.

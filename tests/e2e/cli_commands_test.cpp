@@ -120,8 +120,8 @@ TEST(cli_commands, both_programs_create_the_trace_at_start_or_say_why_not)
     for (const auto& r : rows) {
         ::setenv("FERNWICK_TRACE", r.trace.c_str(), 1);
         const bool cli = std::string(r.program) == "fernwick-cli";
-        const auto out = cli ? run({binary(r.program), "--device", dir + "/no-port", "status"})
-                             : run({binary(r.program)}, 2);
+        const auto out =
+            cli ? run({binary(r.program), "--device", dir + "/no-port", "status"}) : run({binary(r.program)}, 2);
         ::unsetenv("FERNWICK_TRACE");
         EXPECT_EQ(out.status, r.status) << r.program << out.err;
         EXPECT_NE(out.err.find(r.err), std::string::npos) << r.program << out.err;
@@ -132,9 +132,14 @@ TEST(cli_commands, both_programs_create_the_trace_at_start_or_say_why_not)
 
 TEST(cli_commands, usage_errors_exit_with_2)
 {
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {}, {"--baud", "1200", "status"}, {"flash"}, {"--com", "3", "status"}, {"status", "extra"},
-             {"program", "app.hex", "--sectors"}, {"program", "app.hex", "--sectors", ""}}) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{},
+                                               {"--baud", "1200", "status"},
+                                               {"flash"},
+                                               {"--com", "3", "status"},
+                                               {"status", "extra"},
+                                               {"program", "app.hex", "--sectors"},
+                                               {"program", "app.hex", "--sectors", ""}}) {
         auto argv = args;
         argv.insert(argv.begin(), binary("fernwick-cli"));
         const auto r = run(argv);

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -31,7 +31,8 @@ const char* const k_code =
 image code_bytes()
 {
     image code;
-    for (const char* p = k_code; *p; p += 2) code.push_back(static_cast<std::uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
+    for (const char* p = k_code; *p; p += 2)
+        code.push_back(static_cast<std::uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
     return code;
 }
 
@@ -45,7 +46,9 @@ reference read_with_srec_cat(const std::string& hex, const std::string& dir)
     for (int i = 0; i < 2; ++i) {
         const auto bin = dir + "/ref.bin";
         EXPECT_EQ(run({"/usr/bin/srec_cat", hex, "-intel", "-crop", "0", "0x30000", "-fill", i ? "0xFF" : "0x00", "0",
-                       "0x30000", "-o", bin, "-binary"}).status, 0);
+                       "0x30000", "-o", bin, "-binary"})
+                      .status,
+                  0);
         const auto text = read_file(bin);
         filled[i].assign(text.begin(), text.end());
         filled[i].resize(0x30000);
@@ -89,7 +92,7 @@ struct program_case {
     const char* name;
     std::function<std::string(const std::string& dir)> make_hex;
     int now, target, sector0_segment;
-    std::string sectors;  // what the rules leave chosen
+    std::string sectors;       // what the rules leave chosen
     bool tampered = false;     // another program rewrites the block file all through the run
     bool reader_gone = false;  // nobody reads the output
 };
@@ -137,8 +140,8 @@ std::string srec_blob(const std::string& dir, bool segmented)
     for (auto& c : blob) c = static_cast<char>(random());
     write_file(dir + "/blob.bin", blob);
     const auto hex = dir + "/blob.hex";
-    std::vector<std::string> args = {"/usr/bin/srec_cat", dir + "/blob.bin", "-binary", "-offset", "0x1F800",
-                                     "-o", hex, "-intel"};
+    std::vector<std::string> args = {
+        "/usr/bin/srec_cat", dir + "/blob.bin", "-binary", "-offset", "0x1F800", "-o", hex, "-intel"};
     if (segmented) args.push_back("-address-length=3");
     EXPECT_EQ(run(args).status, 0);
     return hex;
@@ -160,8 +163,8 @@ std::string generated(const std::string& dir, unsigned seed)
         }
         char line[128];
         const bool linear = random() % 2;
-        std::snprintf(line, sizeof line, linear ? ":02000004%04X%02X" : ":02000002%04X%02X", linear ? segment : segment << 12,
-                      (256 - (linear ? 6 + segment : 4 + (segment << 4))) & 0xFF);
+        std::snprintf(line, sizeof line, linear ? ":02000004%04X%02X" : ":02000002%04X%02X",
+                      linear ? segment : segment << 12, (256 - (linear ? 6 + segment : 4 + (segment << 4))) & 0xFF);
         std::string record = line;
         std::snprintf(line, sizeof line, "\n:%02X%04X00", length, offset);
         record += line;
@@ -193,8 +196,8 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
         {"generated, sector 0 at segment 1", [](auto d) { return generated(d, 2); }, 0, 2, 1, "0,1,2,3"},
         {"generated, no code kept", [](auto d) { return generated(d, 3); }, 2, -99, 0, "1,3"},
         {"generated, code outside", [](auto d) { return generated(d, 4); }, -99, 2, 1, "2,3"},
-        {"the block file rewritten by another program during the run", [](auto d) { return generated(d, 6); }, 2, 2,
-         0, "0,1,2,3", true},
+        {"the block file rewritten by another program during the run", [](auto d) { return generated(d, 6); }, 2, 2, 0,
+         "0,1,2,3", true},
         {"nobody reading the output", [](auto d) { return generated(d, 7); }, 0, 2, 0, "0,1,2,3", false, true},
     };
     for (const auto& c : cases) {
@@ -215,9 +218,9 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
         simulated_board board({"--preload", dir + "/before.bin", "--dump", dir + "/after.bin", "--erase-ms", "30"});
         std::optional<forger> other_station;
         if (c.tampered) other_station.emplace(block_file);
-        const auto r = run({binary("fernwick-cli"), "--device", board.device(), "program", hex, "--sectors",
-                            c.sectors, "--bsl-now", std::to_string(c.now), "--bsl-target",
-                            std::to_string(c.target), "--sector0-segment", std::to_string(c.sector0_segment)},
+        const auto r = run({binary("fernwick-cli"), "--device", board.device(), "program", hex, "--sectors", c.sectors,
+                            "--bsl-now", std::to_string(c.now), "--bsl-target", std::to_string(c.target),
+                            "--sector0-segment", std::to_string(c.sector0_segment)},
                            120, c.reader_gone);
         other_station.reset();
         board.stop();
@@ -229,11 +232,12 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
         }
         const auto dump = read_file(dir + "/after.bin");
         const image after(dump.begin(), dump.end());
-        const auto expected = expected_flash(before, read_with_srec_cat(hex, dir), c.sectors, c.target, c.sector0_segment);
+        const auto expected =
+            expected_flash(before, read_with_srec_cat(hex, dir), c.sectors, c.target, c.sector0_segment);
         ASSERT_EQ(after.size(), expected.size()) << c.name;
         const auto diff = std::mismatch(after.begin(), after.end(), expected.begin());
-        EXPECT_TRUE(diff.first == after.end()) << c.name << ": first difference at flash offset "
-                                               << std::hex << (diff.first - after.begin());
+        EXPECT_TRUE(diff.first == after.end())
+            << c.name << ": first difference at flash offset " << std::hex << (diff.first - after.begin());
     }
 }
 
@@ -265,7 +269,6 @@ TEST(cli_program, a_failed_exchange_exits_with_1_and_a_file_that_cannot_be_used_
     }
 }
 
-
 bool holds_the_code(const image& flash)
 {
     const auto code = code_bytes();
@@ -287,7 +290,10 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
         std::vector<std::string> results;  // of each board in the report
     } rows[] = {
         {"three healthy boards", {{}, {}, {}}, 0, 0, {"ok", "ok", "ok"}},
-        {"a Flag Error on one board among healthy ones", {{}, {"--fault", "block:3:status=93"}, {}}, 0, 1,
+        {"a Flag Error on one board among healthy ones",
+         {{}, {"--fault", "block:3:status=93"}, {}},
+         0,
+         1,
          {"ok", "failed", "ok"}},
         {"SIGTERM in the middle of the run", {timed, timed, timed}, 1500, 143, {"stopped", "stopped", "stopped"}},
     };
@@ -302,8 +308,8 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
     const auto expected = expected_flash(before, read_with_srec_cat(hex, dir), "0,1,2,3", 2, 0);
     for (const auto& row : rows) {
         std::vector<std::unique_ptr<simulated_board>> boards;
-        std::vector<std::string> argv = {binary("fernwick-cli"), "--baud", "19200", "program", hex, "--report",
-                                         dir + "/report.jsonl", "--log-dir", dir + "/logs"};
+        std::vector<std::string> argv = {binary("fernwick-cli"), "--baud",    "19200",      "program", hex, "--report",
+                                         dir + "/report.jsonl",  "--log-dir", dir + "/logs"};
         for (std::size_t i = 0; i < row.boards.size(); ++i) {
             auto options = row.boards[i];
             options.insert(options.end(),
@@ -327,7 +333,7 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
             EXPECT_TRUE(row.results[i] == "ok" ? after == expected : holds_the_code(after))
                 << row.name << " board " << i;
             EXPECT_NE(r.out.find(device + ": "), std::string::npos) << row.name;  // its log, prefixed
-            auto log_name = device.substr(1);  // /dev/pts/3: dev-pts-3.log
+            auto log_name = device.substr(1);                                     // /dev/pts/3: dev-pts-3.log
             std::replace(log_name.begin(), log_name.end(), '/', '-');
             EXPECT_GT(std::filesystem::file_size(dir + "/logs/" + log_name + ".log"), 0u) << row.name;
             QJsonObject record;

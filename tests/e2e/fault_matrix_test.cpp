@@ -42,8 +42,9 @@ std::string notice_block(const std::vector<std::string>& lines) { return framed(
 std::string failure_block(const std::string& message) { return error_block({message, "", k_restart}); }
 std::string line(const std::string& text) { return "\n" + text + "\n"; }
 
-const std::string k_time_out = error_block(
-    {"     TimeOut Error !", "     I was waiting for a byte from the microcontroller that I didn't receive !", k_restart});
+const std::string k_time_out =
+    error_block({"     TimeOut Error !",
+                 "     I was waiting for a byte from the microcontroller that I didn't receive !", k_restart});
 
 enum class stage { zero_byte, loader, main_program, ready };
 
@@ -169,14 +170,18 @@ TEST(fault_matrix, bring_up)
     const std::string shown_as = "     I have received the unknown identification byte:    0x";
     const auto unknown = [](const std::string& first_line) {
         return bring_up(stage::ready, error_block({first_line, "     Transmission error possible !",
-                                                   "     however I'll try to send the 32 bytes"})) + k_sectors;
+                                                   "     however I'll try to send the 32 bytes"})) +
+               k_sectors;
     };
     const auto healthy = k_bring_up + 4 * k_status;
     std::vector<matrix_case> cases = {
         {fault("id:none"), {"status"}, 1, bring_up(stage::zero_byte) + k_no_identification, 1},
         {{"--id-byte", "C5"}, {"status"}, 0, unknown(shown_as + "C5"), healthy},
-        {{"--id-byte", "00"}, {"status"}, 0,
-         unknown("     I have received an unknown identification byte (0x00) !"), healthy},
+        {{"--id-byte", "00"},
+         {"status"},
+         0,
+         unknown("     I have received an unknown identification byte (0x00) !"),
+         healthy},
         {fault("echo-zero"), {"status"}, 0, unknown(shown_as + "0"), healthy},
         {fault("ack1:none"), {"status"}, 1, bring_up(stage::loader) + k_no_acknowledge, 33},
         {fault("ack1:wrong"), {"status"}, 1, bring_up(stage::loader) + k_wrong_acknowledge, 33},
@@ -193,15 +198,15 @@ TEST(fault_matrix, status_and_reset)
     const auto wrong_checksum = error_block({"     Wrong checksum byte received", k_restart});
     // A fault at the status reading of sector n - 1 (the nth exchange), or at the reset (n = 0).
     const auto row = [](const std::string& f, std::size_t n, int exit_status, const std::string& log) {
-        return matrix_case{fault(f), {n ? "status" : "reset"}, exit_status, bring_up() + log,
-                           k_bring_up + (n ? n * k_status : 1)};
+        return matrix_case{
+            fault(f), {n ? "status" : "reset"}, exit_status, bring_up() + log, k_bring_up + (n ? n * k_status : 1)};
     };
     play_and_check({
         // The acknowledge after a wrong checksum byte is judged as another checksum byte.
         row("status:3:checksum", 3, 1, wrong_checksum + wrong_checksum),
         row("status:1:status=91", 1, 1,
-            error_block({"     Something went wrong when reading the Flash-status !",
-                         "      Please Re-Start the Fernwick !"})),
+            error_block(
+                {"     Something went wrong when reading the Flash-status !", "      Please Re-Start the Fernwick !"})),
         row("status:2:silence", 2, 1, k_time_out),
         row("status:4:drop", 4, 1, k_time_out),
         row("status:2:delay=300", 4, 0, k_sectors),
@@ -239,8 +244,9 @@ std::vector<std::string> program(const std::string& hex)
 std::string own_hex_file()
 {
     const auto path = temp_dir() + "/app.hex";
-    write_file(path, ":020000040000FA\n:10010000000102030405060708090A0B0C0D0E0F77\n"
-                     ":020000040002F8\n:10010000000102030405060708090A0B0C0D0E0F77\n:00000001FF\n");
+    write_file(path,
+               ":020000040000FA\n:10010000000102030405060708090A0B0C0D0E0F77\n"
+               ":020000040002F8\n:10010000000102030405060708090A0B0C0D0E0F77\n:00000001FF\n");
     return path;
 }
 
@@ -267,7 +273,10 @@ matrix_case failing(std::size_t p, int n, const std::string& action, std::string
     const auto hex = own_hex_file();
     const auto refused =
         program_log(hex, p) + "\n" + std::string(37, '*') + "\n     I couldn't send the bytes to the uC !\n";
-    return {board, program(hex), 1, program_log(hex, p) + failure_block(message),
+    return {board,
+            program(hex),
+            1,
+            program_log(hex, p) + failure_block(message),
             action.empty() ? std::nullopt : std::optional(end_of(p, n)),
             action.empty() ? std::optional(refused) : std::nullopt};
 }
@@ -321,7 +330,9 @@ TEST(fault_matrix, line_dropped_at_a_random_byte_of_each_phase)
     while (end_of(p, n) < in_programming)
         if (++n > k_blocks[p]) ++p, n = 0;
     play_and_check({
-        {drop_at(in_bring_up), {"status"}, 1,
+        {drop_at(in_bring_up),
+         {"status"},
+         1,
          in_bring_up == 1 ? bring_up(stage::zero_byte) + k_no_identification
                           : bring_up(in_bring_up <= 33 ? stage::loader : stage::main_program) + k_no_acknowledge},
         {drop_at(in_status), {"status"}, 1, bring_up() + k_time_out},

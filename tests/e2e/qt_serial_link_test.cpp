@@ -94,7 +94,7 @@ protected:
     {
         byte_string got(n, '\0');
         std::size_t have = 0;
-        for (pollfd ready{board_, POLLIN, 0}; have < n && ::poll(&ready, 1, k_patience_ms) > 0;) {
+        for (pollfd ready{board_, POLLIN, 0}; have<n&& ::poll(&ready, 1, k_patience_ms)> 0;) {
             const auto r = ::read(board_, got.data() + have, n - have);
             if (r <= 0) break;
             have += static_cast<std::size_t>(r);

@@ -1,17 +1,18 @@
 #include "support_board.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
-#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace fernwick::e2e {
 
@@ -115,8 +116,20 @@ run_result run(const std::vector<std::string>& argv, int timeout_s, bool reader_
 
 std::string temp_dir()
 {
-    char name[] = "/tmp/fernwick-e2e-XXXXXX";
-    if (!::mkdtemp(name)) throw std::runtime_error("mkdtemp");
+    // Removed when the test program ends: a case that fails halfway leaves nothing behind either.
+    static struct made_folders {
+        std::mutex lock;
+        std::vector<std::string> paths;
+        ~made_folders()
+        {
+            std::error_code ignored;
+            for (const auto& p : paths) std::filesystem::remove_all(p, ignored);
+        }
+    } made;
+    auto name = (std::filesystem::temp_directory_path() / "fernwick-e2e-XXXXXX").string();
+    if (!::mkdtemp(name.data())) throw std::runtime_error("mkdtemp " + name);
+    const std::lock_guard hold(made.lock);
+    made.paths.push_back(name);
     return name;
 }
 

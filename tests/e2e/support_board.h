@@ -2,8 +2,8 @@
 // The real programs for end-to-end tests: mirel-sim on a pseudo-terminal and
 // fernwick-cli against it.
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 #include <vector>
 
 namespace fernwick::e2e {
@@ -42,6 +42,7 @@ struct run_result {
 run_result run(const std::vector<std::string>& argv, int timeout_s = 120, bool reader_gone = false,
                int sigterm_after_ms = 0);
 
+// A new folder under $TMPDIR, removed when the test program ends.
 std::string temp_dir();
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);

@@ -39,8 +39,8 @@ fs::path write_text(const fs::path& file, const std::string& text)
 fs::path good_file(const fs::path& dir, bool cut_short = false)
 {
     const std::vector<int> sixteen(16, 0x5A);
-    const std::string lines[] = {linear_segment(1), hex_record(0, 0x8000, sixteen), " ", linear_segment(2),
-                                 hex_record(0, 0x9000, sixteen), ":00000001FF"};
+    const std::string lines[] = {linear_segment(1), hex_record(0, 0x8000, sixteen), " ",
+                                 linear_segment(2), hex_record(0, 0x9000, sixteen), ":00000001FF"};
     const char* const ends[] = {"\r\n", "\n", "\r"};
     std::string text;
     for (int i = 0; i < (cut_short ? 5 : 6); ++i) text += lines[i] + ends[i % 3];
@@ -132,21 +132,47 @@ void expect_blocks_in_flash(sim_app& app, int count)
 const std::string k_damaged = "     The Hex-file is damaged : ";
 
 const bad_file k_bad_files[] = {
-    {"empty_file", [](const fs::path& d) { return write_text(d / "app.hex", ""); }, outcome::damaged_at_ok, {}, 0,
-     {k_damaged, "     The file holds no record at all"}, false, 0},
-    {"binary_file", binary_file, outcome::damaged_at_ok, {}, 0,
+    {"empty_file",
+     [](const fs::path& d) { return write_text(d / "app.hex", ""); },
+     outcome::damaged_at_ok,
+     {},
+     0,
+     {k_damaged, "     The file holds no record at all"},
+     false,
+     0},
+    {"binary_file",
+     binary_file,
+     outcome::damaged_at_ok,
+     {},
+     0,
      {k_damaged, "     Line 1 does not begin with ':' as a record does"}},
     {"huge_file", huge_file, outcome::programmed, {1}, programming::k_blocks_per_sector},
-    {"mixed_line_ends_and_a_blank_line", [](const fs::path& d) { return good_file(d); }, outcome::programmed,
-     {1, 3}, 2},
-    {"cut_short", [](const fs::path& d) { return good_file(d, true); }, outcome::damaged_at_ok, {}, 0,
+    {"mixed_line_ends_and_a_blank_line",
+     [](const fs::path& d) { return good_file(d); },
+     outcome::programmed,
+     {1, 3},
+     2},
+    {"cut_short",
+     [](const fs::path& d) { return good_file(d, true); },
+     outcome::damaged_at_ok,
+     {},
+     0,
      {k_damaged, "     Line 5 ends the file without an end record (type 01): the file may be cut short"}},
     // With sector 0 mapped to segment 0, data at 01'0000h lands in no sector.
     {"data_where_no_sector_is",
      [](const fs::path& d) { return sector1_byte(d / "app.hex", 0x100); },
-     outcome::programmed, {}, 0, {}, false, 2,
+     outcome::programmed,
+     {},
+     0,
+     {},
+     false,
+     2,
      "     This Hex-file has no data for any flash sector with Sector 0 mapped to Segment 0 (00'0000h - 00'7FFFh) !"},
-    {"a_named_pipe", [](const fs::path& d) { ::mkfifo((d / "p.hex").c_str(), 0600); return d / "p.hex"; },
+    {"a_named_pipe",
+     [](const fs::path& d) {
+         ::mkfifo((d / "p.hex").c_str(), 0600);
+         return d / "p.hex";
+     },
      outcome::cancelled_at_load},
     {"a_device_without_end", [](const fs::path&) { return fs::path("/dev/zero"); }, outcome::cancelled_at_load},
     {"no_read_permission",
@@ -156,11 +182,18 @@ const bad_file k_bad_files[] = {
          return file;
      },
      outcome::cancelled_at_load},
-    {"gone_before_program", [](const fs::path& d) { return good_file(d); }, outcome::conversion_error, {}, 0,
-     {"     The Hex-file cannot be read : ", "     No such file or directory"}, true},
+    {"gone_before_program",
+     [](const fs::path& d) { return good_file(d); },
+     outcome::conversion_error,
+     {},
+     0,
+     {"     The Hex-file cannot be read : ", "     No such file or directory"},
+     true},
     {"a_hex_file_named_as_its_block_file",
      [](const fs::path& d) { return sector1_byte(d / "app.NEW", 0x8000); },
-     outcome::conversion_error, {}, 0,
+     outcome::conversion_error,
+     {},
+     0,
      {"     The Hex-file would be overwritten by its converted file : ", "     Please rename the Hex-file !"}},
 };
 

@@ -15,8 +15,8 @@ using namespace test_support;
 const std::string sending = le + "     Sending the zero byte to the uC... " + le;
 const std::string loader_sent = le + "     First level loader routine to the uC (32 bytes) sent" + le;
 const std::string ready_block = le + le + bar + le + le +
-                                "                       The uC is ready for receiving commands from you ..." +
-                                le + le + bar + le + le;
+                                "                       The uC is ready for receiving commands from you ..." + le + le +
+                                bar + le + le;
 
 void answer(scripted_app& app, const core::byte_string& rx)
 {
@@ -78,8 +78,8 @@ TEST(bring_up, reset_step_opens_the_chosen_port_and_sends_the_zero_byte)
 TEST(bring_up, a_port_that_cannot_be_used_gives_only_the_port_in_use_block)
 {
     // The link's reason, device and the system's text, stands inside the block.
-    const std::string block = le + star + le + " Serial Port currently used by another application !" + le +
-                              " fake" + le + le + " Close that application and Re-Start Fernwick !" + le + star + le;
+    const std::string block = le + star + le + " Serial Port currently used by another application !" + le + " fake" +
+                              le + le + " Close that application and Re-Start Fernwick !" + le + star + le;
     for (const bool open_fails : {true, false}) {
         scripted_app app;
         app.state.log().replace("earlier text");
@@ -98,8 +98,8 @@ TEST(bring_up, a_silent_chip_gives_the_transmission_error_and_closes_the_link)
     bootstrap::RESET_OK_Click(app.state);
     app.Timer0().fire();
     EXPECT_EQ(app.log(), sending + le + star + le + "     There was a data transmission error ! " + le +
-                             "      No identification byte received" + le + le +
-                             "     Please Re-Start the Fernwick !" + le + star + le);
+                             "      No identification byte received" + le + le + "     Please Re-Start the Fernwick !" +
+                             le + star + le);
     EXPECT_FALSE(app.MSCom0().is_open());
     EXPECT_FALSE(app.Timer0().active());
 }
@@ -186,8 +186,8 @@ TEST(bring_up, a_wrong_or_missing_acknowledge_ends_the_attempt)
 {
     const std::string wrong = le + star + le + "     I didn't receive the right acknowledge byte from the uC !" + le +
                               "     Please Re-Start the Fernwick !" + le + star + le;
-    const std::string missing = le + star + le + "     No acknowledge byte from the microcontroller received !" +
-                                le + le + "     Please Re-Start the Fernwick !" + le + star + le;
+    const std::string missing = le + star + le + "     No acknowledge byte from the microcontroller received !" + le +
+                                le + "     Please Re-Start the Fernwick !" + le + star + le;
     const std::pair<std::optional<core::byte_string>, std::string> rows[] = {
         {"\x23", wrong}, {"", wrong}, {"\x22\x11", wrong}, {std::nullopt, missing}};
     for (const auto& [rx, block] : rows) {
@@ -198,8 +198,8 @@ TEST(bring_up, a_wrong_or_missing_acknowledge_ends_the_attempt)
             answer(app, *rx);
         else
             app.Timer0().fire();
-        EXPECT_EQ(app.log(), sending + le + "     Identification byte from the Mirel received" + le +
-                                 loader_sent + block);
+        EXPECT_EQ(app.log(),
+                  sending + le + "     Identification byte from the Mirel received" + le + loader_sent + block);
         EXPECT_FALSE(app.MSCom0().is_open());
         EXPECT_FALSE(app.Timer0().active());
         EXPECT_FALSE(app.state.ack_pending);

@@ -11,6 +11,7 @@
 #include "core/link_trace.h"
 #include "shell/events.h"
 #include "sim_link.h"
+#include "support_fakes.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ std::vector<std::string> trace_of_a_bring_up_and_status(const std::string& path)
 
 TEST(link_trace, records_every_event_of_both_links_with_its_time)
 {
-    const auto path = (std::filesystem::temp_directory_path() / "fernwick_trace_test.txt").string();
+    const auto path = (fernwick::test::scratch_dir() / "trace.txt").string();
     const auto lines = trace_of_a_bring_up_and_status(path);
     const std::set<std::string> links = {"MSCom0", "COM"};
     const std::set<std::string> kinds = {"open", "open-failed", "close", "out", "out-failed", "in"};
@@ -51,10 +52,10 @@ TEST(link_trace, records_every_event_of_both_links_with_its_time)
         EXPECT_TRUE(ms >= 0 && links.count(link) && kinds.count(kind)) << line;
         events += line.substr(line.find(' ') + 1, 22) + "|";
     }
-    const char* expected_in_order[] = {"MSCom0 open COM 1 9600", "MSCom0 out 00", "MSCom0 in D5",
-                                       "MSCom0 out E6 58 22 00", "MSCom0 in 22",  "MSCom0 in 11",
-                                       "MSCom0 close",           "COM open COM 1 9600", "COM out 40 40",
-                                       "COM in 00",              "COM out 40 43"};
+    const char* expected_in_order[] = {
+        "MSCom0 open COM 1 9600", "MSCom0 out 00", "MSCom0 in D5", "MSCom0 out E6 58 22 00",
+        "MSCom0 in 22",           "MSCom0 in 11",  "MSCom0 close", "COM open COM 1 9600",
+        "COM out 40 40",          "COM in 00",     "COM out 40 43"};
     std::size_t at = 0;
     for (const char* event : expected_in_order) {
         at = events.find(event, at);

@@ -81,8 +81,8 @@ struct location_flow : ::testing::Test {
 
 TEST_F(location_flow, a_cancelled_or_unusable_choice_changes_nothing_but_the_log)
 {
-    const std::vector<std::optional<std::string>> choices = {
-        std::nullopt, (dir / "missing.hex").string(), dir.string(), std::string()};
+    const std::vector<std::optional<std::string>> choices = {std::nullopt, (dir / "missing.hex").string(), dir.string(),
+                                                             std::string()};
     for (const auto& chosen : choices) {
         SCOPED_TRACE(chosen.value_or("<cancelled>"));
         s.hex_file_name = "old.hex";
@@ -134,14 +134,10 @@ TEST_F(location_flow, the_boxes_end_as_the_location_choices_demand_whatever_they
         ends sector0, sector2;
     };
     const row rows[] = {
-        {0, 0, ends::data, ends::forced_if_0_has_data},
-        {0, 2, ends::data, ends::forced},
-        {0, k_nowhere, ends::data, ends::data},
-        {2, 0, ends::forced, ends::data},
-        {2, 2, ends::forced_if_2_has_data, ends::data},
-        {2, k_nowhere, ends::data, ends::data},
-        {k_nowhere, 0, ends::forced, ends::data},
-        {k_nowhere, 2, ends::data, ends::forced},
+        {0, 0, ends::data, ends::forced_if_0_has_data}, {0, 2, ends::data, ends::forced},
+        {0, k_nowhere, ends::data, ends::data},         {2, 0, ends::forced, ends::data},
+        {2, 2, ends::forced_if_2_has_data, ends::data}, {2, k_nowhere, ends::data, ends::data},
+        {k_nowhere, 0, ends::forced, ends::data},       {k_nowhere, 2, ends::data, ends::forced},
         {k_nowhere, k_nowhere, ends::data, ends::data},
     };
     // Fresh boxes, and boxes left ticked and locked by an earlier preparation.
@@ -150,8 +146,8 @@ TEST_F(location_flow, the_boxes_end_as_the_location_choices_demand_whatever_they
         for (const bool has0 : {false, true})
             for (const bool has2 : {false, true})
                 for (const auto& b : before) {
-                    SCOPED_TRACE(testing::Message() << "now " << r.now << " target " << r.target << " data0 "
-                                                    << has0 << " data2 " << has2 << " ticked " << b.value);
+                    SCOPED_TRACE(testing::Message() << "now " << r.now << " target " << r.target << " data0 " << has0
+                                                    << " data2 " << has2 << " ticked " << b.value);
                     const auto forced = [&](ends e) {
                         return e == ends::forced || (e == ends::forced_if_0_has_data && has0) ||
                                (e == ends::forced_if_2_has_data && has2);

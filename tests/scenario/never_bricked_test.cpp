@@ -15,11 +15,11 @@ const std::vector<int> sixteen = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14,
 std::string hex_file()
 {
     const auto dir = test::scratch_dir();
-    return write_hex(dir / "app.hex",
-                     {linear_segment(0), hex_record(0, 0x0000, sixteen), hex_record(0, 0x0100, sixteen),
-                      linear_segment(1), hex_record(0, 0x8000, sixteen), linear_segment(2),
-                      hex_record(0, 0x0040, sixteen), hex_record(0, 0x0200, sixteen), hex_record(0, 0x9000, sixteen),
-                      ":00000001FF"});
+    return write_hex(
+        dir / "app.hex",
+        {linear_segment(0), hex_record(0, 0x0000, sixteen), hex_record(0, 0x0100, sixteen), linear_segment(1),
+         hex_record(0, 0x8000, sixteen), linear_segment(2), hex_record(0, 0x0040, sixteen),
+         hex_record(0, 0x0200, sixteen), hex_record(0, 0x9000, sixteen), ":00000001FF"});
 }
 
 // The board as it comes: the code in `sector`, old data everywhere else.
@@ -65,8 +65,10 @@ TEST(never_bricked, the_bootstrap_code_survives_a_failure_or_a_stop_at_every_exc
 {
     const auto hex = hex_file();
     const std::vector<std::pair<const char*, exchange_fault>> kinds = {
-        {"wrong checksum", {.wrong_checksum = true}}, {"flag error", {.status = 0x93}},
-        {"command error", {.status = 0x91}},         {"silence", {.silence = true}},
+        {"wrong checksum", {.wrong_checksum = true}},
+        {"flag error", {.status = 0x93}},
+        {"command error", {.status = 0x91}},
+        {"silence", {.silence = true}},
         {"link dropped", {.drop = true}},
     };
     int runs = 0;

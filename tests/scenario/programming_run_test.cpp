@@ -13,10 +13,7 @@ using namespace fernwick::test_support;
 using sim::exchange_fault;
 using sim::exchange_kind;
 
-std::string framed(const std::string& frame, std::initializer_list<std::string> lines)
-{
-    return block(lines, frame);
-}
+std::string framed(const std::string& frame, std::initializer_list<std::string> lines) { return block(lines, frame); }
 
 std::string flash_error_block(const std::string& message)
 {
@@ -28,9 +25,15 @@ const std::vector<int> sixteen = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14,
 // Data in every sector, two blocks in sector 1.
 std::vector<std::string> all_sectors()
 {
-    return {linear_segment(0), hex_record(0, 0x0100, sixteen), linear_segment(1), hex_record(0, 0x8000, sixteen),
-            hex_record(0, 0x8050, sixteen), linear_segment(2), hex_record(0, 0x0200, sixteen),
-            hex_record(0, 0x9000, sixteen), ":00000001FF"};
+    return {linear_segment(0),
+            hex_record(0, 0x0100, sixteen),
+            linear_segment(1),
+            hex_record(0, 0x8000, sixteen),
+            hex_record(0, 0x8050, sixteen),
+            linear_segment(2),
+            hex_record(0, 0x0200, sixteen),
+            hex_record(0, 0x9000, sixteen),
+            ":00000001FF"};
 }
 
 // One exchange as the chip saw it: "E2" an erase, "B1:8000" a block.
@@ -152,8 +155,8 @@ TEST(flash_exchanges, a_broken_block_file_line_of_any_sector_stops_the_sector)
         app.state.new_file_text = good1 + "\r\n" + broken + "\r\n" + good2 + "\r\n";
         app.state.current_sector = 1;
         programming::program_sector(app.state);
-        EXPECT_TRUE(app.state.log().text().ends_with(
-            flash_error_block("     Something is wrong with the created Hex-file ! ")))
+        EXPECT_TRUE(
+            app.state.log().text().ends_with(flash_error_block("     Something is wrong with the created Hex-file ! ")))
             << broken;
         EXPECT_EQ(exchanges(app.received_since(mark)), (std::vector<std::string>{"E1", "B1:8000"})) << broken;
     }
@@ -166,9 +169,8 @@ TEST(programming_run, sectors_are_erased_in_the_order_that_keeps_the_bootstrap_c
         std::vector<std::string> erases;
     };
     const row rows[] = {
-        {-99, 2, {"E1", "E3", "E0", "E2"}}, {0, 0, {"E1", "E3", "E2", "E0", "E2"}},
-        {0, 2, {"E1", "E3", "E0", "E2"}},   {0, -99, {"E1", "E3", "E0", "E2"}},
-        {2, 2, {"E1", "E3", "E0", "E2", "E0"}}, {2, 0, {"E1", "E3", "E2", "E0"}},
+        {-99, 2, {"E1", "E3", "E0", "E2"}}, {0, 0, {"E1", "E3", "E2", "E0", "E2"}}, {0, 2, {"E1", "E3", "E0", "E2"}},
+        {0, -99, {"E1", "E3", "E0", "E2"}}, {2, 2, {"E1", "E3", "E0", "E2", "E0"}}, {2, 0, {"E1", "E3", "E2", "E0"}},
         {2, -99, {"E1", "E3", "E2", "E0"}},
     };
     const auto hex = write_hex(test::scratch_dir() / "app.hex", all_sectors());
@@ -196,12 +198,13 @@ TEST(programming_run, a_successful_run_reports_each_sector_and_the_end)
     const auto mark = app.board.received().size();
     programming::program_button_Click(app.state);
     const auto notice = [](const std::string& line) { return framed(bar, {line}); };
-    EXPECT_EQ(app.state.log().text(),
-              notice(" Program Hex-File : " + hex).substr(0) + notice("                             Please wait one moment !") +
-                  notice("                         Sector  1   successfully programmed") +
-                  notice("                         Sector  3   successfully programmed") + le +
-                  notice("                        Programming sucessfully finished !") + le + le +
-                  "                       You can continue with another operation..." + le + le);
+    EXPECT_EQ(app.state.log().text(), notice(" Program Hex-File : " + hex).substr(0) +
+                                          notice("                             Please wait one moment !") +
+                                          notice("                         Sector  1   successfully programmed") +
+                                          notice("                         Sector  3   successfully programmed") + le +
+                                          notice("                        Programming sucessfully finished !") + le +
+                                          le + "                       You can continue with another operation..." +
+                                          le + le);
     EXPECT_EQ(exchanges(app.received_since(mark)), (std::vector<std::string>{"E1", "B1:8000", "E3", "B2:9000"}));
     EXPECT_TRUE(app.state.mainform.enabled);
     EXPECT_TRUE(app.command_phase());
@@ -225,8 +228,8 @@ TEST(programming_run, answers_that_arrive_together_are_taken_one_by_one)
 
 TEST(programming_run, no_sector_chosen_sends_nothing_and_succeeds)
 {
-    const auto hex = write_hex(test::scratch_dir() / "app.hex",
-                               {linear_segment(1), hex_record(0, 0x8000, sixteen), ":00000001FF"});
+    const auto hex =
+        write_hex(test::scratch_dir() / "app.hex", {linear_segment(1), hex_record(0, 0x8000, sixteen), ":00000001FF"});
     sim_app app;
     app.choose(hex, 2, 2);
     app.tick_only({});
@@ -254,16 +257,27 @@ TEST(programming_run, a_failure_stops_the_run_and_hides_the_command_menus)
         std::optional<std::uint64_t> line_dies_after = std::nullopt;  // host bytes, the bring-up's 543 included
     };
     const row rows[] = {
-        {"a flag error at the first erase", {{.kind = exchange_kind::erase, .status = 0x93}}, all_sectors(), {"E1"},
+        {"a flag error at the first erase",
+         {{.kind = exchange_kind::erase, .status = 0x93}},
+         all_sectors(),
+         {"E1"},
          "     A Flag Error occured ! "},
         {"an answer sent twice, the next block's flag error behind it",
          {{.kind = exchange_kind::block, .repeat = true}, {.kind = exchange_kind::block, .nth = 2, .status = 0x93}},
-         alike, {"E1", "B1:8000"}, stray},
+         alike,
+         {"E1", "B1:8000"},
+         stray},
         {"the last answer of the run sent twice",
          {{.kind = exchange_kind::block, .repeat = true}},
-         {alike[0], alike[1], alike[3]}, {"E1", "B1:8000"}, stray},
-        {"the line dead amid a block's data: refused at once", {}, alike, {"E1", "B1:8000"},
-         "     I couldn't send the bytes to the uC !" + le + "     COM1: the line is dead", 543 + 2 + 4 + 10},
+         {alike[0], alike[1], alike[3]},
+         {"E1", "B1:8000"},
+         stray},
+        {"the line dead amid a block's data: refused at once",
+         {},
+         alike,
+         {"E1", "B1:8000"},
+         "     I couldn't send the bytes to the uC !" + le + "     COM1: the line is dead",
+         543 + 2 + 4 + 10},
     };
     for (const auto& r : rows) {
         sim::chip_config config;

@@ -12,14 +12,13 @@ namespace {
 using namespace fernwick;
 using namespace test_support;
 
-const std::string wrong_checksum =
-    block({"     Wrong checksum byte received", "     Please Re-Start the Fernwick !"});
+const std::string wrong_checksum = block({"     Wrong checksum byte received", "     Please Re-Start the Fernwick !"});
 const std::string time_out =
     block({"     TimeOut Error !", "     I was waiting for a byte from the microcontroller that I didn't receive !",
            "     Please Re-Start the Fernwick !"});
-const std::string unexpected_00 = block({"     I received the unexpected Byte : 0x00",
-                                          "     I wasn't waiting for any byte ! ", "",
-                                          "      Please Re-Start the Fernwick !"});
+const std::string unexpected_00 =
+    block({"     I received the unexpected Byte : 0x00", "     I wasn't waiting for any byte ! ", "",
+           "      Please Re-Start the Fernwick !"});
 
 // An app in the command phase, its log emptied so each test sees only its own text.
 struct command_phase : scripted_app {
@@ -47,7 +46,12 @@ struct command_phase : scripted_app {
     }
 };
 
-const core::byte_string full_reading("\x12\x34\x80\x88" "\x0A\x00\x7F\x88" "\x00\x00\x7E\x88" "\xFF\xFE\x7D\x88", 16);
+const core::byte_string full_reading(
+    "\x12\x34\x80\x88"
+    "\x0A\x00\x7F\x88"
+    "\x00\x00\x7E\x88"
+    "\xFF\xFE\x7D\x88",
+    16);
 
 TEST(reply_engine, hex2_gives_two_upper_case_digits)
 {
@@ -91,17 +95,23 @@ TEST(reply_engine, failures_are_reported_once_per_byte_and_keep_the_state)
         std::array<std::string, 4> boxes;
         bool refused = false;  // the port refuses the commands after the first
     };
-    const std::string something_wrong = block(
-        {"     Something went wrong when reading the Flash-status !", "      Please Re-Start the Fernwick !"});
+    const std::string something_wrong =
+        block({"     Something went wrong when reading the Flash-status !", "      Please Re-Start the Fernwick !"});
     const row rows[] = {
-        {"sector 1 with the checksum of sector 0", core::byte_string("\x12\x34\x80\x88\x00\x00\x80", 7),
-         wrong_checksum, {"1234", "", "", ""}},
+        {"sector 1 with the checksum of sector 0",
+         core::byte_string("\x12\x34\x80\x88\x00\x00\x80", 7),
+         wrong_checksum,
+         {"1234", "", "", ""}},
         {"the acknowledge after a wrong checksum is another wrong checksum",
-         core::byte_string("\x12\x34\x81\x88", 4), wrong_checksum + wrong_checksum, {}},
+         core::byte_string("\x12\x34\x81\x88", 4),
+         wrong_checksum + wrong_checksum,
+         {}},
         {"wrong acknowledge", core::byte_string("\x12\x34\x80\x91", 4), something_wrong, {}},
-        {"the next command refused by the port", core::byte_string("\x12\x34\x80\x88", 4),
+        {"the next command refused by the port",
+         core::byte_string("\x12\x34\x80\x88", 4),
          block({"     I couldn't send the bytes to the uC !", "     fake", "", "     Please Re-Start the Fernwick !"}),
-         {"1234", "", "", ""}, true},
+         {"1234", "", "", ""},
+         true},
     };
     for (const auto& r : rows) {
         for (const bool joined : {false, true}) {
@@ -147,8 +157,7 @@ TEST(reply_engine, bytes_nobody_waits_for_are_reported_and_close_the_link)
                 "      Please Re-Start the Fernwick !"})},
         {"a lone zero byte", core::byte_string(1, '\0'), unexpected_00},
         {"an empty read", "", unexpected_00},
-        {"only the first of several: the link is closed after it", core::byte_string("\x00\x01", 2),
-         unexpected_00},
+        {"only the first of several: the link is closed after it", core::byte_string("\x00\x01", 2), unexpected_00},
     };
     for (const auto& r : rows) {
         command_phase app;
@@ -163,11 +172,10 @@ TEST(reply_engine, bytes_nobody_waits_for_are_reported_and_close_the_link)
 
 TEST(reply_engine, software_reset_outcomes)
 {
-    const std::string success =
-        block({"                             Software Reset sucessfully executed !"}, bar) + le + le +
-        "                     To execute further commands 'Re-Start' the Fernwick !" + le + le;
-    const std::string wrong =
-        block({"     I didn't receive the right confirmation after reset the microcontroller !"});
+    const std::string success = block({"                             Software Reset sucessfully executed !"}, bar) +
+                                le + le + "                     To execute further commands 'Re-Start' the Fernwick !" +
+                                le + le;
+    const std::string wrong = block({"     I didn't receive the right confirmation after reset the microcontroller !"});
     struct row {
         const char* name;
         std::vector<core::byte_string> answers;

@@ -29,8 +29,7 @@ using manual_timer = test::fake_timer;
 
 // An app_state after start-up, with handles on its scripted parts.
 struct scripted_app {
-    scripted_app()
-        : state(core::platform{[this] { return make_link(); }, [this] { return make_timer(); }})
+    scripted_app() : state(core::platform{[this] { return make_link(); }, [this] { return make_timer(); }})
     {
         core::StartModul(state);
         shell::connect_events(state, {});

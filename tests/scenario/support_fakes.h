@@ -2,9 +2,11 @@
 // A link and a timer that do nothing, for scenarios that never talk to the
 // chip, and scratch files for the hex files those scenarios choose.
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -81,22 +83,30 @@ private:
 // A state after start-up, as the program has it before the first bring-up.
 inline std::unique_ptr<core::app_state> make_fake_state()
 {
-    const core::platform p{[] { return std::make_unique<fake_link>(); },
-                           [] { return std::make_unique<fake_timer>(); }};
+    const core::platform p{[] { return std::make_unique<fake_link>(); }, [] { return std::make_unique<fake_timer>(); }};
     auto s = std::make_unique<core::app_state>(p);
     core::StartModul(*s);
     return s;
 }
 
-// A folder of its own for the running test, emptied at the start.
+// A folder of its own for the running test, under $TMPDIR (or the system's
+// temporary folder), unique to this run so that two runs never share one,
+// and removed when the test program ends.
 inline std::filesystem::path scratch_dir()
 {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    auto dir = std::filesystem::temp_directory_path() / "fernwick_scenario" /
-               (std::string(info->test_suite_name()) + "." + info->name());
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir;
+    struct made_folders {
+        std::vector<std::filesystem::path> paths;
+        ~made_folders()
+        {
+            std::error_code ignored;
+            for (const auto& p : paths) std::filesystem::remove_all(p, ignored);
+        }
+    };
+    static made_folders made;
+    auto pattern = (std::filesystem::temp_directory_path() / "fernwick-test-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a scratch folder in " + pattern);
+    made.paths.emplace_back(pattern);
+    return pattern;
 }
 
 // Writes the lines with CR LF, as hex files come from their tools.

@@ -22,6 +22,7 @@
 
 #include "core/qt_serial_link.h"
 #include "core/qt_ui_timer.h"
+#include "scenario/support_fakes.h"
 #include "shell/events.h"
 #include "ui/shell.h"
 
@@ -62,8 +63,9 @@ bool events_until(const std::function<bool()>& done)
 
 const std::string k_star(37, '*');
 const std::string k_bar(155, '|');
-const std::string k_ready =
-    "\n\n" + k_bar + "\n\n                       The uC is ready for receiving commands from you ...\n\n" + k_bar + "\n\n";
+const std::string k_ready = "\n\n" + k_bar +
+                            "\n\n                       The uC is ready for receiving commands from you ...\n\n" +
+                            k_bar + "\n\n";
 const std::string k_wrong_checksum =
     "\n" + k_star + "\n     Wrong checksum byte received\n     Please Re-Start the Fernwick !\n" + k_star + "\n";
 constexpr std::size_t k_bring_up_bytes = 1 + 32 + 510;
@@ -106,7 +108,7 @@ protected:
         return shown == 3;
     }
 
-    const std::string trace = ::testing::TempDir() + "fault_through_windows.trace";
+    const std::string trace = (fernwick::test::scratch_dir() / "fault_through_windows.trace").string();
     QProcess board;
     core::app_state s;
     ui::shell windows;

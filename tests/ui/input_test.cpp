@@ -58,7 +58,10 @@ TEST(input, each_kind_of_input_reaches_its_handler_and_the_windows_follow_the_mo
         {input::menu, W::mainform, "About_flash_", {}, shown(W::AboutForm)},
         {input::menu, W::mainform, "restart_flash_", show(W::mainform), shown(W::mainform, false)},
         // The file dialog was cancelled: the handler hears of no file.
-        {input::menu, W::mainform, "load_hex_", {},
+        {input::menu,
+         W::mainform,
+         "load_hex_",
+         {},
          [](auto& s) { return s.log().text().find("doesn't exist") != std::string::npos; }},
         {input::menu, W::mainform, "finish_", {}, {}, 1},
         {input::close_box, W::RESETFORM, nullptr, {}, {}, 1},
@@ -93,8 +96,8 @@ TEST(input, each_kind_of_input_reaches_its_handler_and_the_windows_follow_the_mo
 
         EXPECT_TRUE(!row.took_effect || row.took_effect(*s));
         EXPECT_EQ(quits, row.quits);
-        for (W id : {W::mainform, W::Warning, W::ConfirmForm, W::statusform, W::LocationForm, W::RESETFORM,
-                     W::AboutForm}) {
+        for (W id :
+             {W::mainform, W::Warning, W::ConfirmForm, W::statusform, W::LocationForm, W::RESETFORM, W::AboutForm}) {
             EXPECT_EQ(windows.window(id)->isVisible(), state_of(*s, id).visible) << int(id);
         }
     }
@@ -110,9 +113,8 @@ TEST_F(ui_test, sync_shows_the_choices_the_model_holds)
     s->LocationForm.segment_choice = 1;
     windows->sync();
     const std::tuple<W, const char*, const char*> options[] = {
-        {W::RESETFORM, "bs_14400", "bs_9600"}, {W::RESETFORM, "com2_", "com1_"},
-        {W::LocationForm, "sect0", "sect2"},   {W::LocationForm, "Option3", "Option2"},
-        {W::LocationForm, "seg1", "seg0"},
+        {W::RESETFORM, "bs_14400", "bs_9600"},   {W::RESETFORM, "com2_", "com1_"},  {W::LocationForm, "sect0", "sect2"},
+        {W::LocationForm, "Option3", "Option2"}, {W::LocationForm, "seg1", "seg0"},
     };
     for (const auto& [id, on, off] : options) {
         EXPECT_TRUE(control<QRadioButton>(id, on)->isChecked()) << on;

@@ -26,11 +26,11 @@ TEST(block_record, unreadable_lines_give_no_record)
 {
     const char* const rows[] = {
         "",
-        "0,0,0,\"00\"",                             // the line ends before the marker
-        "0,0,0,\"00\",\"EOB",                       // ... inside the marker
-        "0,0,0,\"00",                               // ... inside the data
-        "0,256",                                    // ... after the address
-        "x,0,0,\"00\",\"EOB\"",                     // numbers that are none
+        "0,0,0,\"00\"",          // the line ends before the marker
+        "0,0,0,\"00\",\"EOB",    // ... inside the marker
+        "0,0,0,\"00",            // ... inside the data
+        "0,256",                 // ... after the address
+        "x,0,0,\"00\",\"EOB\"",  // numbers that are none
         "0,64a,0,\"00\",\"EOB\"",
         "0,,0,\"00\",\"EOB\"",
         "0,99999999999999999999,0,\"00\",\"EOB\"",  // too large

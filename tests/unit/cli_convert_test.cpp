@@ -81,8 +81,9 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
         {{hex, "--verbose", "1"}, "--verbose"},
         {{folder.path("missing.hex")}, "missing.hex: No such file or directory"},
         {{damaged}, "damaged.hex: line 2 has the checksum EFh, it should be EEh"},
-        {{nowhere}, "nowhere.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 0 "
-                    "(00'0000h-00'7FFFh); see --sector0-segment"},
+        {{nowhere},
+         "nowhere.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 0 "
+         "(00'0000h-00'7FFFh); see --sector0-segment"},
         // sector 0 stays locked on, yet would only be erased
         {{hex, "--sectors", "1,3"}, "nothing to program in the chosen sectors (0): " + hex + " has data for sectors 2"},
     };

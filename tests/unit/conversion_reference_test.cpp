@@ -102,7 +102,9 @@ conversion_request random_request(std::mt19937& rng, const std::string& hex)
 {
     const int targets[] = {0, 2, -99};
     const auto chosen = 1 + rng() % 15;
-    return {hex, {(chosen & 1) != 0, (chosen & 2) != 0, (chosen & 4) != 0, (chosen & 8) != 0}, targets[rng() % 3],
+    return {hex,
+            {(chosen & 1) != 0, (chosen & 2) != 0, (chosen & 4) != 0, (chosen & 8) != 0},
+            targets[rng() % 3],
             static_cast<int>(rng() % 2)};
 }
 

@@ -20,15 +20,19 @@ TEST(message_log, shapes_compose_the_exact_text)
     const std::vector<row> rows = {
         {"line", "x", [](message_log& l) { line(l, "ab"); }, "x\r\nab"},
         {"line with break", "x", [](message_log& l) { line_with_break(l, " a "); }, "x\r\n a \r\n"},
-        {"fresh line with break", "old", [](message_log& l) { fresh_line_with_break(l, "a"); },
-         "\r\na\r\n"},
+        {"fresh line with break", "old", [](message_log& l) { fresh_line_with_break(l, "a"); }, "\r\na\r\n"},
         {"note", "x", [](message_log& l) { note(l, "n"); }, "x\r\n\r\nn\r\n\r\n"},
-        {"error block into empty log", "", [](message_log& l) { error_block(l, {"a", "b"}); },
+        {"error block into empty log", "",
+         [](message_log& l) {
+             error_block(l, {"a", "b"});
+         },
          "\r\n" + star + "\r\na\r\nb\r\n" + star + "\r\n"},
-        {"empty block line is an empty line", "", [](message_log& l) { error_block(l, {"a", "", "b"}); },
+        {"empty block line is an empty line", "",
+         [](message_log& l) {
+             error_block(l, {"a", "", "b"});
+         },
          "\r\n" + star + "\r\na\r\n\r\nb\r\n" + star + "\r\n"},
-        {"blanks kept", "",
-         [](message_log& l) { error_block(l, {"     I wasn't waiting for any byte ! "}); },
+        {"blanks kept", "", [](message_log& l) { error_block(l, {"     I wasn't waiting for any byte ! "}); },
          "\r\n" + star + "\r\n     I wasn't waiting for any byte ! \r\n" + star + "\r\n"},
         {"fresh notice block drops everything", "\r\n" + star + "\r\nunread\r\n" + star + "\r\n",
          [](message_log& l) { fresh_notice_block(l, {"n"}); }, "\r\n" + bar + "\r\nn\r\n" + bar + "\r\n"},

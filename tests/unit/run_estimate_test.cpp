@@ -37,14 +37,14 @@ std::vector<std::pair<int, int>> sent_steps(const core::byte_string& wire)
 TEST(run_estimate, has_the_steps_blocks_and_time_of_a_run_on_a_board_with_real_timing)
 {
     temp_folder folder;
-    const auto hex = folder.file("app.hex", joined({linear(1), data(0, "11"), data(0x8000, fill(200, 0x22, 1)),
-                                                    data(0x9000, fill(100, 0x5A)), linear(2), data(0x100, "33"),
-                                                    data(0x8000, "44")}));
+    const auto hex = folder.file(
+        "app.hex", joined({linear(1), data(0, "11"), data(0x8000, fill(200, 0x22, 1)), data(0x9000, fill(100, 0x5A)),
+                           linear(2), data(0x100, "33"), data(0x8000, "44")}));
     const std::vector<std::vector<std::string>> rows = {
         {hex},  // sector 0 locked on by the code rules, with no blocks of its own
         {hex, "--sectors", "3,1"},
         {hex, "--bsl-target", "-99"},
-        {hex, "--sector0-segment", "1"},  // the code saved in sector 0 first
+        {hex, "--sector0-segment", "1"},                                         // the code saved in sector 0 first
         {hex, "--sector0-segment", "1", "--bsl-now", "0", "--bsl-target", "0"},  // and in sector 2
     };
     for (const auto& args : rows) {
@@ -101,8 +101,8 @@ TEST(progress_text, names_the_block_being_sent_and_the_time_left_once_the_pace_i
         int percent;
     };
     const row rows[] = {
-        {0, 322, 1, 5, "Block 1 of 322, sector 1", 0},                      // no block done yet
-        {3, 322, 1, 1, "Block 4 of 322, sector 1", 0},                      // the first erase still weighs
+        {0, 322, 1, 5, "Block 1 of 322, sector 1", 0},  // no block done yet
+        {3, 322, 1, 1, "Block 4 of 322, sector 1", 0},  // the first erase still weighs
         {163, 322, 3, 44, "Block 164 of 322, sector 3, about 0:43 left", 50},
         {10, 2048, 0, 20, "Block 11 of 2048, sector 0, about 1:07:56 left", 0},
         {322, 322, 0, 90, "Block 322 of 322, sector 0, about 0:00 left", 100},  // only the late-byte check left

@@ -18,15 +18,9 @@ TEST(parse_settings, reads_the_line_settings_of_every_rate_and_line_format)
         line_settings expected;
     };
     const std::vector<row> rows = {
-        {"2400,n,8,1", {2400, 'n', 8, 1}},
-        {"4800,n,8,1", {4800, 'n', 8, 1}},
-        {"9600,n,8,1", {9600, 'n', 8, 1}},
-        {"14400,n,8,1", {14400, 'n', 8, 1}},
-        {"19200,n,8,1", {19200, 'n', 8, 1}},
-        {"9600,e,7,2", {9600, 'e', 7, 2}},
-        {"9600,o,5,1", {9600, 'o', 5, 1}},
-        {"9600,m,8,1", {9600, 'm', 8, 1}},
-        {"9600,s,6,1", {9600, 's', 6, 1}},
+        {"2400,n,8,1", {2400, 'n', 8, 1}},   {"4800,n,8,1", {4800, 'n', 8, 1}},   {"9600,n,8,1", {9600, 'n', 8, 1}},
+        {"14400,n,8,1", {14400, 'n', 8, 1}}, {"19200,n,8,1", {19200, 'n', 8, 1}}, {"9600,e,7,2", {9600, 'e', 7, 2}},
+        {"9600,o,5,1", {9600, 'o', 5, 1}},   {"9600,m,8,1", {9600, 'm', 8, 1}},   {"9600,s,6,1", {9600, 's', 6, 1}},
     };
     for (const auto& r : rows) {
         const auto got = parse_settings(r.text);
@@ -41,10 +35,10 @@ TEST(parse_settings, reads_the_line_settings_of_every_rate_and_line_format)
 TEST(parse_settings, rejects_malformed_texts)
 {
     const std::vector<const char*> texts = {
-        "",           "9600",        "9600,n,8",     ",n,8,1",       "9600,,8,1",    "9600,n,,1",
+        "",           "9600",        "9600,n,8",     ",n,8,1",         "9600,,8,1",   "9600,n,,1",
         "9600,n,8,",  "fast,n,8,1",  "96OO,n,8,1",   "9600,n,eight,1", "-9600,n,8,1", "0,n,8,1",
-        "9600,x,8,1", "9600,N,8,1",  "9600,no,8,1",  "9600,n,4,1",   "9600,n,9,1",   "9600,n,8,0",
-        "9600,n,8,3", "9600,n,8,1,", "9600,n,8,1,x", " 9600,n,8,1",  "9600,n,8,1 ",  "9600;n;8;1",
+        "9600,x,8,1", "9600,N,8,1",  "9600,no,8,1",  "9600,n,4,1",     "9600,n,9,1",  "9600,n,8,0",
+        "9600,n,8,3", "9600,n,8,1,", "9600,n,8,1,x", " 9600,n,8,1",    "9600,n,8,1 ", "9600;n;8;1",
     };
     for (const auto* text : texts) EXPECT_FALSE(parse_settings(text).has_value()) << '"' << text << '"';
 }
@@ -57,8 +51,8 @@ TEST(line_time_ms, counts_ten_bits_a_byte_rounded_up)
         int expected_ms;
     };
     const std::vector<row> rows = {
-        {0, 9600, 0},    {1, 9600, 2},      {96, 9600, 100}, {510, 14400, 355},
-        {510, 2400, 2125}, {1, 19200, 1},   {5, 0, 0},       {5, -1, 0},
+        {0, 9600, 0},      {1, 9600, 2},  {96, 9600, 100}, {510, 14400, 355},
+        {510, 2400, 2125}, {1, 19200, 1}, {5, 0, 0},       {5, -1, 0},
     };
     for (const auto& r : rows)
         EXPECT_EQ(line_time_ms(r.bytes, r.baud), r.expected_ms) << r.bytes << " bytes at " << r.baud;
@@ -79,8 +73,10 @@ protected:
     void TearDown() override
     {
         for (int i = 0; i < 2; ++i) {
-            if (saved_[i]) ::setenv(k_names[i], saved_[i]->c_str(), 1);
-            else ::unsetenv(k_names[i]);
+            if (saved_[i])
+                ::setenv(k_names[i], saved_[i]->c_str(), 1);
+            else
+                ::unsetenv(k_names[i]);
         }
     }
 
@@ -111,8 +107,10 @@ TEST_F(device_for_port_test, maps_the_two_ports_to_the_platform_devices_or_the_n
     for (const auto& r : rows) {
         const char* values[2] = {r.com1, r.com2};
         for (int i = 0; i < 2; ++i) {
-            if (values[i]) ::setenv(k_names[i], values[i], 1);
-            else ::unsetenv(k_names[i]);
+            if (values[i])
+                ::setenv(k_names[i], values[i], 1);
+            else
+                ::unsetenv(k_names[i]);
         }
         for (int port = 0; port < 4; ++port)
             EXPECT_EQ(device_for_port(port), r.expected[static_cast<std::size_t>(port)]) << r.name << ", COM " << port;
