@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "core/hex_text.h"
+
 namespace fernwick::sim {
 namespace {
 
@@ -69,13 +71,6 @@ std::optional<record> parse_record(std::string_view line, std::string& why)
         return std::nullopt;
     }
     return r;
-}
-
-std::string hex_byte(char c)
-{
-    constexpr char digits[] = "0123456789ABCDEF";
-    const auto b = static_cast<unsigned char>(c);
-    return {digits[b >> 4], digits[b & 0x0F]};
 }
 
 }  // namespace
@@ -169,7 +164,8 @@ void trace_player::compare(std::string_view bytes, long long now_ms, std::vector
         warned_write_ = write_;
         warnings.push_back("trace line " + std::to_string(w.line) + ", byte " + std::to_string(at - w.offset + 1) +
                            " of the write (byte " + std::to_string(at + 1) + " of the host's): the host sent " +
-                           hex_byte(bytes[i]) + ", the trace has " + hex_byte(expected));
+                           core::hex2(static_cast<std::uint8_t>(bytes[i])) + ", the trace has " +
+                           core::hex2(static_cast<std::uint8_t>(expected)));
     }
 }
 

@@ -17,6 +17,8 @@
 #include <ostream>
 #include <sstream>
 
+#include "core/hex_text.h"
+
 namespace fernwick::app {
 
 using result = core::run_record::result;
@@ -24,15 +26,6 @@ using result = core::run_record::result;
 namespace {
 
 bool sends_block(const std::string& step) { return step == "program block" || step == "save code"; }
-
-std::string hex_bytes(const core::byte_string& bytes)
-{
-    std::ostringstream text;
-    text << std::hex << std::uppercase << std::setfill('0');
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        text << (i ? " " : "") << std::setw(2) << static_cast<int>(static_cast<unsigned char>(bytes[i]));
-    return text.str();
-}
 
 const char* result_word(result r)
 {
@@ -85,7 +78,7 @@ std::vector<std::string> table_row(const board_outcome& o)
     row.push_back(sends_block(run.step) ? std::to_string(run.block) : "-");
     // The chip's last byte is its status byte: what it made of the exchange.
     if (o.result != result::stopped && !run.received.empty())
-        row.push_back(hex_bytes(run.received.substr(run.received.size() - 1)));
+        row.push_back(core::hex_bytes(run.received.substr(run.received.size() - 1)));
     return row;
 }
 
@@ -141,7 +134,7 @@ QJsonObject report_record(const run_description& d, const board_outcome& o)
     r["step"] = text(run.step);
     r["sector"] = run.sector < 0 ? QJsonValue() : QJsonValue(run.sector);
     r["block"] = sends_block(run.step) ? QJsonValue(run.block) : QJsonValue();
-    if (o.result != result::stopped) r["received"] = text(hex_bytes(run.received));
+    if (o.result != result::stopped) r["received"] = text(core::hex_bytes(run.received));
     return r;
 }
 
@@ -194,7 +187,7 @@ std::string failure_line(const board_outcome& o)
     if (run.sector >= 0) line += ", sector " + std::to_string(run.sector);
     if (o.result == result::stopped) return line;
     if (!run.received.empty())
-        line += ", received " + hex_bytes(run.received);
+        line += ", received " + core::hex_bytes(run.received);
     else if (run.step != "bring-up")
         line += ", nothing received";
     return line;

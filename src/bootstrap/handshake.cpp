@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "bootstrap/loader_images.h"
+#include "core/protocol.h"
 #include "core/timeouts.h"
 
 namespace fernwick::bootstrap {
@@ -11,9 +12,9 @@ using core::app_state;
 
 namespace {
 
-constexpr unsigned char k_identification = 0xD5;  // the Mirel's bootstrap loader
-constexpr unsigned char k_loader_ready = 0x22;    // first-level loader started
-constexpr unsigned char k_program_ready = 0x11;   // main program started
+constexpr unsigned char k_identification = protocol::identification;
+constexpr unsigned char k_loader_ready = protocol::loader_ack;
+constexpr unsigned char k_program_ready = protocol::program_ack;
 
 bool is_single(const core::byte_string& rx, unsigned char b)
 {
@@ -94,12 +95,8 @@ void enter_command_phase(app_state& s)
 
 void report_wrong_acknowledge(app_state& s)
 {
-    const std::string& le = s.line_end;
-    auto& log = s.log();
-    log.append(le + std::string(core::k_star_line));
-    log.append(le + "     I didn't receive the right acknowledge byte from the uC !" + le +
-               "     Please Re-Start the Fernwick !" + le);
-    log.append(std::string(core::k_star_line) + le);
+    core::error_block(s.log(), {"     I didn't receive the right acknowledge byte from the uC !",
+                                "     Please Re-Start the Fernwick !"});
     s.RESETFORM.MSCom0->close();
 }
 

@@ -1,6 +1,7 @@
 #include "bootstrap/reset_step.h"
 
 #include "bootstrap/loader_images.h"
+#include "core/protocol.h"
 #include "core/timeouts.h"
 
 namespace fernwick::bootstrap {
@@ -9,7 +10,7 @@ using core::app_state;
 
 namespace {
 
-constexpr char k_zero_byte = 0x00;  // wakes the chip's bootstrap loader
+constexpr char k_zero_byte = protocol::zero;
 
 void choose_baud(app_state& s, const char* rate)
 {
@@ -73,20 +74,13 @@ void RESET_OK_Click(app_state& s)
 
 void Timer0_Timer(app_state& s)
 {
-    const std::string& le = s.line_end;
-    const std::string star(core::k_star_line);
-    auto& log = s.log();
-    if (s.ack_pending) {
-        log.append(le + star);
-        log.append(le + "     No acknowledge byte from the microcontroller received !" + le + le +
-                   "     Please Re-Start the Fernwick !");
-        log.append(le + star + le);
-    } else if (!s.id_received) {
-        log.append(le + star);
-        log.append(le + "     There was a data transmission error ! " + le + "      No identification byte received" +
-                   le + le + "     Please Re-Start the Fernwick !");
-        log.append(le + star + le);
-    }
+    if (s.ack_pending)
+        core::error_block(s.log(), {"     No acknowledge byte from the microcontroller received !", "",
+                                    "     Please Re-Start the Fernwick !"});
+    else if (!s.id_received)
+        core::error_block(s.log(),
+                          {"     There was a data transmission error ! ", "      No identification byte received", "",
+                           "     Please Re-Start the Fernwick !"});
     s.RESETFORM.Timer0->stop();
     if (s.RESETFORM.MSCom0->is_open()) s.RESETFORM.MSCom0->close();
     s.ack_pending = core::k_false;

@@ -1,6 +1,8 @@
 #include "command/reply_engine.h"
 
 #include "command/commands.h"
+#include "core/hex_text.h"
+#include "core/protocol.h"
 #include "core/timeouts.h"
 
 namespace fernwick::command {
@@ -9,16 +11,16 @@ using core::app_state;
 
 namespace {
 
-constexpr int k_status_command = 0x40;            // read flash status
-constexpr int k_reset_command = 0x00;             // software reset
-constexpr std::uint8_t k_status_done = 0x88;      // command carried out
-constexpr std::uint8_t k_reset_confirmed = 0x12;  // chip is back in its bootstrap loader
-constexpr int k_last_status_code = 0x43;          // status of sector 3
+constexpr int k_status_command = protocol::status_command;
+constexpr int k_reset_command = protocol::reset_command;
+constexpr std::uint8_t k_status_done = protocol::done;
+constexpr std::uint8_t k_reset_confirmed = protocol::reset_ack;
+constexpr int k_last_status_code = protocol::status_command + 3;  // status of sector 3
 
 void report_unexpected(app_state& s, std::uint8_t b)
 {
     core::hide_command_menus(s);
-    core::error_block(s.log(), {"     I received the unexpected Byte : 0x" + hex2(b),
+    core::error_block(s.log(), {"     I received the unexpected Byte : 0x" + core::hex2(b),
                                 "     I wasn't waiting for any byte ! ", "", "      Please Re-Start the Fernwick !"});
     if (s.mainform.COM->is_open()) s.mainform.COM->close();
 }
@@ -58,7 +60,7 @@ void judge_status_answer(app_state& s, std::uint8_t b)
     switch (s.reply_step) {
     case 1:
     case 2:
-        (s.reply_step == 1 ? s.status_hex_1 : s.status_hex_2) = hex2(b);
+        (s.reply_step == 1 ? s.status_hex_1 : s.status_hex_2) = core::hex2(b);
         ++s.reply_step;
         s.mainform.Timer->start(core::k_reply_timeout_ms);
         return;
@@ -99,12 +101,6 @@ void judge(app_state& s, std::uint8_t b)
 }
 
 }  // namespace
-
-std::string hex2(std::uint8_t b)
-{
-    constexpr char digits[] = "0123456789ABCDEF";
-    return {digits[b >> 4], digits[b & 0x0F]};
-}
 
 void COM_OnComm(app_state& s, int comm_event)
 {

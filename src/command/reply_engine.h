@@ -9,9 +9,6 @@
 
 namespace fernwick::command {
 
-// A byte as two upper-case hexadecimal digits.
-std::string hex2(std::uint8_t b);
-
 void COM_OnComm(core::app_state& s, int comm_event);
 void Timer_Timer(core::app_state& s);
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/forwarding_link.h"
+#include "core/hex_text.h"
 
 namespace fernwick::core {
 
@@ -120,15 +121,7 @@ void trace_file::record(std::string_view link, std::string_view event, std::stri
 
 void trace_file::record_bytes(std::string_view link, std::string_view event, const byte_string& bytes)
 {
-    std::string hex;
-    hex.reserve(bytes.size() * 3);
-    constexpr char digits[] = "0123456789ABCDEF";
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        if (!hex.empty()) hex += ' ';
-        hex += digits[b >> 4];
-        hex += digits[b & 0x0F];
-    }
+    const std::string hex = hex_bytes(bytes);
     if (event != "out") {
         record(link, event, hex);
         return;

@@ -4,10 +4,12 @@
 
 #include <string_view>
 
+#include "core/app_state.h"
+
 namespace fernwick::programming {
 
 // The bsl_target value for keeping no code in flash; never a sector number.
-inline constexpr int k_bsl_nowhere = -99;
+inline constexpr int k_bsl_nowhere = core::k_nowhere;
 
 // 64 bytes for offsets 0000h-003Fh.
 inline constexpr std::string_view bsl_code_1 =

@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include "command/reply_engine.h"
+#include "core/hex_text.h"
+#include "core/protocol.h"
 
 namespace fernwick::programming {
 
@@ -10,18 +12,10 @@ using core::app_state;
 
 namespace {
 
-constexpr std::uint8_t k_erase_command = 0x20;  // erase sector: 20h, 20h + n
-constexpr std::uint8_t k_block_command = 0x33;  // program block: 33h, segment, address, 64 bytes
-constexpr std::uint8_t k_done = 0x88;           // status: command carried out
-constexpr int k_keep_alive_ms = 50;             // the window's progress while an answer is awaited
-
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+constexpr std::uint8_t k_erase_command = protocol::erase_command;
+constexpr std::uint8_t k_block_command = protocol::block_command;
+constexpr std::uint8_t k_done = protocol::done;
+constexpr int k_keep_alive_ms = 50;  // the window's progress while an answer is awaited
 
 // The checksum answer makes the sum of everything written a multiple of
 // 256; for a sum that already is one the chip answers 00h.
@@ -50,7 +44,7 @@ exchange_result unclaimed_bytes(answer_reader& reader, int settle_ms = 0)
     if (stray.empty()) return std::nullopt;
     return exchange_failure{
         false,
-        {"     I received the unexpected Byte : 0x" + command::hex2(static_cast<std::uint8_t>(stray[0])),
+        {"     I received the unexpected Byte : 0x" + core::hex2(static_cast<std::uint8_t>(stray[0])),
          "     I wasn't waiting for any byte ! "},
         stray};
 }
@@ -132,10 +126,10 @@ exchange_result settle(answer_reader& reader, app_state& s)
 std::string status_message(std::uint8_t status)
 {
     switch (status) {
-    case 0x91: return "     A Command Error occured ! ";
-    case 0x92: return "     A TimeOut Error occured ! ";
-    case 0x93: return "     A Flag Error occured ! ";
-    case 0x94: return "     A Operand Error occured ! ";
+    case protocol::command_error: return "     A Command Error occured ! ";
+    case protocol::timeout_error: return "     A TimeOut Error occured ! ";
+    case protocol::flag_error: return "     A Flag Error occured ! ";
+    case protocol::operand_error: return "     A Operand Error occured ! ";
     default: return "     A unknown status Error byte was received ! ";
     }
 }
@@ -151,8 +145,8 @@ std::optional<block_bytes> decode_block(std::string_view hex)
     block_bytes bytes{};
     if (hex.size() < 2 * bytes.size()) return std::nullopt;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const int hi = hex_digit(hex[2 * i]);
-        const int lo = hex_digit(hex[2 * i + 1]);
+        const int hi = core::hex_digit_value(hex[2 * i]);
+        const int lo = core::hex_digit_value(hex[2 * i + 1]);
         if (hi < 0 || lo < 0) return std::nullopt;
         bytes[i] = static_cast<std::uint8_t>(hi * 16 + lo);
     }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "core/hex_text.h"
 #include "programming/hex_line.h"
 
 namespace fernwick::programming {
@@ -19,14 +20,6 @@ std::string hex_text(unsigned value, int digits)
     char text[16];
     std::snprintf(text, sizeof text, "%0*Xh", digits, value);
     return text;
-}
-
-int digit(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
 }
 
 // What a character looks like in a message: printable ones as they are.
@@ -46,12 +39,13 @@ std::optional<std::string> record_bytes(std::string_view line, std::vector<unsig
     if (line[0] != ':') return "does not begin with ':' as a record does";
     line.remove_suffix(line.size() - 1 - line.find_last_not_of(" \t"));
     for (std::size_t i = 1; i < line.size(); ++i)
-        if (digit(line[i]) < 0)
+        if (core::hex_digit_value(line[i]) < 0)
             return "holds " + shown(line[i]) + " at column " + std::to_string(i + 1) + ", where only hex digits belong";
     if (line.size() % 2 == 0) return "holds an odd number of hex digits";
     bytes.clear();
     for (std::size_t i = 1; i + 1 < line.size(); i += 2)
-        bytes.push_back(static_cast<unsigned>(digit(line[i]) * 16 + digit(line[i + 1])));
+        bytes.push_back(
+            static_cast<unsigned>(core::hex_digit_value(line[i]) * 16 + core::hex_digit_value(line[i + 1])));
     if (bytes.size() < k_head_bytes + 1) return "is too short for a record";
     return std::nullopt;
 }

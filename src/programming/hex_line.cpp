@@ -2,17 +2,11 @@
 
 #include <algorithm>
 
+#include "core/hex_text.h"
+
 namespace fernwick::programming {
 
 namespace {
-
-int digit_value(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 // Positions counted from 1, as the record layout is given; past the end of
 // the line a field is empty (and still points into the line).
@@ -22,15 +16,13 @@ std::string_view field_at(std::string_view line, std::size_t position, std::size
     return line.substr(position - 1, width);
 }
 
-char upper_digit(unsigned value) { return "0123456789ABCDEF"[value & 0xF]; }
-
 }  // namespace
 
 unsigned hex_field(std::string_view field)
 {
     unsigned value = 0;
     for (char c : field) {
-        const int d = digit_value(c);
+        const int d = core::hex_digit_value(c);
         if (d < 0) break;
         value = value * 16 + static_cast<unsigned>(d);
     }
@@ -59,11 +51,11 @@ std::array<char, 2> data_byte_chars(std::string_view data, int i)
 {
     const auto at = static_cast<std::size_t>(i) * 2;
     const std::string_view pair = at < data.size() ? data.substr(at, 2) : std::string_view{};
-    if (pair.size() == 2 && digit_value(pair[0]) >= 0 && digit_value(pair[1]) >= 0) {
+    if (pair.size() == 2 && core::hex_digit_value(pair[0]) >= 0 && core::hex_digit_value(pair[1]) >= 0) {
         return {pair[0], pair[1]};
     }
     const unsigned value = hex_field(pair);
-    return {upper_digit(value >> 4), upper_digit(value)};
+    return {core::hex_digit(value >> 4), core::hex_digit(value)};
 }
 
 std::optional<std::string_view> next_line(std::string_view text, std::size_t& pos)

@@ -53,14 +53,6 @@ const core::byte_string full_reading(
     "\xFF\xFE\x7D\x88",
     16);
 
-TEST(reply_engine, hex2_gives_two_upper_case_digits)
-{
-    EXPECT_EQ(command::hex2(0x05), "05");
-    EXPECT_EQ(command::hex2(0x0A), "0A");
-    EXPECT_EQ(command::hex2(0x88), "88");
-    EXPECT_EQ(command::hex2(0x00), "00");
-}
-
 TEST(reply_engine, a_status_reading_fills_the_boxes_and_shows_the_window_whatever_the_grouping)
 {
     // One byte per notification, or a whole sector's answer in one read as a
