@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fuzz_support.h"
 #include "programming/hex_check.h"
@@ -15,6 +16,15 @@ namespace {
 
 using namespace fernwick::programming;
 using fernwick::fuzz::require;
+
+// All lines of `text`, as next_line reads them.
+std::vector<std::string_view> split_lines(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    std::size_t pos = 0;
+    while (const auto line = next_line(text, pos)) lines.push_back(*line);
+    return lines;
+}
 
 bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 

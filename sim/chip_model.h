@@ -52,7 +52,6 @@ public:
     flash_memory& flash() { return flash_; }
     // Every byte the host has written to the chip, in order.
     const core::byte_string& received() const { return received_; }
-    void clear_received() { received_.clear(); }
     bool link_dropped() const { return dropped_; }
 
 private:

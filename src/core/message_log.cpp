@@ -72,11 +72,6 @@ void error_block(message_log& log, std::initializer_list<std::string_view> lines
 
 void error_block(message_log& log, const std::vector<std::string>& lines) { framed(log, false, k_star_line, lines); }
 
-void fresh_error_block(message_log& log, std::initializer_list<std::string_view> lines)
-{
-    framed(log, true, k_star_line, lines);
-}
-
 void notice_block(message_log& log, std::initializer_list<std::string_view> lines)
 {
     framed(log, false, k_bar_line, lines);

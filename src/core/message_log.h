@@ -31,7 +31,6 @@ public:
     // Changes whenever earlier text was dropped (replace or trim), so a view
     // knows when it can add the tail and when it must redraw everything.
     std::uint64_t generation() const { return generation_; }
-    std::size_t limit() const { return limit_; }
 
 private:
     void trim_for(std::size_t incoming);
@@ -48,7 +47,6 @@ void fresh_line_with_break(message_log& log, std::string_view s);
 void note(message_log& log, std::string_view s);
 void error_block(message_log& log, std::initializer_list<std::string_view> lines);
 void error_block(message_log& log, const std::vector<std::string>& lines);
-void fresh_error_block(message_log& log, std::initializer_list<std::string_view> lines);
 void notice_block(message_log& log, std::initializer_list<std::string_view> lines);
 void fresh_notice_block(message_log& log, std::initializer_list<std::string_view> lines);
 

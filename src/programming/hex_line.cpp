@@ -68,12 +68,4 @@ std::optional<std::string_view> next_line(std::string_view text, std::size_t& po
     return text.substr(start, end - start);
 }
 
-std::vector<std::string_view> split_lines(std::string_view text)
-{
-    std::vector<std::string_view> lines;
-    std::size_t pos = 0;
-    while (const auto line = next_line(text, pos)) lines.push_back(*line);
-    return lines;
-}
-
 }  // namespace fernwick::programming

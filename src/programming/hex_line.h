@@ -46,7 +46,4 @@ std::array<char, 2> data_byte_chars(std::string_view data, int i);
 // nullopt at the end. A line ends at CR LF, LF or a lone CR.
 std::optional<std::string_view> next_line(std::string_view text, std::size_t& pos);
 
-// All lines of `text`, as next_line reads them.
-std::vector<std::string_view> split_lines(std::string_view text);
-
 }  // namespace fernwick::programming

@@ -36,8 +36,6 @@ TEST(message_log, shapes_compose_the_exact_text)
          "\r\n" + star + "\r\n     I wasn't waiting for any byte ! \r\n" + star + "\r\n"},
         {"fresh notice block drops everything", "\r\n" + star + "\r\nunread\r\n" + star + "\r\n",
          [](message_log& l) { fresh_notice_block(l, {"n"}); }, "\r\n" + bar + "\r\nn\r\n" + bar + "\r\n"},
-        {"fresh error block", "old", [](message_log& l) { fresh_error_block(l, {"e"}); },
-         "\r\n" + star + "\r\ne\r\n" + star + "\r\n"},
         {"appended notice block", "x", [](message_log& l) { notice_block(l, {"n"}); },
          "x\r\n" + bar + "\r\nn\r\n" + bar + "\r\n"},
     };
