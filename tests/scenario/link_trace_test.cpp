@@ -9,6 +9,7 @@
 #include "bootstrap/reset_step.h"
 #include "command/commands.h"
 #include "core/link_trace.h"
+#include "programming/flash_exchange.h"
 #include "shell/events.h"
 #include "sim_link.h"
 #include "support_fakes.h"
@@ -17,7 +18,7 @@ namespace {
 
 using namespace fernwick;
 
-std::vector<std::string> trace_of_a_bring_up_and_status(const std::string& path)
+std::vector<std::string> trace_of_a_bring_up_status_and_block(const std::string& path)
 {
     ::setenv("FERNWICK_TRACE", path.c_str(), 1);
     sim::sim_board board;
@@ -31,6 +32,8 @@ std::vector<std::string> trace_of_a_bring_up_and_status(const std::string& path)
     command::show_status_Click(s);
     board.run_for(100);
     EXPECT_TRUE(s.statusform.visible);
+    programming::answer_reader reader(s);
+    programming::program_block(reader, s, 1, 0x8000, {});  // its bytes go out in several writes
     std::ifstream in(path);
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) lines.push_back(line);
@@ -40,7 +43,7 @@ std::vector<std::string> trace_of_a_bring_up_and_status(const std::string& path)
 TEST(link_trace, records_every_event_of_both_links_with_its_time)
 {
     const auto path = (fernwick::test::scratch_dir() / "trace.txt").string();
-    const auto lines = trace_of_a_bring_up_and_status(path);
+    const auto lines = trace_of_a_bring_up_status_and_block(path);
     const std::set<std::string> links = {"MSCom0", "COM"};
     const std::set<std::string> kinds = {"open", "open-failed", "close", "out", "out-failed", "in"};
     std::string events;
@@ -53,9 +56,9 @@ TEST(link_trace, records_every_event_of_both_links_with_its_time)
         events += line.substr(line.find(' ') + 1, 22) + "|";
     }
     const char* expected_in_order[] = {
-        "MSCom0 open COM 1 9600", "MSCom0 out 00", "MSCom0 in D5", "MSCom0 out E6 58 22 00",
-        "MSCom0 in 22",           "MSCom0 in 11",  "MSCom0 close", "COM open COM 1 9600",
-        "COM out 40 40",          "COM in 00",     "COM out 40 43"};
+        "MSCom0 open COM 1 9600", "MSCom0 out 00", "MSCom0 in D5",  "MSCom0 out E6 58 22 00",
+        "MSCom0 in 22",           "MSCom0 in 11",  "MSCom0 close",  "COM open COM 1 9600",
+        "COM out 40 40",          "COM in 00",     "COM out 40 43", "COM out 33 01 80 00 00"};
     std::size_t at = 0;
     for (const char* event : expected_in_order) {
         at = events.find(event, at);

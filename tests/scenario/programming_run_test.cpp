@@ -148,6 +148,7 @@ TEST(flash_exchanges, a_broken_block_file_line_of_any_sector_stops_the_sector)
         "1,abc,1," + data + ",\"EOB\"",    // unreadable number
         "1,32800,1,\"00FF\",\"EOB\"",      // data too short
         "1,32832,1," + data,               // ends inside the record
+        "1,65473,1," + data + ",\"EOB\"",  // runs past FFFFh
     };
     for (const auto& broken : broken_lines) {
         sim_app app;
@@ -193,7 +194,7 @@ TEST(programming_run, a_successful_run_reports_each_sector_and_the_end)
     const auto dir = test::scratch_dir();
     const auto hex = write_hex(dir / "app.hex", {linear_segment(1), hex_record(0, 0x8000, sixteen), linear_segment(2),
                                                  hex_record(0, 0x9000, sixteen), ":00000001FF"});
-    sim_app app;
+    sim_app app({.timing = {.erase_ms = 9000}});  // a slow erase is still awaited
     app.choose(hex, 2, 2);
     const auto mark = app.board.received().size();
     programming::program_button_Click(app.state);
