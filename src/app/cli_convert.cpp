@@ -18,8 +18,8 @@ int run_convert(const hex_choices& choices, std::ostream& out, std::ostream& err
         err << "fernwick-cli convert: " << p.refusal << '\n';
         return k_failed;
     }
-    const auto result =
-        programming::convert_hex_file({choices.hex_file, p.sectors, choices.bsl_target, choices.sector0_segment});
+    // The plan's own conversion: the file is not read again.
+    const auto result = programming::write_block_file(p.conversion);
     if (!result.ok()) {
         err << "fernwick-cli convert: " << failure_text(*result.failure) << '\n';
         return k_failed;

@@ -264,8 +264,7 @@ std::optional<line_setup> prepare(const cli_request& r, const std::vector<std::s
         std::cerr << "fernwick-cli program: " << plan.refusal << "; nothing was sent\n";
         return std::nullopt;
     }
-    const auto converted = programming::convert_hex_file(
-        {r.choices.hex_file, plan.sectors, r.choices.bsl_target, r.choices.sector0_segment});
+    const auto converted = programming::write_block_file(plan.conversion);
     if (!converted.ok()) {
         std::cerr << "fernwick-cli program: " << programming::failure_text(*converted.failure)
                   << "; nothing was sent\n";

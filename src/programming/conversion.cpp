@@ -98,9 +98,10 @@ conversion_result convert_hex(const conversion_request& request)
     return result;
 }
 
-conversion_result convert_hex_file(const conversion_request& request)
+conversion_result convert_hex_file(const conversion_request& request) { return write_block_file(convert_hex(request)); }
+
+conversion_result write_block_file(conversion_result result)
 {
-    auto result = convert_hex(request);
     if (!result.ok()) return result;
     if (auto reason = replace_file(result.new_file_name, result.block_text)) {
         const std::string path = result.new_file_name;

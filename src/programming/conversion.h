@@ -47,4 +47,8 @@ conversion_result convert_hex(const conversion_request& request);
 // appears whole or not at all, and the hex file is never written.
 conversion_result convert_hex_file(const conversion_request& request);
 
+// Writes the block file of a conversion already made, as convert_hex_file
+// does; the result, or the failure to write it.
+conversion_result write_block_file(conversion_result converted);
+
 }  // namespace fernwick::programming
