@@ -313,12 +313,16 @@ int run_on_boards(const cli_request& r)
 
     console screen(devices, ::isatty(STDOUT_FILENO) == 1 && (r.command == "program" || devices.size() > 1));
     std::vector<board_outcome> outcomes(devices.size());
-    std::vector<std::string> report_errors(devices.size());
+    std::vector<std::string> write_errors(devices.size());  // the log file's or the report's
     std::vector<QThread*> threads;
     for (std::size_t i = 0; i < devices.size(); ++i) {
         threads.push_back(QThread::create([&, i] {
             std::ofstream log_file;
-            if (!r.log_dir.empty()) log_file.open(std::filesystem::path(r.log_dir) / log_file_name(devices[i]));
+            if (!r.log_dir.empty()) {
+                const auto path = std::filesystem::path(r.log_dir) / log_file_name(devices[i]);
+                log_file.open(path);
+                if (!log_file) write_errors[i] = "cannot write the log " + path.string() + ": " + std::strerror(errno);
+            }
             line_buffer lines([&](const std::string& line) {
                 if (log_file.is_open()) log_file << line << '\n' << std::flush;
                 screen.log_line(i, line);
@@ -335,7 +339,7 @@ int run_on_boards(const cli_request& r)
             lines.finish();
             if (!r.report.empty())
                 if (const auto why = append_report(r.report, {report_record(setup->description, outcomes[i])}))
-                    report_errors[i] = *why;
+                    write_errors[i] = "the report was not written: " + *why;
         }));
         threads.back()->start();
     }
@@ -351,12 +355,14 @@ int run_on_boards(const cli_request& r)
         any_unusable = any_unusable || o.exit_status == 2;
     }
     if (r.command == "program") {
-        if (devices.size() == 1 && outcomes[0].exit_status != 2) print_summary(outcomes[0], r.baud);
+        // A board that was never brought up has nothing to sum up.
+        if (devices.size() == 1 && outcomes[0].exit_status != 2 && outcomes[0].run.step != "bring-up")
+            print_summary(outcomes[0], r.baud);
         if (devices.size() > 1) print_table(std::cout, outcomes);
     }
-    for (const auto& why : report_errors)
+    for (const auto& why : write_errors)
         if (!why.empty()) {
-            std::cerr << "fernwick-cli: the report was not written: " << why << "\n";
+            std::cerr << "fernwick-cli: " << why << "\n";
             any_failed = true;
         }
     if (const int signal = g_stop_signal.load()) return 128 + signal;
