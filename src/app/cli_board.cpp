@@ -44,15 +44,6 @@ std::string phase_of(const core::app_state& s, bool in_command)
     }
 }
 
-std::vector<int> chosen_sectors(const core::app_state& s)
-{
-    std::vector<int> list;
-    const core::flag on[] = {s.sector0_on, s.sector1_on, s.sector2_on, s.sector3_on};
-    for (int n = 0; n < 4; ++n)
-        if (on[n]) list.push_back(n);
-    return list;
-}
-
 }  // namespace
 
 board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& notes,
@@ -109,7 +100,9 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
 
     o.seconds = duration<double>(steady_clock::now() - began).count();
     o.run = s.run;
-    o.sectors = chosen_sectors(s);
+    const auto on = sectors_on(s);
+    for (int n = 0; n < 4; ++n)
+        if (on[static_cast<std::size_t>(n)]) o.sectors.push_back(n);
     o.blocks_sent = s.mainform.progress.blocks_done;
     o.blocks_total = s.mainform.progress.blocks_total;
     if (command_link) {

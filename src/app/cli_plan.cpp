@@ -59,6 +59,8 @@ void choose_sectors(app_state& s, const std::vector<int>& wanted, std::ostream& 
     }
 }
 
+}  // namespace
+
 std::array<bool, 4> sectors_on(const app_state& s)
 {
     return {s.sector0_on != 0, s.sector1_on != 0, s.sector2_on != 0, s.sector3_on != 0};
@@ -71,8 +73,6 @@ std::string listed(const std::array<bool, 4>& which)
         if (which[static_cast<std::size_t>(n)]) list += (list.empty() ? "" : ",") + std::to_string(n);
     return list.empty() ? "none" : list;
 }
-
-}  // namespace
 
 std::optional<std::vector<int>> parse_sector_list(const std::string& text)
 {

@@ -35,6 +35,12 @@ std::optional<std::vector<int>> parse_sector_list(const std::string& text);
 // before the confirmation window (a file that cannot be used).
 bool choose_as_operator(core::app_state& s, const hex_choices& c, std::ostream& notes);
 
+// The sector boxes as the operator left them (sector0_on ... sector3_on).
+std::array<bool, 4> sectors_on(const core::app_state& s);
+
+// "0,1,3", or "none".
+std::string listed(const std::array<bool, 4>& which);
+
 // Why a confirmed choice would program nothing the operator asked for: the
 // file has no data in any flash sector under the chosen mapping (the wrong
 // mapping, most likely), or no chosen sector receives data or the code, so
