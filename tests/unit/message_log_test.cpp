@@ -60,7 +60,10 @@ TEST(message_log, trimming_keeps_whole_lines_and_a_leading_empty_line)
 {
     message_log log(1000);
     fresh_notice_block(log, {"start"});
-    for (int i = 0; i < 200; ++i) line(log, "line " + std::to_string(i));
+    for (int i = 0; i < 200; ++i) {
+        line(log, "line " + std::to_string(i));
+        EXPECT_TRUE(log.text().starts_with("\r\n")) << "cut in the middle of a line, after line " << i;
+    }
     const auto& t = log.text();
     EXPECT_LE(t.size(), 1000u);
     EXPECT_GE(t.size(), 1000u / 4 * 3 - 20);  // a trim keeps most of the log
