@@ -106,6 +106,11 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
          {{"device", QString::fromStdString(k_odd_device)}, {"step", "late-byte check"}, {"block", QJsonValue::Null}},
          "Failed at: late-byte check, sector 2, nothing received",
          {"Mirel\"\\K??nzel?port0", "7/7"}},
+        // a run that never reached a verdict is no success; a failed save names its block
+        {{"/dev/ttyUSB4", result::none, {result::failed, "save code", 0, 2, "\x12\x93"s}, {0, 2}, 1, 11},
+         {{"result", "failed"}, {"step", "save code"}, {"block", 2}},
+         "Failed at: save code 2 of 11, sector 0, received 12 93",
+         {"failed", "1/11"}},
     };
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
