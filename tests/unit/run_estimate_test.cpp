@@ -91,6 +91,16 @@ TEST(run_estimate, plan_refuses_a_file_that_program_would_refuse)
     EXPECT_EQ(app::run_plan({damaged}, 19200, out, err), 2);
     EXPECT_EQ(out.str(), "");
     EXPECT_EQ(err.str(), "fernwick-cli plan: " + damaged + ": line 2 has the checksum EFh, it should be EEh\n");
+
+    // Nor does program send blocks made for other sectors than the file fills now.
+    sim::sim_board board;
+    core::app_state s(board.platform());
+    core::StartModul(s);
+    s.prepared = std::make_shared<const core::prepared_blocks>(core::prepared_blocks{{true, true, true, true}});
+    const auto hex = folder.file("app.hex", joined({linear(2), data(0, "11")}));
+    EXPECT_EQ(app::run_programming_flow(s, {hex}, out, err), 2);
+    EXPECT_NE(err.str().find(hex + " changed since it was checked; nothing was sent"), std::string::npos);
+    EXPECT_EQ(board.received(), "");
 }
 
 TEST(progress_text, names_the_block_being_sent_and_the_time_left_once_the_pace_is_known)
