@@ -21,14 +21,6 @@ TEST(loader_images, both_images_are_the_published_target_code)
     EXPECT_EQ(sha256(main_program_bytes()), "a0cec083935a275474993a7644ad69f0052ed7677f34f2d18aff3e7742179d6e");
 }
 
-TEST(loader_images, zero_bytes_survive_in_the_serial_data)
-{
-    const auto loader = first_loader_bytes();
-    ASSERT_EQ(loader.size(), 32u);
-    for (const std::size_t at : {0x03u, 0x0Au, 0x1Du, 0x1Eu}) EXPECT_EQ(loader[at], '\0') << at;
-    EXPECT_EQ(main_program_bytes().size(), 510u);
-}
-
 TEST(loader_images, the_loader_receives_exactly_the_main_program)
 {
     EXPECT_EQ(first_loader_count(first_loader_bytes()), main_program_bytes().size());
