@@ -88,35 +88,20 @@ image expected_flash(const image& before, const reference& ref, const std::strin
     return flash;
 }
 
-struct program_case {
-    const char* name;
-    std::function<std::string(const std::string& dir)> make_hex;
-    int now, target, sector0_segment;
-    std::string sectors;       // what the rules leave chosen
-    bool tampered = false;     // another program rewrites the block file all through the run
-    bool reader_gone = false;  // nobody reads the output
-};
-
-// A block file in the format of the real one that would put other bytes in
+// Rewrites the block file beside `hex` all through a run, as another station
+// converting the same file would, with blocks that would put other bytes in
 // every sector and no bootstrap code anywhere.
-std::string forged_block_file()
-{
-    std::string text;
-    for (const char* head : {"0,0,0,", "1,32768,1,", "2,0,2,", "3,32768,2,"})
-        text += head + ("\"" + std::string(128, 'A') + "\",\"EOB\"\r\n");
-    return text;
-}
-
-// Rewrites `path` with the forged block file, as another station converting
-// the same file would, until stopped.
 class forger {
 public:
-    explicit forger(std::string path)
-        : thread_([this, path = std::move(path)] {
+    explicit forger(const std::string& block_file)
+        : thread_([this, block_file] {
+              std::string forged;
+              for (const char* head : {"0,0,0,", "1,32768,1,", "2,0,2,", "3,32768,2,"})
+                  forged += head + ("\"" + std::string(128, 'A') + "\",\"EOB\"\r\n");
               while (!stop_)
-                  if (std::filesystem::exists(path)) {
-                      write_file(path + ".forged", forged_block_file());
-                      std::filesystem::rename(path + ".forged", path);
+                  if (std::filesystem::exists(block_file)) {
+                      write_file(block_file + ".forged", forged);
+                      std::filesystem::rename(block_file + ".forged", block_file);
                   }
           })
     {
@@ -131,21 +116,6 @@ private:
     std::atomic<bool> stop_ = false;
     std::thread thread_;
 };
-
-// A blob that covers parts of every sector, written by srec_cat.
-std::string srec_blob(const std::string& dir, bool segmented)
-{
-    std::mt19937 random(7);
-    std::string blob(0x9000, '\0');
-    for (auto& c : blob) c = static_cast<char>(random());
-    write_file(dir + "/blob.bin", blob);
-    const auto hex = dir + "/blob.hex";
-    std::vector<std::string> args = {
-        "/usr/bin/srec_cat", dir + "/blob.bin", "-binary", "-offset", "0x1F800", "-o", hex, "-intel"};
-    if (segmented) args.push_back("-address-length=3");
-    EXPECT_EQ(run(args).status, 0);
-    return hex;
-}
 
 // Random records with gaps, shuffled, lower-case digits, both kinds of
 // address record.
@@ -187,28 +157,54 @@ std::string generated(const std::string& dir, unsigned seed)
     return hex;
 }
 
+bool holds_the_code(const image& flash)
+{
+    const auto code = code_bytes();
+    for (const std::size_t sector : {0u, 2u})
+        if (std::equal(code.begin(), code.end(), flash.begin() + static_cast<long>(sector * k_sector))) return true;
+    return false;
+}
+
+// A flash of random bytes with the code in sector `now` (none if negative), written to dir/before.bin.
+image random_flash(const std::string& dir, unsigned seed, int now)
+{
+    std::mt19937 random(seed);
+    image before(k_flash);
+    for (auto& b : before) b = static_cast<std::uint8_t>(random());
+    const auto code = code_bytes();
+    if (now >= 0) std::copy(code.begin(), code.end(), before.begin() + now * static_cast<long>(k_sector));
+    write_file(dir + "/before.bin", std::string(before.begin(), before.end()));
+    return before;
+}
+
+image read_image(const std::string& path)
+{
+    const auto text = read_file(path);
+    return {text.begin(), text.end()};
+}
+
 TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
 {
-    const program_case cases[] = {
-        {"srec_cat linear, code stays in 2", [](auto d) { return srec_blob(d, false); }, 2, 2, 0, "0,1,2,3"},
-        {"srec_cat segmented, code moves to 0", [](auto d) { return srec_blob(d, true); }, 2, 0, 0, "0,1,2,3"},
-        {"generated, code stays in 0", [](auto d) { return generated(d, 1); }, 0, 0, 0, "0,1,2,3"},
-        {"generated, sector 0 at segment 1", [](auto d) { return generated(d, 2); }, 0, 2, 1, "0,1,2,3"},
-        {"generated, no code kept", [](auto d) { return generated(d, 3); }, 2, -99, 0, "1,3"},
-        {"generated, code outside", [](auto d) { return generated(d, 4); }, -99, 2, 1, "2,3"},
-        {"the block file rewritten by another program during the run", [](auto d) { return generated(d, 6); }, 2, 2, 0,
-         "0,1,2,3", true},
-        {"nobody reading the output", [](auto d) { return generated(d, 7); }, 0, 2, 0, "0,1,2,3", false, true},
+    const struct {
+        const char* name;
+        unsigned seed;  // of the generated hex file
+        int now, target, sector0_segment;
+        std::string sectors;       // what the rules leave chosen
+        bool tampered = false;     // another program rewrites the block file all through the run
+        bool reader_gone = false;  // nobody reads the output
+    } cases[] = {
+        {"code moves to 0", 1, 2, 0, 0, "0,1,2,3"},
+        {"sector 0 at segment 1", 2, 0, 2, 1, "0,1,2,3"},
+        {"no code kept", 3, 2, -99, 0, "1,3"},
+        {"code outside", 4, -99, 2, 1, "2,3"},
+        {"the block file rewritten by another program during the run", 6, 2, 2, 0, "0,1,2,3", true},
+        {"nobody reading the output", 7, 0, 2, 0, "0,1,2,3", false, true},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         const auto dir = temp_dir();
-        const auto hex = c.make_hex(dir);
-        std::mt19937 random(11);
-        image before(k_flash);
-        for (auto& b : before) b = static_cast<std::uint8_t>(random());
-        const auto code = code_bytes();
-        if (c.now >= 0) std::copy(code.begin(), code.end(), before.begin() + c.now * static_cast<long>(k_sector));
-        write_file(dir + "/before.bin", std::string(before.begin(), before.end()));
+        const auto hex = generated(dir, c.seed);
+        const auto before = random_flash(dir, 11, c.now);
         // Links lying in wait at names the tool might write through: the hex
         // file must come out as it went in.
         const auto hex_text = read_file(hex);
@@ -224,20 +220,16 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
                            120, c.reader_gone);
         other_station.reset();
         board.stop();
-        EXPECT_EQ(r.status, 0) << c.name << r.out << r.err;
-        EXPECT_EQ(read_file(hex), hex_text) << c.name;
-        if (!c.reader_gone) {
-            EXPECT_NE(r.out.find("Sectors: " + c.sectors + "\n"), std::string::npos) << c.name << r.out;
-            EXPECT_NE(r.out.find("line rate reached"), std::string::npos) << c.name;
-        }
-        const auto dump = read_file(dir + "/after.bin");
-        const image after(dump.begin(), dump.end());
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(read_file(hex), hex_text);
+        EXPECT_TRUE(c.reader_gone || r.out.find("Sectors: " + c.sectors + "\n") != std::string::npos) << r.out;
+        const auto after = read_image(dir + "/after.bin");
         const auto expected =
             expected_flash(before, read_with_srec_cat(hex, dir), c.sectors, c.target, c.sector0_segment);
-        ASSERT_EQ(after.size(), expected.size()) << c.name;
+        ASSERT_EQ(after.size(), expected.size());
         const auto diff = std::mismatch(after.begin(), after.end(), expected.begin());
         EXPECT_TRUE(diff.first == after.end())
-            << c.name << ": first difference at flash offset " << std::hex << (diff.first - after.begin());
+            << "first difference at flash offset " << std::hex << (diff.first - after.begin());
     }
 }
 
@@ -246,7 +238,7 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
 TEST(cli_program, a_failed_exchange_exits_with_1_and_a_file_that_cannot_be_used_with_2)
 {
     const auto dir = temp_dir();
-    const auto damaged = generated(dir, 5) + ".bad";
+    const auto damaged = dir + "/damaged.hex";
     write_file(damaged, ":020000040001F9\n:0180000011EE\n:00000001FF\n");
     const auto nowhere = dir + "/nowhere.hex";
     write_file(nowhere, ":020000040001F9\n:0100000011EE\n:00000001FF\n");
@@ -257,7 +249,7 @@ TEST(cli_program, a_failed_exchange_exits_with_1_and_a_file_that_cannot_be_used_
     } rows[] = {
         {{"--fault", "block:3:status=93"}, generated(dir, 5), "     A Flag Error occured ! ", 1},
         {{}, dir + "/missing.hex", "missing.hex: No such file or directory; nothing was sent", 2},
-        {{}, damaged, ".bad: line 2 has the checksum EEh, it should be 6Eh; nothing was sent", 2},
+        {{}, damaged, "damaged.hex: line 2 has the checksum EEh, it should be 6Eh; nothing was sent", 2},
         {{}, nowhere, "nowhere.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 0", 2},
     };
     for (const auto& row : rows) {
@@ -267,14 +259,6 @@ TEST(cli_program, a_failed_exchange_exits_with_1_and_a_file_that_cannot_be_used_
         EXPECT_NE((row.status == 1 ? r.out : r.err).find(row.text), std::string::npos) << r.out << r.err;
         EXPECT_EQ(r.out.find("Sending the zero byte") == std::string::npos, row.status == 2) << r.out;
     }
-}
-
-bool holds_the_code(const image& flash)
-{
-    const auto code = code_bytes();
-    for (const std::size_t sector : {0u, 2u})
-        if (std::equal(code.begin(), code.end(), flash.begin() + static_cast<long>(sector * k_sector))) return true;
-    return false;
 }
 
 // Several boards in one command: each is programmed, fails or stops on its
@@ -289,24 +273,18 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
         int status;
         std::vector<std::string> results;  // of each board in the report
     } rows[] = {
-        {"three healthy boards", {{}, {}, {}}, 0, 0, {"ok", "ok", "ok"}},
         {"a Flag Error on one board among healthy ones",
          {{}, {"--fault", "block:3:status=93"}, {}},
          0,
          1,
          {"ok", "failed", "ok"}},
-        {"SIGTERM in the middle of the run", {timed, timed, timed}, 1500, 143, {"stopped", "stopped", "stopped"}},
+        {"SIGTERM in the middle of the run", {timed, timed}, 1500, 143, {"stopped", "stopped"}},
     };
     const auto dir = temp_dir();
     const auto hex = generated(dir, 8);
-    std::mt19937 random(13);
-    image before(k_flash);
-    for (auto& b : before) b = static_cast<std::uint8_t>(random());
-    const auto code = code_bytes();
-    std::copy(code.begin(), code.end(), before.begin() + 2 * static_cast<long>(k_sector));
-    write_file(dir + "/before.bin", std::string(before.begin(), before.end()));
-    const auto expected = expected_flash(before, read_with_srec_cat(hex, dir), "0,1,2,3", 2, 0);
+    const auto expected = expected_flash(random_flash(dir, 13, 2), read_with_srec_cat(hex, dir), "0,1,2,3", 2, 0);
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
         std::vector<std::unique_ptr<simulated_board>> boards;
         std::vector<std::string> argv = {binary("fernwick-cli"), "--baud",    "19200",      "program", hex, "--report",
                                          dir + "/report.jsonl",  "--log-dir", dir + "/logs"};
@@ -320,46 +298,34 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
         std::filesystem::remove(dir + "/report.jsonl");
         const auto r = run(argv, 120, false, row.sigterm_after_ms);
         for (auto& b : boards) b->stop();
-        EXPECT_EQ(r.status, row.status) << row.name << r.out << r.err;
-        EXPECT_EQ(r.out.find('\033'), std::string::npos) << row.name;  // not a terminal: plain lines
-
+        EXPECT_EQ(r.status, row.status) << r.out << r.err;
+        EXPECT_EQ(r.out.find('\033'), std::string::npos);  // not a terminal: plain lines
+        const auto table = r.out.substr(std::min(r.out.size(), r.out.rfind("\ndevice ")));
         const auto lines = QString::fromStdString(read_file(dir + "/report.jsonl")).split('\n', Qt::SkipEmptyParts);
-        ASSERT_EQ(lines.size(), static_cast<long>(boards.size())) << row.name;
+        ASSERT_EQ(lines.size(), static_cast<long>(boards.size()));
         for (std::size_t i = 0; i < boards.size(); ++i) {
+            SCOPED_TRACE(i);
             const auto& device = boards[i]->device();
-            const auto dump = read_file(dir + "/after" + std::to_string(i) + ".bin");
-            const image after(dump.begin(), dump.end());
+            const auto after = read_image(dir + "/after" + std::to_string(i) + ".bin");
             // A board that did not finish still holds the code in sector 0 or 2.
-            EXPECT_TRUE(row.results[i] == "ok" ? after == expected : holds_the_code(after))
-                << row.name << " board " << i;
-            EXPECT_NE(r.out.find(device + ": "), std::string::npos) << row.name;  // its log, prefixed
-            auto log_name = device.substr(1);                                     // /dev/pts/3: dev-pts-3.log
+            EXPECT_TRUE(row.results[i] == "ok" ? after == expected : holds_the_code(after));
+            EXPECT_NE(table.find(device), std::string::npos) << table;
+            auto log_name = device.substr(1);  // /dev/pts/3: dev-pts-3.log
             std::replace(log_name.begin(), log_name.end(), '/', '-');
-            EXPECT_GT(std::filesystem::file_size(dir + "/logs/" + log_name + ".log"), 0u) << row.name;
+            EXPECT_GT(std::filesystem::file_size(dir + "/logs/" + log_name + ".log"), 0u);
             QJsonObject record;
-            for (const auto& line : lines) {
-                const auto object = QJsonDocument::fromJson(line.toUtf8()).object();
-                if (object["device"].toString().toStdString() == device) record = object;
-            }
-            EXPECT_EQ(record["result"].toString().toStdString(), row.results[i]) << row.name << " board " << i;
-            EXPECT_EQ(record["hex_sha256"].toString().size(), 64) << row.name;
+            for (const auto& line : lines)
+                if (const auto o = QJsonDocument::fromJson(line.toUtf8()).object(); o["device"] == device.c_str())
+                    record = o;
+            EXPECT_EQ(record["result"].toString().toStdString(), row.results[i]);
+            EXPECT_EQ(record["hex_sha256"].toString().size(), 64);
+            EXPECT_EQ(record["step"].toString().isEmpty(), row.results[i] == "ok");
             if (row.results[i] == "failed") {
-                EXPECT_EQ(record["step"].toString(), "program block") << row.name;
-                EXPECT_EQ(record["block"].toInt(), 3) << row.name;
-                EXPECT_TRUE(record["received"].toString().endsWith("93")) << row.name;
-            }
-            if (row.results[i] == "stopped") {
-                EXPECT_FALSE(record["step"].toString().isEmpty()) << row.name;
+                EXPECT_EQ(record["block"].toInt(), 3);
+                EXPECT_TRUE(record["received"].toString().endsWith("93"));
             }
         }
-        // The table at the end names every board with its result.
-        const auto table_at = r.out.rfind("\ndevice ");
-        ASSERT_NE(table_at, std::string::npos) << row.name << r.out << r.err;
-        const auto table = r.out.substr(table_at);
-        for (std::size_t i = 0; i < boards.size(); ++i)
-            EXPECT_NE(table.find(boards[i]->device()), std::string::npos) << row.name << table;
     }
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -44,28 +44,23 @@ std::unique_ptr<simulated_board> replay(const std::string& trace, const std::str
 // from a bug report shows the failure again.
 TEST(trace_replay, a_replayed_run_prints_what_the_traced_run_printed)
 {
-    struct row {
-        std::vector<std::string> board_options;
-        int status;
-        std::string shown;
-    };
-    const row rows[] = {
+    const std::tuple<std::vector<std::string>, int, std::string> rows[] = {
         {{}, 0, "Sector 3: 0313\n"},
         {{"--fault", "status:2:checksum"}, 1, "     Wrong checksum byte received"},
     };
-    for (const auto& r : rows) {
+    for (const auto& [board_options, exit_status, shown] : rows) {
         const auto dir = temp_dir();
         run_result traced;
         {
-            simulated_board board(r.board_options);
+            simulated_board board(board_options);
             traced = status(board, dir + "/trace");
         }
-        ASSERT_EQ(traced.status, r.status) << traced.out << traced.err;
-        ASSERT_NE(traced.out.find(r.shown), std::string::npos) << traced.out;
+        ASSERT_EQ(traced.status, exit_status) << traced.out << traced.err;
+        ASSERT_NE(traced.out.find(shown), std::string::npos) << traced.out;
         const auto board = replay(dir + "/trace", dir + "/errors");
         const auto replayed = status(*board);
-        EXPECT_EQ(replayed.status, r.status) << r.shown;
-        EXPECT_EQ(replayed.out, traced.out) << r.shown;
+        EXPECT_EQ(replayed.status, exit_status) << shown;
+        EXPECT_EQ(replayed.out, traced.out) << shown;
         // A board reset does not start the trace again: the host goes on beyond it.
         board->press_reset();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));

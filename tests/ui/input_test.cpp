@@ -7,7 +7,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QKeyEvent>
-#include <QRadioButton>
 
 #include "ui/main_window.h"
 #include "ui/support_ui.h"
@@ -100,25 +99,6 @@ TEST(input, each_kind_of_input_reaches_its_handler_and_the_windows_follow_the_mo
              {W::mainform, W::Warning, W::ConfirmForm, W::statusform, W::LocationForm, W::RESETFORM, W::AboutForm}) {
             EXPECT_EQ(windows.window(id)->isVisible(), state_of(*s, id).visible) << int(id);
         }
-    }
-}
-
-// The status texts and the command menus follow the model in the fault through the windows.
-TEST_F(ui_test, sync_shows_the_choices_the_model_holds)
-{
-    s->RESETFORM.baud_choice = "14400";
-    s->RESETFORM.port_choice = 2;
-    s->LocationForm.now_choice = 0;
-    s->LocationForm.target_choice = core::k_nowhere;
-    s->LocationForm.segment_choice = 1;
-    windows->sync();
-    const std::tuple<W, const char*, const char*> options[] = {
-        {W::RESETFORM, "bs_14400", "bs_9600"},   {W::RESETFORM, "com2_", "com1_"},  {W::LocationForm, "sect0", "sect2"},
-        {W::LocationForm, "Option3", "Option2"}, {W::LocationForm, "seg1", "seg0"},
-    };
-    for (const auto& [id, on, off] : options) {
-        EXPECT_TRUE(control<QRadioButton>(id, on)->isChecked()) << on;
-        EXPECT_FALSE(control<QRadioButton>(id, off)->isChecked()) << off;
     }
 }
 

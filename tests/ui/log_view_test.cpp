@@ -7,19 +7,11 @@
 #include <QScrollBar>
 #include <QTextCursor>
 
-#include "ui/hex_file_dialog.h"
 #include "ui/log_view.h"
 #include "ui/support_ui.h"
 
 namespace fernwick::test {
 namespace {
-
-TEST(hex_filter, pairs_become_qt_filters_with_their_descriptions_kept)
-{
-    EXPECT_EQ(ui::qt_filter(ui::k_hex_filter),
-              "Intel-Hex-File Daxo (*.hex);;Intel-Hex-File Mirelon (*.h86);;All Files (*.*)");
-    EXPECT_EQ(ui::qt_filter("Text|*.txt"), "Text (*.txt)");
-}
 
 TEST(log_view, adds_the_new_tail_and_redraws_after_a_replace_or_a_trim)
 {
