@@ -28,6 +28,7 @@ image image_by_srec_cat(const temp_folder& folder, const std::string& hex)
 {
     const auto mask = folder.path("mask"), values = folder.path("values");
     for (const auto& [filter, out] : {std::pair{" -and 0 -or 1", mask}, std::pair{"", values}}) {
+        // NOLINTNEXTLINE(performance-inefficient-string-concatenation): two commands, run once each
         const auto command = "srec_cat '" + hex + "' -intel" + filter + " -o '" + out + "' -binary 2>/dev/null";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
     }
@@ -68,10 +69,10 @@ void check_block_file(const std::string& path, const image& truth, const convers
                 const int offset = address + i;
                 int expected = truth[map[s].segment * 0x10000 + offset];
                 if (s == request.bsl_target && offset < 0x60)
-                    expected = std::stoi(code.substr(offset * 2, 2), nullptr, 16);
+                    expected = std::stoi(code.substr(std::size_t{2} * offset, 2), nullptr, 16);
                 needed = needed || expected != k_absent;
                 if (found == blocks.end()) continue;
-                EXPECT_EQ(std::stoi(found->second.substr(i * 2, 2), nullptr, 16), std::max(expected, 0))
+                EXPECT_EQ(std::stoi(found->second.substr(std::size_t{2} * i, 2), nullptr, 16), std::max(expected, 0))
                     << "sector " << s << " offset " << offset;
             }
             EXPECT_EQ(found != blocks.end(), needed) << "sector " << s << " block " << address;
