@@ -22,23 +22,20 @@ constexpr int k_flash_top = 0x40000;  // segments 0 to 3, linear
 constexpr int k_absent = -1;
 using image = std::vector<int>;  // a byte value per linear address
 
-struct piece {
-    int address;
-    std::string bytes;  // one char per byte
-};
+using piece = std::pair<int, std::string>;  // a linear address, hex text
 
 image image_by_srec_cat(const temp_folder& folder, const std::string& hex)
 {
     const auto mask = folder.path("mask"), values = folder.path("values");
     for (const auto& [filter, out] : {std::pair{" -and 0 -or 1", mask}, std::pair{"", values}}) {
+        // NOLINTNEXTLINE(performance-inefficient-string-concatenation): two commands, run once each
         const auto command = "srec_cat '" + hex + "' -intel" + filter + " -o '" + out + "' -binary 2>/dev/null";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
     }
     const std::string held = read_file(mask), value = read_file(values);
     image result(k_flash_top, k_absent);
-    for (std::size_t a = 0; a < held.size() && a < result.size(); ++a) {
+    for (std::size_t a = 0; a < held.size() && a < result.size(); ++a)
         if (held[a] == '\1') result[a] = static_cast<unsigned char>(value.at(a));
-    }
     return result;
 }
 
@@ -71,12 +68,11 @@ void check_block_file(const std::string& path, const image& truth, const convers
             for (int i = 0; i < 64; ++i) {
                 const int offset = address + i;
                 int expected = truth[map[s].segment * 0x10000 + offset];
-                if (s == request.bsl_target && offset < 0x60) {
-                    expected = std::stoi(code.substr(offset * 2, 2), nullptr, 16);
-                }
+                if (s == request.bsl_target && offset < 0x60)
+                    expected = std::stoi(code.substr(std::size_t{2} * offset, 2), nullptr, 16);
                 needed = needed || expected != k_absent;
                 if (found == blocks.end()) continue;
-                EXPECT_EQ(std::stoi(found->second.substr(i * 2, 2), nullptr, 16), std::max(expected, 0))
+                EXPECT_EQ(std::stoi(found->second.substr(std::size_t{2} * i, 2), nullptr, 16), std::max(expected, 0))
                     << "sector " << s << " offset " << offset;
             }
             EXPECT_EQ(found != blocks.end(), needed) << "sector " << s << " block " << address;
@@ -89,9 +85,8 @@ void check_block_file(const std::string& path, const image& truth, const convers
 // which an image cannot show.
 bool refused(std::vector<bool>& used, int address, int length)
 {
-    for (int code_end = 0x60; code_end < 0x30000; code_end += 0x10000) {
+    for (int code_end = 0x60; code_end < 0x30000; code_end += 0x10000)
         if (address < code_end && code_end < address + length) return true;
-    }
     const auto first = used.begin() + address, last = first + length;
     if (std::find(first, last, true) != last) return true;
     std::fill(first, last, true);
@@ -121,7 +116,7 @@ std::vector<piece> random_records(std::mt19937& rng)
         const int address = static_cast<int>(rng() % 4) * 0x10000 + offset;
         if (refused(used, address, length)) continue;
         piece p{address, {}};
-        for (int i = 0; i < length; ++i) p.bytes += static_cast<char>(rng());
+        for (int i = 0; i < length; ++i) p.second += hex2(rng());
         records.push_back(p);
     }
     return records;
@@ -134,14 +129,12 @@ std::string hex_file_of(std::mt19937& rng, std::vector<piece> records)
     std::shuffle(records.begin(), records.end(), rng);
     std::vector<std::string> lines;
     for (int i = 0, segment = -1; i < static_cast<int>(records.size()); ++i) {
-        const auto& r = records[i];
-        if (r.address / 0x10000 != segment || rng() % 10 == 0) {
-            segment = r.address / 0x10000;
+        const auto& [address, bytes] = records[i];
+        if (address / 0x10000 != segment || rng() % 10 == 0) {
+            segment = address / 0x10000;
             lines.push_back(rng() % 2 ? linear(segment) : segment_base(segment));
         }
-        std::string bytes;
-        for (char c : r.bytes) bytes += hex2(static_cast<unsigned char>(c));
-        lines.push_back(data(r.address % 0x10000, bytes));
+        lines.push_back(data(address % 0x10000, bytes));
     }
     lines.push_back(end_record);
     return joined(lines);

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -57,27 +57,26 @@ inline std::string joined(std::vector<std::string> lines, const std::string& lin
     return text;
 }
 
-// The 128 characters of a block: `start` with each piece put at its byte
-// position.
-inline std::string block(const std::vector<std::pair<int, std::string>>& pieces,
-                         std::string start = std::string(128, '0'))
+// Found by the fuzz targets in fuzz/: two chains of 16-byte records in one
+// segment half, the one from 0060h first in the file, its last record going
+// on past 8000h; the other from 0050h, below where the code goes, to 7FFFh -
+// 15. Without the code the early chain is taken and the late one's bytes
+// past 8000h are skipped with its last record; with the code in that half
+// the early chain is dropped and the late one carries its bytes on.
+inline std::vector<std::string> chains_behind_the_code(int segment)
 {
-    for (const auto& [at, bytes] : pieces) start.replace(static_cast<std::size_t>(at) * 2, bytes.size(), bytes);
-    return start;
-}
-
-inline std::string block_line(int sector, int address, int segment, const std::string& chars)
-{
-    return std::to_string(sector) + "," + std::to_string(address) + "," + std::to_string(segment) + ",\"" + chars +
-           "\",\"EOB\"";
+    std::vector<std::string> lines = {linear(segment)};
+    for (int offset = 0x60; offset < 0x7FE0; offset += 16) lines.push_back(data(offset, fill(16, 0xD0)));
+    lines.push_back(data(0x7FE0, fill(48, 0xD1)));
+    lines.push_back(data(0x50, fill(16, 0xC0)));
+    for (int offset = 0x60; offset < 0x7FF0; offset += 16) lines.push_back(data(offset, fill(16, 0xC1)));
+    return lines;
 }
 
 inline std::string read_file(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // The lines of a block file, each of which must end with CR LF.
