@@ -1,6 +1,6 @@
 // Choosing the hex file and where the bootstrap loader code lies, then the
 // sector confirmation: box clicks under the code rules, the ways back and
-// out, and files turned away before a byte is sent.
+// out, and the files that cannot be read turned away at the choice.
 
 #include <sys/stat.h>
 
