@@ -63,14 +63,12 @@ TEST_F(location_flow, only_a_readable_file_opens_the_location_window)
         SCOPED_TRACE(chosen.value_or("<cancelled>"));
         scripted_app app;
         auto& t = app.state;
-        t.hex_file_name = "old.hex";
         t.statusform.visible = true;
         t.mainform.COM->set_threshold(1);
         load_hex__Click(t, chosen);
         const bool taken = chosen == good;
         EXPECT_EQ(app.log(), taken ? block({" Program Hex-File : " + good}, bar)
                                    : ending("                Operation cancelled or this File name doesn't exist !"));
-        EXPECT_EQ(t.hex_file_name, taken ? good : "old.hex");
         // Only a taken file closes the status window and stops the receive notifications.
         EXPECT_EQ(
             std::tuple(t.LocationForm.visible, t.statusform.visible, t.mainform.enabled, t.mainform.COM->threshold()),

@@ -30,8 +30,10 @@ std::vector<std::string> hex_of(const std::vector<std::pair<int, int>>& records)
 }
 
 // Data in every sector, two blocks in sector 1, the last ending at FFFFh,
-// some where the code lies, and a run from sector 2 into sector 3.
-const auto all_sectors = hex_of({{0, 0}, {0, 0x100}, {1, 0x8000}, {1, 0xFFF0}, {2, 0x40}, {2, 0x200}, {2, 0x7FF8}});
+// some where the code lies, and a run from sector 2 into sector 3 with a gap
+// after it.
+const auto all_sectors =
+    hex_of({{0, 0}, {0, 0x100}, {1, 0x8000}, {1, 0xFFF0}, {2, 0x40}, {2, 0x200}, {2, 0x7FF8}, {2, 0x9000}});
 // Two blocks of sector 1 whose checksums are alike (0Ch): a stale copy of the
 // first answer would pass for the second's.
 const std::vector<std::string> alike = {linear_segment(1), hex_record(0, 0x8000, {0x40}), hex_record(0, 0x8040, {0}),
@@ -109,7 +111,7 @@ void expect_run(const run_row& r)
 
 TEST(programming_run, sends_the_exchanges_in_the_order_that_keeps_the_code_and_logs_how_it_ended)
 {
-    const std::string p = "E1 B1:8000 B1:FFC0 E3 B2:8000 ";  // sectors 1 and 3 come first
+    const std::string p = "E1 B1:8000 B1:FFC0 E3 B2:8000 B2:9000 ";  // sectors 1 and 3 come first
     const run_row rows[] = {
         {{.code = 2},
          p + "E0 B0:0000 B0:0040 E2 B2:0000 B2:0040 B2:0200 B2:7FC0 E0 B0:0000 B0:0100",
@@ -137,7 +139,7 @@ TEST(programming_run, sends_the_exchanges_in_the_order_that_keeps_the_code_and_l
          p + "E0",
          logged("P1 P3") + failed("     I didn't received the byte that I was waiting for ! "),
          silent(ek::erase, 3),
-         3},  // an erase leaves the number of the block before it
+         4},  // an erase leaves the number of the block before it
     };
     for (const auto& r : rows) expect_run(r);
 }
