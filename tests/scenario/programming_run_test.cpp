@@ -29,11 +29,10 @@ std::vector<std::string> hex_of(const std::vector<std::pair<int, int>>& records)
     return lines;
 }
 
-// Data in every sector, two blocks in sector 1, the last ending at FFFFh,
-// some where the code lies, and a run from sector 2 into sector 3 with a gap
-// after it.
+// Data in every sector, three blocks in sector 1, the last ending at FFFFh,
+// and some where the code lies.
 const auto all_sectors =
-    hex_of({{0, 0}, {0, 0x100}, {1, 0x8000}, {1, 0xFFF0}, {2, 0x40}, {2, 0x200}, {2, 0x7FF8}, {2, 0x9000}});
+    hex_of({{0, 0}, {0, 0x100}, {1, 0x8000}, {1, 0x8050}, {1, 0xFFF0}, {2, 0x40}, {2, 0x200}, {2, 0x9000}});
 // Two blocks of sector 1 whose checksums are alike (0Ch): a stale copy of the
 // first answer would pass for the second's.
 const std::vector<std::string> alike = {linear_segment(1), hex_record(0, 0x8000, {0x40}), hex_record(0, 0x8040, {0}),
@@ -111,27 +110,27 @@ void expect_run(const run_row& r)
 
 TEST(programming_run, sends_the_exchanges_in_the_order_that_keeps_the_code_and_logs_how_it_ended)
 {
-    const std::string p = "E1 B1:8000 B1:FFC0 E3 B2:8000 B2:9000 ";  // sectors 1 and 3 come first
+    const std::string p = "E1 B1:8000 B1:8040 B1:FFC0 E3 B2:9000 ";  // sectors 1 and 3 come first
     const run_row rows[] = {
         {{.code = 2},
-         p + "E0 B0:0000 B0:0040 E2 B2:0000 B2:0040 B2:0200 B2:7FC0 E0 B0:0000 B0:0100",
+         p + "E0 B0:0000 B0:0040 E2 B2:0000 B2:0040 B2:0200 E0 B0:0000 B0:0100",
          logged("P1 P3 S0 P2 P0 end")},
         {{.now = 0, .target = 0, .code = 0},
-         p + "E2 B2:0000 B2:0040 E0 B0:0000 B0:0040 B0:0100 E2 B2:0040 B2:0200 B2:7FC0",
+         p + "E2 B2:0000 B2:0040 E0 B0:0000 B0:0040 B0:0100 E2 B2:0040 B2:0200",
          logged("P1 P3 S2 P0 P2 end")},
-        {{.now = 0, .code = 2}, p + "E2 B2:0000 B2:0040 B2:0200 B2:7FC0 E0 B0:0000 B0:0100", logged("P1 P3 P2 P0 end")},
+        {{.now = 0, .code = 2}, p + "E2 B2:0000 B2:0040 B2:0200 E0 B0:0000 B0:0100", logged("P1 P3 P2 P0 end")},
         // A USB adapter may hand over the checksum and the status byte in one read.
         {{.target = 0, .code = 0},
-         p + "E0 B0:0000 B0:0040 B0:0100 E2 B2:0040 B2:0200 B2:7FC0",
+         p + "E0 B0:0000 B0:0040 B0:0100 E2 B2:0040 B2:0200",
          logged("P1 P3 P0 P2 end"),
          {.grouping = sim::answer_grouping::joined}},
-        // Sector 3 without sector 2, and an erase of 9 s still awaited.
+        // Sector 3 from its first byte without sector 2, and an erase of 9 s still awaited.
         {{},
-         "E1 B1:8000 E3 B2:9000",
+         "E1 B1:8000 E3 B2:8000",
          logged("P1 P3 end"),
          {.timing = {.erase_ms = 9000}},
          0,
-         hex_of({{1, 0x8000}, {2, 0x9000}})},
+         hex_of({{1, 0x8000}, {2, 0x8000}})},
         // The chip sees sector 0 at segment 0 whatever the file maps it to.
         {{.segment = 1}, "E0 B0:0100", logged("P0 end"), {}, 0, hex_of({{1, 0x100}})},
         {{.ticked = {}}, "", logged("end"), {}, 0, one_block},
@@ -158,12 +157,12 @@ TEST(programming_run, a_failed_exchange_ends_the_run_with_its_reason)
     const std::string dead = "     I couldn't send the bytes to the uC !" + le + "     COM1: the line is dead";
     const row rows[] = {
         {status(ek::erase, 1, 0x93), "E1", 0, "     A Flag Error occured ! "},
-        {status(ek::block, 2, 0x55), "E1 B1:8000 B1:FFC0", 2, "     A unknown status Error byte was received ! "},
+        {status(ek::block, 2, 0x55), "E1 B1:8000 B1:8040", 2, "     A unknown status Error byte was received ! "},
         {{.faults = {{.kind = ek::block, .wrong_checksum = true}}},
          "E1 B1:8000",
          1,
          "     A Checksum Error occured ! "},
-        {silent(ek::block, 2), "E1 B1:8000 B1:FFC0", 2,
+        {silent(ek::block, 2), "E1 B1:8000 B1:8040", 2,
          "     TimeOut: I didn't received the byte that I was waiting for ! "},
         {{.faults = {repeat, {.kind = ek::block, .nth = 2, .status = 0x93}}}, "E1 B1:8000", 2, stray, alike},
         {{.faults = {repeat}}, "E1 B1:8000", 1, stray, one_block},           // the last answer of the run
