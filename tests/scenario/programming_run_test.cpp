@@ -1,298 +1,247 @@
+// Programming runs on the simulated board: the exchanges in the order that
+// keeps the bootstrap loader code in flash, the whole log of each way a run
+// ends, and a copy of the code in flash however a run is cut short.
+
 #include <gtest/gtest.h>
 
-#include "programming/conversion.h"
+#include <sstream>
+
 #include "programming/flash_exchange.h"
 #include "programming/sector_programming.h"
-#include "scripted.h"
 #include "sim_app.h"
 
 namespace {
 
 using namespace fernwick;
 using namespace fernwick::test_support;
-using sim::exchange_fault;
-using sim::exchange_kind;
+using ek = sim::exchange_kind;
 
-std::string framed(const std::string& frame, std::initializer_list<std::string> lines) { return block(lines, frame); }
-
-std::string flash_error_block(const std::string& message)
+// Sixteen bytes at each segment and offset.
+std::vector<std::string> hex_of(const std::vector<std::pair<int, int>>& records)
 {
-    return framed(star, {message, "", "     Please Re-Start the Fernwick !"});
-}
-
-const std::vector<int> sixteen = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-
-// Data in every sector, two blocks in sector 1.
-std::vector<std::string> all_sectors()
-{
-    return {linear_segment(0),
-            hex_record(0, 0x0100, sixteen),
-            linear_segment(1),
-            hex_record(0, 0x8000, sixteen),
-            hex_record(0, 0x8050, sixteen),
-            linear_segment(2),
-            hex_record(0, 0x0200, sixteen),
-            hex_record(0, 0x9000, sixteen),
-            ":00000001FF"};
-}
-
-// One exchange as the chip saw it: "E2" an erase, "B1:8000" a block.
-std::vector<std::string> exchanges(const core::byte_string& wire)
-{
-    std::vector<std::string> seen;
-    for (std::size_t i = 0; i < wire.size();) {
-        const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(wire[k]); };
-        char text[16];
-        if (byte(i) == 0x20) {
-            std::snprintf(text, sizeof text, "E%d", byte(i + 1) - 0x20);
-            i += 2;
-        } else {
-            std::snprintf(text, sizeof text, "B%d:%02X%02X", byte(i + 1), byte(i + 2), byte(i + 3));
-            i += 68;
-        }
-        seen.push_back(text);
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const auto [segment, offset] = records[i];
+        if (i == 0 || records[i - 1].first != segment) lines.push_back(linear_segment(segment));
+        lines.push_back(hex_record(0, offset, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
     }
-    return seen;
+    lines.push_back(":00000001FF");
+    return lines;
 }
 
-std::vector<std::string> erases(const core::byte_string& wire)
+// Data in every sector, three blocks in sector 1, the last ending at FFFFh,
+// and some where the code lies.
+const auto all_sectors =
+    hex_of({{0, 0}, {0, 0x100}, {1, 0x8000}, {1, 0x8050}, {1, 0xFFF0}, {2, 0x40}, {2, 0x200}, {2, 0x9000}});
+// Two blocks of sector 1 whose checksums are alike (0Ch): a stale copy of the
+// first answer would pass for the second's.
+const std::vector<std::string> alike = {linear_segment(1), hex_record(0, 0x8000, {0x40}), hex_record(0, 0x8040, {0}),
+                                        ":00000001FF"};
+const std::vector<std::string> one_block = {alike[0], alike[1], alike[3]};
+
+std::string notice(const std::string& line) { return block({line}, bar); }
+std::string failed(const std::string& message) { return block({message, "", "     Please Re-Start the Fernwick !"}); }
+const std::string stray = "     I received the unexpected Byte : 0x0C" + le + "     I wasn't waiting for any byte ! ";
+
+// The log of the steps "P1" (sector 1 programmed), "S2" (the code saved in
+// sector 2) and "end" (the run finished).
+std::string logged(const std::string& steps)
 {
-    std::vector<std::string> seen;
-    for (const auto& e : exchanges(wire))
-        if (e[0] == 'E') seen.push_back(e);
-    return seen;
+    std::istringstream in(steps);
+    std::string log;
+    for (std::string s; in >> s;)
+        log +=
+            s == "end" ? le + notice("                        Programming sucessfully finished !") + le + le +
+                             "                       You can continue with another operation..." + le + le
+            : s[0] == 'P'
+                ? notice("                         Sector  " + s.substr(1) + "   successfully programmed")
+                : notice("                         Bootstrap Loader Code successfully saved in Sector " + s.substr(1));
+    return log;
 }
 
-TEST(flash_exchanges, saving_the_bootstrap_code_sends_the_documented_bytes)
+struct choices {
+    int now = 2, target = 2, segment = 0;
+    std::vector<int> ticked = {0, 1, 2, 3};
+    int code = -1;  // the sector that holds the code at the end
+};
+
+struct run_row {
+    choices how;
+    std::string sent;  // the exchanges the chip received
+    std::string log;   // after the "Please wait" notice
+    sim::chip_config chip = {};
+    int block = 0;  // of a failure, counted from 1
+    std::vector<std::string> hex = all_sectors;
+};
+
+sim::chip_config status(ek kind, int nth, std::uint8_t byte) { return {.faults = {{kind, nth, false, byte}}}; }
+sim::chip_config silent(ek kind, int nth) { return {.faults = {{.kind = kind, .nth = nth, .silence = true}}}; }
+
+// Load Hex-File, the choices, the boxes, Program; the exchanges the chip received.
+std::string run(sim_app& app, const std::string& hex, const choices& how)
 {
-    for (const int sector : {0, 2}) {
-        sim_app app;
-        ASSERT_TRUE(app.command_phase());
-        const auto mark = app.board.received().size();
-        app.state.current_sector = static_cast<std::int16_t>(sector);
-        programming::save_bsl_code(app.state);
-        const core::byte_string erase{'\x20', char(0x20 + sector)};
-        const auto code1 = bytes_of(programming::bsl_code_1);
-        const auto code2 = bytes_of(programming::bsl_code_2_block);
-        const auto expected = erase + "\x33" + core::byte_string{char(sector), 0, 0} +
-                              core::byte_string(code1.begin(), code1.end()) + "\x33" +
-                              core::byte_string{char(sector), 0, 0x40} + core::byte_string(code2.begin(), code2.end());
-        EXPECT_EQ(app.received_since(mark), expected);
-        EXPECT_EQ(app.state.flash_error, 0);
-        EXPECT_TRUE(holds_bsl_code(app.board, sector));
-        const std::string saved = "                         Bootstrap Loader Code successfully saved in Sector ";
-        EXPECT_TRUE(app.state.log().text().ends_with(framed(bar, {saved + char('0' + sector)})));
+    app.choose(hex, how.now, how.target, how.segment);
+    app.tick_only(how.ticked);
+    const auto mark = app.board.received().size();
+    programming::program_button_Click(app.state);
+    return exchanges(app.board.received().substr(mark));
+}
+
+void expect_run(const run_row& r)
+{
+    SCOPED_TRACE(r.sent + r.log);
+    sim_app app(r.chip);
+    const auto hex = write_hex(test::scratch_dir() / "app.hex", r.hex);
+    const auto sent = run(app, hex, r.how);
+    EXPECT_EQ(sent, r.sent);
+    EXPECT_EQ(app.state.log().text(), notice(" Program Hex-File : " + hex) +
+                                          notice("                             Please wait one moment !") + r.log);
+    // After a failure the chip's state is unknown: only Re-Start is offered.
+    const bool succeeded = r.log.ends_with(logged("end"));
+    EXPECT_EQ(app.state.mainform.program_.visible, succeeded);
+    EXPECT_TRUE(app.state.mainform.enabled && !app.state.mainform.progress.visible);
+    const auto blocks = std::count(sent.begin(), sent.end(), 'B');
+    if (succeeded) {  // a save counts the code's two blocks
+        EXPECT_EQ(app.state.mainform.progress.blocks_total, blocks);
     }
+    EXPECT_EQ(app.state.run.block, succeeded ? blocks : r.block);
+    EXPECT_TRUE(r.how.code < 0 || holds_bsl_code(app.board, r.how.code));
 }
 
-TEST(flash_exchanges, every_failure_is_reported_once_and_ends_the_procedure)
+TEST(programming_run, sends_the_exchanges_in_the_order_that_keeps_the_code_and_logs_how_it_ended)
+{
+    const std::string p = "E1 B1:8000 B1:8040 B1:FFC0 E3 B2:9000 ";  // sectors 1 and 3 come first
+    const run_row rows[] = {
+        {{.code = 2},
+         p + "E0 B0:0000 B0:0040 E2 B2:0000 B2:0040 B2:0200 E0 B0:0000 B0:0100",
+         logged("P1 P3 S0 P2 P0 end")},
+        {{.now = 0, .target = 0, .code = 0},
+         p + "E2 B2:0000 B2:0040 E0 B0:0000 B0:0040 B0:0100 E2 B2:0040 B2:0200",
+         logged("P1 P3 S2 P0 P2 end")},
+        {{.now = 0, .code = 2}, p + "E2 B2:0000 B2:0040 B2:0200 E0 B0:0000 B0:0100", logged("P1 P3 P2 P0 end")},
+        // A USB adapter may hand over the checksum and the status byte in one read.
+        {{.target = 0, .code = 0},
+         p + "E0 B0:0000 B0:0040 B0:0100 E2 B2:0040 B2:0200",
+         logged("P1 P3 P0 P2 end"),
+         {.grouping = sim::answer_grouping::joined}},
+        // Sector 3 from its first byte without sector 2, and an erase of 9 s still awaited.
+        {{},
+         "E1 B1:8000 E3 B2:8000",
+         logged("P1 P3 end"),
+         {.timing = {.erase_ms = 9000}},
+         0,
+         hex_of({{1, 0x8000}, {2, 0x8000}})},
+        // The chip sees sector 0 at segment 0 whatever the file maps it to.
+        {{.segment = 1}, "E0 B0:0100", logged("P0 end"), {}, 0, hex_of({{1, 0x100}})},
+        {{.ticked = {}}, "", logged("end"), {}, 0, one_block},
+        {{},
+         p + "E0",
+         logged("P1 P3") + failed("     I didn't received the byte that I was waiting for ! "),
+         silent(ek::erase, 3),
+         4},  // an erase leaves the number of the block before it
+    };
+    for (const auto& r : rows) expect_run(r);
+}
+
+TEST(programming_run, a_failed_exchange_ends_the_run_with_its_reason)
 {
     struct row {
-        exchange_fault fault;
-        std::string message;  // empty: the procedure's own time-out wording
-        std::size_t exchanges_sent;
+        sim::chip_config chip;
+        std::string sent;
+        int block;
+        std::string message;
+        std::vector<std::string> hex = all_sectors;
     };
+    const sim::exchange_fault repeat{.kind = ek::block, .repeat = true};
+    // The bring-up sends 543 bytes.
+    const std::string dead = "     I couldn't send the bytes to the uC !" + le + "     COM1: the line is dead";
     const row rows[] = {
-        {{.kind = exchange_kind::erase, .wrong_checksum = true}, "     A Checksum Error occured ! ", 1},
-        {{.kind = exchange_kind::erase, .status = 0x91}, "     A Command Error occured ! ", 1},
-        {{.kind = exchange_kind::block, .status = 0x92}, "     A TimeOut Error occured ! ", 2},
-        {{.kind = exchange_kind::block, .nth = 2, .status = 0x93}, "     A Flag Error occured ! ", 3},
-        {{.kind = exchange_kind::erase, .status = 0x94}, "     A Operand Error occured ! ", 1},
-        {{.kind = exchange_kind::block, .status = 0x55}, "     A unknown status Error byte was received ! ", 2},
-        {{.kind = exchange_kind::erase, .silence = true}, "", 1},
-        {{.kind = exchange_kind::block, .nth = 2, .silence = true}, "", 3},
+        {status(ek::erase, 1, 0x93), "E1", 0, "     A Flag Error occured ! "},
+        {status(ek::block, 2, 0x55), "E1 B1:8000 B1:8040", 2, "     A unknown status Error byte was received ! "},
+        {{.faults = {{.kind = ek::block, .wrong_checksum = true}}},
+         "E1 B1:8000",
+         1,
+         "     A Checksum Error occured ! "},
+        {silent(ek::block, 2), "E1 B1:8000 B1:8040", 2,
+         "     TimeOut: I didn't received the byte that I was waiting for ! "},
+        {{.faults = {repeat, {.kind = ek::block, .nth = 2, .status = 0x93}}}, "E1 B1:8000", 2, stray, alike},
+        {{.faults = {repeat}}, "E1 B1:8000", 1, stray, one_block},           // the last answer of the run
+        {{.drop_at_byte = 543 + 2 + 4 + 10}, "E1 B1:8000", 1, dead, alike},  // amid the first block's data
     };
-    const auto dir = test::scratch_dir();
-    const auto hex = write_hex(dir / "app.hex", all_sectors());
-    for (const auto& r : rows) {
-        for (const bool save : {true, false}) {
-            sim::chip_config config;
-            config.faults = {r.fault};
-            sim_app app(config);
-            const auto mark = app.board.received().size();
-            app.state.current_sector = save ? 2 : 1;
-            if (save) {
-                programming::save_bsl_code(app.state);
-            } else {
-                app.state.new_file_text = programming::convert_hex({hex, {true, true, true, true}, 2, 0}).block_text;
-                programming::program_sector(app.state);
-            }
-            const auto time_out = save ? "     I didn't received the byte that I was waiting for ! "
-                                       : "     TimeOut: I didn't received the byte that I was waiting for ! ";
-            const auto message = r.message.empty() ? std::string(time_out) : r.message;
-            EXPECT_TRUE(app.state.log().text().ends_with(flash_error_block(message))) << message;
-            EXPECT_EQ(app.state.flash_error, -1) << message;
-            EXPECT_EQ(exchanges(app.received_since(mark)).size(), r.exchanges_sent) << message;
-        }
-    }
+    for (const auto& r : rows) expect_run({{}, r.sent, failed(r.message), r.chip, r.block, r.hex});
 }
 
-TEST(flash_exchanges, a_block_whose_sum_is_a_multiple_of_256_is_answered_by_00h)
+TEST(programming_run, a_broken_block_file_line_of_any_sector_stops_the_sector)
 {
-    sim_app app;
-    programming::answer_reader reader(app.state);
-    programming::block_bytes bytes{};
-    bytes[0] = 0x4C;  // 33h + 01h + 80h + 00h + 4Ch = 100h
-    EXPECT_FALSE(programming::erase_sector(reader, app.state, 1));
-    EXPECT_FALSE(programming::program_block(reader, app.state, 1, 0x8000, bytes));
-    EXPECT_EQ(app.board.chip().flash().sector(1)[0], 0x4C);
-}
-
-TEST(flash_exchanges, a_broken_block_file_line_of_any_sector_stops_the_sector)
-{
-    const std::string good1 = "1,32768,1,\"" + std::string(128, 'A') + "\",\"EOB\"";
-    const std::string good2 = "1,32832,1,\"" + std::string(128, 'B') + "\",\"EOB\"";
     const std::string data = "\"" + std::string(128, '0') + "\"";
     const std::string broken_lines[] = {
         "3,36864,2," + data + ",\"EOX\"",  // marker of another sector
-        "1,abc,1," + data + ",\"EOB\"",    // unreadable number
-        "1,32800,1,\"00FF\",\"EOB\"",      // data too short
-        "1,32832,1," + data,               // ends inside the record
         "1,65473,1," + data + ",\"EOB\"",  // runs past FFFFh
     };
     for (const auto& broken : broken_lines) {
+        SCOPED_TRACE(broken);
         sim_app app;
         const auto mark = app.board.received().size();
-        app.state.new_file_text = good1 + "\r\n" + broken + "\r\n" + good2 + "\r\n";
+        app.state.new_file_text =
+            "1,32768,1," + data + ",\"EOB\"\r\n" + broken + "\r\n1,32832,1," + data + ",\"EOB\"\r\n";
         app.state.current_sector = 1;
+        app.state.log().replace("");
         programming::program_sector(app.state);
-        EXPECT_TRUE(
-            app.state.log().text().ends_with(flash_error_block("     Something is wrong with the created Hex-file ! ")))
-            << broken;
-        EXPECT_EQ(exchanges(app.received_since(mark)), (std::vector<std::string>{"E1", "B1:8000"})) << broken;
+        EXPECT_EQ(app.state.log().text(), failed("     Something is wrong with the created Hex-file ! "));
+        EXPECT_EQ(exchanges(app.board.received().substr(mark)), "E1 B1:8000");
     }
 }
 
-TEST(programming_run, sectors_are_erased_in_the_order_that_keeps_the_bootstrap_code)
+TEST(flash_exchanges, a_byte_nobody_waits_for_fails_the_next_exchange_before_it_is_sent)
 {
-    struct row {
-        int target, now;
-        std::vector<std::string> erases;
+    for (const bool erase : {true, false}) {
+        scripted_app app;
+        app.state.mainform.COM->open();
+        app.COM().rx = "\x0C";
+        programming::answer_reader reader(app.state);
+        const auto result = erase ? programming::erase_sector(reader, app.state, 1)
+                                  : programming::program_block(reader, app.state, 1, 0x8000, {});
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->lines[0] + le + result->lines[1], stray);
+        EXPECT_TRUE(app.COM().written.empty());
+    }
+}
+
+// Whenever the code lies in sector 0 or 2 and shall stay in flash, a copy of
+// it is in flash whatever exchange of the run fails, and however, or wherever
+// the run is stopped.
+TEST(never_bricked, the_bootstrap_code_survives_a_failure_or_a_stop_at_every_exchange)
+{
+    const auto hex = write_hex(test::scratch_dir() / "app.hex", all_sectors);
+    const auto run_cut = [&hex](int now, int target, std::vector<sim::exchange_fault> faults, int stop_at) {
+        sim_app app({.faults = std::move(faults)});
+        std::vector<std::uint8_t> image(sim::k_flash_size, 0x5A);  // old data, the code in `now`
+        const auto code = bsl_code_bytes();
+        std::copy(code.begin(), code.end(), image.begin() + static_cast<long>(now * sim::k_sector_size));
+        EXPECT_TRUE(app.board.chip().flash().load(image));
+        int asked = 0;
+        app.state.stop_requested = [&asked, stop_at] { return stop_at > 0 && ++asked >= stop_at; };
+        const auto sent = run(app, hex, {.now = now, .target = target});
+        EXPECT_TRUE(holds_bsl_code(app.board, 0) || holds_bsl_code(app.board, 2));
+        return sent;
     };
-    const row rows[] = {
-        {-99, 2, {"E1", "E3", "E0", "E2"}}, {0, 0, {"E1", "E3", "E2", "E0", "E2"}}, {0, 2, {"E1", "E3", "E0", "E2"}},
-        {0, -99, {"E1", "E3", "E0", "E2"}}, {2, 2, {"E1", "E3", "E0", "E2", "E0"}}, {2, 0, {"E1", "E3", "E2", "E0"}},
-        {2, -99, {"E1", "E3", "E2", "E0"}},
-    };
-    const auto hex = write_hex(test::scratch_dir() / "app.hex", all_sectors());
-    for (const auto& r : rows) {
-        sim_app app;
-        app.choose(hex, r.now, r.target);
-        app.tick_only({0, 1, 2, 3});
-        const auto mark = app.board.received().size();
-        programming::program_button_Click(app.state);
-        EXPECT_EQ(erases(app.received_since(mark)), r.erases) << r.target << " " << r.now;
-        EXPECT_EQ(app.state.flash_error, 0);
-        if (r.target != -99) {
-            EXPECT_TRUE(holds_bsl_code(app.board, r.target));
+    const sim::exchange_fault faults[] = {
+        {.wrong_checksum = true}, {.status = 0x93}, {.silence = true}, {.drop = true}};
+    for (const auto& [now, target] : {std::pair{0, 0}, {0, 2}, {2, 0}, {2, 2}}) {
+        std::istringstream sent(run_cut(now, target, {}, 0));
+        int nth = 0, erases = 0, blocks = 0;
+        for (std::string exchange; sent >> exchange;) {
+            SCOPED_TRACE(testing::Message() << "now " << now << ", target " << target << ", at " << exchange);
+            const auto stopped = run_cut(now, target, {}, ++nth);
+            EXPECT_EQ(std::count(stopped.begin(), stopped.end(), ' ') + !stopped.empty(), nth - 1);
+            const bool erase = exchange[0] == 'E';
+            const int of_kind = erase ? ++erases : ++blocks;
+            for (auto fault : faults) {
+                fault.kind = erase ? ek::erase : ek::block;
+                fault.nth = of_kind;
+                run_cut(now, target, {fault}, 0);
+            }
         }
-    }
-}
-
-TEST(programming_run, a_successful_run_reports_each_sector_and_the_end)
-{
-    const auto dir = test::scratch_dir();
-    const auto hex = write_hex(dir / "app.hex", {linear_segment(1), hex_record(0, 0x8000, sixteen), linear_segment(2),
-                                                 hex_record(0, 0x9000, sixteen), ":00000001FF"});
-    sim_app app({.timing = {.erase_ms = 9000}});  // a slow erase is still awaited
-    app.choose(hex, 2, 2);
-    const auto mark = app.board.received().size();
-    programming::program_button_Click(app.state);
-    const auto notice = [](const std::string& line) { return framed(bar, {line}); };
-    EXPECT_EQ(app.state.log().text(), notice(" Program Hex-File : " + hex).substr(0) +
-                                          notice("                             Please wait one moment !") +
-                                          notice("                         Sector  1   successfully programmed") +
-                                          notice("                         Sector  3   successfully programmed") + le +
-                                          notice("                        Programming sucessfully finished !") + le +
-                                          le + "                       You can continue with another operation..." +
-                                          le + le);
-    EXPECT_EQ(exchanges(app.received_since(mark)), (std::vector<std::string>{"E1", "B1:8000", "E3", "B2:9000"}));
-    EXPECT_TRUE(app.state.mainform.enabled);
-    EXPECT_TRUE(app.command_phase());
-    EXPECT_FALSE(app.state.mainform.progress.visible);
-    EXPECT_EQ(app.state.mainform.progress.blocks_done, 2);
-    EXPECT_EQ(app.board.chip().flash().sector(3)[0x1000], 1);
-}
-
-TEST(programming_run, answers_that_arrive_together_are_taken_one_by_one)
-{
-    // A USB adapter may hand over the checksum and the status byte in one read.
-    sim::chip_config config;
-    config.grouping = sim::answer_grouping::joined;
-    sim_app app(config);
-    app.choose(write_hex(test::scratch_dir() / "app.hex", all_sectors()), 2, 2);
-    app.tick_only({0, 1, 2, 3});
-    programming::program_button_Click(app.state);
-    EXPECT_EQ(app.state.flash_error, 0);
-    EXPECT_TRUE(app.state.log().text().find("Programming sucessfully finished !") != std::string::npos);
-}
-
-TEST(programming_run, no_sector_chosen_sends_nothing_and_succeeds)
-{
-    const auto hex =
-        write_hex(test::scratch_dir() / "app.hex", {linear_segment(1), hex_record(0, 0x8000, sixteen), ":00000001FF"});
-    sim_app app;
-    app.choose(hex, 2, 2);
-    app.tick_only({});
-    const auto mark = app.board.received().size();
-    programming::program_button_Click(app.state);
-    EXPECT_EQ(app.received_since(mark), "");
-    EXPECT_EQ(std::filesystem::file_size(app.state.new_file_name), 0u);
-    EXPECT_TRUE(app.state.log().text().find("Programming sucessfully finished !") != std::string::npos);
-}
-
-TEST(programming_run, a_failure_stops_the_run_and_hides_the_command_menus)
-{
-    // Two blocks of sector 1 whose checksums are alike (0Ch): a stale copy of
-    // the first answer would pass for the second's.
-    const std::vector<std::string> alike = {linear_segment(1), hex_record(0, 0x8000, {0x40}),
-                                            hex_record(0, 0x8040, {0x00}), ":00000001FF"};
-    const std::string stray =
-        "     I received the unexpected Byte : 0x0C" + le + "     I wasn't waiting for any byte ! ";
-    struct row {
-        const char* name;
-        std::vector<exchange_fault> faults;
-        std::vector<std::string> hex;
-        std::vector<std::string> exchanges;
-        std::string message;
-        std::optional<std::uint64_t> line_dies_after = std::nullopt;  // host bytes, the bring-up's 543 included
-    };
-    const row rows[] = {
-        {"a flag error at the first erase",
-         {{.kind = exchange_kind::erase, .status = 0x93}},
-         all_sectors(),
-         {"E1"},
-         "     A Flag Error occured ! "},
-        {"an answer sent twice, the next block's flag error behind it",
-         {{.kind = exchange_kind::block, .repeat = true}, {.kind = exchange_kind::block, .nth = 2, .status = 0x93}},
-         alike,
-         {"E1", "B1:8000"},
-         stray},
-        {"the last answer of the run sent twice",
-         {{.kind = exchange_kind::block, .repeat = true}},
-         {alike[0], alike[1], alike[3]},
-         {"E1", "B1:8000"},
-         stray},
-        {"the line dead amid a block's data: refused at once",
-         {},
-         alike,
-         {"E1", "B1:8000"},
-         "     I couldn't send the bytes to the uC !" + le + "     COM1: the line is dead",
-         543 + 2 + 4 + 10},
-    };
-    for (const auto& r : rows) {
-        sim::chip_config config;
-        config.faults = r.faults;
-        config.drop_at_byte = r.line_dies_after;
-        sim_app app(config);
-        app.choose(write_hex(test::scratch_dir() / "app.hex", r.hex), 2, 2);
-        app.tick_only({0, 1, 2, 3});
-        const auto mark = app.board.received().size();
-        programming::program_button_Click(app.state);
-        EXPECT_EQ(exchanges(app.received_since(mark)), r.exchanges) << r.name;
-        EXPECT_FALSE(app.command_phase()) << r.name;
-        EXPECT_TRUE(app.state.mainform.enabled) << r.name;
-        EXPECT_TRUE(app.state.log().text().ends_with(flash_error_block(r.message))) << r.name << app.state.log().text();
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// A link and a timer that do nothing, for scenarios that never talk to the
-// chip, and scratch files for the hex files those scenarios choose.
+// A link and a timer the test plays, for scenarios that script the chip's
+// side byte by byte, an app_state made of them, and scratch files for the
+// hex files they choose.
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,69 +12,41 @@
 #include <utility>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "core/app_state.h"
+#include "shell/events.h"
 
 namespace fernwick::test {
 
-// A link whose chip the test plays: it feeds the answers and reads what was
-// written; opening or writing fails on request.
-class fake_link : public core::serial_link {
-public:
-    bool open() override
-    {
-        if (fail_open) return false;
-        open_ = true;
-        ++opens;
-        return true;
-    }
-    void close() override { open_ = false; }
-    bool is_open() const override { return open_; }
+// The test puts the chip's answers in `rx` and reads what was written;
+// opening fails on request.
+struct fake_link : core::serial_link {
+    bool open() override { return opened = !fail_open; }
+    void close() override { opened = false; }
+    bool is_open() const override { return opened; }
     bool write(const core::byte_string& data) override
     {
-        if (!open_ || fail_write) return false;
-        writes.push_back(data);
-        return true;
+        if (opened) written += data;
+        return opened;
     }
-    core::byte_string read_all() override { return std::exchange(rx_, {}); }
-    int pending() override { return static_cast<int>(rx_.size()); }
-    bool wait_for_data(int) override { return !rx_.empty(); }
+    core::byte_string read_all() override { return std::exchange(rx, {}); }
+    int pending() override { return static_cast<int>(rx.size()); }
+    bool wait_for_data(int) override { return !rx.empty(); }
     std::string error_text() const override { return "fake"; }
 
-    void feed(const core::byte_string& bytes) { rx_ += bytes; }
-    core::byte_string all_written() const
-    {
-        core::byte_string all;
-        for (const auto& w : writes) all += w;
-        return all;
-    }
-
-    bool fail_open = false;
-    bool fail_write = false;
-    int opens = 0;
-    std::vector<core::byte_string> writes;
-
-private:
-    bool open_ = false;
-    core::byte_string rx_;
+    bool fail_open = false, opened = false;
+    core::byte_string written, rx;
 };
 
-// A timer whose ticks the test fires; a tick reaches only a running timer.
+// A tick reaches only a running timer.
 class fake_timer : public core::ui_timer {
 public:
-    void start(int interval_ms) override
-    {
-        active_ = true;
-        interval = interval_ms;
-    }
+    void start(int interval_ms) override { active_ = true, interval = interval_ms; }
     void stop() override { active_ = false; }
     bool active() const override { return active_; }
     void fire()
     {
         if (active_) tick();
     }
-
     int interval = 0;
 
 private:
@@ -89,27 +62,25 @@ inline std::unique_ptr<core::app_state> make_fake_state()
     return s;
 }
 
-// A folder of its own for the running test, under $TMPDIR (or the system's
-// temporary folder), unique to this run so that two runs never share one,
-// and removed when the test program ends.
+// A folder of its own under $TMPDIR, so that two runs never share one;
+// removed when the test program ends.
 inline std::filesystem::path scratch_dir()
 {
-    struct made_folders {
+    static struct made_folders {
         std::vector<std::filesystem::path> paths;
+        std::error_code ignored;
         ~made_folders()
         {
-            std::error_code ignored;
             for (const auto& p : paths) std::filesystem::remove_all(p, ignored);
         }
-    };
-    static made_folders made;
+    } made;
     auto pattern = (std::filesystem::temp_directory_path() / "fernwick-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a scratch folder in " + pattern);
     made.paths.emplace_back(pattern);
     return pattern;
 }
 
-// Writes the lines with CR LF, as hex files come from their tools.
+// CR LF, as hex files come from their tools.
 inline std::string write_lines(const std::filesystem::path& file, const std::vector<std::string>& lines)
 {
     std::ofstream out(file, std::ios::binary);
@@ -118,3 +89,33 @@ inline std::string write_lines(const std::filesystem::path& file, const std::vec
 }
 
 }  // namespace fernwick::test
+
+namespace fernwick::test_support {
+
+inline const std::string le = "\r\n";
+inline const std::string star(core::k_star_line);
+inline const std::string bar = core::k_bar_line;
+
+// A framed block as the log holds it.
+inline std::string block(std::initializer_list<std::string> lines, const std::string& frame = star)
+{
+    std::string b = le + frame;
+    for (const auto& l : lines) b += le + l;
+    return b + le + frame + le;
+}
+
+// An app_state after start-up, with handles on its scripted links and timers.
+struct scripted_app {
+    scripted_app() { shell::connect_events(state, {}); }
+
+    test::fake_link& MSCom0() { return static_cast<test::fake_link&>(*state.RESETFORM.MSCom0); }
+    test::fake_link& COM() { return static_cast<test::fake_link&>(*state.mainform.COM); }
+    test::fake_timer& Timer0() { return static_cast<test::fake_timer&>(*state.RESETFORM.Timer0); }
+    test::fake_timer& Timer() { return static_cast<test::fake_timer&>(*state.mainform.Timer); }
+    const std::string& log() { return state.log().text(); }
+
+    std::unique_ptr<core::app_state> owned = test::make_fake_state();
+    core::app_state& state = *owned;
+};
+
+}  // namespace fernwick::test_support

@@ -1,0 +1,187 @@
+// The bring-up and the commands of the command phase over a scripted chip:
+// the zero byte, the identification byte, the loader and the main program
+// with their acknowledges, the flash status reading and the software reset,
+// every answer judged as it comes, each way with its whole log. (The main
+// menu's Re-Start and ways out run through the windows in tests/ui.)
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "bootstrap/handshake.h"
+#include "bootstrap/loader_images.h"
+#include "bootstrap/reset_step.h"
+#include "command/commands.h"
+#include "command/reply_engine.h"
+#include "support_fakes.h"
+
+namespace {
+
+using namespace fernwick;
+using namespace test_support;
+
+void answer_bring_up(scripted_app& app, const core::byte_string& bytes)
+{
+    app.MSCom0().rx += bytes;
+    bootstrap::MSCom0_OnComm(app.state, core::k_comm_event_receive);
+}
+
+const std::string sending = le + "     Sending the zero byte to the uC... " + le;
+const std::string identified = le + "     Identification byte from the Mirel received" + le;
+const std::string loader_sent = le + "     First level loader routine to the uC (32 bytes) sent" + le;
+const std::string restart = "     Please Re-Start the Fernwick !";
+const std::string ready = le + le + bar + le + le +
+                          "                       The uC is ready for receiving commands from you ..." + le + le + bar +
+                          le + le;
+
+std::string unknown(const std::string& first)
+{
+    return block({first, "     Transmission error possible !", "     however I'll try to send the 32 bytes"});
+}
+
+enum class broken { nothing, port, command_port };
+
+TEST(bring_up, each_answer_of_the_chip_leads_to_its_log_and_state)
+{
+    struct row {
+        std::vector<std::optional<core::byte_string>> answers;  // nullopt: the reply timer runs out
+        std::string log;                                        // the whole log at the end
+        broken port = broken::nothing;
+    };
+    const row rows[] = {
+        {{std::nullopt},
+         sending + block({"     There was a data transmission error ! ", "      No identification byte received", "",
+                          restart})},
+        {{"\xD5"}, sending + identified + loader_sent},
+        {{"\x05"}, sending + unknown("     I have received the unknown identification byte:    0x5") + loader_sent},
+        {{""}, sending + unknown("     I have received an unknown identification byte (0x00) !") + loader_sent},
+        {{"\xD5", "\x23"},
+         sending + identified + loader_sent +
+             block({"     I didn't receive the right acknowledge byte from the uC !", restart})},
+        {{"\xD5", std::nullopt},
+         sending + identified + loader_sent +
+             block({"     No acknowledge byte from the microcontroller received !", "", restart})},
+        {{"\xD5", "\x22", "\x11"}, ready},
+        {{"\xD5", "\x11"}, ready},  // no main program needed
+        {{},
+         block({" Serial Port currently used by another application !", " fake", "",
+                " Close that application and Re-Start Fernwick !"}),
+         broken::port},
+        {{"\xD5", "\x22", "\x11"},
+         ready + block({"     I couldn't open the serial port for the commands !", "     fake", "", restart}),
+         broken::command_port},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.log);
+        scripted_app app;
+        bootstrap::bs_19200_Click(app.state);
+        bootstrap::com2__Click(app.state);
+        app.MSCom0().fail_open = r.port == broken::port;
+        app.COM().fail_open = r.port == broken::command_port;
+        bootstrap::RESET_OK_Click(app.state);
+        core::byte_string wrote = r.port == broken::port ? "" : core::byte_string(1, '\0');
+        for (std::size_t i = 0; i < r.answers.size(); ++i) {
+            if (!r.answers[i]) {
+                app.Timer0().fire();
+                continue;
+            }
+            answer_bring_up(app, *r.answers[i]);
+            // Whatever the identification byte, the loader goes out; the main program after each 22h.
+            if (i == 0) wrote += bootstrap::first_loader_bytes();
+            if (r.answers[i] == "\x22") wrote += bootstrap::main_program_bytes();
+        }
+        EXPECT_EQ(app.log(), r.log);
+        EXPECT_EQ(app.MSCom0().written, wrote);
+        // Only while an acknowledge is awaited are the link open and the reply timer running.
+        const bool waiting = r.log.ends_with(loader_sent);
+        EXPECT_EQ(std::pair(app.MSCom0().is_open(), app.Timer0().active()), std::pair(waiting, waiting));
+        if (waiting) {  // 2 s from when the loader's 32 bytes have left the wire, rounded up to the ms
+            EXPECT_EQ(app.Timer0().interval, 2000 + 17);
+        }
+        const bool ready_for_commands = r.log == ready;
+        EXPECT_EQ(app.state.mainform.program_.visible && app.COM().is_open(), ready_for_commands);
+        if (ready_for_commands) {  // the command link takes the bring-up's port and settings
+            EXPECT_EQ(app.COM().settings() + " COM" + std::to_string(app.COM().comm_port()), "19200,n,8,1 COM2");
+        }
+    }
+}
+
+// An app in the command phase, its log emptied so each test sees only its own text.
+struct command_phase : scripted_app {
+    command_phase()
+    {
+        bootstrap::RESET_OK_Click(state);
+        for (const char* ack : {"\xD5", "\x22", "\x11"}) answer_bring_up(*this, ack);
+        state.log().replace("");
+    }
+    bool menus() const { return state.mainform.program_.visible && state.mainform.status_.visible; }
+};
+
+std::string unexpected(const std::string& byte)
+{
+    return block({"     I received the unexpected Byte : 0x" + byte, "     I wasn't waiting for any byte ! ", "",
+                  "      Please Re-Start the Fernwick !"});
+}
+
+TEST(reply_engine, every_answer_is_judged_where_it_was_awaited)
+{
+    // Status, checksum and acknowledge of each sector, as each command asks.
+    const std::string reading("\x12\x34\x80\x88\x0A\x00\x7F\x88\x00\x00\x7E\x88\xFF\xFE\x7D\x88", 16);
+    const std::array<std::string, 4> read = {"1234", "0A00", "0000", "FFFE"};
+    std::vector<std::optional<core::byte_string>> one_by_one, by_sector;  // as a USB adapter may deliver them
+    for (const char b : reading) one_by_one.push_back(core::byte_string(1, b));
+    for (int n = 0; n < 4; ++n) by_sector.push_back(reading.substr(4 * n, 4));
+    const std::string reset_done =
+        block({"                             Software Reset sucessfully executed !"}, bar) + le + le +
+        "                     To execute further commands 'Re-Start' the Fernwick !" + le + le;
+    const auto reset = command::reset_micro__Click, status = command::show_status_Click;
+    struct row {
+        void (*command)(core::app_state&);
+        std::vector<std::optional<core::byte_string>> answers;  // one read each; nullopt: the reply timer runs out
+        std::string log;
+        std::array<std::string, 4> status = {};
+        bool waiting = false;  // the reply timer running at the end
+    };
+    const row rows[] = {
+        {status, one_by_one, "", read},
+        {status, by_sector, "", read},
+        {status,
+         {reading.substr(0, 4), core::byte_string("\x00\x00\x80", 3)},  // sector 1 with sector 0's checksum
+         block({"     Wrong checksum byte received", "     Please Re-Start the Fernwick !"}),
+         {"1234"}},
+        {status,
+         {reading.substr(0, 3), "\x91"},
+         block({"     Something went wrong when reading the Flash-status !", "      Please Re-Start the Fernwick !"})},
+        // The time-out is reported once; a late byte is still taken where it was awaited.
+        {status,
+         {"\x12", std::nullopt, std::nullopt, "\x34"},
+         block({"     TimeOut Error !",
+                "     I was waiting for a byte from the microcontroller that I didn't receive !",
+                "     Please Re-Start the Fernwick !"}),
+         {},
+         true},
+        {status, {reading, "\x5A"}, unexpected("5A"), read},
+        {status, {reading, ""}, unexpected("00"), read},
+        // A wrong confirmation is reported, the right one still taken after it.
+        {reset, {"\x13"}, block({"     I didn't receive the right confirmation after reset the microcontroller !"})},
+        {reset, {"\x13", "\x12"}, reset_done},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.log);
+        command_phase app;
+        r.command(app.state);
+        for (const auto& answer : r.answers) {
+            if (answer) app.COM().rx += *answer;
+            answer ? command::COM_OnComm(app.state, core::k_comm_event_receive) : app.Timer().fire();
+        }
+        EXPECT_EQ(app.log(), r.log);
+        EXPECT_EQ(app.state.statusform.status_sector, r.status);
+        EXPECT_EQ(app.state.statusform.visible, !r.status[3].empty());  // once all four sectors are read
+        // Any trouble hides the command menus; an unexpected byte closes the link too.
+        EXPECT_EQ(app.menus(), r.log.empty());
+        EXPECT_EQ(app.Timer().active(), r.waiting);
+        EXPECT_EQ(app.COM().is_open(), r.log.find("unexpected") == std::string::npos);
+    }
+}
+
+}  // namespace
