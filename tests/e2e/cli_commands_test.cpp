@@ -11,6 +11,7 @@
 namespace {
 
 using namespace fernwick::e2e;
+using namespace std::string_literals;
 
 // The failures of each exchange, with their exact logs, are in the fault matrix.
 
@@ -56,7 +57,11 @@ TEST(cli_commands, runs_at_every_rate_of_the_reset_window)
     std::filesystem::remove_all(dir);
 }
 
-TEST(cli_commands, a_port_that_cannot_be_used_is_reported_with_the_device_and_the_reason)
+// Runs that cannot start: a port that cannot be used names the device and the
+// reason; a trace (FERNWICK_TRACE) is created at start by both programs or
+// they refuse to start, naming the path and the reason; a file that cannot be
+// used is refused before the port is opened; usage errors exit 2.
+TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
 {
     simulated_board board;
     fernwick::core::qt_serial_link holder;
@@ -65,71 +70,59 @@ TEST(cli_commands, a_port_that_cannot_be_used_is_reported_with_the_device_and_th
     ASSERT_TRUE(holder.open()) << holder.error_text();
     const auto dir = temp_dir();
     write_file(dir + "/file", "");
-    const std::pair<std::string, std::string> rows[] = {
-        {board.device(), board.device() + ": held by another program"},
-        {"/dev/nonexistent-port", "/dev/nonexistent-port: No such file or directory"},
-        {"ttyNONE", "/dev/ttyNONE: No such file or directory"},
-        {dir + "/file", dir + "/file: Inappropriate ioctl for device"},
-        {dir, dir + ": Is a directory"},
+    write_file(dir + "/damaged.hex", ":020000040001F9\n:0180000011EE\n:00000001FF\n");
+    write_file(dir + "/nowhere.hex", ":020000040001F9\n:0100000011EE\n:00000001FF\n");
+    const auto program = [&](const std::string& hex) {
+        return std::vector{binary("fernwick-cli"), "--device"s, dir + "/no-port", "program"s, dir + hex};
     };
-    for (const auto& [device, reason] : rows) {
-        const auto r = run({binary("fernwick-cli"), "--device", device, "status"});
-        EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.out.find(" Serial Port currently used by another application !\n " + reason + "\n\n Close"),
-                  std::string::npos)
-            << r.out;
+    const auto cli = binary("fernwick-cli");
+    const auto status_on = [&cli](const std::string& device) {
+        return std::vector{cli, "--device"s, device, "status"s};
+    };
+    const auto in_use = [](const std::string& reason) {
+        return " Serial Port currently used by another application !\n " + reason + "\n\n Close";
+    };
+    const struct {
+        std::vector<std::string> argv;
+        int status;         // -1: still running when stopped
+        std::string shows;  // in the output, or in the error output with status 2
+        std::string trace = "";
+    } rows[] = {
+        {status_on(board.device()), 1, in_use(board.device() + ": held by another program")},
+        {status_on("/dev/nonexistent-port"), 1, in_use("/dev/nonexistent-port: No such file or directory")},
+        {status_on("ttyNONE"), 1, in_use("/dev/ttyNONE: No such file or directory")},
+        {status_on(dir + "/file"), 1, in_use(dir + "/file: Inappropriate ioctl for device")},
+        {status_on(dir), 1, in_use(dir + ": Is a directory"), dir + "/cli.trace"},
+        {{binary("fernwick")}, -1, "", dir + "/gui.trace"},
+        {{binary("fernwick")},
+         2,
+         "fernwick: cannot create the trace file " + dir + "/none/gui.trace: No such file or directory\n",
+         dir + "/none/gui.trace"},
+        {status_on(dir), 2, "fernwick-cli: cannot create the trace file " + dir + ": Is a directory\n", dir},
+        {program("/missing.hex"), 2, "missing.hex: No such file or directory; nothing was sent"},
+        {program("/damaged.hex"), 2, "damaged.hex: line 2 has the checksum EEh, it should be 6Eh; nothing was sent"},
+        {program("/nowhere.hex"), 2,
+         "nowhere.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 0"},
+        {{cli}, 2, "--help"},
+        {{cli, "--baud", "1200", "status"}, 2, "--help"},
+        {{cli, "flash"}, 2, "--help"},
+        {{cli, "--com", "3", "status"}, 2, "--help"},
+        {{cli, "status", "extra"}, 2, "--help"},
+        {{cli, "program", "app.hex", "--sectors"}, 2, "--help"},
+        {{cli, "program", "app.hex", "--sectors", ""}, 2, "--help"},
+    };
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.argv.back());
+        if (!row.trace.empty()) ::setenv("FERNWICK_TRACE", row.trace.c_str(), 1);
+        const auto r = run(row.argv, row.status == -1 ? 2 : 120);
+        ::unsetenv("FERNWICK_TRACE");
+        EXPECT_EQ(r.status, row.status) << r.err;
+        EXPECT_NE((row.status == 2 ? r.err : r.out).find(row.shows), std::string::npos) << r.out << r.err;
+        EXPECT_EQ(std::filesystem::is_regular_file(row.trace), !row.trace.empty() && row.status != 2);
     }
     holder.close();
     std::filesystem::remove_all(dir);
-}
-
-// Both programs create the trace named by FERNWICK_TRACE when they start, or
-// refuse to start, naming the path and the reason.
-TEST(cli_commands, both_programs_create_the_trace_at_start_or_say_why_not)
-{
-    const auto dir = temp_dir();
-    const struct {
-        const char* program;
-        std::string trace;
-        int status;  // -1: still running when stopped
-        std::string err;
-    } rows[] = {
-        {"fernwick", dir + "/gui.trace", -1, ""},
-        {"fernwick-cli", dir + "/cli.trace", 1, ""},
-        {"fernwick", dir + "/none/gui.trace", 2,
-         "fernwick: cannot create the trace file " + dir + "/none/gui.trace: No such file or directory\n"},
-        {"fernwick-cli", dir, 2, "fernwick-cli: cannot create the trace file " + dir + ": Is a directory\n"},
-    };
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    for (const auto& r : rows) {
-        ::setenv("FERNWICK_TRACE", r.trace.c_str(), 1);
-        const bool cli = std::string(r.program) == "fernwick-cli";
-        const auto out =
-            cli ? run({binary(r.program), "--device", dir + "/no-port", "status"}) : run({binary(r.program)}, 2);
-        ::unsetenv("FERNWICK_TRACE");
-        EXPECT_EQ(out.status, r.status) << r.program << out.err;
-        EXPECT_NE(out.err.find(r.err), std::string::npos) << r.program << out.err;
-        EXPECT_EQ(std::filesystem::is_regular_file(r.trace), r.status != 2) << r.program;
-    }
-    std::filesystem::remove_all(dir);
-}
-
-TEST(cli_commands, usage_errors_exit_with_2)
-{
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{},
-                                               {"--baud", "1200", "status"},
-                                               {"flash"},
-                                               {"--com", "3", "status"},
-                                               {"status", "extra"},
-                                               {"program", "app.hex", "--sectors"},
-                                               {"program", "app.hex", "--sectors", ""}}) {
-        auto argv = args;
-        argv.insert(argv.begin(), binary("fernwick-cli"));
-        const auto r = run(argv);
-        EXPECT_EQ(r.status, 2) << r.err;
-        EXPECT_NE(r.err.find("--help"), std::string::npos);
-    }
 }
 
 }  // namespace

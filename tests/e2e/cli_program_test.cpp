@@ -233,34 +233,6 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
     }
 }
 
-// A file that cannot be used is refused before the board is touched: the
-// output holds no bring-up, the error output says why.
-TEST(cli_program, a_failed_exchange_exits_with_1_and_a_file_that_cannot_be_used_with_2)
-{
-    const auto dir = temp_dir();
-    const auto damaged = dir + "/damaged.hex";
-    write_file(damaged, ":020000040001F9\n:0180000011EE\n:00000001FF\n");
-    const auto nowhere = dir + "/nowhere.hex";
-    write_file(nowhere, ":020000040001F9\n:0100000011EE\n:00000001FF\n");
-    const struct {
-        std::vector<std::string> board;
-        std::string hex, text;
-        int status;
-    } rows[] = {
-        {{"--fault", "block:3:status=93"}, generated(dir, 5), "     A Flag Error occured ! ", 1},
-        {{}, dir + "/missing.hex", "missing.hex: No such file or directory; nothing was sent", 2},
-        {{}, damaged, "damaged.hex: line 2 has the checksum EEh, it should be 6Eh; nothing was sent", 2},
-        {{}, nowhere, "nowhere.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 0", 2},
-    };
-    for (const auto& row : rows) {
-        simulated_board board(row.board);
-        const auto r = run({binary("fernwick-cli"), "--device", board.device(), "program", row.hex});
-        EXPECT_EQ(r.status, row.status) << r.out;
-        EXPECT_NE((row.status == 1 ? r.out : r.err).find(row.text), std::string::npos) << r.out << r.err;
-        EXPECT_EQ(r.out.find("Sending the zero byte") == std::string::npos, row.status == 2) << r.out;
-    }
-}
-
 // Several boards in one command: each is programmed, fails or stops on its
 // own, and the report (read back as JSON) and the table say which.
 TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended)

@@ -115,11 +115,6 @@ TEST(fault_matrix, bring_up_status_and_reset)
     };
     std::vector<matrix_case> cases = {
         {fault("id:none"), {"status"}, 1, "      No identification byte received", 1},
-        {{"--id-byte", "C5"},
-         {"status"},
-         0,
-         "     I have received the unknown identification byte:    0xC5",
-         k_bring_up + 4 * k_status},
         {fault("ack1:none"), {"status"}, 1, k_no_acknowledge, 33},
         {fault("ack1:wrong"), {"status"}, 1, k_wrong_acknowledge, 33},
         {fault("ack2:none"), {"status"}, 1, k_no_acknowledge, k_bring_up},
