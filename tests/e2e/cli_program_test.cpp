@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -243,14 +244,22 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
         std::vector<std::vector<std::string>> boards;  // mirel-sim options of each
         int sigterm_after_ms;
         int status;
-        std::vector<std::string> results;  // of each board in the report
+        std::vector<std::string> results;  // of each board in the report; "flag error" is failed at block 3
+        int damage_hex_after_ms = 0;       // while the boards come up
     } rows[] = {
         {"a Flag Error on one board among healthy ones",
          {{}, {"--fault", "block:3:status=93"}, {}},
          0,
          1,
-         {"ok", "failed", "ok"}},
+         {"ok", "flag error", "ok"}},
         {"SIGTERM in the middle of the run", {timed, timed}, 1500, 143, {"stopped", "stopped"}},
+        // Last: the file stays damaged.
+        {"the hex file damaged while the boards come up",
+         {{"--line-rate", "2400"}, {"--line-rate", "2400"}},
+         0,
+         2,
+         {"failed", "failed"},
+         800},
     };
     const auto dir = temp_dir();
     const auto hex = generated(dir, 8);
@@ -268,7 +277,13 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
             argv.insert(argv.end(), {"--device", boards.back()->device()});
         }
         std::filesystem::remove(dir + "/report.jsonl");
+        std::thread damage([&] {
+            if (!row.damage_hex_after_ms) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(row.damage_hex_after_ms));
+            write_file(hex, ":0180000011EE\n:00000001FF\n");
+        });
         const auto r = run(argv, 120, false, row.sigterm_after_ms);
+        damage.join();
         for (auto& b : boards) b->stop();
         EXPECT_EQ(r.status, row.status) << r.out << r.err;
         EXPECT_EQ(r.out.find('\033'), std::string::npos);  // not a terminal: plain lines
@@ -289,10 +304,11 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
             for (const auto& line : lines)
                 if (const auto o = QJsonDocument::fromJson(line.toUtf8()).object(); o["device"] == device.c_str())
                     record = o;
-            EXPECT_EQ(record["result"].toString().toStdString(), row.results[i]);
+            const bool flag_error = row.results[i] == "flag error";
+            EXPECT_EQ(record["result"].toString().toStdString(), flag_error ? "failed" : row.results[i]);
             EXPECT_EQ(record["hex_sha256"].toString().size(), 64);
             EXPECT_EQ(record["step"].toString().isEmpty(), row.results[i] == "ok");
-            if (row.results[i] == "failed") {
+            if (flag_error) {
                 EXPECT_EQ(record["block"].toInt(), 3);
                 EXPECT_TRUE(record["received"].toString().endsWith("93"));
             }

@@ -77,7 +77,7 @@ void play_and_check(const matrix_case& c)
     };
     const auto r = cli(c.command);
     EXPECT_EQ(r.status, c.exit_status) << r.err;
-    EXPECT_NE(r.out.find(c.shows + "\n"), std::string::npos) << r.out;
+    EXPECT_NE((r.out + r.err).find(c.shows + "\n"), std::string::npos) << r.out << r.err;
     // Every byte the tool wrote is in the trace once the board has seen the port
     // closed; a dropped line is gone for good, with no second run on it.
     const bool line_dies = name.find("drop") != std::string::npos;
@@ -149,13 +149,15 @@ std::size_t end_of(std::size_t p, int n)
 }
 
 // A hex file of its own for each case: the run writes its block file beside it.
-std::vector<std::string> program_own_file()
+std::vector<std::string> program_own_file(const std::vector<std::string>& more = {})
 {
     const auto path = temp_dir() + "/app.hex";
     write_file(path,
                ":020000040000FA\n:10010000000102030405060708090A0B0C0D0E0F77\n"
                ":020000040002F8\n:10010000000102030405060708090A0B0C0D0E0F77\n:00000001FF\n");
-    return {"program", path, "--sectors", "0,2", "--bsl-now", "2", "--bsl-target", "2"};
+    std::vector<std::string> command = {"program", path, "--sectors", "0,2", "--bsl-now", "2", "--bsl-target", "2"};
+    command.insert(command.end(), more.begin(), more.end());
+    return command;
 }
 
 // A run that fails at exchange n of procedure p by `--fault` with `action`
@@ -181,6 +183,12 @@ TEST(fault_matrix, programming)
     std::vector<matrix_case> cases = {
         late_answer("erase:2:delay=300"),
         late_answer("block:4:delay=300"),
+        // A flash programmed as asked, but a report that could not be written is no success.
+        {{},
+         program_own_file({"--report", "/dev/full"}),
+         1,
+         "fernwick-cli: the report was not written: /dev/full: No space left on device",
+         end_of(2, 1)},
         failing(0, 0, "checksum", checksum),
         failing(0, 0, "silence", "     I didn't received the byte that I was waiting for ! "),
         failing(0, 2, "drop", ""),
