@@ -195,7 +195,6 @@ TEST(fault_matrix, programming)
         failing(2, 0, "status=91", "     A Command Error occured ! "),
         failing(2, 1, "status=5A", "     A unknown status Error byte was received ! "),
         failing(1, 0, "silence", "     TimeOut: I didn't received the byte that I was waiting for ! "),
-        failing(1, 2, "repeat", "     I wasn't waiting for any byte ! "),
     };
     for (const int n : {0, 2})
         for (const auto& [action, message] :
