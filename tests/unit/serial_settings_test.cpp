@@ -118,4 +118,16 @@ TEST_F(device_for_port_test, maps_the_two_ports_to_the_platform_devices_or_the_n
     EXPECT_EQ(device_for_port(-1), "");
 }
 
+// Root runs the tests, so no open is ever refused here: the reason line is built from the group alone.
+TEST(with_group_advice, says_which_group_lets_the_user_open_the_device)
+{
+    const std::pair<const char*, std::string> rows[] = {
+        {"dialout",
+         "Permission denied (the user must be in the group dialout that owns it: sudo usermod -aG dialout "
+         "$USER, then log in again)"},
+        {"root", "Permission denied"},
+    };
+    for (const auto& [group, expected] : rows) EXPECT_EQ(with_group_advice("Permission denied", group), expected);
+}
+
 }  // namespace
