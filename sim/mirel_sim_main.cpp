@@ -62,6 +62,10 @@ int main(int argc, char** argv)
         std::fputs(usage_text().c_str(), stdout);
         return 0;
     }
+    if (options.version) {
+        std::printf("mirel-sim %s\n", FERNWICK_VERSION);
+        return 0;
+    }
     const int signals = signal_descriptor();
     if (signals >= 0 && !options.replay_path.empty()) return run_replay(options, signals);
     pty_board board(options);

@@ -171,6 +171,7 @@ const std::map<std::string_view, option_handler>& options_with_value()
 bool apply_flag(std::string_view arg, sim_options& options)
 {
     if (arg == "--help" || arg == "-h") return options.help = true;
+    if (arg == "--version") return options.version = true;
     if (arg == "--split-answers") {
         options.chip.grouping = answer_grouping::split;
         return true;
@@ -210,7 +211,7 @@ The board resets at start, on SIGUSR1 (the reset button), after the software
 reset command, and when the host keeps the device closed for 100 ms or more.
 SIGTERM or SIGINT ends it (after writing the --dump file).
 
-Files:
+Files and traces:
   --link PATH         also make PATH a symbolic link to the device
   --preload FILE      start with this flash image: 131072 bytes, sectors 0 to 3
                       in order, 32 KiB each (default: all FFh)
@@ -269,6 +270,7 @@ Faults (--fault may be given many times; HH is a hexadecimal byte):
                       --fault block:5:delay=300,checksum
 
   -h, --help          show this text
+      --version       show the version
 )";
 }
 

@@ -20,6 +20,7 @@ struct sim_options {
     std::string trace_path;    // every byte in both directions, with its time
     std::string replay_path;   // a FERNWICK_TRACE file played back instead of the chip
     bool help = false;
+    bool version = false;
 };
 
 struct parsed_options {

@@ -1,5 +1,6 @@
 // fernwick: the desktop tool, seven windows over one app_state.
 
+#include <CLI/CLI.hpp>
 #include <iostream>
 #include <memory>
 
@@ -12,11 +13,56 @@
 #include "shell/events.h"
 #include "ui/shell.h"
 
+namespace {
+
+const char* const k_description =
+    "The desktop tool that programs the flash of a Mirel microcontroller over a serial line. The first window "
+    "chooses the port and the baud rate; OK wakes the chip's bootstrap loader and loads the resident program, "
+    "whose menus then read the flash status, erase and program sectors from an Intel-Hex file, and reset the "
+    "chip. Every step and every error is reported in the message log of the main window.";
+
+const char* const k_footer =
+    "FERNWICK_COM1 and FERNWICK_COM2 name the devices behind COM 1 and COM 2 (by default /dev/ttyS0 and "
+    "/dev/ttyS1). FERNWICK_TRACE=FILE records every byte on the serial links in FILE.\n"
+    "\n"
+    "Qt's own options, such as -platform or -style, are passed on to Qt.";
+
+// --help and --version come before the QApplication, so that they work
+// without a display (the manual page is made from them at build time).
+// Returns the status to end with at once, or -1 to go on.
+int read_options(int argc, char** argv)
+{
+    CLI::App app(k_description, "fernwick");
+    app.footer(k_footer);
+    app.set_version_flag("--version", std::string("fernwick ") + FERNWICK_VERSION);
+    app.allow_extras();
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    }
+    return -1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
     using namespace fernwick;
 
+    int status = -1;
+    try {
+        status = read_options(argc, argv);
+    } catch (const std::exception& e) {
+        // CLI11 refusing how the options were declared: a fault of the build,
+        // said rather than left to terminate().
+        std::cerr << "fernwick: " << e.what() << "\n";
+        return 2;
+    }
+    if (status >= 0) return status;
     QApplication app(argc, argv);
+    // Ties the windows to the installed desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.fernwick.Fernwick"));
     // The program ends only through its own commands, never because no
     // window happens to be shown for a moment.
     QApplication::setQuitOnLastWindowClosed(false);

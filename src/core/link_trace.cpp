@@ -98,6 +98,9 @@ long long trace_file::now_ms() const
 
 void trace_file::write_line(long long ms, std::string_view link, std::string_view event, std::string_view details)
 {
+    // "%.*s" needs an array even for no characters, and an empty view may
+    // point nowhere (the optimiser of a release build warns of it).
+    if (details.empty()) details = "";
     std::fprintf(file_, "%lld %.*s %.*s%s%.*s\n", ms, static_cast<int>(link.size()), link.data(),
                  static_cast<int>(event.size()), event.data(), details.empty() ? "" : " ",
                  static_cast<int>(details.size()), details.data());

@@ -1,8 +1,21 @@
 #include "core/port_names.h"
 
 #include <cstdlib>
+#include <vector>
+
+#ifndef _WIN32
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace fernwick::core {
+
+namespace {
+
+constexpr long k_group_buffer_fallback = 4096;
+
+}  // namespace
 
 std::string device_for_port(int port)
 {
@@ -14,6 +27,28 @@ std::string device_for_port(int port)
 #else
     return port == 1 ? "/dev/ttyS0" : "/dev/ttyS1";
 #endif
+}
+
+std::string device_group([[maybe_unused]] const std::string& device)
+{
+#ifndef _WIN32
+    struct stat info {};
+    if (::stat(device.c_str(), &info) != 0) return {};
+    // The reentrant form: boards of a production line open their ports side by side.
+    const long size = ::sysconf(_SC_GETGR_R_SIZE_MAX);
+    std::vector<char> buffer(static_cast<std::size_t>(size > 0 ? size : k_group_buffer_fallback));
+    group entry{};
+    group* found = nullptr;
+    if (::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) return found->gr_name;
+#endif
+    return {};
+}
+
+std::string with_group_advice(const std::string& reason, const std::string& group)
+{
+    if (group.empty() || group == "root") return reason;
+    return reason + " (the user must be in the group " + group + " that owns it: sudo usermod -aG " + group +
+           " $USER, then log in again)";
 }
 
 }  // namespace fernwick::core

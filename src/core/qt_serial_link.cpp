@@ -66,12 +66,15 @@ bool hung_up([[maybe_unused]] QSerialPort& port)
 }
 
 // Qt reports a port that another program has locked as a permission error;
-// only a device the user may open tells the two apart.
+// only a device the user may open tells the two apart. A device the user
+// may not open is most often one of a group the user has not joined yet.
 std::string open_failure([[maybe_unused]] QSerialPort& port, [[maybe_unused]] const std::string& device)
 {
 #ifndef _WIN32
-    if (port.error() == QSerialPort::PermissionError && ::access(device.c_str(), R_OK | W_OK) == 0)
-        return "held by another program";
+    if (port.error() == QSerialPort::PermissionError) {
+        if (::access(device.c_str(), R_OK | W_OK) == 0) return "held by another program";
+        return with_group_advice(text_of(port.errorString()), device_group(device));
+    }
 #endif
     return text_of(port.errorString());
 }

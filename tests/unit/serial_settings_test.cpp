@@ -27,4 +27,16 @@ TEST(line_time_ms, counts_ten_bits_a_byte_rounded_up)
     for (const auto& [bytes, baud, ms] : rows) EXPECT_EQ(line_time_ms(bytes, baud), ms) << bytes << " at " << baud;
 }
 
+// Root runs the tests, so no open is ever refused here: the reason line is built from the group alone.
+TEST(with_group_advice, says_which_group_lets_the_user_open_the_device)
+{
+    const std::pair<const char*, std::string> rows[] = {
+        {"dialout",
+         "Permission denied (the user must be in the group dialout that owns it: sudo usermod -aG dialout "
+         "$USER, then log in again)"},
+        {"root", "Permission denied"},
+    };
+    for (const auto& [group, expected] : rows) EXPECT_EQ(with_group_advice("Permission denied", group), expected);
+}
+
 }  // namespace
