@@ -115,13 +115,11 @@ TEST(fault_matrix, bring_up_status_and_reset)
     };
     std::vector<matrix_case> cases = {
         {fault("id:none"), {"status"}, 1, "      No identification byte received", 1},
-        {fault("ack1:none"), {"status"}, 1, k_no_acknowledge, 33},
         {fault("ack1:wrong"), {"status"}, 1, k_wrong_acknowledge, 33},
         {fault("ack2:none"), {"status"}, 1, k_no_acknowledge, k_bring_up},
         {fault("ack2:wrong"), {"status"}, 1, k_wrong_acknowledge, k_bring_up},
         after_bring_up("status:3:checksum", 3, 1, "     Wrong checksum byte received"),
         after_bring_up("status:1:status=91", 1, 1, "     Something went wrong when reading the Flash-status !"),
-        after_bring_up("status:2:silence", 2, 1, k_time_out),
         after_bring_up("status:4:drop", 4, 1, k_time_out),
         after_bring_up("status:2:delay=300", 4, 0, "Sector 3: 0313"),
         after_bring_up("reset:1:status=13", 0, 1,

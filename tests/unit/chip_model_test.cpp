@@ -7,12 +7,15 @@
 #include "chip_model.h"
 #include "programming/bsl_code.h"
 
-namespace fernwick::sim::testing {
+namespace {
 
-inline const std::string zero_byte(1, '\0');
+using namespace fernwick::sim;
+namespace bootstrap = fernwick::bootstrap;
+
+const std::string zero_byte(1, '\0');
 
 // "A5 5A" or "A55A" to the bytes A5h 5Ah.
-inline std::string bytes_of(const std::string& hex)
+std::string bytes_of(const std::string& hex)
 {
     std::string bytes;
     for (std::size_t i = 0; (i = hex.find_first_not_of(' ', i)) != std::string::npos; i += 2)
@@ -20,7 +23,7 @@ inline std::string bytes_of(const std::string& hex)
     return bytes;
 }
 
-inline std::string hex_of(const std::string& bytes, const char* between = " ")
+std::string hex_of(const std::string& bytes, const char* between = " ")
 {
     std::string text;
     for (const char c : bytes) {
@@ -32,13 +35,10 @@ inline std::string hex_of(const std::string& bytes, const char* between = " ")
 }
 
 // Zero byte, first-level loader and main program.
-inline std::string bring_up_bytes()
-{
-    return zero_byte + bootstrap::first_loader_bytes() + bootstrap::main_program_bytes();
-}
+std::string bring_up_bytes() { return zero_byte + bootstrap::first_loader_bytes() + bootstrap::main_program_bytes(); }
 
 // The block command: 33h, segment, address high and low, 64 data bytes.
-inline std::string block(int segment, int offset, const std::string& data)
+std::string block(int segment, int offset, const std::string& data)
 {
     std::string command = {'\x33', static_cast<char>(segment), static_cast<char>(offset >> 8),
                            static_cast<char>(offset & 0xFF)};
@@ -49,7 +49,7 @@ inline std::string block(int segment, int offset, const std::string& data)
 
 // Every write of the chip until it is quiet: its bytes run together, then
 // "@ms" when it arrives after `since`; blanks between writes.
-inline std::string heard(chip_model& chip, int since = 0)
+std::string heard(chip_model& chip, int since = 0)
 {
     std::string text;
     while (const auto next = chip.next_event_ms())
@@ -61,21 +61,15 @@ inline std::string heard(chip_model& chip, int since = 0)
 }
 
 // What the chip answers to bytes sent at the end of its last answer.
-inline std::string answer_to(chip_model& chip, const std::string& bytes)
+std::string answer_to(chip_model& chip, const std::string& bytes)
 {
     const int now = chip.now_ms();
     chip.receive(bytes, now);
     return heard(chip, now);
 }
 
-inline void bring_up(chip_model& chip) { answer_to(chip, bring_up_bytes()); }
+void bring_up(chip_model& chip) { answer_to(chip, bring_up_bytes()); }
 
-}  // namespace fernwick::sim::testing
-
-namespace {
-
-using namespace fernwick::sim;
-using namespace fernwick::sim::testing;
 using fernwick::bootstrap::first_loader_bytes;
 using fernwick::bootstrap::main_program_bytes;
 
