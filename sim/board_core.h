@@ -43,7 +43,6 @@ public:
 
     chip_model chip;
     int now = 0;
-    bool port_busy = false;
     std::vector<sim_serial_link*> links;
     std::vector<manual_timer*> timers;
 

@@ -95,8 +95,6 @@ void sim_board::pump()
 
 int sim_board::now_ms() const { return core_->now; }
 
-void sim_board::set_port_busy(bool busy) { core_->port_busy = busy; }
-
 chip_model& sim_board::chip() { return core_->chip; }
 
 const core::byte_string& sim_board::received() const { return core_->chip.received(); }

@@ -27,7 +27,7 @@ bool sim_serial_link::open()
     if (open_) return fail("already open");
     if (comm_port() != 1) return fail("no such device");
     if (!core::parse_settings(settings())) return fail("malformed settings \"" + settings() + "\"");
-    if (board_->port_busy || board_->port_holder()) return fail("in use by another application");
+    if (board_->port_holder()) return fail("in use by another application");
     open_ = true;
     error_.clear();
     return true;

@@ -36,9 +36,6 @@ public:
     void pump();
     int now_ms() const;
 
-    // Opening COM 1 then fails as held by another application.
-    void set_port_busy(bool busy);
-
     chip_model& chip();
     // Every byte the host has written to the chip.
     const core::byte_string& received() const;

@@ -60,7 +60,6 @@ public:
     // When the next answer falls due (perhaps already); nullopt while it
     // waits for the host, and once all have been played.
     std::optional<long long> next_due_ms() const;
-    std::size_t answers_left() const { return script_.answers.size() - next_; }
 
 private:
     void compare(std::string_view bytes, long long now_ms, std::vector<std::string>& warnings);
