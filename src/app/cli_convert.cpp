@@ -15,9 +15,10 @@ int run_convert(const hex_choices& choices, std::ostream& out, std::ostream& err
 {
     const plan p = make_plan(choices, err);
     if (!p.refusal.empty()) {
-        err << "fernwick-cli convert: " << p.refusal << '\n';
+        print_refusal(err, "convert", p);
         return k_failed;
     }
+    print_left_out(err, "convert", p);
     // The plan's own conversion: the file is not read again.
     const auto result = programming::write_block_file(p.conversion);
     if (!result.ok()) {

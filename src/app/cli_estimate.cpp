@@ -74,6 +74,16 @@ void print_plan(const std::string& hex_file, int baud, const run_estimate& e, st
         << "  no time is counted for opening the port, a USB adapter's latency or the operator\n";
 }
 
+// What the run leaves out, where the plan shows it before a shift.
+void print_left_out_of_plan(const plan& p, std::ostream& out)
+{
+    if (p.unplaced.empty() && p.not_chosen.empty()) return;
+    out << "Left out:\n";
+    if (!p.unplaced.empty()) out << "  " << p.unplaced_summary << " (--allow-unplaced):\n";
+    for (const auto& line : p.unplaced) out << "    " << line << "\n";
+    for (const auto& line : p.not_chosen) out << "  " << line << "\n";
+}
+
 }  // namespace
 
 run_estimate estimate_run(const plan& p, const hex_choices& c, int baud)
@@ -102,10 +112,11 @@ int run_plan(const hex_choices& c, int baud, std::ostream& out, std::ostream& er
 {
     const plan p = make_plan(c, err);
     if (!p.refusal.empty()) {
-        err << "fernwick-cli plan: " << p.refusal << '\n';
+        print_refusal(err, "plan", p);
         return k_failed;
     }
     print_plan(c.hex_file, baud, estimate_run(p, c, baud), out);
+    print_left_out_of_plan(p, out);
     return 0;
 }
 

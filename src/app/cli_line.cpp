@@ -261,9 +261,10 @@ std::optional<line_setup> prepare(const cli_request& r, const std::vector<std::s
     std::ostream quiet(nullptr);  // a single run's own flow says what the flow notes
     const auto plan = make_plan(r.choices, devices.size() == 1 ? quiet : std::cerr);
     if (!plan.refusal.empty()) {
-        std::cerr << "fernwick-cli program: " << plan.refusal << "; nothing was sent\n";
+        print_refusal(std::cerr, "program", plan, "; nothing was sent");
         return std::nullopt;
     }
+    print_left_out(std::cerr, "program", plan);
     const auto converted = programming::write_block_file(plan.conversion);
     if (!converted.ok()) {
         std::cerr << "fernwick-cli program: " << programming::failure_text(*converted.failure)
@@ -279,6 +280,7 @@ std::optional<line_setup> prepare(const cli_request& r, const std::vector<std::s
         return std::nullopt;
     }
     setup.description = *after;
+    setup.description.unplaced = plan.unplaced;
     status = 0;
     return setup;
 }

@@ -29,7 +29,8 @@ const char* const k_footer =
 
 const char* const k_choices_help =
     "FILE is checked before any board is touched: a damaged record (checksum, length, characters, record type, "
-    "address), a missing end record, or no data for any chosen sector sends nothing.";
+    "address), a missing end record, two records that give different bytes for one address, bytes that reach no "
+    "flash (unless --allow-unplaced), or no data for any chosen sector sends nothing.";
 
 std::optional<std::int16_t> location(const std::string& text, bool segment)
 {
@@ -70,6 +71,10 @@ void add_hex_choices(CLI::App& command, hex_choices& c, std::string& sectors, st
     command.add_option("--sector0-segment", segment, "the segment of sector 0: 0 or 1 (default 0)")
         ->type_name("N")
         ->check(one_of(true, "0 or 1"));
+    command.add_flag("--allow-unplaced", c.allow_unplaced,
+                     "program FILE without its bytes that reach no flash (in no sector under the mapping, under the "
+                     "bootstrap loader code, before any address record, after the end record) instead of refusing "
+                     "it; they are listed as warnings and in the report");
     command.footer(k_choices_help);
 }
 

@@ -5,6 +5,7 @@
 
 #include "programming/flow.h"
 #include "programming/hex_records.h"
+#include "programming/unplaced_text.h"
 
 namespace fernwick::app {
 
@@ -45,18 +46,39 @@ void choose_locations(app_state& s, const hex_choices& c)
 }
 
 // Sets the boxes to the list through the box handling; a locked box keeps
-// its state, as it would for the operator.
+// its state, as it would for the operator. Taking one box off can free
+// another (a sector kept on only for the saved code), so the list is
+// applied until nothing changes.
 void choose_sectors(app_state& s, const std::vector<int>& wanted, std::ostream& notes)
 {
+    const auto value_of = [&](int box) { return std::find(wanted.begin(), wanted.end(), box) != wanted.end() ? 1 : 0; };
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (int box = 0; box < 4; ++box) {
+            const auto& check = s.ConfirmForm.sector[static_cast<std::size_t>(box)];
+            if (!check.enabled || check.value == value_of(box)) continue;
+            programming::set_check_value(s, box, value_of(box));
+            changed = true;
+        }
+    }
     for (int box = 0; box < 4; ++box) {
-        const int value = std::find(wanted.begin(), wanted.end(), box) != wanted.end() ? 1 : 0;
-        const auto& check = s.ConfirmForm.sector[box];
-        if (check.enabled)
-            programming::set_check_value(s, box, value);
-        else if (check.value != value)
+        const auto& check = s.ConfirmForm.sector[static_cast<std::size_t>(box)];
+        if (check.value != value_of(box))
             notes << "fernwick-cli: sector " << box << " is locked " << (check.value ? "on" : "off")
                   << " by the bootstrap-code rules; it stays so\n";
     }
+}
+
+// The file's data in sectors the operator left out: the operator's choice,
+// but said, so that it is never a surprise.
+std::vector<std::string> not_chosen_lines(const std::array<bool, 4>& chosen, const std::array<long, 4>& bytes)
+{
+    std::vector<std::string> lines;
+    for (std::size_t n = 0; n < 4; ++n)
+        if (!chosen[n] && bytes[n] > 0)
+            lines.push_back("sector " + std::to_string(n) + ": " + programming::amount_text(bytes[n]) +
+                            " of file data not chosen");
+    return lines;
 }
 
 }  // namespace
@@ -109,7 +131,8 @@ std::optional<std::string> nothing_to_program(const app_state& s)
     const bool any_data = std::find(has.begin(), has.end(), true) != has.end();
     bool any_block = false;  // a chosen sector gets data or the code
     for (std::size_t n = 0; n < 4; ++n) any_block = any_block || (on[n] && (has[n] || s.bsl_target == int(n)));
-    if (!any_data) {
+    // A run that only writes the code where it is not yet is worth doing.
+    if (!any_data && !any_block) {
         const bool segment1 = s.sector0_segment == 1;
         return s.hex_file_name + ": no data of this file lies in a flash sector with sector 0 mapped to segment " +
                (segment1 ? "1 (01'0000h-01'7FFFh)" : "0 (00'0000h-00'7FFFh)") + "; see --sector0-segment";
@@ -125,13 +148,8 @@ plan make_plan(const hex_choices& c, std::ostream& notes)
     plan p;
     // The file's own faults first, with the system's reason or the line.
     const auto read = programming::read_hex_records(c.hex_file);
-    using kind = programming::conversion_failure::kind;
-    if (read.fault) {
-        p.refusal = programming::failure_text({kind::damaged, c.hex_file, read.fault->what, read.fault->line});
-        return p;
-    }
     if (!read.hex) {
-        p.refusal = programming::failure_text({kind::unreadable, c.hex_file, read.reason, 0});
+        p.refusal = programming::failure_text(programming::file_failure(c.hex_file, read.reason, read.fault));
         return p;
     }
     app_state s(
@@ -142,13 +160,40 @@ plan make_plan(const hex_choices& c, std::ostream& notes)
         return p;
     }
     p.sectors = sectors_on(s);
-    if (auto why = nothing_to_program(s)) {
-        p.refusal = *why;
+    p.conversion = programming::convert_hex({c.hex_file, p.sectors, s.bsl_target, s.sector0_segment});
+    if (!p.conversion.ok()) {
+        p.refusal = failure_text(*p.conversion.failure);
         return p;
     }
-    p.conversion = programming::convert_hex({c.hex_file, p.sectors, s.bsl_target, s.sector0_segment});
-    if (!p.conversion.ok()) p.refusal = failure_text(*p.conversion.failure);
+    const auto& unplaced = p.conversion.unplaced;
+    if (!unplaced.empty()) {
+        long bytes = 0;
+        for (const auto& r : unplaced) bytes += r.bytes();
+        p.unplaced_summary = c.hex_file + ": " + programming::amount_text(bytes) + " of its data reach no flash";
+        p.unplaced = programming::unplaced_lines(unplaced, s.sector0_segment);
+    }
+    // The ranges go with either refusal: they show where the file's data is.
+    if (auto why = nothing_to_program(s))
+        p.refusal = *why;
+    else if (!unplaced.empty() && !c.allow_unplaced)
+        p.refusal = p.unplaced_summary + " (--allow-unplaced programs the rest)";
+    p.not_chosen = not_chosen_lines(p.sectors, p.conversion.sector_bytes);
     return p;
+}
+
+void print_refusal(std::ostream& err, const std::string& command, const plan& p, const std::string& tail)
+{
+    err << "fernwick-cli " << command << ": " << p.refusal << tail << '\n';
+    for (const auto& line : p.unplaced) err << "  " << line << '\n';
+}
+
+void print_left_out(std::ostream& err, const std::string& command, const plan& p)
+{
+    if (!p.unplaced.empty()) {
+        err << "fernwick-cli " << command << ": warning: " << p.unplaced_summary << " and are left out:\n";
+        for (const auto& line : p.unplaced) err << "  " << line << '\n';
+    }
+    for (const auto& line : p.not_chosen) err << "fernwick-cli " << command << ": " << line << '\n';
 }
 
 }  // namespace fernwick::app

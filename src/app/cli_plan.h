@@ -24,6 +24,7 @@ struct hex_choices {
     std::int16_t bsl_now = 2;
     std::int16_t bsl_target = 2;
     std::int16_t sector0_segment = 0;
+    bool allow_unplaced = false;  // program without the bytes that reach no flash
 };
 
 // "0,1,3": sector numbers 0 to 3 separated by commas; nullopt otherwise.
@@ -51,10 +52,22 @@ struct plan {
     std::array<bool, 4> sectors{};
     programming::conversion_result conversion;  // in memory, nothing written
     std::string refusal;                        // why the file cannot be used; empty when it can
+    std::string unplaced_summary;               // "app.hex: 48 bytes of its data reach no flash"; empty: none
+    std::vector<std::string> unplaced;          // the ranges of those bytes, one line each
+    std::vector<std::string> not_chosen;        // "sector 3: 12 KiB of file data not chosen"
 };
 
 // The whole preparation on a state of its own, with no board: the same
-// handlers as the windows, then the conversion in memory.
+// handlers as the windows, then the conversion in memory. Bytes that reach
+// no flash refuse the file unless the choices allow them.
 plan make_plan(const hex_choices& c, std::ostream& notes);
+
+// "fernwick-cli COMMAND: REFUSAL" with `tail`, and the ranges of the bytes
+// that reach no flash when they are why.
+void print_refusal(std::ostream& err, const std::string& command, const plan& p, const std::string& tail = {});
+
+// What an accepted plan leaves out: the bytes that reach no flash (allowed)
+// and the file's data in sectors not chosen, one line each.
+void print_left_out(std::ostream& err, const std::string& command, const plan& p);
 
 }  // namespace fernwick::app

@@ -129,6 +129,11 @@ QJsonObject report_record(const run_description& d, const board_outcome& o)
         {"seconds", std::round(o.seconds * 1000) / 1000},
         {"result", result_word(o.result)},
     };
+    if (!d.unplaced.empty()) {
+        QJsonArray ranges;
+        for (const auto& line : d.unplaced) ranges.append(text(line));
+        r["unplaced"] = ranges;
+    }
     if (o.result == result::succeeded) return r;
     const auto& run = o.run;
     r["step"] = text(run.step);

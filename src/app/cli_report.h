@@ -21,6 +21,7 @@ struct run_description {
     hex_choices choices;
     int baud = 9600;
     std::string tool_version = FERNWICK_VERSION;
+    std::vector<std::string> unplaced;  // the ranges of file bytes left out (--allow-unplaced)
 };
 
 // The file's SHA-256 in lower-case hex; nullopt with `why` ("path: reason").

@@ -77,6 +77,8 @@ void notice_block(message_log& log, std::initializer_list<std::string_view> line
     framed(log, false, k_bar_line, lines);
 }
 
+void notice_block(message_log& log, const std::vector<std::string>& lines) { framed(log, false, k_bar_line, lines); }
+
 void fresh_notice_block(message_log& log, std::initializer_list<std::string_view> lines)
 {
     framed(log, true, k_bar_line, lines);

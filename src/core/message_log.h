@@ -48,6 +48,7 @@ void note(message_log& log, std::string_view s);
 void error_block(message_log& log, std::initializer_list<std::string_view> lines);
 void error_block(message_log& log, const std::vector<std::string>& lines);
 void notice_block(message_log& log, std::initializer_list<std::string_view> lines);
+void notice_block(message_log& log, const std::vector<std::string>& lines);
 void fresh_notice_block(message_log& log, std::initializer_list<std::string_view> lines);
 
 }  // namespace fernwick::core

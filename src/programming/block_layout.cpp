@@ -1,8 +1,7 @@
 #include "programming/block_layout.h"
 
 #include <algorithm>
-#include <numeric>
-#include <utility>
+#include <tuple>
 
 #include "programming/bsl_code.h"
 #include "programming/hex_line.h"
@@ -11,136 +10,127 @@ namespace fernwick::programming {
 
 namespace {
 
-constexpr int k_segment_size = 0x10000;
+constexpr long k_segment_size = 0x10000;
 
-using byte_chars = std::array<char, 2>;
+// The sector at the address under the mapping; -1 when no sector lies there.
+int sector_at(int segment, long offset, int sector0_segment)
+{
+    if (offset < 0 || offset >= k_segment_size) return -1;
+    const bool lower = offset < k_sector_size;
+    if (segment == sector0_segment && lower) return 0;
+    if (segment == 1 && !lower) return 1;
+    if (segment == 2) return lower ? 2 : 3;
+    return -1;
+}
 
-// Places bytes into one half of a segment: into the sector image when the
-// half is a sector, nowhere when it is none. Bytes past the half's end go to
-// `carry_out`, the bytes for the upper half of the same segment, when that
-// half is a sector.
-class area_builder {
+class layout_builder {
 public:
-    area_builder(flash_sector range, sector_image* image, std::vector<byte_chars>* carry_out)
-        : range_(range), image_(image), carry_out_(carry_out)
+    layout_builder(int sector0_segment, int bsl_target) : sector0_segment_(sector0_segment), bsl_target_(bsl_target)
     {
+        for (int s = 0; s < 4; ++s) {
+            auto& image = layout_.sectors[static_cast<std::size_t>(s)];
+            image.range = sector_range(s, sector0_segment);
+            image.blocks.resize(k_blocks_per_sector);
+            placed_[static_cast<std::size_t>(s)].resize(k_sector_size);
+        }
+        if (bsl_target != 0 && bsl_target != 2) return;
+        auto& blocks = layout_.sectors[static_cast<std::size_t>(bsl_target)].blocks;
+        blocks[0] = bsl_code_1;
+        blocks[1] = bsl_code_2_block;
     }
 
-    void put(int offset, byte_chars chars)
+    void take(const hex_records& hex, const data_record& r)
     {
-        if (offset >= range_.end) {
-            if (carry_out_ && offset < k_segment_size) carry_out_->push_back(chars);
+        if (r.after_end || r.segment == k_no_segment) {
+            const auto why = r.after_end ? unplaced_reason::after_end : unplaced_reason::no_segment;
+            note_unplaced(why, r, r.offset, r.offset + r.length - 1);
             return;
         }
-        if (!image_) return;
-        std::string& block = block_at(offset);
-        const auto at = static_cast<std::size_t>(offset % k_block_size) * 2;
-        block[at] = chars[0];
-        block[at + 1] = chars[1];
-        image_->has_hex_data = true;
+        const std::string_view data = hex.data_of(r);
+        for (int k = 0; k < r.length; ++k) {
+            const long offset = r.offset + k;
+            const int sector = sector_at(r.segment, offset, sector0_segment_);
+            if (sector < 0) {
+                note_unplaced(unplaced_reason::no_sector, r, offset, offset);
+                continue;
+            }
+            auto& image = layout_.sectors[static_cast<std::size_t>(sector)];
+            image.has_hex_data = true;
+            const long at = offset - image.range.first;
+            if (sector == bsl_target_ && at < k_bsl_code_end) {
+                note_unplaced(unplaced_reason::under_code, r, offset, offset);
+                continue;
+            }
+            place(sector, at, data_byte_chars(data, k));
+        }
     }
 
-    void put_code(int offset, std::string_view code) { block_at(offset).replace(0, code.size(), code); }
+    hex_layout finish()
+    {
+        auto& ranges = layout_.unplaced;
+        std::sort(ranges.begin(), ranges.end(), [](const unplaced_range& a, const unplaced_range& b) {
+            return std::tuple(a.reason, a.segment, a.first) < std::tuple(b.reason, b.segment, b.first);
+        });
+        std::vector<unplaced_range> merged;
+        for (const auto& r : ranges) {
+            if (!merged.empty() && merged.back().reason == r.reason && merged.back().segment == r.segment &&
+                r.first <= merged.back().last + 1) {
+                auto& m = merged.back();
+                m.last = std::max(m.last, r.last);
+                m.first_line = std::min(m.first_line, r.first_line);
+                m.last_line = std::max(m.last_line, r.last_line);
+            } else {
+                merged.push_back(r);
+            }
+        }
+        ranges = std::move(merged);
+        return std::move(layout_);
+    }
 
 private:
-    std::string& block_at(int offset)
+    void place(int sector, long at, std::array<char, 2> chars)
     {
-        const auto index = static_cast<std::size_t>((offset - range_.first) / k_block_size);
-        std::string& block = image_->blocks[index];
+        auto placed = placed_[static_cast<std::size_t>(sector)].begin() + at;
+        if (*placed) return;  // given before: the same byte, or the file was refused
+        *placed = true;
+        auto& image = layout_.sectors[static_cast<std::size_t>(sector)];
+        std::string& block = image.blocks[static_cast<std::size_t>(at / k_block_size)];
         if (block.empty()) block.assign(std::size_t{k_block_size} * 2, '0');
-        return block;
+        const auto pos = static_cast<std::size_t>(at % k_block_size) * 2;
+        block[pos] = chars[0];
+        block[pos + 1] = chars[1];
+        ++image.file_bytes;
     }
 
-    flash_sector range_;
-    sector_image* image_;
-    std::vector<byte_chars>* carry_out_;
-};
-
-class layout {
-public:
-    layout(const hex_records& hex, int sector0_segment, int bsl_target)
-        : hex_(hex), sector0_segment_(sector0_segment), bsl_target_(bsl_target), by_offset_(hex.records.size())
+    // Bytes of one record come in rising offset: a neighbour extends the
+    // range before, and ranges of several records are merged at the end.
+    void note_unplaced(unplaced_reason why, const data_record& r, long first, long last)
     {
-        // Lowest offset first; of equal offsets the one earlier in the file.
-        std::iota(by_offset_.begin(), by_offset_.end(), std::size_t{0});
-        std::stable_sort(by_offset_.begin(), by_offset_.end(), [&](std::size_t a, std::size_t b) {
-            const auto& ra = hex_.records[a];
-            const auto& rb = hex_.records[b];
-            return std::pair{ra.segment, ra.offset} < std::pair{rb.segment, rb.offset};
-        });
+        auto& ranges = layout_.unplaced;
+        if (!ranges.empty()) {
+            auto& open = ranges.back();
+            if (open.reason == why && open.segment == r.segment && open.last + 1 == first && open.last_line == r.line) {
+                open.last = last;
+                return;
+            }
+        }
+        ranges.push_back({why, r.segment, first, last, r.line, r.line});
     }
 
-    std::array<sector_image, 4> build()
-    {
-        std::array<sector_image, 4> images;
-        for (int s = 0; s < 4; ++s) {
-            images[static_cast<std::size_t>(s)].range = sector_range(s, sector0_segment_);
-            images[static_cast<std::size_t>(s)].blocks.resize(k_blocks_per_sector);
-        }
-        // What runs of the lower halves of segments 1 and 2 carry past 8000h.
-        std::vector<byte_chars> into_sector1;
-        std::vector<byte_chars> into_sector3;
-        const bool sector0_in_segment1 = sector0_segment_ == 1;
-        // The lower half of segment 1 is sector 0 or no sector; either way a
-        // run there that goes on past 8000h lands in sector 1.
-        fill_area({1, 0x0000, 0x8000}, sector0_in_segment1 ? &images[0] : nullptr, {}, &into_sector1,
-                  sector0_in_segment1 && bsl_target_ == 0);
-        if (!sector0_in_segment1) fill_area(images[0].range, &images[0], {}, nullptr, bsl_target_ == 0);
-        fill_area(images[1].range, &images[1], into_sector1, nullptr, false);
-        fill_area(images[2].range, &images[2], {}, &into_sector3, bsl_target_ == 2);
-        fill_area(images[3].range, &images[3], into_sector3, nullptr, false);
-        return images;
-    }
-
-private:
-    void fill_area(const flash_sector& range, sector_image* image, const std::vector<byte_chars>& carried_in,
-                   std::vector<byte_chars>* carry_out, bool with_code)
-    {
-        area_builder builder(range, image, carry_out);
-        int taken_end = range.first;
-        if (with_code) {
-            builder.put_code(0, bsl_code_1);
-            builder.put_code(k_block_size, bsl_code_2_block);
-            taken_end = k_bsl_code_end;
-        }
-        // Bytes carried in come first, from the first offset on.
-        for (const byte_chars& chars : carried_in) builder.put(taken_end++, chars);
-
-        const std::pair<int, int> from{range.segment, taken_end};
-        auto it = std::lower_bound(by_offset_.begin(), by_offset_.end(), from, [&](std::size_t i, const auto& key) {
-            return std::pair{hex_.records[i].segment, hex_.records[i].offset} < key;
-        });
-        for (; it != by_offset_.end(); ++it) {
-            const auto& rec = hex_.records[*it];
-            if (rec.segment != range.segment || rec.offset >= range.end) break;
-            if (rec.offset < taken_end) continue;
-            taken_end = take_run(*it, builder);
-        }
-    }
-
-    // Places the record and every record that directly follows it in the
-    // file at the next offset; returns the offset after the last byte.
-    int take_run(std::size_t i, area_builder& builder) const
-    {
-        for (;;) {
-            const data_record& rec = hex_.records[i];
-            const std::string_view data = hex_.data_of(rec);
-            for (int k = 0; k < rec.length; ++k) builder.put(rec.offset + k, data_byte_chars(data, k));
-            const int end = rec.offset + rec.length;
-            const bool continues = i + 1 < hex_.records.size() && hex_.records[i + 1].follows_data_line &&
-                                   hex_.records[i + 1].offset == end;
-            if (!continues) return end;
-            ++i;
-        }
-    }
-
-    const hex_records& hex_;
     int sector0_segment_;
     int bsl_target_;
-    std::vector<std::size_t> by_offset_;
+    hex_layout layout_;
+    std::array<std::vector<bool>, 4> placed_;
 };
 
 }  // namespace
+
+long hex_layout::unplaced_bytes() const
+{
+    long bytes = 0;
+    for (const auto& r : unplaced) bytes += r.bytes();
+    return bytes;
+}
 
 flash_sector sector_range(int sector, int sector0_segment)
 {
@@ -152,9 +142,11 @@ flash_sector sector_range(int sector, int sector0_segment)
     }
 }
 
-std::array<sector_image, 4> lay_out_blocks(const hex_records& hex, int sector0_segment, int bsl_target)
+hex_layout lay_out_blocks(const hex_records& hex, int sector0_segment, int bsl_target)
 {
-    return layout(hex, sector0_segment, bsl_target).build();
+    layout_builder builder(sector0_segment, bsl_target);
+    for (const auto& r : hex.records) builder.take(hex, r);
+    return builder.finish();
 }
 
 }  // namespace fernwick::programming

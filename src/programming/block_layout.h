@@ -1,6 +1,7 @@
 #pragma once
 // Where the hex file's data and the bootstrap loader code land in the four
-// flash sectors, as 64-byte programming blocks.
+// flash sectors, as 64-byte programming blocks, and which bytes of the file
+// reach no flash at all.
 
 #include <array>
 #include <string>
@@ -30,20 +31,44 @@ struct sector_image {
     // One entry per block of the sector, in rising address: empty where the
     // sector gets no block, else 128 hex characters.
     std::vector<std::string> blocks;
-    bool has_hex_data = false;  // some byte of the hex file lands here
+    bool has_hex_data = false;  // some byte of the hex file lies in the sector, under the code too
+    long file_bytes = 0;        // bytes of the hex file placed into its blocks
 
     int block_address(std::size_t index) const { return range.first + static_cast<int>(index) * k_block_size; }
 };
 
-// The blocks of all four sectors. A run is a record and the records that
-// directly follow it in the file, each at the offset where the one before
-// ends. Runs are taken in rising start offset; a record that starts below
-// the end of what the sector already took is skipped whole. A run of the
-// lower half of segment 1 or 2 that goes on past 8000h puts those bytes
-// into the sector of the upper half, which takes them before its own
-// records; other bytes past a sector's end are dropped.
-// `bsl_target` (0, 2 or -99) names the sector that receives the code, whose
-// own data below 0060h is then dropped.
-std::array<sector_image, 4> lay_out_blocks(const hex_records& hex, int sector0_segment, int bsl_target);
+// Why bytes of the file reach no flash.
+enum class unplaced_reason {
+    no_segment,  // before the first address record: the file gives no segment
+    after_end,   // after the end record
+    no_sector,   // at an address no sector has under the chosen mapping
+    under_code,  // at 0000h-005Fh of the sector that receives the bootstrap code
+};
+
+// Consecutive addresses whose bytes reach no flash for one reason.
+struct unplaced_range {
+    unplaced_reason reason = unplaced_reason::no_sector;
+    int segment = k_no_segment;
+    long first = 0;  // offsets in the segment, both included
+    long last = 0;
+    int first_line = 0;  // the file's lines that give them
+    int last_line = 0;
+
+    long bytes() const { return last - first + 1; }
+};
+
+struct hex_layout {
+    std::array<sector_image, 4> sectors;
+    std::vector<unplaced_range> unplaced;  // by reason, then segment and offset
+
+    long unplaced_bytes() const;
+};
+
+// Every byte of the file goes to its own address, in the sector that holds
+// it under the mapping (`sector0_segment`), except at 0000h-005Fh of the
+// sector that `bsl_target` (0, 2 or -99) names, which receives the code. A
+// byte that several records give is placed once, as the first of them
+// gives it. A block holds 00h where the file gives no byte.
+hex_layout lay_out_blocks(const hex_records& hex, int sector0_segment, int bsl_target);
 
 }  // namespace fernwick::programming

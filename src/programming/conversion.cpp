@@ -25,7 +25,14 @@ bool is_same_file(const std::string& hex_file, const std::string& new_file)
 
 conversion_result failure(std::string new_file_name, conversion_failure f)
 {
-    return {std::move(new_file_name), std::move(f), {}, 0};
+    return {std::move(new_file_name), std::move(f), {}, 0, {}, {}};
+}
+
+// "it looks like ..." as the second line of an error block.
+std::string capitalised(std::string text)
+{
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 'a' + 'A');
+    return text;
 }
 
 std::string block_file_text(const std::array<sector_image, 4>& images, const std::array<bool, 4>& chosen,
@@ -59,15 +66,25 @@ std::vector<std::string> failure_lines(const conversion_failure& f)
         const std::string where = f.line > 0 ? "     Line " + std::to_string(f.line) : "     The file";
         return {"     The Hex-file is damaged : " + f.path, where + " " + f.reason};
     }
+    case kind::not_intel_hex:
+        return {"     The file is not an Intel-Hex file : " + f.path, "     " + capitalised(f.reason)};
     case kind::unwritable: return {"     The converted file cannot be written : " + f.path, "     " + f.reason};
     }
     return {};
+}
+
+conversion_failure file_failure(const std::string& path, const std::string& reason,
+                                const std::optional<hex_fault>& fault)
+{
+    if (!fault) return {kind::unreadable, path, reason, 0};
+    return {fault->not_intel_hex ? kind::not_intel_hex : kind::damaged, path, fault->what, fault->line};
 }
 
 std::string failure_text(const conversion_failure& f)
 {
     switch (f.what) {
     case kind::would_overwrite: return f.path + ": would be overwritten by its converted file; rename it";
+    case kind::not_intel_hex: return f.path + " is not an Intel-Hex file: " + f.reason;
     case kind::damaged: {
         const std::string where = f.line > 0 ? ": line " + std::to_string(f.line) : ": the file";
         return f.path + where + " " + f.reason;
@@ -87,14 +104,12 @@ conversion_result convert_hex(const conversion_request& request)
     std::string new_file = new_file_name_for(hex_file);
     if (is_same_file(hex_file, new_file)) return failure(std::move(new_file), {kind::would_overwrite, hex_file, {}, 0});
     const auto read = read_hex_records(hex_file);
-    if (read.fault) {
-        return failure(std::move(new_file), {kind::damaged, hex_file, read.fault->what, read.fault->line});
-    }
-    if (!read.hex) return failure(std::move(new_file), {kind::unreadable, hex_file, read.reason, 0});
+    if (!read.hex) return failure(std::move(new_file), file_failure(hex_file, read.reason, read.fault));
 
-    const auto images = lay_out_blocks(*read.hex, request.sector0_segment, request.bsl_target);
-    conversion_result result{std::move(new_file), std::nullopt, {}, 0};
-    result.block_text = block_file_text(images, request.sectors, result.block_count);
+    auto layout = lay_out_blocks(*read.hex, request.sector0_segment, request.bsl_target);
+    conversion_result result{std::move(new_file), std::nullopt, {}, 0, std::move(layout.unplaced), {}};
+    result.block_text = block_file_text(layout.sectors, request.sectors, result.block_count);
+    for (std::size_t s = 0; s < 4; ++s) result.sector_bytes[s] = layout.sectors[s].file_bytes;
     return result;
 }
 

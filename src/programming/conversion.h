@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "programming/block_layout.h"
+#include "programming/hex_check.h"
+
 namespace fernwick::programming {
 
 struct conversion_request {
@@ -17,12 +20,17 @@ struct conversion_request {
 };
 
 struct conversion_failure {
-    enum class kind { would_overwrite, unreadable, damaged, unwritable };
+    enum class kind { would_overwrite, unreadable, damaged, not_intel_hex, unwritable };
     kind what = kind::unreadable;
     std::string path;    // the file concerned
-    std::string reason;  // the system's reason, or what is wrong with the line
+    std::string reason;  // the system's reason, what is wrong with the line, or what the file looks like
     int line = 0;        // damaged: the line, counted from 1
 };
+
+// The failure of a hex file that cannot be read (the system's `reason`) or
+// is not sound (`fault`).
+conversion_failure file_failure(const std::string& path, const std::string& reason,
+                                const std::optional<hex_fault>& fault);
 
 // The lines of the error block that reports the failure.
 std::vector<std::string> failure_lines(const conversion_failure& failure);
@@ -34,6 +42,8 @@ struct conversion_result {
     std::optional<conversion_failure> failure;
     std::string block_text;  // the block records, CR LF after each
     int block_count = 0;
+    std::vector<unplaced_range> unplaced;  // bytes of the file that reach no flash
+    std::array<long, 4> sector_bytes{};    // bytes of the file placed in each sector, chosen or not
     bool ok() const { return !failure; }
 };
 

@@ -10,6 +10,7 @@
 
 #include "programming/conversion.h"
 #include "programming/hex_scan.h"
+#include "programming/unplaced_text.h"
 
 namespace fernwick::programming {
 
@@ -105,8 +106,9 @@ void code_sector_click(app_state& s, int sector)
         force_sector(s, other);
         return;
     }
-    // The other box gets back what the file allows, but keeps its tick.
-    box(s, other).enabled = has_data(s, other);
+    // No rule holds the other box any longer: it keeps its tick, but the
+    // operator may take it off, so that no sector is erased unasked.
+    box(s, other).enabled = has_data(s, other) || box(s, other).value == 1;
     if (must_receive_code(s, other)) force_sector(s, other);
 }
 
@@ -121,23 +123,36 @@ void end_run_cancelled(app_state& s)
 // Nothing of a damaged file goes anywhere: the run ends, the chip untouched.
 void end_run_damaged(app_state& s, const hex_fault& fault)
 {
-    core::error_block(s.log(),
-                      failure_lines({conversion_failure::kind::damaged, s.hex_file_name, fault.what, fault.line}));
+    core::error_block(s.log(), failure_lines(file_failure(s.hex_file_name, {}, fault)));
     s.mainform.enabled = true;
     s.give_focus(core::window_id::mainform);
     s.LocationForm.visible = false;
 }
 
 // Without it the operator would meet only greyed boxes, or a run that
-// "succeeds" with nothing of the file sent, and not know why.
-void report_no_data(app_state& s)
+// "succeeds" with some or none of the file sent, and not know why.
+void report_unplaced(app_state& s, bool no_data, const std::vector<unplaced_range>& unplaced)
 {
-    const bool in_segment1 = s.sector0_segment == 1;
-    core::notice_block(s.log(),
-                       {std::string("     This Hex-file has no data for any flash sector with Sector 0 mapped to ") +
-                            (in_segment1 ? "Segment 1 (01'0000h - 01'7FFFh) !" : "Segment 0 (00'0000h - 00'7FFFh) !"),
-                        "     Sectors 1 to 3 lie at 01'8000h - 01'FFFFh and 02'0000h - 02'FFFFh.",
-                        "     Use Back to choose another mapping, or Cancel."});
+    std::vector<std::string> lines;
+    if (no_data) {
+        const bool in_segment1 = s.sector0_segment == 1;
+        lines = {std::string("     This Hex-file has no data for any flash sector with Sector 0 mapped to ") +
+                     (in_segment1 ? "Segment 1 (01'0000h - 01'7FFFh) !" : "Segment 0 (00'0000h - 00'7FFFh) !"),
+                 "     Sectors 1 to 3 lie at 01'8000h - 01'FFFFh and 02'0000h - 02'FFFFh."};
+    }
+    if (!unplaced.empty()) {
+        lines.push_back("     These bytes of the Hex-file reach no flash and will not be programmed :");
+        for (const auto& line : unplaced_lines(unplaced, s.sector0_segment)) lines.push_back("       " + line);
+    }
+    // Without any code the Warning comes first, and its Cancel leads back.
+    const bool warned = s.bsl_target == k_nowhere;
+    if (no_data)
+        lines.push_back(warned ? "     Use Cancel to choose another mapping."
+                               : "     Use Back to choose another mapping, or Cancel.");
+    else
+        lines.push_back(warned ? "     Use Cancel to change the choices; OK and Program Flash program the rest."
+                               : "     Use Back to change the choices, or Cancel; Program Flash programs the rest.");
+    core::notice_block(s.log(), lines);
 }
 
 // A closed LocationForm is unloaded; it comes back as created, and the
@@ -214,7 +229,8 @@ void LocationForm_Command1_Click(app_state& s)
     s.sector1_has_data = to_flag(found[1]);
     s.sector2_has_data = to_flag(found[2]);
     s.sector3_has_data = to_flag(found[3]);
-    if (std::find(found.begin(), found.end(), true) == found.end()) report_no_data(s);
+    const bool no_data = std::find(found.begin(), found.end(), true) == found.end();
+    if (no_data || !scan.unplaced.empty()) report_unplaced(s, no_data, scan.unplaced);
     prepare_boxes(s);
     if (s.bsl_target == k_nowhere) {
         s.LocationForm.enabled = false;

@@ -1,6 +1,8 @@
 #include "programming/hex_check.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "core/hex_text.h"
@@ -99,22 +101,65 @@ std::optional<std::string> record_rules(const std::vector<unsigned>& bytes)
     }
 }
 
+bool all_hex_digits(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return core::hex_digit_value(c) >= 0; });
+}
+
+// A file whose first line is no record may be another kind of file that was
+// chosen by mistake: saying which helps more than calling it damaged.
+std::optional<std::string> foreign_kind(std::string_view text, std::string_view first_line)
+{
+    if (text.starts_with("\x7F"
+                         "ELF"))
+        return "it looks like an ELF program file (objcopy -O ihex makes one of it)";
+    const std::string_view head = text.substr(0, 512);
+    const bool control = std::any_of(head.begin(), head.end(), [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return b < 0x20 && b != '\r' && b != '\n' && b != '\t';
+    });
+    if (control) return "it looks like binary data";
+    first_line.remove_suffix(first_line.size() - 1 - first_line.find_last_not_of(" \t"));
+    if (first_line.size() >= 4 && first_line[0] == 'S' && first_line[1] >= '0' && first_line[1] <= '9' &&
+        all_hex_digits(first_line.substr(2)))
+        return "it looks like Motorola S-records";
+    if (text.find("\n:") == std::string_view::npos && text.find("\r:") == std::string_view::npos)
+        return "it holds no Intel-Hex record (a line that begins with ':')";
+    return std::nullopt;
+}
+
 }  // namespace
+
+std::string_view without_byte_order_mark(std::string_view text)
+{
+    constexpr std::string_view mark = "\xEF\xBB\xBF";
+    if (text.starts_with(mark)) text.remove_prefix(mark.size());
+    return text;
+}
 
 std::optional<hex_fault> check_hex_text(std::string_view text)
 {
+    text = without_byte_order_mark(text);
     std::vector<unsigned> bytes;
     std::size_t pos = 0;
     int number = 0;
+    bool first = true;
+    bool ended = false;
     while (const auto line = next_line(text, pos)) {
         ++number;
         if (blank(*line)) continue;
+        // After the end record a record still counts (files joined with
+        // cat); a ^Z or a comment there is not read.
+        if (ended && (*line)[0] != ':') continue;
+        if (std::exchange(first, false) && (*line)[0] != ':')
+            if (auto kind = foreign_kind(text, *line)) return hex_fault{0, std::move(*kind), true};
         auto fault = record_bytes(*line, bytes);
         if (!fault) fault = length_and_checksum(bytes);
         if (!fault) fault = record_rules(bytes);
         if (fault) return hex_fault{number, std::move(*fault)};
-        if (bytes[3] == record_type::end_of_file) return std::nullopt;
+        if (bytes[3] == record_type::end_of_file) ended = true;
     }
+    if (ended) return std::nullopt;
     if (number == 0) return hex_fault{0, "holds no record at all"};
     return hex_fault{number, "ends the file without an end record (type 01): the file may be cut short"};
 }

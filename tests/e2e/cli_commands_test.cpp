@@ -63,6 +63,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     write_file(dir + "/file", "");
     write_file(dir + "/damaged.hex", ":020000040001F9\n:0180000011EE\n:00000001FF\n");
     write_file(dir + "/nowhere.hex", ":020000040001F9\n:0100000011EE\n:00000001FF\n");
+    write_file(dir + "/joined.hex", ":020000040001F9\n:01800000116E\n:00000001FF\n:020000040002F8\n:0100000022DD\n");
     const auto program = [&](const std::string& hex) {
         return std::vector{binary("fernwick-cli"), "--device"s, dir + "/no-port", "program"s, dir + hex};
     };
@@ -94,6 +95,9 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {program("/damaged.hex"), 2, "damaged.hex: line 2 has the checksum EEh, it should be 6Eh; nothing was sent"},
         {program("/nowhere.hex"), 2,
          "nowhere.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 0"},
+        {program("/joined.hex"), 2,
+         "joined.hex: 1 byte of its data reach no flash (--allow-unplaced programs the rest); nothing was sent\n"
+         "  02'0000h (line 5, 1 byte): after the end record\n"},
         {{cli}, 2, "--help"},
         {{cli, "--baud", "1200", "status"}, 2, "--help"},
         {{cli, "flash"}, 2, "--help"},

@@ -124,7 +124,7 @@ TEST_F(location_flow, clicks_on_the_boxes_keep_the_code_rules)
         {0, 0, true, true, {{0, 0}}, "CT"},  // code in 0 stays: unticking 0 frees 2
         {0, 0, true, true, {{0, 0}, {0, 1}}, "TF"},
         {0, 0, true, true, {{0, 0}, {2, 0}, {0, 1}}, "TF"},  // forcing 2 runs its own click handling
-        {0, 0, true, false, {{0, 0}}, "CF"},                 // a freed 2 without data stays locked
+        {0, 0, true, false, {{0, 0}}, "CT"},                 // a freed 2 without data may be taken off
         {2, 0, true, true, {{2, 0}}, "FC"},
         {0, 2, true, false, {{0, 0}}, "CF"},
         {2, 2, true, true, {{2, 0}, {0, 0}}, "CC"},

@@ -30,9 +30,9 @@ std::vector<std::string> hex_of(const std::vector<std::pair<int, int>>& records)
 }
 
 // Data in every sector, three blocks in sector 1, the last ending at FFFFh,
-// and some where the code lies.
+// and some right behind where the code lies.
 const auto all_sectors =
-    hex_of({{0, 0}, {0, 0x100}, {1, 0x8000}, {1, 0x8050}, {1, 0xFFF0}, {2, 0x40}, {2, 0x200}, {2, 0x9000}});
+    hex_of({{0, 0x60}, {0, 0x100}, {1, 0x8000}, {1, 0x8050}, {1, 0xFFF0}, {2, 0x60}, {2, 0x200}, {2, 0x9000}});
 // Two blocks of sector 1 whose checksums are alike (0Ch): a stale copy of the
 // first answer would pass for the second's.
 const std::vector<std::string> alike = {linear_segment(1), hex_record(0, 0x8000, {0x40}), hex_record(0, 0x8040, {0}),
@@ -72,6 +72,7 @@ struct run_row {
     sim::chip_config chip = {};
     int block = 0;  // of a failure, counted from 1
     std::vector<std::string> hex = all_sectors;
+    std::string listed;  // the notice of the file's bytes that reach no flash
 };
 
 sim::chip_config status(ek kind, int nth, std::uint8_t byte) { return {.faults = {{kind, nth, false, byte}}}; }
@@ -94,7 +95,7 @@ void expect_run(const run_row& r)
     const auto hex = write_hex(test::scratch_dir() / "app.hex", r.hex);
     const auto sent = run(app, hex, r.how);
     EXPECT_EQ(sent, r.sent);
-    EXPECT_EQ(app.state.log().text(), notice(" Program Hex-File : " + hex) +
+    EXPECT_EQ(app.state.log().text(), notice(" Program Hex-File : " + hex) + r.listed +
                                           notice("                             Please wait one moment !") + r.log);
     // After a failure the chip's state is unknown: only Re-Start is offered.
     const bool succeeded = r.log.ends_with(logged("end"));
@@ -113,12 +114,12 @@ TEST(programming_run, sends_the_exchanges_in_the_order_that_keeps_the_code_and_l
     const std::string p = "E1 B1:8000 B1:8040 B1:FFC0 E3 B2:9000 ";  // sectors 1 and 3 come first
     const run_row rows[] = {
         {{.code = 2},
-         p + "E0 B0:0000 B0:0040 E2 B2:0000 B2:0040 B2:0200 E0 B0:0000 B0:0100",
+         p + "E0 B0:0000 B0:0040 E2 B2:0000 B2:0040 B2:0200 E0 B0:0040 B0:0100",
          logged("P1 P3 S0 P2 P0 end")},
         {{.now = 0, .target = 0, .code = 0},
          p + "E2 B2:0000 B2:0040 E0 B0:0000 B0:0040 B0:0100 E2 B2:0040 B2:0200",
          logged("P1 P3 S2 P0 P2 end")},
-        {{.now = 0, .code = 2}, p + "E2 B2:0000 B2:0040 B2:0200 E0 B0:0000 B0:0100", logged("P1 P3 P2 P0 end")},
+        {{.now = 0, .code = 2}, p + "E2 B2:0000 B2:0040 B2:0200 E0 B0:0040 B0:0100", logged("P1 P3 P2 P0 end")},
         // A USB adapter may hand over the checksum and the status byte in one read.
         {{.target = 0, .code = 0},
          p + "E0 B0:0000 B0:0040 B0:0100 E2 B2:0040 B2:0200",
@@ -134,6 +135,17 @@ TEST(programming_run, sends_the_exchanges_in_the_order_that_keeps_the_code_and_l
         // The chip sees sector 0 at segment 0 whatever the file maps it to.
         {{.segment = 1}, "E0 B0:0100", logged("P0 end"), {}, 0, hex_of({{1, 0x100}})},
         {{.ticked = {}}, "", logged("end"), {}, 0, one_block},
+        // Data under the code is listed when the location is chosen, and the code takes its place.
+        {{.code = 2},
+         "E0 B0:0000 B0:0040 E2 B2:0000 B2:0040 E0",
+         logged("S0 P2 P0 end"),
+         {},
+         0,
+         hex_of({{2, 0x40}}),
+         block({"     These bytes of the Hex-file reach no flash and will not be programmed :",
+                "       02'0040h-02'004Fh (line 2, 16 bytes): under the bootstrap loader code of sector 2",
+                "     Use Back to change the choices, or Cancel; Program Flash programs the rest."},
+               bar)},
         {{},
          p + "E0",
          logged("P1 P3") + failed("     I didn't received the byte that I was waiting for ! "),

@@ -41,9 +41,9 @@ std::vector<std::string> names_in(const temp_folder& folder)
     return names;
 }
 
-// Where the records land: the code blocks, records skipped whole below 0060h
-// or below what the sector took, runs across blocks and sector ends, and
-// runs ended by address records.
+// Where the records land: every byte at its address, the code blocks in
+// place of the file's bytes below 0060h, bytes given twice placed once, and
+// the bytes that reach no flash counted.
 TEST(conversion, places_records_and_the_code_in_blocks)
 {
     struct row {
@@ -52,6 +52,7 @@ TEST(conversion, places_records_and_the_code_in_blocks)
         std::vector<std::string> expected;
         std::array<bool, 4> sectors = s2;
         int bsl_target = -99, sector0_segment = 0;
+        long unplaced = 0;
     };
     const auto run = fill(32, 0x40, 1), l1 = linear(1), l2 = linear(2);
     const row rows[] = {
@@ -59,27 +60,32 @@ TEST(conversion, places_records_and_the_code_in_blocks)
         {"the code alone", {}, {code_a, code_b}, s2, 2},
         {"the code in sector 0 in segment 1", {}, {at(0, 0, 1, {}, code_1), at(0, 64, 1, {}, code_2)}, s0, 0, 1},
         {"behind the code", {l2, data(0x62, "AABB")}, {code_a, at(2, 64, 2, {{34, "AABB"}}, code_2)}, s2, 2},
-        {"below 0060h dropped whole", {l2, data(0x50, aa + aa), data(0x5F, "7788")}, {code_a, code_b}, s2, 2},
+        {"below 0060h left out, from 0060h on placed",
+         {l2, data(0x50, aa + aa)},
+         {code_a, at(2, 64, 2, {{32, aa}}, code_2)},
+         s2,
+         2,
+         0,
+         16},
         {"no code: below 0060h kept", {l2, data(0x10, "77")}, {at(2, 0, 2, {{16, "77"}})}, s2, 0},
-        {"chosen but empty", {l2, data(0x10, "AA")}, {}, {false, true, false, true}, 2},
-        {"unplaced",
-         {data(0, "11"), l2, data(0x40, "22"), end_record, data(0, "33")},
+        {"chosen but empty", {l2, data(0x10, "AA")}, {}, {false, true, false, true}, 2, 0, 1},
+        {"before any address record and after the end record",
+         {data(0, "11"), l2, data(0x40, "22"), end_record, l2, data(0, "3344")},
          {at(2, 64, 2, {{0, "22"}})},
-         all},
+         all,
+         -99,
+         0,
+         3},
         {"characters as they stand", {l2, ":03000000abCd0e77 \t"}, {at(2, 0, 2, {{0, "abCd0e"}})}},
-        {"partly overlapping", {l2, data(0x08, bb), data(0, aa)}, {at(2, 0, 2, {{0, aa}})}},
-        // Empty records and lines neither end nor go on with a run.
-        {"the next line goes on with the run",
-         {l2, data(0x10, cc), data(0, aa), record(0, 0x10, ""), "", data(0x10, bb)},
-         {at(2, 0, 2, {{0, aa}, {16, bb}})}},
-        {"another line starts a new run",
-         {l2, data(0x10, cc), data(0, aa), data(0x40, "11"), data(0x10, bb)},
-         {at(2, 0, 2, {{0, aa}, {16, cc}}), at(2, 64, 2, {{0, "11"}})}},
+        {"a byte-order mark before the first record", {"\xEF\xBB\xBF" + l2, data(0, "11")}, {at(2, 0, 2, {{0, "11"}})}},
+        {"given twice alike: the bytes only the second gives are placed",
+         {l2, data(0x08, fill(16, 0xAA)), record(0, 0x10, ""), "", data(0, aa)},
+         {at(2, 0, 2, {{0, fill(24, 0xAA)}})}},
         {"a run over several blocks",
          {l2, data(0x3E, "0102"), data(0x40, fill(64, 3)), data(0x80, "04")},
          {at(2, 0, 2, {{62, "0102"}}), at(2, 64, 2, {{0, fill(64, 3)}}), at(2, 128, 2, {{0, "04"}})}},
-        {"sector 2 into sector 3, before its own records",
-         {l2, data(0x7FF0, run), data(0x8008, fill(8, 0x77)), data(0x8010, "88")},
+        {"sector 2 into sector 3",
+         {l2, data(0x7FF0, run), data(0x8010, "88")},
          {at(2, 32704, 2, {{48, run.substr(0, 32)}}), at(3, 32768, 2, {{0, run.substr(32)}, {16, "88"}})},
          all},
         {"sector 0 in segment 1 into sector 1",
@@ -88,20 +94,26 @@ TEST(conversion, places_records_and_the_code_in_blocks)
          all,
          -99,
          1},
-        {"segment 1 below 8000h is no sector", {l1, data(0x7FFF, "1122")}, {at(1, 32768, 1, {{0, "22"}})}, all},
-        {"segment 0 from 8000h is no sector", {linear(0), data(0x7FFF, "1122")}, {at(0, 32704, 0, {{63, "11"}})}, all},
+        {"segment 1 below 8000h is no sector",
+         {l1, data(0x7FFF, "1122")},
+         {at(1, 32768, 1, {{0, "22"}})},
+         all,
+         -99,
+         0,
+         1},
+        {"segment 0 from 8000h is no sector",
+         {linear(0), data(0x7FFF, "1122")},
+         {at(0, 32704, 0, {{63, "11"}})},
+         all,
+         -99,
+         0,
+         1},
         {"a record ending at FFFFh", {segment_base(1), data(0xFFFE, "1122")}, {at(1, 65472, 1, {{62, "1122"}})}, all},
         {"an address record ends the run before it",
          {l2, data(0x7FF0, aa), segment_base(1), data(0x8000, bb)},
          {at(1, 32768, 1, {{0, bb}}), at(2, 32704, 2, {{48, aa}})},
          all},
-        {"past 8000h, sector 2 not chosen",
-         {l2, data(0x8000, "99"), data(0x7FFF, "11"), data(0x8000, "22")},
-         {at(3, 32768, 2, {{0, "22"}})},
-         s3,
-         2},
-        // Found by the fuzz targets.
-        {"bytes carried behind the code", chains_behind_the_code(2), {at(3, 0x8000, 2, {{0, fill(16, 0xD1)}})}, s3, 2},
+        {"past 8000h, sector 2 not chosen", {l2, data(0x7FFF, "1122")}, {at(3, 32768, 2, {{0, "22"}})}, s3, 2},
     };
     temp_folder folder;
     for (const auto& r : rows) {
@@ -113,6 +125,9 @@ TEST(conversion, places_records_and_the_code_in_blocks)
         const auto lines = crlf_lines(read_file(result.new_file_name));
         EXPECT_EQ(lines, r.expected);
         EXPECT_EQ(result.block_count, static_cast<int>(lines.size()));
+        long unplaced = 0;
+        for (const auto& u : result.unplaced) unplaced += u.bytes();
+        EXPECT_EQ(unplaced, r.unplaced);
     }
 }
 
@@ -138,11 +153,16 @@ TEST(conversion, a_failed_write_leaves_no_file_behind_and_links_beside_the_hex_f
                                                           "blocked.NEW", "blocked.hex", "linked.NEW", "linked.hex"}));
 }
 
-// Nothing of a damaged file is converted: the first fault, with its line.
+// Nothing of a damaged file is converted: the first fault, with its line;
+// a file of another kind is named as such.
 TEST(conversion, a_damaged_file_is_refused_naming_its_line)
 {
     const auto line = [](const std::string& text) { return joined({linear(2), text}); };
-    const std::pair<std::string, std::string> rows[] = {
+    const std::string not_hex = "The file is not an Intel-Hex file";
+    struct row {
+        std::string text, fault, headline;
+    };
+    const row rows[] = {
         {line(":0100000011EF"), "Line 2 has the checksum EFh, it should be EEh"},
         {line(":01000000G1EE"), "Line 2 holds 'G' at column 10, where only hex digits belong"},
         {line(std::string(":01000000\0\0EE", 13)),
@@ -156,15 +176,27 @@ TEST(conversion, a_damaged_file_is_refused_naming_its_line)
         {line(data(0xFFFE, "112233")), "Line 2 runs past the end of its 64 KiB segment (offset FFFEh, 3 bytes)"},
         {joined({record(2, 0, "1800")}), "Line 1 sets the segment base 1800h, which is not a multiple of 1000h"},
         {joined({record(4, 0, "0102")}), "Line 1 sets the upper address 0102h, beyond what this flash can address"},
+        {joined({linear(2), data(0x10, cc), data(0, aa), record(0, 0x10, ""), "", data(0x14, bb)}),
+         "Line 6 gives other bytes at 02'0014h-02'001Fh than line 2"},
+        {joined({linear(2), data(0, "11"), end_record, ":0100000011EF"}),
+         "Line 4 has the checksum EFh, it should be EEh"},
         {linear(2) + "\r\n" + data(0, "11") + "\r\n\r\n",
          "Line 3 ends the file without an end record (type 01): the file may be cut short"},
         {"", "The file holds no record at all"},
+        {"S00600004844521B\nS1130000285F245F2212226A000424290008237C2A\n", "It looks like Motorola S-records", not_hex},
+        {std::string("\x7F"
+                     "ELF\2\1\1\0",
+                     8),
+         "It looks like an ELF program file (objcopy -O ihex makes one of it)", not_hex},
+        {std::string("\x12\x00\x33:", 4) + end_record, "It looks like binary data", not_hex},
+        {"int main() {}\n", "It holds no Intel-Hex record (a line that begins with ':')", not_hex},
     };
     temp_folder folder;
-    for (const auto& [text, fault] : rows) {
+    for (const auto& [text, fault, headline] : rows) {
         const auto hex = folder.file("app.hex", text);
+        const auto said = headline.empty() ? "The Hex-file is damaged" : headline;
         EXPECT_EQ(lines_of(convert_hex_file({hex, all, 2, 0})),
-                  (std::vector<std::string>{"     The Hex-file is damaged : " + hex, "     " + fault}));
+                  (std::vector<std::string>{"     " + said + " : " + hex, "     " + fault}));
         EXPECT_FALSE(fs::exists(folder.path("app.NEW"))) << fault;
     }
 }

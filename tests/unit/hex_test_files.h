@@ -57,22 +57,6 @@ inline std::string joined(std::vector<std::string> lines, const std::string& lin
     return text;
 }
 
-// Found by the fuzz targets in fuzz/: two chains of 16-byte records in one
-// segment half, the one from 0060h first in the file, its last record going
-// on past 8000h; the other from 0050h, below where the code goes, to 7FFFh -
-// 15. Without the code the early chain is taken and the late one's bytes
-// past 8000h are skipped with its last record; with the code in that half
-// the early chain is dropped and the late one carries its bytes on.
-inline std::vector<std::string> chains_behind_the_code(int segment)
-{
-    std::vector<std::string> lines = {linear(segment)};
-    for (int offset = 0x60; offset < 0x7FE0; offset += 16) lines.push_back(data(offset, fill(16, 0xD0)));
-    lines.push_back(data(0x7FE0, fill(48, 0xD1)));
-    lines.push_back(data(0x50, fill(16, 0xC0)));
-    for (int offset = 0x60; offset < 0x7FF0; offset += 16) lines.push_back(data(offset, fill(16, 0xC1)));
-    return lines;
-}
-
 inline std::string read_file(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);

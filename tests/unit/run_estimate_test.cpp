@@ -26,9 +26,11 @@ TEST(run_estimate, has_the_blocks_bytes_and_time_of_a_run_on_a_board_with_real_t
         "app.hex", joined({linear(1), data(0, "11"), data(0x8000, fill(200, 0x22, 1)), data(0x9000, fill(100, 0x5A)),
                            linear(2), data(0x100, "33"), data(0x8000, "44")}));
     const std::vector<std::vector<std::string>> rows = {
-        {"plan", hex},  // sector 0 locked on by the code rules, with no blocks of its own
-        {"plan", hex, "--sectors", "3,1", "--bsl-target", "-99"},
-        {"plan", hex, "--sector0-segment", "1", "--bsl-now", "0", "--bsl-target", "0"},  // the code saved in sector 2
+        // sector 0 locked on by the code rules, with no blocks of its own
+        {"plan", hex, "--allow-unplaced"},
+        {"plan", hex, "--sectors", "3,1", "--bsl-target", "-99", "--allow-unplaced"},
+        // the code saved in sector 2
+        {"plan", hex, "--sector0-segment", "1", "--bsl-now", "0", "--bsl-target", "0", "--allow-unplaced"},
     };
     for (const auto& line : rows) {
         SCOPED_TRACE(line.size());
