@@ -109,7 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ofstream(hex_file, std::ios::binary | std::ios::trunc) << choice.hex_text;
 
     const auto hex = parse_hex_records(choice.hex_text);
-    const auto fault = check_hex_text(choice.hex_text);
+    auto fault = check_hex_text(choice.hex_text);
+    if (!fault) fault = find_conflict(hex);
     for (const int segment : {0, 1}) {
         const auto scanned = scan_sectors(hex_file.string(), segment, choice.bsl_target);
         if (fault) {
@@ -118,7 +119,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         require(scanned.flags.has_value(), "a written hex file is scanned");
-        fernwick::fuzz::check_scan_covers(*scanned.flags, lay_out_blocks(hex, segment, choice.bsl_target));
+        const auto layout = lay_out_blocks(hex, segment, choice.bsl_target);
+        fernwick::fuzz::check_scan_covers(*scanned.flags, layout.sectors);
+        require(scanned.unplaced.size() == layout.unplaced.size(), "the scan names the bytes that reach no flash");
     }
     std::error_code ec;
     fs::remove(scratch() / "app.NEW", ec);
@@ -133,6 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(result.ok(), "a readable hex file converts");
     require(fs::path(result.new_file_name) == scratch() / "app.NEW", "the block file beside the hex file");
     const auto layout = lay_out_blocks(hex, choice.sector0_segment, choice.bsl_target);
-    check_block_file(contents(result.new_file_name), choice, layout, result.block_count);
+    require(result.unplaced.size() == layout.unplaced.size(), "the conversion names the bytes that reach no flash");
+    check_block_file(contents(result.new_file_name), choice, layout.sectors, result.block_count);
     return 0;
 }

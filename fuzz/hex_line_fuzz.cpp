@@ -63,16 +63,24 @@ void check_line(std::string_view line)
 void check_records(const std::string& text)
 {
     const hex_records hex = parse_hex_records(text);
-    require(hex.text == text, "the records keep the text");
-    bool first = true;
+    require(hex.text == without_byte_order_mark(text), "the records keep the text but a byte-order mark");
+    const auto lines = static_cast<int>(split_lines(hex.text).size());
+    int line = 0;
+    bool ended = false;
     for (const data_record& r : hex.records) {
         require(r.length > 0 && r.length <= 0xFF, "a record with data");
         require(r.offset >= 0 && r.offset <= 0xFFFF, "a record's offset is one word");
-        require(r.segment >= 0 && r.segment <= 0xFF, "a record lies in a segment");
-        require(r.data_pos <= text.size() && r.data_size <= text.size() - r.data_pos, "a record's data in the text");
-        require(!first || !r.follows_data_line, "the first record follows none");
-        first = false;
+        require(r.segment >= k_no_segment && r.segment <= 0xFF, "a record lies in a segment or in none");
+        require(r.data_pos <= hex.text.size() && r.data_size <= hex.text.size() - r.data_pos,
+                "a record's data in the text");
+        require(r.line > line && r.line <= lines, "records on rising lines of the text");
+        require(!ended || r.after_end, "once after the end record, always");
+        line = r.line;
+        ended = r.after_end;
     }
+    if (const auto conflict = find_conflict(hex))
+        require(conflict->line > 0 && conflict->line <= lines && conflict->what.starts_with("gives other bytes at "),
+                "a conflict names a line of the file and the addresses");
 }
 
 }  // namespace
@@ -87,5 +95,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(!fault ||
                 (fault->line >= 0 && fault->line <= static_cast<int>(split_lines(text).size()) && !fault->what.empty()),
             "a fault names a line of the file and what is wrong");
+    require(!fault || !fault->not_intel_hex || fault->line == 0, "another kind of file is named as a whole");
     return 0;
 }

@@ -20,6 +20,13 @@ void check_images(const images& layout, int sector0_segment, int bsl_target);
 // sector into which the conversion puts data of the file.
 void check_scan_covers(const programming::sector_flags& scanned, const images& converted);
 
+// Every byte of the file is told: placed in a block with its own value (when
+// no two records give one address different bytes), or in exactly one range
+// of bytes that reach no flash, with the reason that fits its address; the
+// ranges are ordered, apart, and name lines of records that give them.
+void check_every_byte_told(const programming::hex_records& hex, const programming::hex_layout& layout,
+                           int sector0_segment, int bsl_target, bool conflict_free);
+
 // A block record of the block file: in its sector's range and segment, on a
 // block boundary, 128 hex digits, marked sound, and the very block the
 // layout made there.

@@ -52,13 +52,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const auto choice = fernwick::fuzz::read_choice(data, size);
     const hex_records hex = parse_hex_records(choice.hex_text);
+    const bool conflict_free = !find_conflict(hex);
     std::array<images, 2> plain;
     for (const int segment : {0, 1}) {
-        plain[static_cast<std::size_t>(segment)] = lay_out_blocks(hex, segment, k_bsl_nowhere);
-        fernwick::fuzz::check_images(plain[static_cast<std::size_t>(segment)], segment, k_bsl_nowhere);
+        const auto without_code = lay_out_blocks(hex, segment, k_bsl_nowhere);
+        plain[static_cast<std::size_t>(segment)] = without_code.sectors;
+        fernwick::fuzz::check_images(without_code.sectors, segment, k_bsl_nowhere);
+        fernwick::fuzz::check_every_byte_told(hex, without_code, segment, k_bsl_nowhere, conflict_free);
         const auto converted = lay_out_blocks(hex, segment, choice.bsl_target);
-        fernwick::fuzz::check_images(converted, segment, choice.bsl_target);
-        check_records_read_back(converted);
+        fernwick::fuzz::check_images(converted.sectors, segment, choice.bsl_target);
+        fernwick::fuzz::check_every_byte_told(hex, converted, segment, choice.bsl_target, conflict_free);
+        check_records_read_back(converted.sectors);
     }
     check_upper_sectors_alike(plain[0], plain[1]);
     return 0;
