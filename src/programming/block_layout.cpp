@@ -47,21 +47,28 @@ public:
             return;
         }
         const std::string_view data = hex.data_of(r);
-        for (int k = 0; k < r.length; ++k) {
-            const long offset = r.offset + k;
+        const long end = r.offset + r.length;
+        // The record in pieces that each lie in one sector, or in none, and
+        // wholly under the code or not.
+        for (long offset = r.offset; offset < end;) {
+            const long piece_end = std::min(end, offset < k_bsl_code_end  ? k_bsl_code_end
+                                                 : offset < k_sector_size ? k_sector_size
+                                                                          : std::max(offset + 1, k_segment_size));
             const int sector = sector_at(r.segment, offset, sector0_segment_);
             if (sector < 0) {
-                note_unplaced(unplaced_reason::no_sector, r, offset, offset);
-                continue;
+                note_unplaced(unplaced_reason::no_sector, r, offset, piece_end - 1);
+            } else {
+                auto& image = layout_.sectors[static_cast<std::size_t>(sector)];
+                image.has_hex_data = true;
+                const long at = offset - image.range.first;
+                if (sector == bsl_target_ && at < k_bsl_code_end) {
+                    note_unplaced(unplaced_reason::under_code, r, offset, piece_end - 1);
+                } else {
+                    for (long o = offset; o < piece_end; ++o)
+                        place(sector, o - image.range.first, data_byte_chars(data, static_cast<int>(o - r.offset)));
+                }
             }
-            auto& image = layout_.sectors[static_cast<std::size_t>(sector)];
-            image.has_hex_data = true;
-            const long at = offset - image.range.first;
-            if (sector == bsl_target_ && at < k_bsl_code_end) {
-                note_unplaced(unplaced_reason::under_code, r, offset, offset);
-                continue;
-            }
-            place(sector, at, data_byte_chars(data, k));
+            offset = piece_end;
         }
     }
 
