@@ -56,7 +56,7 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
     const auto hex = folder.file("app.hex", joined({linear(2), data(0, "11")}));
     const auto damaged = folder.file("damaged.hex", joined({linear(2), ":0100000011EF"}));
     const auto nowhere = folder.file("nowhere.hex", joined({linear(1), data(0, "11")}));
-    const auto partly = folder.file("partly.hex", joined({linear(1), data(0, "11"), data(0x8000, "22")}));
+    const auto partly = folder.file("partly.hex", joined({linear(1), data(0, "11"), data(1, "22"), data(0x8000, "22")}));
     const std::pair<std::vector<std::string>, std::string> rows[] = {
         {{}, "FILE is required"},
         {{hex, "--sectors", "4"}, "--sectors: takes"},
@@ -72,8 +72,8 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
         {{hex, "--sectors", "1,3"},
          "nothing to program in the chosen sectors (none): " + hex + " has data for sectors 2"},
         {{partly},
-         "partly.hex: 1 byte of its data reach no flash (--allow-unplaced programs the rest)\n"
-         "  01'0000h (line 2, 1 byte): in no flash sector with sector 0 mapped to segment 0\n"},
+         "partly.hex: 2 bytes of its data reach no flash (--allow-unplaced programs the rest)\n"
+         "  01'0000h-01'0001h (lines 2-3, 2 bytes): in no flash sector with sector 0 mapped to segment 0\n"},
     };
     for (const auto& [args, reason] : rows) {
         const auto [status, out, err] = run(args);

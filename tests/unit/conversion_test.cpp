@@ -70,7 +70,7 @@ TEST(conversion, places_records_and_the_code_in_blocks)
         {"no code: below 0060h kept", {l2, data(0x10, "77")}, {at(2, 0, 2, {{16, "77"}})}, s2, 0},
         {"chosen but empty", {l2, data(0x10, "AA")}, {}, {false, true, false, true}, 2, 0, 1},
         {"before any address record and after the end record",
-         {data(0, "11"), l2, data(0x40, "22"), end_record, l2, data(0, "3344")},
+         {data(0, "11"), l2, data(0x40, "22"), end_record, "\x1A; not a record", l2, data(0, "3344")},
          {at(2, 64, 2, {{0, "22"}})},
          all,
          -99,
