@@ -52,7 +52,9 @@ TEST(conversion, places_records_and_the_code_in_blocks)
         std::vector<std::string> expected;
         std::array<bool, 4> sectors = s2;
         int bsl_target = -99, sector0_segment = 0;
-        long unplaced = 0;
+        // The ranges that reach no flash: n before any address record, e after the end
+        // record, x in no sector, c under the code, each with its bytes.
+        std::string unplaced = "";
     };
     const auto run = fill(32, 0x40, 1), l1 = linear(1), l2 = linear(2);
     const row rows[] = {
@@ -66,16 +68,16 @@ TEST(conversion, places_records_and_the_code_in_blocks)
          s2,
          2,
          0,
-         16},
+         "c16"},
         {"no code: below 0060h kept", {l2, data(0x10, "77")}, {at(2, 0, 2, {{16, "77"}})}, s2, 0},
-        {"chosen but empty", {l2, data(0x10, "AA")}, {}, {false, true, false, true}, 2, 0, 1},
+        {"chosen but empty", {l2, data(0x10, "AA")}, {}, {false, true, false, true}, 2, 0, "c1"},
         {"before any address record and after the end record",
          {data(0, "11"), l2, data(0x40, "22"), end_record, "\x1A; not a record", l2, data(0, "3344")},
          {at(2, 64, 2, {{0, "22"}})},
          all,
          -99,
          0,
-         3},
+         "n1e2"},
         {"characters as they stand", {l2, ":03000000abCd0e77 \t"}, {at(2, 0, 2, {{0, "abCd0e"}})}},
         {"a byte-order mark before the first record", {"\xEF\xBB\xBF" + l2, data(0, "11")}, {at(2, 0, 2, {{0, "11"}})}},
         {"given twice alike: the bytes only the second gives are placed",
@@ -100,14 +102,14 @@ TEST(conversion, places_records_and_the_code_in_blocks)
          all,
          -99,
          0,
-         1},
+         "x1"},
         {"segment 0 from 8000h is no sector",
          {linear(0), data(0x7FFF, "1122")},
          {at(0, 32704, 0, {{63, "11"}})},
          all,
          -99,
          0,
-         1},
+         "x1"},
         {"a record ending at FFFFh", {segment_base(1), data(0xFFFE, "1122")}, {at(1, 65472, 1, {{62, "1122"}})}, all},
         {"an address record ends the run before it",
          {l2, data(0x7FF0, aa), segment_base(1), data(0x8000, bb)},
@@ -125,8 +127,9 @@ TEST(conversion, places_records_and_the_code_in_blocks)
         const auto lines = crlf_lines(read_file(result.new_file_name));
         EXPECT_EQ(lines, r.expected);
         EXPECT_EQ(result.block_count, static_cast<int>(lines.size()));
-        long unplaced = 0;
-        for (const auto& u : result.unplaced) unplaced += u.bytes();
+        std::string unplaced;
+        for (const auto& u : result.unplaced)
+            unplaced += "nexc"[static_cast<int>(u.reason)] + std::to_string(u.bytes());
         EXPECT_EQ(unplaced, r.unplaced);
     }
 }
@@ -176,8 +179,9 @@ TEST(conversion, a_damaged_file_is_refused_naming_its_line)
         {line(data(0xFFFE, "112233")), "Line 2 runs past the end of its 64 KiB segment (offset FFFEh, 3 bytes)"},
         {joined({record(2, 0, "1800")}), "Line 1 sets the segment base 1800h, which is not a multiple of 1000h"},
         {joined({record(4, 0, "0102")}), "Line 1 sets the upper address 0102h, beyond what this flash can address"},
-        {joined({linear(2), data(0x10, cc), data(0, aa), record(0, 0x10, ""), "", data(0x14, bb)}),
-         "Line 6 gives other bytes at 02'0014h-02'001Fh than line 2"},
+        // Compared by address, not in file order: line 3 lies 200h past line 2.
+        {joined({linear(2), data(0x14, bb), data(0x214, "11"), data(0x10, cc)}),
+         "Line 4 gives other bytes at 02'0014h-02'001Fh than line 2"},
         {joined({linear(2), data(0, "11"), end_record, ":0100000011EF"}),
          "Line 4 has the checksum EFh, it should be EEh"},
         {linear(2) + "\r\n" + data(0, "11") + "\r\n\r\n",
