@@ -2,6 +2,7 @@
 // its window is disabled, text boxes only showing, and the dialogs opened
 // centred on the main window.
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 
@@ -12,7 +13,8 @@ namespace {
 
 using W = core::window_id;
 
-// The dialogs are kept above the main window and opened centred on it.
+// The dialogs are kept above the main window (as dialogs of it, for the
+// window manager) and opened centred on it.
 const std::pair<W, bool> k_windows[] = {
     {W::mainform, false},   {W::RESETFORM, false}, {W::statusform, true}, {W::LocationForm, true},
     {W::ConfirmForm, true}, {W::Warning, true},    {W::AboutForm, true},
@@ -57,6 +59,11 @@ TEST_F(ui_test, every_window_shows_its_controls_whole_apart_and_readable_and_the
         show_all(false);
         main->move(main_at);
         show_all(true);
+        // The second click of a double click on an OK that opens the sector window does not land on the erase.
+        const auto on_screen = [](QWidget* b) { return QRect(b->mapToGlobal(QPoint()), b->size()); };
+        const QRect erase = on_screen(control(W::ConfirmForm, "program_button"));
+        for (W before : {W::Warning, W::LocationForm})
+            EXPECT_FALSE(erase.intersects(on_screen(control(before, "Command1"))));
         for (const auto& [id, dialog] : k_windows) {
             QWidget* w = window(id);
             SCOPED_TRACE(w->objectName().toStdString());
@@ -64,6 +71,7 @@ TEST_F(ui_test, every_window_shows_its_controls_whole_apart_and_readable_and_the
             expect_laid_out(w);
             if (dialog) {
                 EXPECT_EQ(w->frameGeometry().center(), main->frameGeometry().center());
+                EXPECT_EQ(w->windowType(), Qt::Dialog);
             }
             for (QWidget* c : w->findChildren<QWidget*>()) {
                 if (c->objectName().isEmpty() || c->inherits("QMenu")) continue;  // Qt's own parts, pop-up menus
@@ -76,6 +84,27 @@ TEST_F(ui_test, every_window_shows_its_controls_whole_apart_and_readable_and_the
             }
         }
     }
+}
+
+// A locked sector box says why it is locked, and reads apart from a free one.
+TEST_F(ui_test, a_locked_sector_box_says_why_and_reads_apart_from_a_free_one)
+{
+    const std::pair<core::check_box_state, const char*> rows[] = {
+        {{1, false}, "kept on by the bootstrap-code rules"},
+        {{0, false}, "the file has no data for this sector"},
+        {{1, true}, ""},
+    };
+    auto* box = control<QCheckBox>(W::ConfirmForm, "sector1");
+    std::vector<int> mean_greys;
+    for (const auto& [state, why] : rows) {
+        s->ConfirmForm.sector[1] = state;
+        windows->sync();
+        EXPECT_EQ(box->toolTip().toStdString(), why);
+        mean_greys.push_back(
+            qGray(box->grab().toImage().scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixel(0, 0)));
+    }
+    // Ticked both, a tenth of the way from black to white apart.
+    EXPECT_GT(mean_greys[2] - mean_greys[0], 25);
 }
 
 }  // namespace
