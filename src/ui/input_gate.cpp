@@ -20,20 +20,10 @@ bool is_click(QEvent::Type t)
     return t == QEvent::MouseButtonPress || t == QEvent::MouseButtonRelease || t == QEvent::MouseButtonDblClick;
 }
 
+// A key that is a shortcut reaches its owner as a Shortcut event, never as a key press.
 bool is_operator_input(QEvent::Type t)
 {
-    switch (t) {
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::ShortcutOverride:
-    case QEvent::Shortcut:
-    case QEvent::Wheel:
-    case QEvent::ContextMenu:
-    case QEvent::TouchBegin:
-    case QEvent::TabletPress:
-    case QEvent::Close: return true;
-    default: return is_click(t);
-    }
+    return t == QEvent::KeyPress || t == QEvent::Shortcut || t == QEvent::Close || is_click(t);
 }
 
 // Menus and tool tips are windows too, but a menu is opened to be clicked at once.
@@ -72,11 +62,7 @@ bool input_gate::eventFilter(QObject* watched, QEvent* event)
         widget->setProperty(k_shown_at, clock_.elapsed());
         return false;
     }
-    if (holding_ && is_operator_input(type)) {
-        // Taken by the focus widget, a key is not tried as a shortcut either.
-        if (type == QEvent::ShortcutOverride) event->accept();
-        return true;
-    }
+    if (holding_ && is_operator_input(type)) return true;
     return is_click(type) && widget != nullptr && just_appeared(widget->window());
 }
 

@@ -95,11 +95,13 @@ TEST_F(ui_test, a_locked_sector_box_says_why_and_reads_apart_from_a_free_one)
         {{1, true}, ""},
     };
     auto* box = control<QCheckBox>(W::ConfirmForm, "sector1");
+    QLabel* caption = window(W::ConfirmForm)->findChildren<QLabel*>("Label2")[2];  // sector 3 on top
     std::vector<int> mean_greys;
     for (const auto& [state, why] : rows) {
         s->ConfirmForm.sector[1] = state;
         windows->sync();
         EXPECT_EQ(box->toolTip().toStdString(), why);
+        EXPECT_EQ(caption->toolTip(), box->toolTip());
         mean_greys.push_back(
             qGray(box->grab().toImage().scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixel(0, 0)));
     }
