@@ -17,6 +17,19 @@ namespace {
 
 constexpr std::array<const char*, 4> k_box_names{"sector0", "sector1", "sector2", "sector3"};
 
+// A locked box reads apart from a free one by its grey fill; its tick keeps
+// the window's text colour, so it reads as well as a free one's.
+const QColor k_locked_fill(176, 176, 176);
+
+// Why the rules keep a box as it is, from the box's state: ticked, it keeps
+// the bootstrap code in flash; not ticked, nothing could be programmed.
+QString lock_reason(const core::check_box_state& box)
+{
+    if (box.enabled) return {};
+    return box.value == 1 ? QStringLiteral("kept on by the bootstrap-code rules")
+                          : QStringLiteral("the file has no data for this sector");
+}
+
 }  // namespace
 
 confirm_window::confirm_window(input_route route) : route_(std::move(route))
@@ -34,6 +47,9 @@ confirm_window::confirm_window(input_route route) : route_(std::move(route))
     for (int row = 0; row < 4; ++row) {
         const int sector = 3 - row;
         QCheckBox* box = make_check(this, k_box_names[sector]);
+        QPalette fill = box->palette();
+        fill.setColor(QPalette::Disabled, QPalette::Base, k_locked_fill);
+        box->setPalette(fill);
         connect(box, &QCheckBox::clicked, this, [this, sector](bool ticked) {
             route_.run(
                 [sector, ticked](core::app_state& s) { programming::set_check_value(s, sector, ticked ? 1 : 0); });
@@ -46,6 +62,7 @@ confirm_window::confirm_window(input_route route) : route_(std::move(route))
         line->addStretch();
         grid->addLayout(line, row + 1, 0, 1, 2);
         sectors_[sector] = box;
+        captions_[sector] = label;
     }
 
     QPushButton* program = make_button(this, "program_button", QStringLiteral("Program Flash"));
@@ -54,7 +71,9 @@ confirm_window::confirm_window(input_route route) : route_(std::move(route))
     connect(program, &QPushButton::clicked, this, [this] { route_(programming::program_button_Click); });
     connect(cancel, &QPushButton::clicked, this, [this] { route_(programming::ConfirmForm_Command2_Click); });
     connect(back, &QPushButton::clicked, this, [this] { route_(programming::ConfirmForm_Command1_Click); });
-    grid->addWidget(program, 5, 0);
+    // Not where the Warning's OK lies, centred on the same main window: the
+    // second click of a double click on OK must not start the erase.
+    grid->addWidget(program, 5, 1);
     grid->addWidget(cancel, 6, 0);
     grid->addWidget(back, 6, 1);
 
@@ -69,6 +88,8 @@ void confirm_window::sync()
         const QSignalBlocker block(sectors_[i]);
         sectors_[i]->setChecked(c.sector[i].value == 1);
         sectors_[i]->setEnabled(c.sector[i].enabled);
+        sectors_[i]->setToolTip(lock_reason(c.sector[i]));
+        captions_[i]->setToolTip(lock_reason(c.sector[i]));
     }
     apply_window_state(this, c);
 }

@@ -9,6 +9,7 @@
 #include "ui/window_style.h"
 
 class QCheckBox;
+class QLabel;
 
 namespace fernwick::ui {
 
@@ -24,6 +25,7 @@ protected:
 private:
     input_route route_;
     std::array<QCheckBox*, 4> sectors_{};  // indexed by sector number
+    std::array<QLabel*, 4> captions_{};    // the boxes' Label2, by sector number
 };
 
 }  // namespace fernwick::ui

@@ -34,7 +34,14 @@ constexpr std::array<baud_option, 5> k_baud_options{{
     {"bs_19200", "19200", bootstrap::bs_19200_Click, 1, 1},
 }};
 
-QString device_tip(int port) { return QString::fromStdString(core::device_for_port(port)); }
+// The device behind the button, and the way to another one: the variable is
+// read at start-up.
+QString device_tip(int port)
+{
+    return QStringLiteral("COM %1 is %2; set FERNWICK_COM%1=/dev/ttyUSB0 before starting to use another device")
+        .arg(port)
+        .arg(QString::fromStdString(core::device_for_port(port)));
+}
 
 }  // namespace
 

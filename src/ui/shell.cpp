@@ -7,6 +7,7 @@
 
 #include "ui/about_window.h"
 #include "ui/confirm_window.h"
+#include "ui/input_gate.h"
 #include "ui/location_window.h"
 #include "ui/main_window.h"
 #include "ui/reset_window.h"
@@ -30,9 +31,12 @@ constexpr qint64 k_keep_alive_ms = 200;
 }
 
 // The window manager keeps `dialog` above `main`: the main window takes the
-// focus back while the flash status shows, and must not cover it.
+// focus back while the flash status shows, and a click on the disabled main
+// window must not bury the dialog that waits for an answer. Only a dialog is
+// marked as belonging to its main window (WM_TRANSIENT_FOR on X11).
 void keep_above(QWidget* dialog, QWidget* main)
 {
+    dialog->setWindowFlags((dialog->windowFlags() & ~Qt::WindowType_Mask) | Qt::Dialog);
     dialog->winId();
     main->winId();
     dialog->windowHandle()->setTransientParent(main->windowHandle());
@@ -40,7 +44,7 @@ void keep_above(QWidget* dialog, QWidget* main)
 
 }  // namespace
 
-shell::shell(core::app_state& s) : s_(s)
+shell::shell(core::app_state& s) : s_(s), gate_(std::make_unique<input_gate>())
 {
     const input_route route(s, [this] { sync(); });
     // Created in the order of start-up.
@@ -57,9 +61,12 @@ shell::shell(core::app_state& s) : s_(s)
     }
 
     // Shows what the handler wrote so far before it goes on with a blocking
-    // step; only painting, so no other handler can run in between.
+    // step; only painting, so no other handler can run in between. What the
+    // operator does until the handler returns is dropped, not carried out
+    // after it (a close box or Re-Start clicked during a run).
     s_.repaint = [this] {
-        sync();
+        gate_->hold();
+        sync_windows();
         mainform_->repaint();
     };
     s_.keep_alive = [this] {
@@ -78,6 +85,12 @@ shell::~shell()
 }
 
 void shell::sync()
+{
+    sync_windows();
+    gate_->release();
+}
+
+void shell::sync_windows()
 {
     mainform_->sync();
     Warning_->sync();

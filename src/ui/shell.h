@@ -1,7 +1,8 @@
 #pragma once
 // The seven windows over one app_state. After every handler `sync` brings
 // each window in line with the model, with signals blocked, so a sync never
-// runs a handler; operator input runs its handler and then `sync`.
+// runs a handler; operator input runs its handler and then `sync`, which also
+// drops the input made while the handler blocked.
 
 #include <cstdint>
 #include <memory>
@@ -16,6 +17,7 @@ namespace fernwick::ui {
 
 class about_window;
 class confirm_window;
+class input_gate;
 class location_window;
 class main_window;
 class reset_window;
@@ -44,9 +46,11 @@ public:
     about_window& AboutForm() const { return *AboutForm_; }
 
 private:
+    void sync_windows();
     void follow_focus();
 
     core::app_state& s_;
+    std::unique_ptr<input_gate> gate_;
     std::unique_ptr<main_window> mainform_;
     std::unique_ptr<warning_window> Warning_;
     std::unique_ptr<confirm_window> ConfirmForm_;

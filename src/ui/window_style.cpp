@@ -166,8 +166,16 @@ void apply_window_state(QWidget* window, const core::window_state& state)
 {
     if (window->isEnabled() != state.enabled) window->setEnabled(state.enabled);
     if (window->isVisible() == state.visible) return;
-    if (state.visible) centre_on_owner(window);
-    window->setVisible(state.visible);
+    if (!state.visible) {
+        window->hide();
+        return;
+    }
+    centre_on_owner(window);
+    window->show();
+    // A window shown again may lie behind another one: the status window
+    // behind the main window that asked for it.
+    window->raise();
+    window->activateWindow();
 }
 
 }  // namespace fernwick::ui

@@ -52,7 +52,8 @@ QGroupBox* make_frame(QWidget* parent, const char* name, const QString& caption)
 void select_option(const std::vector<QRadioButton*>& frame, const QRadioButton* chosen);
 
 // Brings a window's shown and enabled state in line with the model. A window
-// kept above the main window opens centred on it each time it is shown.
+// kept above the main window opens centred on it each time it is shown, and
+// a window comes to the front when shown.
 void apply_window_state(QWidget* window, const core::window_state& state);
 
 // Runs a handler for operator input, then lets every window catch up.

@@ -3,9 +3,10 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QKeyEvent>
+#include <QMouseEvent>
 
 #include "ui/main_window.h"
 #include "ui/support_ui.h"
@@ -27,8 +28,13 @@ effect shown(W id, bool visible = true)
     return [id, visible](core::app_state& s) { return state_of(s, id).visible == visible; };
 }
 
-enum class input { click, enter, menu, close_box };
-const char* const k_input_names[] = {"click", "Enter", "menu", "close box"};
+const effect no_menu_open = [](core::app_state&) { return QApplication::activePopupWidget() == nullptr; };
+
+enum class input { click, enter, menu, close_box, mouse, alt_r };
+const char* const k_input_names[] = {"click", "Enter", "menu", "close box", "mouse", "Alt+R"};
+// Long after its window appeared, within the double-click interval of it, or
+// while a handler blocks the window (the bring-up after OK, which paints).
+enum class moment { settled, fresh, in_run };
 
 struct input_row {
     input how;
@@ -37,6 +43,7 @@ struct input_row {
     setup before;
     effect took_effect;
     int quits;
+    moment when;
 };
 
 TEST(input, each_kind_of_input_reaches_its_handler_and_the_windows_follow_the_model)
@@ -80,8 +87,17 @@ TEST(input, each_kind_of_input_reaches_its_handler_and_the_windows_follow_the_mo
          [](auto& s) { return s.sector0_on == core::k_true && !s.ConfirmForm.sector[2].enabled; }},
         // A disabled window takes no input, its close box included.
         {input::close_box, W::RESETFORM, nullptr, [](auto& s) { s.RESETFORM.enabled = false; }, {}, 0},
+        // The second click of a double click on the window before is not meant for a new window.
+        {input::mouse, W::Warning, "Command1", show(W::Warning), shown(W::ConfirmForm)},
+        {input::mouse, W::Warning, "Command1", show(W::Warning), shown(W::Warning), 0, moment::fresh},
+        // Input made while a handler blocks is dropped, not carried out after it.
+        {input::close_box, W::mainform, nullptr, {}, shown(W::mainform), 0, moment::in_run},
+        {input::mouse, W::AboutForm, "Command1", show(W::AboutForm), shown(W::AboutForm), 0, moment::in_run},
+        {input::enter, W::AboutForm, "Command1", show(W::AboutForm), shown(W::AboutForm), 0, moment::in_run},
+        {input::alt_r, W::mainform, nullptr, {}, no_menu_open, 0, moment::in_run},
     };
     for (const auto& row : rows) {
+        QApplication::setDoubleClickInterval(row.when == moment::fresh ? 3'600'000 : 0);
         auto s = make_fake_state();
         ui::shell windows(*s);
         int quits = 0;
@@ -93,13 +109,25 @@ TEST(input, each_kind_of_input_reaches_its_handler_and_the_windows_follow_the_mo
         SCOPED_TRACE(w->objectName().toStdString() + " " + (row.name != nullptr ? row.name : "") + " " +
                      k_input_names[int(row.how)]);
         QWidget* control = row.name != nullptr ? w->findChild<QWidget*>(row.name) : nullptr;
-        ASSERT_TRUE(control != nullptr || row.how == input::menu || row.how == input::close_box);
-        if (row.how == input::click) qobject_cast<QAbstractButton*>(control)->click();
-        if (row.how == input::menu) w->findChild<QAction*>(row.name)->trigger();
-        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-        if (row.how == input::enter) QCoreApplication::sendEvent(control, &enter);
-        QCloseEvent close;
-        if (row.how == input::close_box) QCoreApplication::sendEvent(w, &close);
+        ASSERT_TRUE(control != nullptr || row.name == nullptr || row.how == input::menu);
+        const auto post = [](QObject* to, QEvent* e) { QApplication::postEvent(to, e); };
+        const auto give = [&] {
+            if (row.how == input::click) qobject_cast<QAbstractButton*>(control)->click();
+            if (row.how == input::menu) w->findChild<QAction*>(row.name)->trigger();
+            if (row.how == input::enter) post(control, new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier));
+            if (row.how == input::close_box) post(w, new QCloseEvent);
+            if (row.how == input::alt_r) post(w, new QKeyEvent(QEvent::KeyPress, Qt::Key_R, Qt::AltModifier, "r"));
+            if (row.how != input::mouse) return;
+            const QPointF at = control->rect().center(), on_screen = control->mapToGlobal(at);
+            post(control, new QMouseEvent(QEvent::MouseButtonPress, at, on_screen, Qt::LeftButton, Qt::LeftButton, {}));
+            post(control, new QMouseEvent(QEvent::MouseButtonRelease, at, on_screen, Qt::LeftButton, Qt::NoButton, {}));
+        };
+        if (row.when != moment::in_run) give();
+        // In a run the input comes while the bring-up after OK paints, once the windows have settled.
+        if (row.when == moment::in_run)
+            s->repaint = [give, painted = s->repaint] { painted(), QApplication::processEvents(), give(); };
+        if (row.when == moment::in_run) windows.window(W::RESETFORM)->findChild<QAbstractButton*>("RESET_OK")->click();
+        QApplication::processEvents();
 
         EXPECT_TRUE(!row.took_effect || row.took_effect(*s));
         EXPECT_EQ(quits, row.quits);

@@ -1,6 +1,6 @@
 // Every window builds and shows: each control whole and apart, readable when
-// its window is disabled, text boxes only showing, and the dialogs opened
-// centred on the main window.
+// its window is disabled, text boxes only showing, the dialogs opened centred
+// on the main window, and the sector boxes the rules lock telling why.
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -12,7 +12,8 @@ namespace {
 
 using W = core::window_id;
 
-// The dialogs are kept above the main window and opened centred on it.
+// The dialogs are kept above the main window (as dialogs of it, for the
+// window manager) and opened centred on it.
 const std::pair<W, bool> k_windows[] = {
     {W::mainform, false},   {W::RESETFORM, false}, {W::statusform, true}, {W::LocationForm, true},
     {W::ConfirmForm, true}, {W::Warning, true},    {W::AboutForm, true},
@@ -47,6 +48,7 @@ TEST_F(ui_test, every_window_shows_its_controls_whole_apart_and_readable_and_the
     core::notice_block(s->log(), {"                             Please wait one moment !"});
     s->mainform.progress = {true, 1, 12, 512};
     s->statusform.status_sector = {"0000", "0000", "0000", "0000"};
+    s->ConfirmForm.sector = {{{1, false}, {0, false}, {1, true}, {0, true}}};  // sectors 0 and 1 locked
     const auto show_all = [this](bool shown) {
         for (const auto& [id, dialog] : k_windows) state_of(*s, id).visible = shown;
         windows->sync();
@@ -57,6 +59,11 @@ TEST_F(ui_test, every_window_shows_its_controls_whole_apart_and_readable_and_the
         show_all(false);
         main->move(main_at);
         show_all(true);
+        // The second click of a double click on an OK that opens the sector window does not land on the erase.
+        const auto on_screen = [](QWidget* b) { return QRect(b->mapToGlobal(QPoint()), b->size()); };
+        const QRect erase = on_screen(control(W::ConfirmForm, "program_button"));
+        for (W before : {W::Warning, W::LocationForm})
+            EXPECT_FALSE(erase.intersects(on_screen(control(before, "Command1"))));
         for (const auto& [id, dialog] : k_windows) {
             QWidget* w = window(id);
             SCOPED_TRACE(w->objectName().toStdString());
@@ -64,6 +71,7 @@ TEST_F(ui_test, every_window_shows_its_controls_whole_apart_and_readable_and_the
             expect_laid_out(w);
             if (dialog) {
                 EXPECT_EQ(w->frameGeometry().center(), main->frameGeometry().center());
+                EXPECT_EQ(w->windowType(), Qt::Dialog);
             }
             for (QWidget* c : w->findChildren<QWidget*>()) {
                 if (c->objectName().isEmpty() || c->inherits("QMenu")) continue;  // Qt's own parts, pop-up menus
@@ -76,6 +84,18 @@ TEST_F(ui_test, every_window_shows_its_controls_whole_apart_and_readable_and_the
             }
         }
     }
+    // A locked sector box says why, and so does its caption; ticked, it reads apart from a free one.
+    const char* const why[] = {"kept on by the bootstrap-code rules", "the file has no data for this sector", "", ""};
+    const auto captions = window(W::ConfirmForm)->findChildren<QLabel*>("Label2");  // sector 3 on top
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(control(W::ConfirmForm, ("sector" + std::to_string(i)).c_str())->toolTip().toStdString(), why[i]);
+        EXPECT_EQ(captions[3 - i]->toolTip().toStdString(), why[i]);
+    }
+    const auto grey = [this](const char* box) {
+        const QImage look = control(W::ConfirmForm, box)->grab().toImage();
+        return qGray(look.scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixel(0, 0));
+    };
+    EXPECT_GT(grey("sector2") - grey("sector0"), 25);  // a tenth of the way from black to white
 }
 
 }  // namespace

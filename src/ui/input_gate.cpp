@@ -1,0 +1,76 @@
+#include "ui/input_gate.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QStyleHints>
+#include <QVariant>
+#include <QWidget>
+
+namespace fernwick::ui {
+
+namespace {
+
+constexpr const char* k_shown_at = "fernwick_shown_at_ms";
+// Only a bound: the drain ends as soon as nothing is pending.
+constexpr int k_drain_limit_ms = 200;
+
+bool is_click(QEvent::Type t)
+{
+    return t == QEvent::MouseButtonPress || t == QEvent::MouseButtonRelease || t == QEvent::MouseButtonDblClick;
+}
+
+// A key that is a shortcut reaches its owner as a Shortcut event, never as a key press.
+bool is_operator_input(QEvent::Type t)
+{
+    return t == QEvent::KeyPress || t == QEvent::Shortcut || t == QEvent::Close || is_click(t);
+}
+
+// Menus and tool tips are windows too, but a menu is opened to be clicked at once.
+bool is_own_window(const QWidget* w)
+{
+    return w->isWindow() && (w->windowType() == Qt::Window || w->windowType() == Qt::Dialog);
+}
+
+}  // namespace
+
+input_gate::input_gate()
+{
+    clock_.start();
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+input_gate::~input_gate() { QCoreApplication::instance()->removeEventFilter(this); }
+
+void input_gate::hold() { holding_ = true; }
+
+void input_gate::release()
+{
+    // A handler run by the drain ends in a release of its own.
+    if (!holding_ || draining_) return;
+    draining_ = true;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, k_drain_limit_ms);
+    draining_ = false;
+    holding_ = false;
+}
+
+bool input_gate::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    auto* widget = watched->isWidgetType() ? static_cast<QWidget*>(watched) : nullptr;
+    if (type == QEvent::Show && widget != nullptr && is_own_window(widget)) {
+        widget->setProperty(k_shown_at, clock_.elapsed());
+        return false;
+    }
+    if (holding_ && is_operator_input(type)) return true;
+    return is_click(type) && widget != nullptr && just_appeared(widget->window());
+}
+
+bool input_gate::just_appeared(const QWidget* window) const
+{
+    const QVariant shown_at = window->property(k_shown_at);
+    return shown_at.isValid() &&
+           clock_.elapsed() - shown_at.toLongLong() < QGuiApplication::styleHints()->mouseDoubleClickInterval();
+}
+
+}  // namespace fernwick::ui
