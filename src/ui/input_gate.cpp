@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QStyleHints>
 #include <QVariant>
 #include <QWidget>
@@ -18,6 +19,15 @@ constexpr int k_drain_limit_ms = 200;
 bool is_click(QEvent::Type t)
 {
     return t == QEvent::MouseButtonPress || t == QEvent::MouseButtonRelease || t == QEvent::MouseButtonDblClick;
+}
+
+// Enter or Space on the button that has the focus presses it as a click does:
+// Enter twice on the Warning's OK must not press Program Flash.
+bool presses_button(const QEvent* e)
+{
+    if (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease) return false;
+    const int key = static_cast<const QKeyEvent*>(e)->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
 }
 
 // A key that is a shortcut reaches its owner as a Shortcut event, never as a key press.
@@ -63,7 +73,7 @@ bool input_gate::eventFilter(QObject* watched, QEvent* event)
         return false;
     }
     if (holding_ && is_operator_input(type)) return true;
-    return is_click(type) && widget != nullptr && just_appeared(widget->window());
+    return (is_click(type) || presses_button(event)) && widget != nullptr && just_appeared(widget->window());
 }
 
 bool input_gate::just_appeared(const QWidget* window) const

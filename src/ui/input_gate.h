@@ -1,7 +1,7 @@
 #pragma once
-// Input the operator cannot have meant for what it would do: a click on a
-// window that appeared a moment ago (the second half of a double click on
-// the window before it), and input made while a handler blocks the window
+// Input the operator cannot have meant for what it would do: a click, Enter
+// or Space on a window that appeared a moment ago (the second half of a
+// double click or a double Enter on the window before it), and input made while a handler blocks the window
 // thread, which would otherwise be carried out after the handler.
 
 #include <QElapsedTimer>

@@ -90,6 +90,7 @@ TEST(input, each_kind_of_input_reaches_its_handler_and_the_windows_follow_the_mo
         // The second click of a double click on the window before is not meant for a new window.
         {input::mouse, W::Warning, "Command1", show(W::Warning), shown(W::ConfirmForm)},
         {input::mouse, W::Warning, "Command1", show(W::Warning), shown(W::Warning), 0, moment::fresh},
+        {input::enter, W::Warning, "Command1", show(W::Warning), shown(W::Warning), 0, moment::fresh},
         // Input made while a handler blocks is dropped, not carried out after it.
         {input::close_box, W::mainform, nullptr, {}, shown(W::mainform), 0, moment::in_run},
         {input::mouse, W::AboutForm, "Command1", show(W::AboutForm), shown(W::AboutForm), 0, moment::in_run},
