@@ -252,9 +252,11 @@ Faults (--fault may be given many times; HH is a hexadecimal byte):
                       the four faults above and --id-byte hit only the first
                       N bring-ups (each begun by a zero byte); later ones go
                       through, as after a repaired board (default: all)
-  --fault drop-at:N   the line goes dead right after the chip has taken the
+  --fault drop-at:N   the board goes away right after the chip has taken the
                       Nth byte from the host (counted from 1 since the
-                      simulator started), wherever that falls
+                      simulator started), wherever that falls: the
+                      pseudo-terminal hangs up, as when a USB adapter is
+                      pulled out
   --fault KIND:N:ACTION[,ACTION]...
                       in the Nth exchange (from 1) of KIND status, erase,
                       block or reset, counted since the simulator started:
@@ -263,7 +265,7 @@ Faults (--fault may be given many times; HH is a hexadecimal byte):
                                      a reset); the command is not carried out
                         silence      no answer; the command is not carried out
                         delay=MS     the answer comes MS later
-                        drop         the line goes dead instead of answering
+                        drop         the board goes away instead of answering
                         repeat       the whole answer comes twice, the copy
                                      right after it (a glitching UART)
                       for example --fault erase:2:status=93 or

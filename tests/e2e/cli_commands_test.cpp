@@ -1,3 +1,7 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -113,6 +117,12 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         EXPECT_EQ(std::filesystem::is_regular_file(row.trace), !row.trace.empty() && row.status != 2);
     }
     holder.close();
+    // A lock alone, as `flock DEVICE` takes one, keeps the port; once it is gone the port opens.
+    const int lock = ::open(board.device().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    EXPECT_FALSE(holder.open());
+    ::close(lock);
+    EXPECT_TRUE(holder.open()) << holder.error_text();
     std::filesystem::remove_all(dir);
 }
 
