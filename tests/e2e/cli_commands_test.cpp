@@ -1,6 +1,4 @@
-#include <fcntl.h>
 #include <sys/file.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -118,10 +116,9 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     }
     holder.close();
     // A lock alone, as `flock DEVICE` takes one, keeps the port; once it is gone the port opens.
-    const int lock = ::open(board.device().c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
-    EXPECT_FALSE(holder.open());
-    ::close(lock);
+    std::FILE* lock = std::fopen(board.device().c_str(), "r+");
+    EXPECT_TRUE(lock && ::flock(fileno(lock), LOCK_EX) == 0 && !holder.open());
+    std::fclose(lock);
     EXPECT_TRUE(holder.open()) << holder.error_text();
     std::filesystem::remove_all(dir);
 }

@@ -168,20 +168,6 @@ matrix_case failing(std::size_t p, int n, const std::string& action, std::string
             end_of(p, n)};
 }
 
-// Two blocks of sector 1 whose answers carry the same checksum (0Ch), on a
-// board that repeats the first answer once the second block is on its way
-// and fails the second with a Flag Error: whenever the copy comes, the run fails.
-matrix_case late_copy()
-{
-    const auto path = temp_dir() + "/alike.hex";
-    write_file(path, ":020000040001F9\n:01800000403F\n:01804000003F\n:00000001FF\n");
-    return {{"--line-rate", "follow", "--split-answers", "--fault", "block:1:repeat", "--fault", "block:2:status=93"},
-            {"program", path, "--sectors", "1"},
-            1,
-            "the bootstrap code still lies in sector 2: run again with --bsl-now 2",
-            std::nullopt};
-}
-
 // A late answer within the wait changes nothing.
 matrix_case late_answer(const std::string& f)
 {
@@ -192,10 +178,17 @@ matrix_case late_answer(const std::string& f)
 TEST(fault_matrix, programming)
 {
     const std::string checksum = "     A Checksum Error occured ! ";
+    const auto alike = temp_dir() + "/alike.hex";
+    write_file(alike, ":020000040001F9\n:01800000403F\n:01804000003F\n:00000001FF\n");
     std::vector<matrix_case> cases = {
         late_answer("erase:2:delay=300"),
         late_answer("block:4:delay=300"),
-        late_copy(),
+        // The first of two answers alike (checksum 0Ch) comes twice once the second block is on its way, the
+        // second a Flag Error: whenever the copy comes, the run fails.
+        {{"--line-rate", "follow", "--split-answers", "--fault", "block:1:repeat", "--fault", "block:2:status=93"},
+         {"program", alike, "--sectors", "1"},
+         1,
+         "the bootstrap code still lies in sector 2: run again with --bsl-now 2"},
         // A flash programmed as asked, but a report that could not be written is no success.
         {{},
          program_own_file({"--report", "/dev/full"}),
