@@ -32,6 +32,7 @@ struct exchange_fault {
     int delay_ms = 0;                    // before the first answer byte
     bool drop = false;                   // the board goes away instead of answering
     bool repeat = false;                 // the whole answer sent twice, as by a glitching UART
+    int repeat_after_ms = 0;             // the copy this much later than right behind the answer
 };
 
 // How the chip's answer bytes are grouped into writes towards the host.

@@ -36,7 +36,7 @@ std::vector<std::string_view> split(std::string_view text, char sep)
     }
 }
 
-// One action of an exchange fault: checksum, status=HH, silence, delay=MS, drop or repeat.
+// One action of an exchange fault: checksum, status=HH, silence, delay=MS, drop, repeat or repeat=MS.
 bool apply_action(std::string_view action, exchange_fault& fault)
 {
     const auto eq = action.find('=');
@@ -50,9 +50,10 @@ bool apply_action(std::string_view action, exchange_fault& fault)
         return false;
     }
     if (name == "status") return (fault.status = hex_byte(value)).has_value();
-    if (name == "delay") {
+    if (name == "delay" || name == "repeat") {
         const auto ms = number(value);
-        fault.delay_ms = ms.value_or(0);
+        fault.repeat = fault.repeat || name == "repeat";
+        (name == "delay" ? fault.delay_ms : fault.repeat_after_ms) = ms.value_or(0);
         return ms.has_value();
     }
     return false;
@@ -268,6 +269,7 @@ Faults (--fault may be given many times; HH is a hexadecimal byte):
                         drop         the board goes away instead of answering
                         repeat       the whole answer comes twice, the copy
                                      right after it (a glitching UART)
+                        repeat=MS    the same, the copy MS later
                       for example --fault erase:2:status=93 or
                       --fault block:5:delay=300,checksum
 

@@ -183,9 +183,9 @@ TEST(fault_matrix, programming)
     std::vector<matrix_case> cases = {
         late_answer("erase:2:delay=300"),
         late_answer("block:4:delay=300"),
-        // The first of two answers alike (checksum 0Ch) comes twice once the second block is on its way, the
+        // The first of two answers alike (checksum 0Ch) comes again once the second block is on its way, the
         // second a Flag Error: whenever the copy comes, the run fails.
-        {{"--line-rate", "follow", "--split-answers", "--fault", "block:1:repeat", "--fault", "block:2:status=93"},
+        {{"--line-rate", "follow", "--fault", "block:1:repeat=30", "--fault", "block:2:status=93"},
          {"program", alike, "--sectors", "1"},
          1,
          "the bootstrap code still lies in sector 2: run again with --bsl-now 2"},

@@ -52,8 +52,8 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
     const auto started = sys_days{2026y / 12 / 7} + 10h + 15min + 30s + 123ms;
     const std::vector<int> all{0, 1, 2, 3};
     const QJsonValue null = QJsonValue::Null;
-    // Where the code lies after the run, given in sector 2 (none: the run never began).
-    const fernwick::core::code_location in2{true, 2, false, true}, in0{true, 2, true}, both{true, 2, true, true},
+    // Where the code lies after the run, given in sector 2 or 0 (none: the run never began).
+    const fernwick::core::code_location in2{true, 2, false, true}, in0{true, 2, true}, both{true, 0, true, true},
         nowhere{true, 2}, none;
     const std::string again = ": run again with --bsl-now ";
     const board_row rows[] = {
@@ -78,9 +78,9 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
          {"Mirel\"\\K??nzel?port0", "0/322", "gone"}},
         // a run that never reached a verdict is no success; a failed save names its block; a lone checksum
         {{"/dev/ttyUSB4", result::none, {result::failed, "save code", 0, 2, "\x12"s, 0, both}, {0, 2}, 1, 11},
-         {{"result", "failed"}, {"step", "save code"}, {"block", 2}, {"bsl_now_after", 2}},
+         {{"result", "failed"}, {"step", "save code"}, {"block", 2}, {"bsl_now_after", 0}},
          "Failed at: save code 2 of 11, sector 0, received 12\nthe bootstrap code now lies in sectors 0 and 2" + again +
-             "2",
+             "0",
          {"failed", "1/11", " -"}},
         {{"/dev/ttyUSB5", result::failed, {result::failed, "erase", 2, 4, "", 0, nowhere}, {0, 2}, 4, 11},
          {{"bsl_now_after", null}},
