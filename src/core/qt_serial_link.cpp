@@ -278,7 +278,8 @@ void qt_serial_link::on_error(int error)
         return;
     }
     if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) return;
-    went_away(": " + text_of(port_->errorString()));
+    // A hung-up read carries no error code, and Qt's text would say "Unknown error".
+    went_away(error == QSerialPort::ReadError ? " (the line hung up)" : ": " + text_of(port_->errorString()));
 }
 
 }  // namespace fernwick::core
