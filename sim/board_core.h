@@ -64,7 +64,11 @@ public:
     core::byte_string read_all() override;
     int pending() override;
     bool wait_for_data(int ms) override;
-    std::string error_text() const override { return error_; }
+    std::string error_text() const override;
+    // A dropped line is a board gone from the host's view, as a pseudo-terminal
+    // whose other end closed or an adapter pulled out.
+    bool gone() const override;
+    int ms_since_write() const override;
     void set_threshold(int threshold) override;
 
     // Board side: a write of the chip that has arrived.
@@ -86,6 +90,8 @@ private:
 
     std::shared_ptr<board_core> board_;
     bool open_ = false;
+    bool gone_ = false;
+    int written_ms_ = 0;
     std::string error_;
     core::byte_string pending_;
     std::deque<arrival> arrived_;  // writes of the chip still to be notified

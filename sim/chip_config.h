@@ -30,8 +30,9 @@ struct exchange_fault {
     std::optional<std::uint8_t> status;  // answered instead of 88h; the command is not carried out
     bool silence = false;                // no answer, the command is not carried out
     int delay_ms = 0;                    // before the first answer byte
-    bool drop = false;                   // the link goes dead instead of answering
+    bool drop = false;                   // the board goes away instead of answering
     bool repeat = false;                 // the whole answer sent twice, as by a glitching UART
+    int repeat_after_ms = 0;             // the copy this much later than right behind the answer
 };
 
 // How the chip's answer bytes are grouped into writes towards the host.
@@ -65,7 +66,7 @@ struct chip_config {
     chip_timing timing;
     answer_grouping grouping = answer_grouping::natural;
     std::vector<exchange_fault> faults;
-    // The line goes dead right after the chip has received this host byte
+    // The board goes away right after the chip has received this host byte
     // (counted from 1 over the chip's whole life); nullopt: never.
     std::optional<std::uint64_t> drop_at_byte;
 };

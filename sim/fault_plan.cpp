@@ -18,6 +18,7 @@ exchange_fault fault_plan::next(exchange_kind kind)
         merged.delay_ms += f.delay_ms;
         merged.drop = merged.drop || f.drop;
         merged.repeat = merged.repeat || f.repeat;
+        merged.repeat_after_ms += f.repeat_after_ms;
     }
     return merged;
 }
@@ -36,10 +37,10 @@ reaction exchange_answer(const exchange_fault& fault, std::vector<std::uint8_t> 
     if (fault.wrong_checksum && !lead.empty()) ++lead.back();
     for (const auto b : lead) r.answer.push_back({fault.delay_ms, b});
     r.answer.push_back({fault.delay_ms + work_ms, fault.status.value_or(status)});
-    // The copy leaves as soon as the last byte is out, right behind it on the line.
+    // The copy leaves as soon as the last byte is out, right behind it on the line, or later when asked.
     if (fault.repeat)
         for (std::size_t i = 0, n = r.answer.size(); i < n; ++i)
-            r.answer.push_back({fault.delay_ms + work_ms, r.answer[i].value});
+            r.answer.push_back({fault.delay_ms + work_ms + fault.repeat_after_ms, r.answer[i].value});
     return r;
 }
 

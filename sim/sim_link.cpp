@@ -29,6 +29,7 @@ bool sim_serial_link::open()
     if (!core::parse_settings(settings())) return fail("malformed settings \"" + settings() + "\"");
     if (board_->port_holder()) return fail("in use by another application");
     open_ = true;
+    gone_ = false;
     error_.clear();
     return true;
 }
@@ -42,11 +43,22 @@ void sim_serial_link::close()
 
 bool sim_serial_link::write(const core::byte_string& data)
 {
+    if (gone()) {
+        gone_ = true;
+        close();
+        return false;
+    }
     if (!open_) return fail("not open");
-    if (board_->chip.link_dropped()) return fail("the line is dead");
     board_->chip.receive(data, board_->now);
+    written_ms_ = board_->now;
     return true;
 }
+
+std::string sim_serial_link::error_text() const { return gone() ? port_name() + ": the device went away" : error_; }
+
+bool sim_serial_link::gone() const { return gone_ || (open_ && board_->chip.link_dropped()); }
+
+int sim_serial_link::ms_since_write() const { return board_->now - written_ms_; }
 
 core::byte_string sim_serial_link::read_all()
 {
@@ -60,7 +72,7 @@ int sim_serial_link::pending()
     return static_cast<int>(pending_.size());
 }
 
-bool sim_serial_link::wait_for_data(int ms) { return open_ && board_->wait_for_data(*this, ms); }
+bool sim_serial_link::wait_for_data(int ms) { return open_ && !gone() && board_->wait_for_data(*this, ms); }
 
 // Without notifications nothing would ever move the held-back writes on.
 void sim_serial_link::set_threshold(int threshold)

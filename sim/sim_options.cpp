@@ -36,7 +36,7 @@ std::vector<std::string_view> split(std::string_view text, char sep)
     }
 }
 
-// One action of an exchange fault: checksum, status=HH, silence, delay=MS, drop or repeat.
+// One action of an exchange fault: checksum, status=HH, silence, delay=MS, drop, repeat or repeat=MS.
 bool apply_action(std::string_view action, exchange_fault& fault)
 {
     const auto eq = action.find('=');
@@ -50,9 +50,10 @@ bool apply_action(std::string_view action, exchange_fault& fault)
         return false;
     }
     if (name == "status") return (fault.status = hex_byte(value)).has_value();
-    if (name == "delay") {
+    if (name == "delay" || name == "repeat") {
         const auto ms = number(value);
-        fault.delay_ms = ms.value_or(0);
+        fault.repeat = fault.repeat || name == "repeat";
+        (name == "delay" ? fault.delay_ms : fault.repeat_after_ms) = ms.value_or(0);
         return ms.has_value();
     }
     return false;
@@ -252,9 +253,11 @@ Faults (--fault may be given many times; HH is a hexadecimal byte):
                       the four faults above and --id-byte hit only the first
                       N bring-ups (each begun by a zero byte); later ones go
                       through, as after a repaired board (default: all)
-  --fault drop-at:N   the line goes dead right after the chip has taken the
+  --fault drop-at:N   the board goes away right after the chip has taken the
                       Nth byte from the host (counted from 1 since the
-                      simulator started), wherever that falls
+                      simulator started), wherever that falls: the
+                      pseudo-terminal hangs up, as when a USB adapter is
+                      pulled out
   --fault KIND:N:ACTION[,ACTION]...
                       in the Nth exchange (from 1) of KIND status, erase,
                       block or reset, counted since the simulator started:
@@ -263,9 +266,10 @@ Faults (--fault may be given many times; HH is a hexadecimal byte):
                                      a reset); the command is not carried out
                         silence      no answer; the command is not carried out
                         delay=MS     the answer comes MS later
-                        drop         the line goes dead instead of answering
+                        drop         the board goes away instead of answering
                         repeat       the whole answer comes twice, the copy
                                      right after it (a glitching UART)
+                        repeat=MS    the same, the copy MS later
                       for example --fault erase:2:status=93 or
                       --fault block:5:delay=300,checksum
 

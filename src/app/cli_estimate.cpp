@@ -42,8 +42,10 @@ std::array<int, 4> blocks_per_sector(const std::string& block_text)
 
 double line_seconds(long long bytes, int baud) { return static_cast<double>(bytes) * k_bits_per_byte / baud; }
 
-// As long as the wait after each step for a byte that should not come.
-int late_byte_check_ms(int baud) { return programming::k_settle_ms + core::line_time_ms(k_answer_bytes, baud); }
+// The wait after each step for a byte that should not come lasts until the
+// answer to its last command could have come at the chip's typical times,
+// and k_settle_ms more: beyond the answer, that margin.
+constexpr int k_late_byte_check_ms = programming::k_settle_ms;
 
 std::string step_line(const planned_step& p)
 {
@@ -66,7 +68,7 @@ void print_plan(const std::string& hex_file, int baud, const run_estimate& e, st
     out << "  sectors erased: " << e.erases << ", blocks: " << e.blocks << "\n"
         << "  estimated time: " << rounded(e.seconds) << " (line " << rounded(e.line_seconds) << ", erase " << e.erases
         << " x " << k_typical_erase_ms << " ms, program " << e.blocks << " x " << k_typical_program_ms
-        << " ms, late-byte checks " << e.erases << " x " << late_byte_check_ms(baud) << " ms)\n"
+        << " ms, late-byte checks " << e.erases << " x " << k_late_byte_check_ms << " ms)\n"
         << "Assumptions:\n"
         << "  the line carries " << k_bits_per_byte << " bits per byte both ways at " << baud << " baud\n"
         << "  the chip erases a sector in " << k_typical_erase_ms << " ms and programs a block in "
@@ -103,7 +105,7 @@ run_estimate estimate_run(const plan& p, const hex_choices& c, int baud)
     e.bring_up_seconds = line_seconds(k_bring_up_out + k_bring_up_back, baud);
     e.line_seconds = line_seconds(e.bytes_out + e.bytes_back, baud);
     e.chip_seconds = (e.erases * k_typical_erase_ms + e.blocks * k_typical_program_ms) / 1000.0;
-    e.check_seconds = e.erases * late_byte_check_ms(baud) / 1000.0;
+    e.check_seconds = e.erases * k_late_byte_check_ms / 1000.0;
     e.seconds = e.line_seconds + e.chip_seconds + e.check_seconds;
     return e;
 }

@@ -7,14 +7,15 @@
 #include <vector>
 
 #include "app/cli_plan.h"
+#include "programming/flash_exchange.h"
 #include "programming/programming_run.h"
 
 namespace fernwick::app {
 
 // The chip's typical times, which the simulated board also takes for a real
 // board's (./run --simulated-board).
-inline constexpr int k_typical_erase_ms = 300;  // one sector
-inline constexpr int k_typical_program_ms = 2;  // one 64-byte block
+inline constexpr int k_typical_erase_ms = programming::k_erase_ms;      // one sector
+inline constexpr int k_typical_program_ms = programming::k_program_ms;  // one 64-byte block
 
 struct planned_step {
     programming::run_step step;

@@ -76,10 +76,31 @@ std::vector<std::string> table_row(const board_outcome& o)
     row.push_back(run.step.empty() ? "-" : run.step);
     row.push_back(run.sector < 0 ? "-" : std::to_string(run.sector));
     row.push_back(sends_block(run.step) ? std::to_string(run.block) : "-");
-    // The chip's last byte is its status byte: what it made of the exchange.
-    if (o.result != result::stopped && !run.received.empty())
-        row.push_back(core::hex_bytes(run.received.substr(run.received.size() - 1)));
+    if (o.result == result::stopped) return row;
+    // The chip's last byte is its status byte, what it made of the exchange,
+    // when one came after the checksum.
+    const auto& got = run.received;
+    row.push_back(run.gone ? "gone" : got.size() > 1 ? core::hex_bytes(got.substr(got.size() - 1)) : "-");
     return row;
+}
+
+// The bsl_now a next run needs: where the run left the code, or where the
+// operator said it lay when no run began.
+QJsonValue code_after(const run_description& d, const core::code_location& code)
+{
+    return location(code.known ? code.now() : d.choices.bsl_now);
+}
+
+std::string code_line(const core::code_location& code)
+{
+    if (!code.known) return "nothing was erased: the bootstrap code lies where it did";
+    const std::string again = ": run again with --bsl-now " + std::to_string(code.now());
+    if (code.in_0 && code.in_2) return "the bootstrap code now lies in sectors 0 and 2" + again;
+    const bool kept = code.now() == code.given;
+    if (code.now() == core::k_nowhere)
+        return std::string("the bootstrap code ") + (kept ? "still" : "now") + " lies in no sector" + again;
+    return "the bootstrap code " + std::string(kept ? "still lies" : "now lies only") + " in sector " +
+           std::to_string(code.now()) + again;
 }
 
 }  // namespace
@@ -128,6 +149,7 @@ QJsonObject report_record(const run_description& d, const board_outcome& o)
         {"bytes_received", static_cast<qint64>(o.bytes_received)},
         {"seconds", std::round(o.seconds * 1000) / 1000},
         {"result", result_word(o.result)},
+        {"bsl_now_after", code_after(d, o.run.code)},
     };
     if (!d.unplaced.empty()) {
         QJsonArray ranges;
@@ -139,7 +161,9 @@ QJsonObject report_record(const run_description& d, const board_outcome& o)
     r["step"] = text(run.step);
     r["sector"] = run.sector < 0 ? QJsonValue() : QJsonValue(run.sector);
     r["block"] = sends_block(run.step) ? QJsonValue(run.block) : QJsonValue();
-    if (o.result != result::stopped) r["received"] = text(core::hex_bytes(run.received));
+    if (o.result == result::stopped) return r;
+    r["received"] = text(core::hex_bytes(run.received));
+    r["gone"] = run.gone;
     return r;
 }
 
@@ -190,12 +214,14 @@ std::string failure_line(const board_outcome& o)
     line += run.step.empty() ? "an unrecorded step" : run.step;
     if (sends_block(run.step)) line += " " + std::to_string(run.block) + " of " + std::to_string(o.blocks_total);
     if (run.sector >= 0) line += ", sector " + std::to_string(run.sector);
-    if (o.result == result::stopped) return line;
-    if (!run.received.empty())
-        line += ", received " + core::hex_bytes(run.received);
-    else if (run.step != "bring-up")
-        line += ", nothing received";
-    return line;
+    if (o.result != result::stopped) {
+        if (!run.received.empty()) line += ", received " + core::hex_bytes(run.received);
+        if (run.gone)
+            line += ", the board is gone";
+        else if (run.received.empty() && run.step != "bring-up")
+            line += ", nothing received";
+    }
+    return line + "\n" + code_line(run.code);
 }
 
 }  // namespace fernwick::app

@@ -32,8 +32,9 @@ std::optional<std::string> sha256_of_file(const std::string& path, std::string& 
 std::optional<run_description> describe_run(const hex_choices& c, int baud, std::string& why);
 
 // One board's record. The step, sector and block are there for a failure or
-// a stop, the received bytes for a failure only; sector and block are null
-// where the step has none, bsl_now and bsl_target null for -99.
+// a stop, the received bytes and whether the board went away for a failure
+// only; sector and block are null where the step has none, bsl_now,
+// bsl_target and bsl_now_after null for -99.
 QJsonObject report_record(const run_description& d, const board_outcome& o);
 
 // Appends one line per record, never truncating. Each line goes out in one
@@ -45,8 +46,10 @@ std::optional<std::string> append_report(const std::string& path, const std::vec
 void print_table(std::ostream& out, const std::vector<board_outcome>& boards);
 
 // "Failed at: program block 164 of 322, sector 3, received 33 91",
-// "Failed at: bring-up", "Stopped before: erase, sector 1"; empty for a
-// board that succeeded.
+// "Failed at: bring-up", "Stopped before: erase, sector 1", and on a line
+// of its own where the bootstrap loader code lies now and the --bsl-now a
+// next run needs ("the bootstrap code now lies only in sector 0: run again
+// with --bsl-now 0"); empty for a board that succeeded.
 std::string failure_line(const board_outcome& o);
 
 }  // namespace fernwick::app

@@ -74,7 +74,13 @@ void RESET_OK_Click(app_state& s)
 
 void Timer0_Timer(app_state& s)
 {
-    if (s.ack_pending)
+    const auto& link = *s.RESETFORM.MSCom0;
+    if (link.gone()) {
+        s.run.gone = true;
+        auto lines = core::gone_lines(link);
+        lines.insert(lines.end(), {"", "     Please Re-Start the Fernwick !"});
+        core::error_block(s.log(), lines);
+    } else if (s.ack_pending)
         core::error_block(s.log(), {"     No acknowledge byte from the microcontroller received !", "",
                                     "     Please Re-Start the Fernwick !"});
     else if (!s.id_received)

@@ -1,5 +1,6 @@
 #include "command/commands.h"
 
+#include "core/protocol.h"
 #include "core/timeouts.h"
 
 namespace fernwick::command {
@@ -8,6 +9,8 @@ using core::app_state;
 
 void show_status_Click(app_state& s)
 {
+    // A second reading would take the first one's answers for its own.
+    if (s.reply_awaited && s.command_code == protocol::status_command) return;
     s.status_sector_code = 0x40;
     s.command_code = 0x40;
     s.reply_step = 1;

@@ -122,9 +122,17 @@ void COM_OnComm(app_state& s, int comm_event)
 void Timer_Timer(app_state& s)
 {
     core::hide_command_menus(s);
-    core::error_block(s.log(), {"     TimeOut Error !",
-                                "     I was waiting for a byte from the microcontroller that I didn't receive !",
-                                "     Please Re-Start the Fernwick !"});
+    const auto& com = *s.mainform.COM;
+    if (com.gone()) {
+        s.run.gone = true;
+        auto lines = core::gone_lines(com);
+        lines.emplace_back("     Please Re-Start the Fernwick !");
+        core::error_block(s.log(), lines);
+    } else {
+        core::error_block(s.log(), {"     TimeOut Error !",
+                                    "     I was waiting for a byte from the microcontroller that I didn't receive !",
+                                    "     Please Re-Start the Fernwick !"});
+    }
     s.mainform.Timer->stop();
 }
 

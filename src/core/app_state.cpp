@@ -42,9 +42,22 @@ void hide_command_menus(app_state& s)
     s.mainform.reset_.visible = false;
 }
 
+std::int16_t code_location::now() const
+{
+    if (in(given)) return given;
+    if (in_2) return 2;
+    return in_0 ? std::int16_t{0} : k_nowhere;
+}
+
 std::vector<std::string> send_failure_lines(const serial_link& link)
 {
+    if (link.gone()) return gone_lines(link);
     return {"     I couldn't send the bytes to the uC !", "     " + link.error_text()};
+}
+
+std::vector<std::string> gone_lines(const serial_link& link)
+{
+    return {"     The board is gone !", "     " + link.error_text()};
 }
 
 void error_block_with_restart(app_state& s, std::vector<std::string> lines)

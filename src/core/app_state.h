@@ -55,6 +55,27 @@ struct progress_state {
     std::chrono::steady_clock::time_point started;  // when the run's first exchange began
 };
 
+// Where the bootstrap loader code lies as far as a run's exchanges tell:
+// where the operator said it lay, less each sector an erase was sent to,
+// plus each sector the code was written to once that step succeeded.
+struct code_location {
+    bool known = false;              // a run began; before that it lies where the operator said
+    std::int16_t given = k_nowhere;  // bsl_now when the run began
+    bool in_0 = false, in_2 = false;
+
+    void start(std::int16_t bsl_now) { *this = {true, bsl_now, bsl_now == 0, bsl_now == 2}; }
+    bool in(int sector) const { return sector == 0 ? in_0 : sector == 2 && in_2; }
+    // Sectors 1 and 3 never hold the code.
+    void set(int sector, bool holds)
+    {
+        in_0 = sector == 0 ? holds : in_0;
+        in_2 = sector == 2 ? holds : in_2;
+    }
+    // The bsl_now a next run needs: the one given while it still holds a copy,
+    // else a sector that holds one, else k_nowhere.
+    std::int16_t now() const;
+};
+
 // How a programming run went, for what reports it beyond the log (the
 // production line's table and report): where it stands or stopped, and for a
 // failure the exchange that failed and what the chip sent in it.
@@ -65,6 +86,8 @@ struct run_record {
     int sector = -1;       // of the step; -1 before the first
     int block = 0;         // the run's block being sent (1-based), 0 before the first
     byte_string received;  // what the chip sent in the failing exchange
+    bool gone = false;     // the failure: the board's serial device went away
+    code_location code;
 };
 
 // A conversion made once for several boards: every run sends these blocks
@@ -187,8 +210,13 @@ void StartModul(app_state& s);
 void hide_command_menus(app_state& s);
 
 // The error block lines for a write the link refused: what failed and the
-// link's own reason (device and the system's text).
+// link's own reason (device and the system's text); for a device that went
+// away, gone_lines.
 std::vector<std::string> send_failure_lines(const serial_link& link);
+
+// The error block lines for a board whose serial device went away: that it is
+// gone, and the link's reason.
+std::vector<std::string> gone_lines(const serial_link& link);
 
 // An error block of the lines, an empty line and the advice to re-start.
 void error_block_with_restart(app_state& s, std::vector<std::string> lines);

@@ -28,6 +28,8 @@ public:
     int pending() override { return inner_->pending(); }
     bool wait_for_data(int ms) override { return inner_->wait_for_data(ms); }
     std::string error_text() const override { return inner_->error_text(); }
+    bool gone() const override { return inner_->gone(); }
+    int ms_since_write() const override { return inner_->ms_since_write(); }
     void set_threshold(int threshold) override
     {
         serial_link::set_threshold(threshold);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 #include "core/port_names.h"
 
@@ -99,6 +100,7 @@ qt_serial_link::~qt_serial_link()
 bool qt_serial_link::open()
 {
     error_.clear();
+    gone_ = false;
     if (is_open()) return fail("the port is already open");
     const auto device = fixed_device_.empty() ? device_for_port(comm_port()) : fixed_device_;
     device_ = device.empty() ? "COM " + std::to_string(comm_port()) : device;
@@ -131,7 +133,8 @@ bool qt_serial_link::is_open() const { return port_->isOpen(); }
 
 bool qt_serial_link::write(const byte_string& data)
 {
-    if (!is_open()) return fail("the port is not open");
+    // A device that went away keeps the reason it went with.
+    if (!is_open()) return gone_ ? false : fail("the port is not open");
 #ifndef _WIN32
     return write_to_driver(data);
 #else
@@ -143,7 +146,7 @@ bool qt_serial_link::write(const byte_string& data)
     const QDeadlineTimer deadline(line_time_ms(data.size(), port_->baudRate()) + k_write_grace_ms);
     while (port_->bytesToWrite() > 0) {
         const bool progressed = port_->waitForBytesWritten(k_write_slice_ms);
-        if (!is_open()) return fail("the device went away while writing");
+        if (!is_open()) return went_away(" while writing");
         if (!progressed && port_->error() != QSerialPort::TimeoutError && port_->bytesToWrite() > 0)
             return fail("write failed: " + text_of(port_->errorString()));
         if (deadline.hasExpired()) {
@@ -151,6 +154,7 @@ bool qt_serial_link::write(const byte_string& data)
             return fail("the device did not take the bytes in time");
         }
     }
+    written_ = std::chrono::steady_clock::now();
     return true;
 #endif
 }
@@ -170,22 +174,18 @@ bool qt_serial_link::write_to_driver(const byte_string& data)
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            const std::string why = std::strerror(errno);
-            close();
-            return fail("the device went away while writing: " + why);
-        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return went_away(std::string(" while writing: ") + std::strerror(errno));
         if (deadline.hasExpired()) {
             ::tcflush(fd, TCOFLUSH);
             return fail("the device did not take the bytes in time");
         }
         pollfd room{fd, POLLOUT, 0};
         const auto slice = std::min<qint64>(deadline.remainingTime(), k_write_slice_ms);
-        if (::poll(&room, 1, static_cast<int>(slice)) > 0 && (room.revents & (POLLHUP | POLLERR | POLLNVAL))) {
-            close();
-            return fail("the device went away while writing");
-        }
+        if (::poll(&room, 1, static_cast<int>(slice)) > 0 && (room.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            return went_away(" while writing");
     }
+    written_ = std::chrono::steady_clock::now();
     return true;
 }
 #endif
@@ -214,10 +214,24 @@ bool qt_serial_link::wait_for_data(int ms)
 
 std::string qt_serial_link::error_text() const { return error_; }
 
+int qt_serial_link::ms_since_write() const
+{
+    const auto since = std::chrono::steady_clock::now() - written_;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
+    return static_cast<int>(std::min<long long>(ms, std::numeric_limits<int>::max()));
+}
+
 bool qt_serial_link::fail(const std::string& why)
 {
     error_ = device_ + ": " + why;
     return false;
+}
+
+bool qt_serial_link::went_away(const std::string& why)
+{
+    gone_ = true;
+    close();
+    return fail("the device went away" + why);
 }
 
 // Qt's lock file is keyed by the path, so the same device under another name
@@ -264,8 +278,8 @@ void qt_serial_link::on_error(int error)
         return;
     }
     if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) return;
-    fail("the device went away: " + text_of(port_->errorString()));
-    close();
+    // A hung-up read carries no error code, and Qt's text would say "Unknown error".
+    went_away(error == QSerialPort::ReadError ? " (the line hung up)" : ": " + text_of(port_->errorString()));
 }
 
 }  // namespace fernwick::core

@@ -1,6 +1,7 @@
 #pragma once
 // The serial link over the platform's serial port (QSerialPort).
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -29,10 +30,14 @@ public:
     int pending() override;
     bool wait_for_data(int ms) override;
     std::string error_text() const override;
+    bool gone() const override { return gone_; }
+    int ms_since_write() const override;
 
 private:
     // Sets error_text() to "<device>: <why>"; false.
     bool fail(const std::string& why);
+    // Closes for good: the device is no longer there. `why` follows "the device went away".
+    bool went_away(const std::string& why);
     bool claim();
     bool write_to_driver(const byte_string& data);
     void pull();
@@ -45,6 +50,8 @@ private:
     std::string device_;  // the device of the last open
     std::string error_;
     bool receive_posted_ = false;
+    bool gone_ = false;
+    std::chrono::steady_clock::time_point written_;  // when the last write was with the driver
 };
 
 }  // namespace fernwick::core

@@ -51,9 +51,19 @@ public:
     virtual int pending() = 0;
     // Waits at most `ms` for at least one pending byte (the polled exchanges).
     virtual bool wait_for_data(int ms) = 0;
-    // Why the last open or write failed: the device and the system's
-    // reason, e.g. "/dev/ttyUSB0: No such file or directory".
+    // Why the last open or write failed, or why the device went away: the
+    // device and the system's reason, e.g. "/dev/ttyUSB0: No such file or
+    // directory".
     virtual std::string error_text() const = 0;
+    // True once the device went away while open (an adapter pulled out, the
+    // other end of a pseudo-terminal closed), until the next open: the link
+    // is closed then, and error_text() says why. A dead line that stays
+    // open is not gone; it only stays silent.
+    virtual bool gone() const { return false; }
+    // Milliseconds since the last write handed its bytes to the line; a link
+    // that cannot tell says 0, which only makes a wait counted from the write
+    // longer.
+    virtual int ms_since_write() const { return 0; }
 
     // 0: no receive notifications; 1: one whenever a byte is pending.
     virtual void set_threshold(int threshold) { threshold_ = threshold; }

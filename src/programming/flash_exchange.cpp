@@ -1,5 +1,6 @@
 #include "programming/flash_exchange.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "command/reply_engine.h"
@@ -17,36 +18,48 @@ constexpr std::uint8_t k_block_command = protocol::block_command;
 constexpr std::uint8_t k_done = protocol::done;
 constexpr int k_keep_alive_ms = 50;  // the window's progress while an answer is awaited
 
+constexpr std::size_t k_answer_bytes = 2;  // checksum and status
+
 // The checksum answer makes the sum of everything written a multiple of
 // 256; for a sum that already is one the chip answers 00h.
 std::uint8_t expected_checksum(unsigned sum) { return static_cast<std::uint8_t>(256 - sum % 256); }
 
-exchange_result read_answers(answer_reader& reader, unsigned sum)
+// No byte came: the device went away, or the chip stayed silent.
+exchange_failure lost(const app_state& s, core::byte_string got)
+{
+    const auto& com = *s.mainform.COM;
+    if (com.gone()) return {false, core::gone_lines(com), std::move(got), true};
+    return {true, {}, std::move(got)};
+}
+
+exchange_result read_answers(answer_reader& reader, const app_state& s)
 {
     core::byte_string got;
-    const auto failure = [&got](bool time_out, std::vector<std::string> lines) {
-        return exchange_failure{time_out, std::move(lines), got};
-    };
     const auto checksum = reader.next();
-    if (!checksum) return failure(true, {});
+    if (!checksum) return lost(s, got);
     got += char(*checksum);
-    if (*checksum != expected_checksum(sum)) return failure(false, {"     A Checksum Error occured ! "});
+    if (*checksum != reader.last_written().checksum)
+        return exchange_failure{false, {"     A Checksum Error occured ! "}, got};
     const auto status = reader.next();
-    if (!status) return failure(true, {});
+    if (!status) return lost(s, got);
     got += char(*status);
-    if (*status != k_done) return failure(false, {status_message(*status)});
+    if (*status != k_done) return exchange_failure{false, {status_message(*status)}, got};
     return std::nullopt;
 }
 
-exchange_result unclaimed_bytes(answer_reader& reader, int settle_ms = 0)
+exchange_failure stray_failure(const core::byte_string& stray)
 {
-    const auto stray = reader.unclaimed(settle_ms);
+    return {false,
+            {"     I received the unexpected Byte : 0x" + core::hex2(static_cast<std::uint8_t>(stray[0])),
+             "     I wasn't waiting for any byte ! "},
+            stray};
+}
+
+exchange_result unclaimed_bytes(answer_reader& reader)
+{
+    const auto stray = reader.unclaimed();
     if (stray.empty()) return std::nullopt;
-    return exchange_failure{
-        false,
-        {"     I received the unexpected Byte : 0x" + core::hex2(static_cast<std::uint8_t>(stray[0])),
-         "     I wasn't waiting for any byte ! "},
-        stray};
+    return stray_failure(stray);
 }
 
 // Writes the bytes; a failure at once when the port refuses them, rather than
@@ -55,7 +68,7 @@ exchange_result send(app_state& s, const core::byte_string& bytes)
 {
     auto& com = *s.mainform.COM;
     if (com.write(bytes)) return std::nullopt;
-    return exchange_failure{false, core::send_failure_lines(com), {}};
+    return exchange_failure{false, core::send_failure_lines(com), {}, com.gone()};
 }
 
 }  // namespace
@@ -67,6 +80,7 @@ bool wait_for_byte(app_state& s)
     // a board costs no processor time while the chip works.
     for (int waited = 0; waited < k_answer_patience_ms; waited += k_keep_alive_ms) {
         if (com.pending() > 0 || com.wait_for_data(k_keep_alive_ms)) return true;
+        if (com.gone()) return false;
         s.keep_alive_now();
     }
     return false;
@@ -99,7 +113,9 @@ exchange_result erase_sector(answer_reader& reader, app_state& s, int sector)
     if (auto stray = unclaimed_bytes(reader)) return stray;
     const core::byte_string command{char(k_erase_command), char(k_erase_command + sector)};
     if (auto refused = send(s, command)) return refused;
-    return read_answers(reader, k_erase_command * 2u + static_cast<unsigned>(sector));
+    reader.written(
+        {expected_checksum(k_erase_command * 2u + static_cast<unsigned>(sector)), command.size(), k_erase_ms});
+    return read_answers(reader, s);
 }
 
 exchange_result program_block(answer_reader& reader, app_state& s, int segment, long address, const block_bytes& bytes)
@@ -114,13 +130,29 @@ exchange_result program_block(answer_reader& reader, app_state& s, int segment, 
         if (auto refused = send(s, core::byte_string(1, char(b)))) return refused;
         sum += b;
     }
-    return read_answers(reader, sum);
+    reader.written({expected_checksum(sum), 1 + where.size() + bytes.size(), k_program_ms});
+    return read_answers(reader, s);
 }
 
 exchange_result settle(answer_reader& reader, app_state& s)
 {
-    const int late = k_settle_ms + core::line_time_ms(2, std::atoi(s.baud_rate.c_str()));
-    return unclaimed_bytes(reader, late);
+    const auto& com = *s.mainform.COM;
+    const auto& last = reader.last_written();
+    const int baud = std::atoi(s.baud_rate.c_str());
+    const int window = core::line_time_ms(last.bytes + k_answer_bytes, baud) + last.chip_ms + k_settle_ms;
+    auto stray = reader.unclaimed(std::max(window - com.ms_since_write(), k_settle_ms));
+    if (stray.empty()) {
+        if (com.gone()) return lost(s, {});
+        return std::nullopt;
+    }
+    // The chip's own answer to the last command, late behind a copy of an
+    // earlier answer that passed for it: its status byte says what went wrong.
+    if (static_cast<std::uint8_t>(stray[0]) == last.checksum) {
+        if (stray.size() == 1) stray += reader.unclaimed(last.chip_ms + core::line_time_ms(1, baud) + k_settle_ms);
+        const auto status = static_cast<std::uint8_t>(stray.size() > 1 ? stray[1] : k_done);
+        if (status != k_done) return exchange_failure{false, {status_message(status)}, stray};
+    }
+    return stray_failure(stray);
 }
 
 std::string status_message(std::uint8_t status)
@@ -134,10 +166,23 @@ std::string status_message(std::uint8_t status)
     }
 }
 
-void report_flash_failure(app_state& s, const std::vector<std::string>& lines)
+void report_flash_failure(app_state& s, std::vector<std::string> lines)
 {
     s.flash_error = core::k_true;
-    core::error_block_with_restart(s, lines);
+    if (s.run.code.known) lines.push_back(code_location_line(s.run.code));
+    core::error_block_with_restart(s, std::move(lines));
+}
+
+std::string code_location_line(const core::code_location& code)
+{
+    if (code.in_0 && code.in_2) return "     The Bootstrap Loader Code now lies in Sector 0 and in Sector 2 !";
+    if (code.in_0 || code.in_2) {
+        const std::string sector = code.in_0 ? "0" : "2";
+        return code.in(code.given) ? "     The Bootstrap Loader Code still lies in Sector " + sector + " !"
+                                   : "     The Bootstrap Loader Code now lies only in Sector " + sector + " !";
+    }
+    return code.given == core::k_nowhere ? "     There is still no Bootstrap Loader Code in the flash !"
+                                         : "     No Bootstrap Loader Code is left in the flash !";
 }
 
 std::optional<block_bytes> decode_block(std::string_view hex)

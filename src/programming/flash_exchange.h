@@ -15,11 +15,15 @@
 namespace fernwick::programming {
 
 inline constexpr int k_answer_patience_ms = 10000;
-inline constexpr int k_settle_ms = 10;  // beyond the line time of a late answer
+// The chip's typical times, which bound how late the answer to a command
+// written can still come.
+inline constexpr int k_erase_ms = 300;  // one sector
+inline constexpr int k_program_ms = 2;  // one 64-byte block
+inline constexpr int k_settle_ms = 20;  // beyond them and the line time: an adapter's latency
 
 // Waits on the command link until a byte is waiting; false when none came
-// within 10 s. The main window keeps showing progress meanwhile (it takes no
-// input).
+// within 10 s or the device went away. The main window keeps showing
+// progress meanwhile (it takes no input).
 bool wait_for_byte(core::app_state& s);
 
 // What went wrong in an exchange: the lines of its error block before the
@@ -28,8 +32,16 @@ struct exchange_failure {
     bool time_out = false;
     std::vector<std::string> lines;
     core::byte_string received;  // the answer bytes that came, for the run record
+    bool gone = false;           // the device went away
 };
 using exchange_result = std::optional<exchange_failure>;  // nullopt: done
+
+// The command last written, as far as its answer is concerned.
+struct written_command {
+    std::uint8_t checksum = 0;  // the answer it must get
+    std::size_t bytes = 0;      // on the line
+    int chip_ms = 0;            // the chip's time for it
+};
 
 // Reads the answers of one procedure's exchanges a byte at a time: bytes that
 // a link delivers together are taken in turn, as the chip sent them.
@@ -40,11 +52,14 @@ public:
     // Bytes no exchange waits for: the rest of the last read and whatever
     // is pending now or arrives within `settle_ms`. Empty when there are none.
     core::byte_string unclaimed(int settle_ms = 0);
+    void written(const written_command& c) { last_ = c; }
+    const written_command& last_written() const { return last_; }
 
 private:
     core::app_state& s_;
     core::byte_string waiting_;
     std::size_t taken_ = 0;
+    written_command last_;
 };
 
 using block_bytes = std::array<std::uint8_t, 64>;
@@ -60,13 +75,21 @@ exchange_result program_block(answer_reader& reader, core::app_state& s, int seg
                               const block_bytes& bytes);
 
 // After a procedure's last exchange, before it reports success: a failure when
-// any byte came that no exchange waited for, also one a moment late.
+// any byte comes that no exchange waited for, until the chip's own answer to
+// the last command could have come (its line time both ways and the chip's
+// time, counted from its write, and k_settle_ms more), at least k_settle_ms.
+// A copy of an earlier answer taken for the last one would otherwise hide
+// the chip's own, which comes that late.
 exchange_result settle(answer_reader& reader, core::app_state& s);
 
 // The message of a status byte other than 88h.
 std::string status_message(std::uint8_t status);
 
-// flash_error := -1 and the error block: the lines, an empty line, restart advice.
-void report_flash_failure(core::app_state& s, const std::vector<std::string>& lines);
+// flash_error := -1 and the error block: the lines, where the bootstrap
+// loader code lies now, an empty line, restart advice.
+void report_flash_failure(core::app_state& s, std::vector<std::string> lines);
+
+// The error block's line that says where the run left the bootstrap loader code.
+std::string code_location_line(const core::code_location& code);
 
 }  // namespace fernwick::programming

@@ -197,6 +197,10 @@ void load_hex__Click(app_state& s, const std::optional<std::string>& chosen)
     s.statusform.visible = false;
     s.hex_file_name = *chosen;
     core::fresh_notice_block(s.log(), {" Program Hex-File : " + *chosen});
+    // After a run that failed or was stopped, "now" is where it left the code.
+    using result = core::run_record::result;
+    if (s.run.code.known && (s.run.outcome == result::failed || s.run.outcome == result::stopped))
+        choose_now(s, s.run.code.now());
     s.LocationForm.visible = true;
     s.repaint_now();
     s.mainform.enabled = false;

@@ -95,6 +95,7 @@ void program_button_Click(app_state& s)
                                  s.bsl_now, s.bsl_target);
     show_progress(s, steps, *file_blocks);
     s.run.outcome = core::run_record::result::running;
+    s.run.code.start(s.bsl_now);
     for (const auto& st : steps) {
         s.current_sector = static_cast<std::int16_t>(st.sector);
         // The progress names the sector a save writes too, not the one before it.

@@ -22,6 +22,7 @@ bool failed(app_state& s, const exchange_result& result, const char* time_out_me
     if (!result) return false;
     s.run.outcome = core::run_record::result::failed;
     s.run.received = result->received;
+    s.run.gone = result->gone;
     report_flash_failure(s, result->time_out ? std::vector<std::string>{time_out_message} : result->lines);
     return true;
 }
@@ -58,6 +59,16 @@ next_block read_next(std::istream& file, int sector)
     return {};
 }
 
+// The erase that begins each procedure: from the moment its command may
+// reach the chip, the code no longer lies in the sector.
+bool erase(app_state& s, answer_reader& reader, const char* time_out)
+{
+    const int n = s.current_sector;
+    if (!about_to(s, "erase", n)) return false;
+    s.run.code.set(n, false);
+    return !failed(s, erase_sector(reader, s, n), time_out);
+}
+
 void advance_progress(app_state& s)
 {
     ++s.mainform.progress.blocks_done;
@@ -72,7 +83,7 @@ void save_bsl_code(app_state& s)
     const int n = s.current_sector;
     const char* const time_out = "     I didn't received the byte that I was waiting for ! ";
     answer_reader reader(s);
-    if (!about_to(s, "erase", n) || failed(s, erase_sector(reader, s, n), time_out)) return;
+    if (!erase(s, reader, time_out)) return;
     for (const auto& [address, hex] : {std::pair{0L, bsl_code_1}, std::pair{0x40L, bsl_code_2_block}}) {
         if (!about_to(s, "save code", n, true)) return;
         if (failed(s, program_block(reader, s, n, address, *decode_block(hex)), time_out)) return;
@@ -80,6 +91,7 @@ void save_bsl_code(app_state& s)
     }
     s.run.step = "late-byte check";
     if (failed(s, settle(reader, s), time_out)) return;
+    s.run.code.set(n, true);
     core::notice_block(
         s.log(),
         {std::string("                         Bootstrap Loader Code successfully saved in Sector ") + digit(n)});
@@ -93,7 +105,7 @@ void program_sector(app_state& s)
     const char* const time_out = "     TimeOut: I didn't received the byte that I was waiting for ! ";
     s.mainform.progress.sector = n;
     answer_reader reader(s);
-    if (!about_to(s, "erase", n) || failed(s, erase_sector(reader, s, n), time_out)) return;
+    if (!erase(s, reader, time_out)) return;
     std::istringstream file(s.prepared ? s.prepared->block_text : s.new_file_text);
     for (;;) {
         const auto next = read_next(file, n);
@@ -112,6 +124,8 @@ void program_sector(app_state& s)
     }
     s.run.step = "late-byte check";
     if (failed(s, settle(reader, s), time_out)) return;
+    // The block file puts the code into the sector that shall keep it.
+    if (n == s.bsl_target) s.run.code.set(n, true);
     core::notice_block(s.log(),
                        {std::string("                         Sector  ") + digit(n) + "   successfully programmed"});
     s.repaint_now();

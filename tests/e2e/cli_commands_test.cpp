@@ -1,3 +1,5 @@
+#include <sys/file.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -117,6 +119,11 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         EXPECT_EQ(std::filesystem::is_regular_file(row.trace), !row.trace.empty() && row.status != 2);
     }
     holder.close();
+    // A lock alone, as `flock DEVICE` takes one, keeps the port; once it is gone the port opens.
+    std::FILE* lock = std::fopen(board.device().c_str(), "r+");
+    EXPECT_TRUE(lock && ::flock(fileno(lock), LOCK_EX) == 0 && !holder.open());
+    std::fclose(lock);
+    EXPECT_TRUE(holder.open()) << holder.error_text();
     std::filesystem::remove_all(dir);
 }
 

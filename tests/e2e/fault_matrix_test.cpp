@@ -24,10 +24,10 @@ constexpr std::size_t k_status = 2;               // 40h, 40h + n
 constexpr std::size_t k_erase = 2;                // 20h, 20h + n
 constexpr std::size_t k_block = 1 + 3 + 64;       // 33h, segment and address, data
 
-const std::string k_restart = "     Please Re-Start the Fernwick !";
 const std::string k_time_out = "     TimeOut Error !";
 const std::string k_no_acknowledge = "     No acknowledge byte from the microcontroller received !";
 const std::string k_wrong_acknowledge = "     I didn't receive the right acknowledge byte from the uC !";
+const std::string k_gone = "     The board is gone !";  // mirel-sim's pseudo-terminal hung up
 
 // Bounded, so a board that never settles fails the case instead of hanging it.
 bool wait_for_event(const std::string& trace_path, const std::string& event)
@@ -115,12 +115,13 @@ TEST(fault_matrix, bring_up_status_and_reset)
     };
     std::vector<matrix_case> cases = {
         {fault("id:none"), {"status"}, 1, "      No identification byte received", 1},
+        {fault("drop-at:1"), {"status"}, 1, k_gone, 1},
         {fault("ack1:wrong"), {"status"}, 1, k_wrong_acknowledge, 33},
         {fault("ack2:none"), {"status"}, 1, k_no_acknowledge, k_bring_up},
         {fault("ack2:wrong"), {"status"}, 1, k_wrong_acknowledge, k_bring_up},
         after_bring_up("status:3:checksum", 3, 1, "     Wrong checksum byte received"),
         after_bring_up("status:1:status=91", 1, 1, "     Something went wrong when reading the Flash-status !"),
-        after_bring_up("status:4:drop", 4, 1, k_time_out),
+        after_bring_up("status:4:drop", 4, 1, k_gone),
         after_bring_up("status:2:delay=300", 4, 0, "Sector 3: 0313"),
         after_bring_up("reset:1:status=13", 0, 1,
                        "     I didn't receive the right confirmation after reset the microcontroller !"),
@@ -158,14 +159,13 @@ std::vector<std::string> program_own_file(const std::vector<std::string>& more =
     return command;
 }
 
-// A run that fails at exchange n of procedure p by `--fault` with `action`
-// there; a dropped line may show the refused write or the time-out.
+// A run that fails at exchange n of procedure p by `--fault` with `action` there.
 matrix_case failing(std::size_t p, int n, const std::string& action, std::string shows)
 {
     int nth = n ? n : static_cast<int>(p) + 1;  // among the run's erases or blocks
     for (std::size_t q = 0; n && q < p; ++q) nth += k_blocks[q];
-    return {fault((n ? "block:" : "erase:") + std::to_string(nth) + ":" + action), program_own_file(), 1,
-            shows.empty() ? k_restart : shows, end_of(p, n)};
+    return {fault((n ? "block:" : "erase:") + std::to_string(nth) + ":" + action), program_own_file(), 1, shows,
+            end_of(p, n)};
 }
 
 // A late answer within the wait changes nothing.
@@ -178,9 +178,17 @@ matrix_case late_answer(const std::string& f)
 TEST(fault_matrix, programming)
 {
     const std::string checksum = "     A Checksum Error occured ! ";
+    const auto alike = temp_dir() + "/alike.hex";
+    write_file(alike, ":020000040001F9\n:01800000403F\n:01804000003F\n:00000001FF\n");
     std::vector<matrix_case> cases = {
         late_answer("erase:2:delay=300"),
         late_answer("block:4:delay=300"),
+        // The first of two answers alike (checksum 0Ch) comes again once the second block is on its way, the
+        // second a Flag Error: whenever the copy comes, the run fails.
+        {{"--line-rate", "follow", "--fault", "block:1:repeat=30", "--fault", "block:2:status=93"},
+         {"program", alike, "--sectors", "1"},
+         1,
+         "the bootstrap code still lies in sector 2: run again with --bsl-now 2"},
         // A flash programmed as asked, but a report that could not be written is no success.
         {{},
          program_own_file({"--report", "/dev/full"}),
@@ -189,7 +197,8 @@ TEST(fault_matrix, programming)
          end_of(2, 1)},
         failing(0, 0, "checksum", checksum),
         failing(0, 0, "silence", "     I didn't received the byte that I was waiting for ! "),
-        failing(0, 2, "drop", ""),
+        failing(0, 2, "drop", "Failed at: save code 2 of 6, sector 0, the board is gone"),
+        failing(1, 2, "status=93", "the bootstrap code now lies only in sector 0: run again with --bsl-now 0"),
         failing(2, 0, "status=91", "     A Command Error occured ! "),
         failing(2, 1, "status=5A", "     A unknown status Error byte was received ! "),
         failing(1, 0, "silence", "     TimeOut: I didn't received the byte that I was waiting for ! "),
@@ -197,7 +206,7 @@ TEST(fault_matrix, programming)
     for (const int n : {0, 2})
         for (const auto& [action, message] :
              {std::pair{"checksum", checksum}, std::pair{"status=93", std::string("     A Flag Error occured ! ")},
-              std::pair{"drop", std::string()}})
+              std::pair{"drop", k_gone}})
             cases.push_back(failing(1, n, action, message));
     play_and_check(cases);
 }

@@ -13,6 +13,7 @@
 #include "bootstrap/reset_step.h"
 #include "command/commands.h"
 #include "command/reply_engine.h"
+#include "shell/main_menu.h"
 #include "support_fakes.h"
 
 namespace {
@@ -30,6 +31,7 @@ const std::string sending = le + "     Sending the zero byte to the uC... " + le
 const std::string identified = le + "     Identification byte from the Mirel received" + le;
 const std::string loader_sent = le + "     First level loader routine to the uC (32 bytes) sent" + le;
 const std::string restart = "     Please Re-Start the Fernwick !";
+const std::string wrong_ack = "     I didn't receive the right acknowledge byte from the uC !";
 const std::string ready = le + le + bar + le + le +
                           "                       The uC is ready for receiving commands from you ..." + le + le + bar +
                           le + le;
@@ -47,6 +49,7 @@ TEST(bring_up, each_answer_of_the_chip_leads_to_its_log_and_state)
         std::vector<std::optional<core::byte_string>> answers;  // nullopt: the reply timer runs out
         std::string log;                                        // the whole log at the end
         broken port = broken::nothing;
+        int restart_before = -1;  // Re-Start and OK again before this answer
     };
     const row rows[] = {
         {{std::nullopt},
@@ -55,14 +58,14 @@ TEST(bring_up, each_answer_of_the_chip_leads_to_its_log_and_state)
         {{"\xD5"}, sending + identified + loader_sent},
         {{"\x05"}, sending + unknown("     I have received the unknown identification byte:    0x5") + loader_sent},
         {{""}, sending + unknown("     I have received an unknown identification byte (0x00) !") + loader_sent},
-        {{"\xD5", "\x23"},
-         sending + identified + loader_sent +
-             block({"     I didn't receive the right acknowledge byte from the uC !", restart})},
+        {{"\xD5", "\x23"}, sending + identified + loader_sent + block({wrong_ack, restart})},
+        {{"\xD5", "\x22\x11"}, sending + identified + loader_sent + block({wrong_ack, restart})},  // not one byte
         {{"\xD5", std::nullopt},
          sending + identified + loader_sent +
              block({"     No acknowledge byte from the microcontroller received !", "", restart})},
         {{"\xD5", "\x22", "\x11"}, ready},
-        {{"\xD5", "\x11"}, ready},  // no main program needed
+        {{"\xD5", "\x11"}, ready},                                      // no main program needed
+        {{"\xD5", "\xD5", "\x22", "\x11"}, ready, broken::nothing, 1},  // while the loader's acknowledge is awaited
         {{},
          block({" Serial Port currently used by another application !", " fake", "",
                 " Close that application and Re-Start Fernwick !"}),
@@ -81,6 +84,12 @@ TEST(bring_up, each_answer_of_the_chip_leads_to_its_log_and_state)
         bootstrap::RESET_OK_Click(app.state);
         core::byte_string wrote = r.port == broken::port ? "" : core::byte_string(1, '\0');
         for (std::size_t i = 0; i < r.answers.size(); ++i) {
+            if (static_cast<int>(i) == r.restart_before) {  // nothing of it left: no time-out, link or acknowledge
+                shell::restart_flash__Click(app.state);
+                EXPECT_FALSE(app.Timer0().active() || app.MSCom0().is_open() || app.state.ack_pending);
+                bootstrap::RESET_OK_Click(app.state);
+                wrote += '\0' + bootstrap::first_loader_bytes();  // the loader after the identification byte
+            }
             if (!r.answers[i]) {
                 app.Timer0().fire();
                 continue;
@@ -95,20 +104,20 @@ TEST(bring_up, each_answer_of_the_chip_leads_to_its_log_and_state)
         // Only while an acknowledge is awaited are the link open and the reply timer running.
         const bool waiting = r.log.ends_with(loader_sent);
         EXPECT_EQ(std::pair(app.MSCom0().is_open(), app.Timer0().active()), std::pair(waiting, waiting));
-        if (waiting) {  // 2 s from when the loader's 32 bytes have left the wire, rounded up to the ms
-            EXPECT_EQ(app.Timer0().interval, 2000 + 17);
-        }
+        // 2 s from when the loader's 32 bytes have left the wire, rounded up to the ms.
+        EXPECT_TRUE(!waiting || app.Timer0().interval == 2000 + 17) << app.Timer0().interval;
         const bool ready_for_commands = r.log == ready;
         EXPECT_EQ(app.state.mainform.program_.visible && app.COM().is_open(), ready_for_commands);
-        if (ready_for_commands) {  // the command link takes the bring-up's port and settings
-            EXPECT_EQ(app.COM().settings() + " COM" + std::to_string(app.COM().comm_port()), "19200,n,8,1 COM2");
-        }
+        // The command link takes the bring-up's port and settings.
+        EXPECT_TRUE(!ready_for_commands ||
+                    app.COM().settings() + " COM" + std::to_string(app.COM().comm_port()) == "19200,n,8,1 COM2");
     }
 }
 
 // An app in the command phase, its log emptied so each test sees only its own text.
 struct command_phase : scripted_app {
-    command_phase()
+    command_phase() { bring_up(); }
+    void bring_up()
     {
         bootstrap::RESET_OK_Click(state);
         for (const char* ack : {"\xD5", "\x22", "\x11"}) answer_bring_up(*this, ack);
@@ -141,6 +150,8 @@ TEST(reply_engine, every_answer_is_judged_where_it_was_awaited)
         std::string log;
         std::array<std::string, 4> status = {};
         bool waiting = false;  // the reply timer running at the end
+        int show_before = -1;  // Show clicked again before this answer
+        bool restart = false;  // and Re-Start with a new bring-up before that
     };
     const row rows[] = {
         {status, one_by_one, "", read},
@@ -160,8 +171,10 @@ TEST(reply_engine, every_answer_is_judged_where_it_was_awaited)
                 "     Please Re-Start the Fernwick !"}),
          {},
          true},
-        {status, {reading, "\x5A"}, unexpected("5A"), read},
+        {status, {reading, "\x5A\x5B"}, unexpected("5A"), read},  // the link is closed after the first
         {status, {reading, ""}, unexpected("00"), read},
+        {status, by_sector, "", read, false, 1},  // a second Show while the first reading goes on does nothing
+        {status, {by_sector[0], reading}, "", read, false, 1, true},
         // A wrong confirmation is reported, the right one still taken after it.
         {reset, {"\x13"}, block({"     I didn't receive the right confirmation after reset the microcontroller !"})},
         {reset, {"\x13", "\x12"}, reset_done},
@@ -170,10 +183,18 @@ TEST(reply_engine, every_answer_is_judged_where_it_was_awaited)
         SCOPED_TRACE(r.log);
         command_phase app;
         r.command(app.state);
-        for (const auto& answer : r.answers) {
-            if (answer) app.COM().rx += *answer;
-            answer ? command::COM_OnComm(app.state, core::k_comm_event_receive) : app.Timer().fire();
+        for (std::size_t i = 0; i < r.answers.size(); ++i) {
+            if (static_cast<int>(i) == r.show_before && r.restart) {  // the reading abandoned for good
+                shell::restart_flash__Click(app.state);
+                EXPECT_FALSE(app.Timer().active() || app.state.reply_awaited);
+                app.bring_up();
+            }
+            if (static_cast<int>(i) == r.show_before) status(app.state);
+            if (r.answers[i]) app.COM().rx += *r.answers[i];
+            r.answers[i] ? command::COM_OnComm(app.state, core::k_comm_event_receive) : app.Timer().fire();
         }
+        // Sector 0's status command goes out once, first, but for a new reading.
+        EXPECT_TRUE(r.restart || app.COM().written.find("\x40\x40", 2) == std::string::npos);
         EXPECT_EQ(app.log(), r.log);
         EXPECT_EQ(app.state.statusform.status_sector, r.status);
         EXPECT_EQ(app.state.statusform.visible, !r.status[3].empty());  // once all four sectors are read

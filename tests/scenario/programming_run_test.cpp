@@ -40,7 +40,10 @@ const std::vector<std::string> alike = {linear_segment(1), hex_record(0, 0x8000,
 const std::vector<std::string> one_block = {alike[0], alike[1], alike[3]};
 
 std::string notice(const std::string& line) { return block({line}, bar); }
-std::string failed(const std::string& message) { return block({message, "", "     Please Re-Start the Fernwick !"}); }
+const std::string restart = "     Please Re-Start the Fernwick !";
+const std::string still_in_2 = "     The Bootstrap Loader Code still lies in Sector 2 !",
+                  flag = "     A Flag Error occured ! ";
+std::string failed(const std::string& m, const std::string& code = still_in_2) { return block({m, code, "", restart}); }
 const std::string stray = "     I received the unexpected Byte : 0x0C" + le + "     I wasn't waiting for any byte ! ";
 
 // The log of the steps "P1" (sector 1 programmed), "S2" (the code saved in
@@ -102,11 +105,13 @@ void expect_run(const run_row& r)
     EXPECT_EQ(app.state.mainform.program_.visible, succeeded);
     EXPECT_TRUE(app.state.mainform.enabled && !app.state.mainform.progress.visible);
     const auto blocks = std::count(sent.begin(), sent.end(), 'B');
-    if (succeeded) {  // a save counts the code's two blocks
-        EXPECT_EQ(app.state.mainform.progress.blocks_total, blocks);
-    }
+    EXPECT_TRUE(!succeeded || app.state.mainform.progress.blocks_total == blocks);  // a save counts the code's two
     EXPECT_EQ(app.state.run.block, succeeded ? blocks : r.block);
+    EXPECT_EQ(app.state.run.gone, r.log.find("The board is gone") != std::string::npos);
     EXPECT_TRUE(r.how.code < 0 || holds_bsl_code(app.board, r.how.code));
+    // After a failure the next Load Hex-File offers where the code lies now.
+    programming::load_hex__Click(app.state, hex);
+    EXPECT_TRUE(succeeded || r.how.code < 0 || app.state.LocationForm.now_choice == r.how.code);
 }
 
 TEST(programming_run, sends_the_exchanges_in_the_order_that_keeps_the_code_and_logs_how_it_ended)
@@ -165,6 +170,12 @@ TEST(programming_run, sends_the_exchanges_in_the_order_that_keeps_the_code_and_l
          logged("P1 P3") + failed("     I didn't received the byte that I was waiting for ! "),
          silent(ek::erase, 3),
          4},  // an erase leaves the number of the block before it
+        // Sector 2 fails once the code was saved in sector 0: the code lies there alone.
+        {{.code = 0},
+         p + "E0 B0:0000 B0:0040 E2 B2:0000",
+         logged("P1 P3 S0") + failed(flag, "     The Bootstrap Loader Code now lies only in Sector 0 !"),
+         status(ek::block, 7, 0x93),
+         7},
     };
     for (const auto& r : rows) expect_run(r);
 }
@@ -178,11 +189,14 @@ TEST(programming_run, a_failed_exchange_ends_the_run_with_its_reason)
         std::string message;
         std::vector<std::string> hex = all_sectors;
     };
-    const sim::exchange_fault repeat{.kind = ek::block, .repeat = true};
+    const sim::exchange_fault repeat{.kind = ek::block, .repeat = true},
+        flag_2{.kind = ek::block, .nth = 2, .status = 0x93},
+        late_repeat{.kind = ek::block, .delay_ms = 300, .repeat = true};
+    constexpr auto split = sim::answer_grouping::split;
     // The bring-up sends 543 bytes.
-    const std::string dead = "     I couldn't send the bytes to the uC !" + le + "     COM1: the line is dead";
+    const std::string gone = "     The board is gone !" + le + "     COM1: the device went away";
     const row rows[] = {
-        {status(ek::erase, 1, 0x93), "E1", 0, "     A Flag Error occured ! "},
+        {status(ek::erase, 1, 0x93), "E1", 0, flag},
         {status(ek::block, 2, 0x55), "E1 B1:8000 B1:8040", 2, "     A unknown status Error byte was received ! "},
         {{.faults = {{.kind = ek::block, .wrong_checksum = true}}},
          "E1 B1:8000",
@@ -190,9 +204,11 @@ TEST(programming_run, a_failed_exchange_ends_the_run_with_its_reason)
          "     A Checksum Error occured ! "},
         {silent(ek::block, 2), "E1 B1:8000 B1:8040", 2,
          "     TimeOut: I didn't received the byte that I was waiting for ! "},
-        {{.faults = {repeat, {.kind = ek::block, .nth = 2, .status = 0x93}}}, "E1 B1:8000", 2, stray, alike},
-        {{.faults = {repeat}}, "E1 B1:8000", 1, stray, one_block},           // the last answer of the run
-        {{.drop_at_byte = 543 + 2 + 4 + 10}, "E1 B1:8000", 1, dead, alike},  // amid the first block's data
+        {{.faults = {repeat, flag_2}}, "E1 B1:8000", 2, stray, alike},
+        // The copy comes once the next block was written and passes for its answer; the late answer is its own.
+        {{.timing = {9600}, .grouping = split, .faults = {repeat, flag_2}}, "E1 B1:8000 B1:8040", 2, flag, alike},
+        {{.grouping = split, .faults = {late_repeat}}, "E1 B1:8000", 1, stray, one_block},  // the run's last answer
+        {{.drop_at_byte = 543 + 2 + 4 + 10}, "E1 B1:8000", 1, gone, alike},  // amid the first block's data
     };
     for (const auto& r : rows) expect_run({{}, r.sent, failed(r.message), r.chip, r.block, r.hex});
 }
@@ -211,6 +227,7 @@ TEST(programming_run, a_broken_block_file_line_of_any_sector_stops_the_sector)
         app.state.new_file_text =
             "1,32768,1," + data + ",\"EOB\"\r\n" + broken + "\r\n1,32832,1," + data + ",\"EOB\"\r\n";
         app.state.current_sector = 1;
+        app.state.run.code.start(2);
         app.state.log().replace("");
         programming::program_sector(app.state);
         EXPECT_EQ(app.state.log().text(), failed("     Something is wrong with the created Hex-file ! "));
@@ -248,7 +265,9 @@ TEST(never_bricked, the_bootstrap_code_survives_a_failure_or_a_stop_at_every_exc
         int asked = 0;
         app.state.stop_requested = [&asked, stop_at] { return stop_at > 0 && ++asked >= stop_at; };
         const auto sent = run(app, hex, {.now = now, .target = target});
-        EXPECT_TRUE(holds_bsl_code(app.board, 0) || holds_bsl_code(app.board, 2));
+        // The run knows a sector that holds the code, and names none that does not.
+        EXPECT_TRUE(app.state.run.code.in_0 || app.state.run.code.in_2);
+        for (const int n : {0, 2}) EXPECT_TRUE(!app.state.run.code.in(n) || holds_bsl_code(app.board, n)) << n;
         return sent;
     };
     const sim::exchange_fault faults[] = {

@@ -44,7 +44,8 @@ struct sim_app {
         core::StartModul(state);
         shell::connect_events(state, {});
         bootstrap::RESET_OK_Click(state);
-        board.run_for(100);
+        // A board that paces its line takes the bring-up's 543 bytes at its rate.
+        for (int ms = 0; ms < 3000 && !state.mainform.program_.visible; ms += 10) board.run_for(10);
     }
 
     // Load Hex-File, the three choices, OK (and the warning's OK).

@@ -52,30 +52,39 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
     const auto started = sys_days{2026y / 12 / 7} + 10h + 15min + 30s + 123ms;
     const std::vector<int> all{0, 1, 2, 3};
     const QJsonValue null = QJsonValue::Null;
+    // Where the code lies after the run, given in sector 2 or 0 (none: the run never began).
+    const fernwick::core::code_location in2{true, 2, false, true}, in0{true, 2, true}, both{true, 0, true, true},
+        nowhere{true, 2}, none;
+    const std::string again = ": run again with --bsl-now ";
     const board_row rows[] = {
         {{"/dev/ttyUSB0", result::succeeded, {}, all, 322, 322, 41000, 700, 41.3, started},
          {{"time", "2026-12-07T10:15:30.123Z"}, {"result", "ok"}, {"bytes_sent", 41000}, {"received", k_absent}},
          "",
          {"ok", "0,1,2,3", "322/322", "41.3"}},
         // the status column shows the status byte, not the checksum before it
-        {{"/dev/ttyUSB1", result::failed, {result::failed, "program block", 3, 164, "\x33\x00\x91"s}, all, 163, 322},
-         {{"result", "failed"}, {"step", "program block"}, {"sector", 3}, {"block", 164}, {"received", "33 00 91"}},
-         "Failed at: program block 164 of 322, sector 3, received 33 00 91",
+        {{"ttyUSB1", result::failed, {result::failed, "program block", 3, 164, "\x33\x00\x91"s, 0, in2}, all, 163, 322},
+         {{"result", "failed"}, {"block", 164}, {"received", "33 00 91"}, {"gone", false}, {"bsl_now_after", 2}},
+         "Failed at: program block 164 of 322, sector 3, received 33 00 91\nthe bootstrap code still lies in sector 2" +
+             again + "2",
          {"failed", "163/322", "164", " 91"}},
         // a block number left from the sector before means nothing for an erase
-        {{"/dev/ttyUSB2", result::stopped, {result::stopped, "erase", 1, 40, ""}, {1}, 40, 90},
-         {{"result", "stopped"}, {"sector", 1}, {"block", null}, {"received", k_absent}, {"sectors", QJsonArray{1}}},
-         "Stopped before: erase, sector 1",
+        {{"/dev/ttyUSB2", result::stopped, {result::stopped, "erase", 2, 40, "", 0, in0}, {1}, 40, 90},
+         {{"result", "stopped"}, {"sector", 2}, {"block", null}, {"received", k_absent}, {"bsl_now_after", 0}},
+         "Stopped before: erase, sector 2\nthe bootstrap code now lies only in sector 0" + again + "0",
          {"stopped", "erase", "40/90"}},
-        {{k_odd_device, result::failed, {result::failed, "bring-up", -1, 0, ""}, all, 0, 322},
-         {{"device", QString::fromStdString(k_odd_device)}, {"sector", null}, {"block", null}, {"received", ""}},
-         "Failed at: bring-up",
-         {"Mirel\"\\K??nzel?port0", "0/322"}},
-        // a run that never reached a verdict is no success; a failed save names its block
-        {{"/dev/ttyUSB4", result::none, {result::failed, "save code", 0, 2, "\x12\x93"s}, {0, 2}, 1, 11},
-         {{"result", "failed"}, {"step", "save code"}, {"block", 2}},
-         "Failed at: save code 2 of 11, sector 0, received 12 93",
-         {"failed", "1/11"}},
+        {{k_odd_device, result::failed, {result::failed, "bring-up", -1, 0, "", true, none}, all, 0, 322},
+         {{"device", QString::fromStdString(k_odd_device)}, {"block", null}, {"gone", true}, {"bsl_now_after", 0}},
+         "Failed at: bring-up, the board is gone\nnothing was erased: the bootstrap code lies where it did",
+         {"Mirel\"\\K??nzel?port0", "0/322", "gone"}},
+        // a run that never reached a verdict is no success; a failed save names its block; a lone checksum
+        {{"/dev/ttyUSB4", result::none, {result::failed, "save code", 0, 2, "\x12"s, 0, both}, {0, 2}, 1, 11},
+         {{"result", "failed"}, {"step", "save code"}, {"block", 2}, {"bsl_now_after", 0}},
+         "Failed at: save code 2 of 11, sector 0, received 12\nthe bootstrap code now lies in sectors 0 and 2" + again +
+             "0",
+         {"failed", "1/11", " -"}},
+        {{"/dev/ttyUSB5", result::failed, {result::failed, "erase", 2, 4, "", 0, nowhere}, {0, 2}, 4, 11},
+         {{"bsl_now_after", null}},
+         "Failed at: erase, sector 2, nothing received\nthe bootstrap code now lies in no sector" + again + "-99"},
     };
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());

@@ -150,6 +150,7 @@ TEST(conversion, a_failed_write_leaves_no_file_behind_and_links_beside_the_hex_f
     // Links at any name the conversion might write through.
     const auto hex = folder.file("app.hex", good);
     for (const char* bait : {"app.NEW.tmp", "app.NEW.tmp-000000"}) fs::create_symlink(hex, folder.path(bait));
+    fs::create_symlink(linked, folder.path("app.NEW"));
     ASSERT_TRUE(convert_hex_file({hex, all, -99, 0}).ok());
     EXPECT_EQ(read_file(hex) + read_file(linked), good + good);
     EXPECT_EQ(names_in(folder), (std::vector<std::string>{"app.NEW", "app.NEW.tmp", "app.NEW.tmp-000000", "app.hex",
