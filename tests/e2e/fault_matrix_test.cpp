@@ -181,12 +181,6 @@ TEST(fault_matrix, programming)
     std::vector<matrix_case> cases = {
         late_answer("erase:2:delay=300"),
         late_answer("block:4:delay=300"),
-        // A flash programmed as asked, but a report that could not be written is no success.
-        {{},
-         program_own_file({"--report", "/dev/full"}),
-         1,
-         "fernwick-cli: the report was not written: /dev/full: No space left on device",
-         end_of(2, 1)},
         failing(0, 0, "checksum", checksum),
         failing(0, 0, "silence", "     I didn't received the byte that I was waiting for ! "),
         failing(0, 2, "drop", ""),
