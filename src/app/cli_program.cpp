@@ -19,8 +19,7 @@ int run_programming_flow(app_state& s, const hex_choices& c, std::ostream& out, 
         return 2;
     }
     if (s.prepared && s.prepared->sectors != sectors_on(s)) {
-        err << "fernwick-cli program: " << c.hex_file
-            << " changed since it was checked; the board was not programmed\n";
+        err << "fernwick-cli program: " << c.hex_file << " changed since it was checked; nothing was sent\n";
         return 2;
     }
     s.repaint_now();  // the log so far, before the sectors line

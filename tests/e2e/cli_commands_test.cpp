@@ -119,17 +119,19 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {program("/nowhere.hex"), 2,
          "nowhere.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 0"},
         // files the run would write over the hex file, one another, or a log another run still writes
-        {program("/app.hex"), 2, "the trace " + dir + "/app.hex is the hex file; nothing was sent", dir + "/app.hex"},
         {program("/app.hex", {"--report", dir + "/link.jsonl"}), 2,
          "the report " + dir + "/link.jsonl is the hex file"},
         {program("/app.hex", {"--report", dir + "/app.NEW"}), 2, "and the report " + dir + "/app.NEW are one file"},
         {program("/app.hex", {"--report", dir + "/fifo"}), 2,
          "cannot write the report: " + dir + "/fifo: not a regular"},
+        {program("/app.hex", {"--report", "/dev/full"}), 2, "cannot write the report: /dev/full: not a regular file"},
         {on_line({"a-b", "a/b"}, {"--log-dir", dir + "/logs"}), 2, "of a/b are one file"},
         {on_line({"other"}, {"--log-dir", dir + "/logs"}), 2, "/logs/other.log: a link; a log is not written"},
         {on_line({"held"}, {"--log-dir", dir + "/logs"}), 2, "/logs/held.log: held by another run"},
         {on_line({board.device(), dir + "/board-link"}), 2, " and " + dir + "/board-link are one device"},
         {on_line({"x", "x"}), 2, "the device x is given twice"},
+        // last of the rows on app.hex: the trace would have cut it to nothing
+        {program("/app.hex"), 2, "the trace " + dir + "/app.hex is the hex file; nothing was sent", dir + "/app.hex"},
         {{cli, "--device", "", "status"}, 2, "--device is given an empty value"},
         {{cli}, 2, "--help"},
         {{cli, "--baud", "1200", "status"}, 2, "--help"},
@@ -144,7 +146,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     };
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.argv.back());
+        SCOPED_TRACE(row.shows);
         const auto kept = [&row] { return std::filesystem::exists(row.trace) ? read_file(row.trace) : "(none)"; };
         const auto trace_before = kept();
         if (!row.trace.empty()) ::setenv("FERNWICK_TRACE", row.trace.c_str(), 1);

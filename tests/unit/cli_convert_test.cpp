@@ -62,7 +62,7 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
         {{hex, "--sectors", "1,"}, "--sectors: takes"},
         // CLI11 would let an empty value through: no rate at all, the default segment
         {{hex, "--baud", ""}, "--baud is given an empty value"},
-        {{hex, "--sector0-segment="}, "--sector0-segment is given an empty value"},
+        {{hex, "--device="}, "--device is given an empty value"},
         {{hex, "--sectrs", "1"}, "unknown option --sectrs; did you mean --sectors?"},
         {{hex, "--com", "1", "--device", "/dev/ttyUSB0"}, "--com and --device both name boards"},
         {{folder.path("missing.hex")}, "missing.hex: No such file or directory"},
