@@ -69,7 +69,8 @@ std::vector<written_file> files_written(const cli_request& r, const std::vector<
     for (const auto& device : devices)
         if (!r.log_dir.empty()) {
             const auto path = (std::filesystem::path(r.log_dir) / log_file_name(device)).string();
-            files.push_back({"the log " + path + " of " + device, path});
+            std::string named = "the log " + path;
+            files.push_back({named.append(" of ").append(device), path});
         }
     if (const char* trace = std::getenv("FERNWICK_TRACE"); trace && *trace)
         for (std::size_t i = 0; i < devices.size(); ++i) {
@@ -170,10 +171,11 @@ std::optional<line_setup> prepare(const cli_request& r, const std::vector<std::s
     // Made last: a trace is no file of the user's until every check passed.
     if (const char* trace = std::getenv("FERNWICK_TRACE"); trace && *trace)
         for (std::size_t i = 0; i < devices.size(); ++i) {
-            const auto path = trace_path(trace, i, devices.size());
+            auto path = trace_path(trace, i, devices.size());
             std::string reason;
             setup.traces.push_back(core::trace_file::create(path, reason));
-            if (!setup.traces.back()) return refused("cannot create the trace file " + path + ": " + reason);
+            if (!setup.traces.back())
+                return refused("cannot create the trace file " + path.append(": ").append(reason));
         }
     status = 0;
     return setup;
