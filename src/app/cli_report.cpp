@@ -6,7 +6,6 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <algorithm>
@@ -117,9 +116,9 @@ std::vector<std::string> table_row(const board_outcome& o)
 }
 
 // For appending, never truncating. Only a regular file is taken: a FIFO
-// would hold the run until a reader came (O_NONBLOCK: one made after the
-// look fails at once), a device would take the lines anywhere. -1 with `why`
-// ("path: reason").
+// would hold the run until a reader came (O_NONBLOCK: one put there after
+// the look fails at once), and a device is no record (/dev/full fails only
+// once the boards are done). -1 with `why` ("path: reason").
 int open_report(const std::string& path, std::string& why)
 {
     struct stat info {};

@@ -62,6 +62,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     const auto dir = temp_dir();
     simulated_board board;
     simulated_board silent({"--fault", "id:none"});
+    simulated_board answering_wrong({"--fault", "ack1:wrong"});
     fernwick::core::qt_serial_link holder;
     ::setenv("FERNWICK_COM2", board.device().c_str(), 1);
     holder.set_comm_port(2);
@@ -77,7 +78,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     ::mkfifo((dir + "/fifo").c_str(), 0600);
     write_file(dir + "/logs/held.log", "another run's log\n");
     const int held = ::open((dir + "/logs/held.log").c_str(), O_WRONLY);
-    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    ASSERT_EQ(::flock(held, LOCK_SH), 0);  // any lock: the log is in use
     const auto program = [&](const std::string& hex, std::vector<std::string> more = {}) {
         more.insert(more.begin(), {binary("fernwick-cli"), "--device"s, dir + "/no-port", "program"s, dir + hex});
         return more;
@@ -85,11 +86,6 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     const auto cli = binary("fernwick-cli");
     const auto status_on = [&cli](const std::string& device) {
         return std::vector{cli, "--device"s, device, "status"s};
-    };
-    const auto on_line = [&](std::vector<std::string> devices, std::vector<std::string> more = {}) {
-        more.insert(more.begin(), {cli, "program"s, dir + "/app.hex"});
-        for (auto& d : devices) more.insert(more.end(), {"--device"s, d});
-        return more;
     };
     const auto in_use = [](const std::string& reason) {
         return " Serial Port currently used by another application !\n " + reason + "\n\n Close";
@@ -108,6 +104,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {status_on(dir), 1, in_use(dir + ": Is a directory"), dir + "/cli.trace"},
         {status_on(silent.device()), 1,
          silent.device() + " at 9600 baud: no answer from the chip. Usual causes: the board is not in bootstrap mode"},
+        {status_on(answering_wrong.device()), 1, "     I didn't receive the right acknowledge byte from the uC !"},
         {{binary("fernwick")}, -1, "", dir + "/gui.trace"},
         {{binary("fernwick")},
          2,
@@ -125,11 +122,15 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {program("/app.hex", {"--report", dir + "/fifo"}), 2,
          "cannot write the report: " + dir + "/fifo: not a regular"},
         {program("/app.hex", {"--report", "/dev/full"}), 2, "cannot write the report: /dev/full: not a regular file"},
-        {on_line({"a-b", "a/b"}, {"--log-dir", dir + "/logs"}), 2, "of a/b are one file"},
-        {on_line({"other"}, {"--log-dir", dir + "/logs"}), 2, "/logs/other.log: a link; a log is not written"},
-        {on_line({"held"}, {"--log-dir", dir + "/logs"}), 2, "/logs/held.log: held by another run"},
-        {on_line({board.device(), dir + "/board-link"}), 2, " and " + dir + "/board-link are one device"},
-        {on_line({"x", "x"}), 2, "the device x is given twice"},
+        {program("/app.hex", {"--device", "a-b", "--device", "a/b", "--log-dir", dir + "/logs"}), 2,
+         "of a/b are one file"},
+        {program("/app.hex", {"--device", "other", "--log-dir", dir + "/logs"}), 2,
+         "/logs/other.log: a link; a log is not written"},
+        {program("/app.hex", {"--device", "held", "--log-dir", dir + "/logs"}), 2,
+         "/logs/held.log: held by another run"},
+        {program("/app.hex", {"--device", board.device(), "--device", dir + "/board-link"}), 2,
+         " and " + dir + "/board-link are one device"},
+        {program("/app.hex", {"--device", "x", "--device", "x"}), 2, "the device x is given twice"},
         // last of the rows on app.hex: the trace would have cut it to nothing
         {program("/app.hex"), 2, "the trace " + dir + "/app.hex is the hex file; nothing was sent", dir + "/app.hex"},
         {{cli, "--device", "", "status"}, 2, "--device is given an empty value"},
@@ -154,6 +155,9 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         ::unsetenv("FERNWICK_TRACE");
         EXPECT_EQ(r.status, row.status) << r.err;
         EXPECT_NE((row.status == 2 ? r.err : r.out + r.err).find(row.shows), std::string::npos) << r.out << r.err;
+        // Only a chip that said nothing at all gets the advice for it.
+        EXPECT_EQ(r.out.find("no answer from the chip") == std::string::npos,
+                  row.shows.find("no answer") == std::string::npos);
         if (row.status == 2)
             EXPECT_EQ(kept(), trace_before);
         else
