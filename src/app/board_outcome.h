@@ -25,6 +25,9 @@ struct board_outcome {
     double seconds = 0;                // from the reset step to the end
     std::chrono::system_clock::time_point started;
     int exit_status = 0;  // 0 ok, 1 failed, 2 the file could not be used
+    // What the board's log said of its failure: its last error block, then
+    // the advice below it.
+    std::vector<std::string> reason;
 };
 
 }  // namespace fernwick::app

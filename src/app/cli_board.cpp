@@ -44,6 +44,51 @@ std::string phase_of(const core::app_state& s, bool in_command)
     }
 }
 
+// The chip said nothing at all: most often the board, the wiring or the rate.
+std::string no_answer_advice(const board_job& job)
+{
+    return job.device + " at " + std::to_string(job.baud) +
+           " baud: no answer from the chip. Usual causes: the board is not in bootstrap mode or was not reset "
+           "just before, TX and RX are swapped, or the baud rate is wrong.";
+}
+
+// What the run left in the state: the sectors, blocks and bytes, and the
+// reason its log gave for a failure.
+void read_outcome(board_outcome& o, const core::app_state& s, const std::vector<counting_link*>& links)
+{
+    o.run = s.run;
+    const auto on = sectors_on(s);
+    for (int n = 0; n < 4; ++n)
+        if (on[static_cast<std::size_t>(n)]) o.sectors.push_back(n);
+    o.blocks_sent = s.mainform.progress.blocks_done;
+    o.blocks_total = s.mainform.progress.blocks_total;
+    o.bytes_sent = links.at(0)->sent;
+    o.bytes_received = links.at(0)->received;
+    o.reason = s.mainform.dialog.last_error_block();
+}
+
+// The result and exit status, from how far the run got and the verdict of
+// its session or of the programming flow.
+void decide(board_outcome& o, const core::app_state& s, const board_job& job, bool in_command,
+            cli_session::verdict verdict, int flow_status)
+{
+    using session_verdict = cli_session::verdict;
+    if (!in_command) {
+        o.run.step = "bring-up";
+        o.result = verdict == session_verdict::stopped ? result::stopped : result::failed;
+        o.exit_status = 1;
+    } else if (job.command != "program") {
+        o.result = verdict == session_verdict::succeeded ? result::succeeded : result::failed;
+        o.exit_status = o.result == result::succeeded ? 0 : 1;
+    } else {
+        o.exit_status = flow_status;
+        o.result = flow_status == 0                   ? result::succeeded
+                   : s.run.outcome == result::stopped ? result::stopped
+                                                      : result::failed;
+        if (flow_status == 2) o.run.step = "hex file";
+    }
+}
+
 }  // namespace
 
 board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& notes,
@@ -54,11 +99,11 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
     o.started = system_clock::now();
     const auto began = steady_clock::now();
 
-    counting_link* command_link = nullptr;  // made first: mainform.COM
-    core::platform p{[&command_link, &job] {
+    std::vector<counting_link*> links;  // made in this order: mainform.COM, RESETFORM.MSCom0
+    core::platform p{[&links, &job] {
                          auto link =
                              std::make_unique<counting_link>(std::make_unique<core::qt_serial_link>(job.device));
-                         if (!command_link) command_link = link.get();
+                         links.push_back(link.get());
                          return link;
                      },
                      [] { return std::make_unique<core::qt_ui_timer>(); }};
@@ -99,34 +144,22 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
     const auto verdict = session.run(command, judge);
 
     o.seconds = duration<double>(steady_clock::now() - began).count();
-    o.run = s.run;
-    const auto on = sectors_on(s);
-    for (int n = 0; n < 4; ++n)
-        if (on[static_cast<std::size_t>(n)]) o.sectors.push_back(n);
-    o.blocks_sent = s.mainform.progress.blocks_done;
-    o.blocks_total = s.mainform.progress.blocks_total;
-    if (command_link) {
-        o.bytes_sent = command_link->sent;
-        o.bytes_received = command_link->received;
+    read_outcome(o, s, links);
+    decide(o, s, job, in_command, verdict, flow_status);
+    if (!in_command && o.result == result::failed && links.at(1)->opened &&
+        links[0]->received + links[1]->received == 0) {
+        o.reason.push_back(no_answer_advice(job));
+        log << o.reason.back() << "\n";
     }
-    if (!in_command) {
-        o.run.step = "bring-up";
-        o.result = verdict == cli_session::verdict::stopped ? result::stopped : result::failed;
-        o.exit_status = 1;
-    } else if (job.command != "program") {
-        o.result = verdict == cli_session::verdict::succeeded ? result::succeeded : result::failed;
-        o.exit_status = o.result == result::succeeded ? 0 : 1;
-        if (job.command == "status" && o.exit_status == 0)
-            for (int n = 0; n < 4; ++n) log << "Sector " << n << ": " << s.statusform.status_sector[n] << "\n";
-    } else {
-        o.exit_status = flow_status;
-        o.result = flow_status == 0                   ? result::succeeded
-                   : s.run.outcome == result::stopped ? result::stopped
-                                                      : result::failed;
-        if (flow_status == 2) o.run.step = "hex file";
-    }
+    if (in_command && job.command == "status" && o.exit_status == 0)
+        for (int n = 0; n < 4; ++n) log << "Sector " << n << ": " << s.statusform.status_sector[n] << "\n";
     log.flush();
-    tell(true);
+    // Its own end, seen at once even while other boards go on.
+    if (watch)
+        watch({o.result == result::succeeded ? "ok"
+               : o.result == result::stopped ? "stopped"
+                                             : "failed",
+               s.mainform.progress});
     return o;
 }
 

@@ -9,12 +9,13 @@ namespace fernwick::app {
 
 // status, reset or program on every board of the request; prints the log,
 // the live progress, the table and the report. Returns the exit status: 0
-// every board succeeded, 1 one failed, 2 the file could not be used (no
-// board was touched), 128 + the signal when stopped by SIGINT or SIGTERM.
+// every board succeeded, 1 one failed, 2 the file or the files to write
+// could not be used (no board was touched), 128 + the signal when stopped.
 int run_on_boards(const cli_request& r);
 
-// Installs the handlers of SIGINT and SIGTERM: the first asks every board
-// to stop after the exchange under way, a second SIGINT ends the program.
+// Installs the handlers of SIGINT, SIGTERM, SIGHUP and SIGQUIT: the first
+// signal asks every board to stop after the exchange under way, a second
+// SIGINT ends the program.
 void stop_on_signals();
 
 }  // namespace fernwick::app

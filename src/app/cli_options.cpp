@@ -1,8 +1,10 @@
 #include "app/cli_options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <ostream>
 #include <sstream>
+#include <utility>
 
 #include "core/app_state.h"
 #include "core/port_names.h"
@@ -23,9 +25,9 @@ const char* const k_footer =
     "byte on every link in FILE (FILE.N for the Nth of several boards).\n"
     "\n"
     "Exit status: 0 success on every board; 1 a board could not be used (the port missing or held, no answer, "
-    "an exchange with the chip failed: the log says which); 2 a usage error, or a hex file that cannot be used "
-    "(nothing was sent); 130 or 143 stopped by SIGINT or SIGTERM (the exchange under way finishes, nothing more "
-    "is sent).";
+    "an exchange with the chip failed: the log says which); 2 a usage error, or a hex file or a file to write "
+    "(report, log, trace) that cannot be used (nothing was sent); 128 + the signal when stopped by SIGINT, SIGHUP, "
+    "SIGQUIT or SIGTERM (130, 129, 131, 143: the exchange under way finishes, nothing more is sent).";
 
 const char* const k_choices_help =
     "FILE is checked before any board is touched: a damaged record (checksum, length, characters, record type, "
@@ -78,6 +80,52 @@ void add_hex_choices(CLI::App& command, hex_choices& c, std::string& sectors, st
     command.footer(k_choices_help);
 }
 
+// CLI11 lets an empty value through unchecked, and reads it as 0 for a
+// number: "--device ''" would mean COM 1, "--baud ''" no rate at all.
+std::optional<std::string> empty_value(const std::vector<std::string>& args)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i].starts_with("--") && args[i].ends_with('='))
+            return args[i].substr(0, args[i].size() - 1) + " is given an empty value";
+        if (args[i].empty())
+            return i > 0 && args[i - 1].starts_with("--") ? args[i - 1] + " is given an empty value"
+                                                          : std::string("an empty argument");
+    }
+    return std::nullopt;
+}
+
+std::size_t edit_distance(const std::string& a, const std::string& b)
+{
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j)
+            diagonal = std::exchange(row[j], std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])}));
+    }
+    return row[b.size()];
+}
+
+// "unknown option --devce; did you mean --device?": the nearest option of
+// the program or its commands, when it lies within two typing errors.
+std::string unknown_option(CLI::App& app, const std::string& word)
+{
+    const auto typed = word.substr(0, word.find('='));
+    std::vector<CLI::App*> apps = app.get_subcommands([](CLI::App*) { return true; });
+    apps.push_back(&app);
+    std::string nearest;
+    std::size_t best = 3;
+    for (const auto* a : apps)
+        for (const auto* option : a->get_options())
+            for (const auto& name : option->get_lnames())
+                if (const auto d = edit_distance(typed, "--" + name); d < best) {
+                    best = d;
+                    nearest = "--" + name;
+                }
+    return "unknown option " + typed + (nearest.empty() ? "" : "; did you mean " + nearest + "?");
+}
+
 void take_hex_choices(hex_choices& c, const std::string& sectors, const std::string& now, const std::string& target,
                       const std::string& segment)
 {
@@ -93,8 +141,12 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
                                               std::ostream& err, int& status)
 {
     cli_request r;
+    if (const auto why = empty_value(args)) {
+        err << "fernwick-cli: " << *why << " (see --help)\n";
+        status = k_usage_error;
+        return std::nullopt;
+    }
     CLI::App app(k_description, "fernwick-cli");
-    app.footer(k_footer);
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("fernwick-cli ") + FERNWICK_VERSION);
     // The port options may follow the command, as a line's scripts write them.
@@ -124,18 +176,20 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
     auto* plan = app.add_subcommand(
         "plan", "print what program would erase and send, and how long it would take (no board is touched)");
     add_hex_choices(*plan, r.choices, sectors, now, target, segment);
+    app.footer(k_footer);  // set last: a command's help would take it over
 
     std::vector<const char*> argv{"fernwick-cli"};
     for (const auto& a : args) argv.push_back(a.c_str());
     try {
         app.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::CallForHelp&) {
-        CLI::App* asked = &app;
-        for (auto* sub : app.get_subcommands()) asked = sub;
-        out << asked->help()
-            << (asked == &app ? "\n"
-                              : "\nThe port options (--com, --device, --baud) may come "
-                                "before or after the command; see fernwick-cli --help.\n");
+        // The usage line names the program as well as the command.
+        std::string text = app.help();
+        while (text.ends_with('\n')) text.pop_back();
+        out << text
+            << (app.get_subcommands().empty() ? "\n"
+                                              : "\n\nThe port options (--com, --device, --baud) may come "
+                                                "before or after the command; see fernwick-cli --help.\n");
         status = 0;
         return std::nullopt;
     } catch (const CLI::CallForVersion& e) {
@@ -144,12 +198,16 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
         return std::nullopt;
     } catch (const CLI::ParseError& e) {
         std::string why = e.what();
-        // CLI11 lists unexpected words last first; the operator typed them the other way round.
-        if (app.get_subcommands().empty() && !app.remaining(true).empty()) {
-            why = "unknown command '" + app.remaining(true).front() + "'";
+        const auto words = app.remaining(true);
+        const auto option = std::find_if(words.begin(), words.end(), [](const auto& w) { return w.starts_with('-'); });
+        if (option != words.end()) {
+            why = unknown_option(app, *option);
+        } else if (app.get_subcommands().empty() && !words.empty()) {
+            // CLI11 lists unexpected words last first; the operator typed them the other way round.
+            why = "unknown command '" + words.front() + "'";
         } else if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
             why = "unexpected";
-            for (const auto& word : app.remaining(true)) why += " '" + word + "'";
+            for (const auto& word : words) why += " '" + word + "'";
         }
         err << "fernwick-cli: " << why << " (see --help)\n";
         status = k_usage_error;
@@ -157,9 +215,13 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
     }
     r.command = app.get_subcommands().front()->get_name();
     take_hex_choices(r.choices, sectors, now, target, segment);
-    const bool many = r.com.size() + r.devices.size() > 1;
-    if (many && r.command != "program") {
-        err << "fernwick-cli: " << r.command << " works on one board; several are for program (see --help)\n";
+    std::string misuse;
+    if (!r.com.empty() && !r.devices.empty())
+        misuse = "--com and --device both name boards; name each board with --device";
+    else if (r.com.size() + r.devices.size() > 1 && r.command != "program")
+        misuse = r.command + " works on one board; several are for program";
+    if (!misuse.empty()) {
+        err << "fernwick-cli: " << misuse << " (see --help)\n";
         status = k_usage_error;
         return std::nullopt;
     }

@@ -15,8 +15,8 @@ inline constexpr int k_usage_error = 2;
 
 struct cli_request {
     std::string command;  // status, reset, program, convert or plan
-    // The boards, in the order given: the device behind each --com, then
-    // each --device; COM 1 when neither is given.
+    // The boards, in the order given: the device behind each --com, or each
+    // --device (never both); COM 1 when neither is given.
     std::vector<int> com;
     std::vector<std::string> devices;
     int baud = 9600;
@@ -31,7 +31,7 @@ struct cli_request {
 std::optional<cli_request> parse_command_line(const std::vector<std::string>& args, std::ostream& out,
                                               std::ostream& err, int& status);
 
-// The devices of the request's boards: COM n's device for each --com, then
+// The devices of the request's boards: COM n's device for each --com, or
 // the --device paths.
 std::vector<std::string> board_devices(const cli_request& r);
 

@@ -1,11 +1,11 @@
 #include "app/cli_report.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCryptographicHash>
 #include <QDateTime>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <algorithm>
@@ -36,6 +36,39 @@ const char* result_word(result r)
 QJsonValue location(std::int16_t sector) { return sector == core::k_nowhere ? QJsonValue() : QJsonValue(sector); }
 
 QString text(const std::string& s) { return QString::fromStdString(s); }
+
+// The length of the UTF-8 sequence at `i`; 0 when it is none (a stray byte,
+// an overlong form, a surrogate, beyond U+10FFFF, cut short).
+std::size_t utf8_length(const std::string& s, std::size_t i)
+{
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) return 1;
+    const std::size_t n = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 0;
+    if (n == 0 || b > 0xF4 || i + n > s.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+    const auto next = static_cast<unsigned char>(s[i + 1]);
+    if ((b == 0xE0 && next < 0xA0) || (b == 0xED && next >= 0xA0) || (b == 0xF0 && next < 0x90) ||
+        (b == 0xF4 && next >= 0x90))
+        return 0;
+    return n;
+}
+
+// A path or device name for the report: as it is when it is UTF-8, which
+// JSON must be; each other byte as \xHH.
+QString name_text(const std::string& s)
+{
+    std::string out;
+    for (std::size_t i = 0; i < s.size();) {
+        if (const auto n = utf8_length(s, i)) {
+            out.append(s, i, n);
+            i += n;
+        } else {
+            out += "\\x" + core::hex2(static_cast<std::uint8_t>(s[i++]));
+        }
+    }
+    return text(out);
+}
 
 std::string utc_time(std::chrono::system_clock::time_point t)
 {
@@ -103,16 +136,37 @@ std::string code_line(const core::code_location& code)
            std::to_string(code.now()) + again;
 }
 
+// For appending, never truncating. Only a regular file is taken: a FIFO
+// would hold the run until a reader came (O_NONBLOCK: one put there after
+// the look fails at once), and a device is no record (/dev/full fails only
+// once the boards are done). -1 with `why` ("path: reason").
+int open_report(const std::string& path, std::string& why)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        why = path + ": not a regular file";
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) why = path + ": " + std::strerror(errno);
+    return fd;
+}
+
 }  // namespace
 
 std::optional<std::string> sha256_of_file(const std::string& path, std::string& why)
 {
-    QFile file(text(path));
+    // The bytes of the path as they are: a name that is not UTF-8 would not
+    // survive a QString.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file)) {
-        why = path + ": " + file.errorString().toStdString();
-        return std::nullopt;
-    }
+    char buffer[65536];
+    ssize_t n = fd < 0 ? -1 : 0;
+    while (fd >= 0 && ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)))
+        if (n > 0) hash.addData(QByteArrayView(buffer, n));
+    if (n < 0) why = path + ": " + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    if (n < 0) return std::nullopt;
     return hash.result().toHex().toStdString();
 }
 
@@ -135,8 +189,9 @@ QJsonObject report_record(const run_description& d, const board_outcome& o)
     QJsonObject r{
         {"time", text(utc_time(o.started))},
         {"tool_version", text(d.tool_version)},
-        {"device", text(o.device)},
-        {"hex_file", text(d.hex_file)},
+        {"device", name_text(o.device)},
+        {"hex_file", name_text(d.hex_file)},
+        {"block_file", d.block_file.empty() ? QJsonValue() : QJsonValue(name_text(d.block_file))},
         {"hex_sha256", text(d.hex_sha256)},
         {"baud", d.baud},
         {"bsl_now", location(d.choices.bsl_now)},
@@ -167,10 +222,20 @@ QJsonObject report_record(const run_description& d, const board_outcome& o)
     return r;
 }
 
+std::optional<std::string> check_report(const std::string& path)
+{
+    std::string why;
+    const int fd = open_report(path, why);
+    if (fd < 0) return why;
+    ::close(fd);
+    return std::nullopt;
+}
+
 std::optional<std::string> append_report(const std::string& path, const std::vector<QJsonObject>& records)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return path + ": " + std::strerror(errno);
+    std::string reason;
+    const int fd = open_report(path, reason);
+    if (fd < 0) return reason;
     std::optional<std::string> why;
     for (const auto& record : records) {
         const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
@@ -203,6 +268,36 @@ void print_table(std::ostream& out, const std::vector<board_outcome>& boards)
         for (std::size_t i = 0; i < row.size(); ++i)
             line += row[i] + (i + 1 < row.size() ? std::string(width[i] - row[i].size() + 2, ' ') : "");
         out << line << '\n';
+    }
+}
+
+std::string summary_text(const board_outcome& o, int baud)
+{
+    const double wire_bits = 10.0 * static_cast<double>(o.bytes_sent + o.bytes_received);
+    const double share = o.seconds > 0 ? wire_bits / o.seconds / baud : 0;
+    std::ostringstream text;
+    text << "Blocks sent: " << o.blocks_sent << ", bytes sent: " << o.bytes_sent
+         << ", bytes received: " << o.bytes_received << "\n"
+         << std::fixed << std::setprecision(2) << "Time: " << o.seconds << " s, ";
+    // A board that takes the bytes faster than the line can carry them does
+    // not pace the line: a share of its rate would mean nothing.
+    if (share > 1)
+        text << "faster than " << baud << " baud allows (the line is not paced)\n";
+    else
+        text << "line rate reached: " << std::setprecision(1) << 100 * share << " % of " << baud << " baud\n";
+    return text.str();
+}
+
+void print_reasons(std::ostream& out, const std::vector<board_outcome>& boards)
+{
+    for (const auto& o : boards) {
+        if (o.result == result::succeeded || o.result == result::stopped) continue;
+        out << '\n' << printable(o.device) << ":\n";
+        for (const auto& line : o.reason)
+            if (!line.empty()) out << printable(line) << '\n';
+        if (o.exit_status == 2) continue;
+        std::istringstream lines(failure_line(o));
+        for (std::string line; std::getline(lines, line);) out << "     " << line << '\n';
     }
 }
 

@@ -18,6 +18,7 @@ namespace fernwick::app {
 struct run_description {
     std::string hex_file;    // absolute
     std::string hex_sha256;  // lower-case hex
+    std::string block_file;  // absolute; empty when it could not be written
     hex_choices choices;
     int baud = 9600;
     std::string tool_version = FERNWICK_VERSION;
@@ -34,8 +35,15 @@ std::optional<run_description> describe_run(const hex_choices& c, int baud, std:
 // One board's record. The step, sector and block are there for a failure or
 // a stop, the received bytes and whether the board went away for a failure
 // only; sector and block are null where the step has none, bsl_now,
-// bsl_target and bsl_now_after null for -99.
+// bsl_target and bsl_now_after null for -99, block_file null when it was not
+// written. Paths and the device go out as they are when they are UTF-8; a
+// byte that is not becomes the four characters \xHH.
 QJsonObject report_record(const run_description& d, const board_outcome& o);
+
+// Why `path` cannot take the report: it cannot be opened for appending, or
+// it is no regular file (a FIFO would hold the run at its end); nullopt when
+// it can.
+std::optional<std::string> check_report(const std::string& path);
 
 // Appends one line per record, never truncating. Each line goes out in one
 // write(2) on an O_APPEND descriptor, so that several programs appending to
@@ -44,6 +52,14 @@ std::optional<std::string> append_report(const std::string& path, const std::vec
 
 // The end table: one row per board, plain ASCII.
 void print_table(std::ostream& out, const std::vector<board_outcome>& boards);
+
+// A single board's summary after program: the blocks and bytes, the time,
+// and the share of the line's rate the bytes took.
+std::string summary_text(const board_outcome& o, int baud);
+
+// Each failed board's reason, for below the end table: the device, the
+// lines of its error block and the advice below it, and its failure line.
+void print_reasons(std::ostream& out, const std::vector<board_outcome>& boards);
 
 // "Failed at: program block 164 of 322, sector 3, received 33 91",
 // "Failed at: bring-up", "Stopped before: erase, sector 1", and on a line

@@ -26,14 +26,11 @@ void choose_port(app_state& s, int port)
 
 void report_port_in_use(app_state& s)
 {
-    auto& log = s.log();
-    const std::string& le = s.line_end;
-    log.replace(le + std::string(core::k_star_line) + le);
     // The device and the system's reason: the port may as well be missing,
     // not a serial port, or not the user's to open.
-    log.append(" Serial Port currently used by another application !" + le + " " + s.RESETFORM.MSCom0->error_text() +
-               le + le + " Close that application and Re-Start Fernwick !");
-    log.append(le + std::string(core::k_star_line) + le);
+    core::fresh_error_block(
+        s.log(), {" Serial Port currently used by another application !", " " + s.RESETFORM.MSCom0->error_text(), "",
+                  " Close that application and Re-Start Fernwick !"});
 }
 
 // Opens the bootstrap link and sends the zero byte; false on any failure.

@@ -11,6 +11,7 @@ void message_log::append(std::string_view s)
 void message_log::replace(std::string_view s)
 {
     text_.assign(s);
+    last_error_block_.clear();
     ++generation_;
 }
 
@@ -50,6 +51,7 @@ void framed(message_log& log, bool fresh, std::string_view frame, const lines_t&
         log.append(open);
     for (const auto& l : lines) log.append(joined(k_line_end, l));
     log.append(joined(k_line_end, frame, k_line_end));
+    if (frame == k_star_line) log.keep_error_block({lines.begin(), lines.end()});
 }
 
 }  // namespace
@@ -71,6 +73,11 @@ void error_block(message_log& log, std::initializer_list<std::string_view> lines
 }
 
 void error_block(message_log& log, const std::vector<std::string>& lines) { framed(log, false, k_star_line, lines); }
+
+void fresh_error_block(message_log& log, std::initializer_list<std::string_view> lines)
+{
+    framed(log, true, k_star_line, lines);
+}
 
 void notice_block(message_log& log, std::initializer_list<std::string_view> lines)
 {

@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace fernwick::core {
@@ -28,6 +29,11 @@ public:
     void replace(std::string_view s);
 
     const std::string& text() const { return text_; }
+    // The lines of the last error block written since the log was last
+    // started afresh, without its frame: what a failure said, for reports
+    // beyond the log (the production line's reasons below its table).
+    const std::vector<std::string>& last_error_block() const { return last_error_block_; }
+    void keep_error_block(std::vector<std::string> lines) { last_error_block_ = std::move(lines); }
     // Changes whenever earlier text was dropped (replace or trim), so a view
     // knows when it can add the tail and when it must redraw everything.
     std::uint64_t generation() const { return generation_; }
@@ -36,6 +42,7 @@ private:
     void trim_for(std::size_t incoming);
 
     std::string text_;
+    std::vector<std::string> last_error_block_;
     std::uint64_t generation_ = 0;
     std::size_t limit_;
 };
@@ -47,6 +54,7 @@ void fresh_line_with_break(message_log& log, std::string_view s);
 void note(message_log& log, std::string_view s);
 void error_block(message_log& log, std::initializer_list<std::string_view> lines);
 void error_block(message_log& log, const std::vector<std::string>& lines);
+void fresh_error_block(message_log& log, std::initializer_list<std::string_view> lines);
 void notice_block(message_log& log, std::initializer_list<std::string_view> lines);
 void notice_block(message_log& log, const std::vector<std::string>& lines);
 void fresh_notice_block(message_log& log, std::initializer_list<std::string_view> lines);

@@ -1,7 +1,7 @@
 #include "core/port_names.h"
 
+#include <algorithm>
 #include <cstdlib>
-#include <vector>
 
 #ifndef _WIN32
 #include <grp.h>
@@ -14,6 +14,8 @@ namespace fernwick::core {
 namespace {
 
 constexpr long k_group_buffer_fallback = 4096;
+// Machines with dozens of ttyS entries: the first few tell enough.
+constexpr std::size_t k_ports_listed = 8;
 
 }  // namespace
 
@@ -27,6 +29,14 @@ std::string device_for_port(int port)
 #else
     return port == 1 ? "/dev/ttyS0" : "/dev/ttyS1";
 #endif
+}
+
+std::string device_path(const std::string& name)
+{
+#ifndef _WIN32
+    if (!name.starts_with('/') && !name.starts_with("./") && !name.starts_with("../")) return "/dev/" + name;
+#endif
+    return name;
 }
 
 std::string device_group([[maybe_unused]] const std::string& device)
@@ -49,6 +59,18 @@ std::string with_group_advice(const std::string& reason, const std::string& grou
     if (group.empty() || group == "root") return reason;
     return reason + " (the user must be in the group " + group + " that owns it: sudo usermod -aG " + group +
            " $USER, then log in again)";
+}
+
+std::string with_port_list(const std::string& reason, const std::vector<std::string>& ports, int port)
+{
+    const std::string example = ports.empty() ? "/dev/ttyUSB0" : ports.back();
+    const std::string how = "FERNWICK_COM" + std::to_string(port == 2 ? 2 : 1) + "=" + example +
+                            " (or fernwick-cli --device " + example + ")";
+    if (ports.empty()) return reason + "; no serial port found here: plug in the adapter, then choose it with " + how;
+    std::string listed;
+    for (std::size_t i = 0; i < std::min(ports.size(), k_ports_listed); ++i) listed += (i ? ", " : "") + ports[i];
+    if (ports.size() > k_ports_listed) listed += " and " + std::to_string(ports.size() - k_ports_listed) + " more";
+    return reason + "; the serial ports here are " + listed + ": choose one with " + how;
 }
 
 }  // namespace fernwick::core

@@ -3,6 +3,7 @@
 // the user open it.
 
 #include <string>
+#include <vector>
 
 namespace fernwick::core {
 
@@ -11,6 +12,11 @@ namespace fernwick::core {
 // a pseudo-terminal). Empty for any other port number.
 std::string device_for_port(int port);
 
+// The path the system opens for a device name: a name that starts with
+// neither /, ./ nor ../ lies in /dev (ttyUSB0, serial/by-id/...), as Qt
+// looks it up.
+std::string device_path(const std::string& name);
+
 // The group that owns `device`, e.g. "dialout"; empty when it cannot be read.
 std::string device_group(const std::string& device);
 
@@ -18,5 +24,10 @@ std::string device_group(const std::string& device);
 // membership of the device's group. Unchanged when the group is unknown, or
 // root's, which no operator should join.
 std::string with_group_advice(const std::string& reason, const std::string& group);
+
+// The reason a device could not be found, with the serial ports that do
+// exist (`ports`, as the system lists them) and how to choose one for COM
+// `port` or on fernwick-cli's command line.
+std::string with_port_list(const std::string& reason, const std::vector<std::string>& ports, int port);
 
 }  // namespace fernwick::core

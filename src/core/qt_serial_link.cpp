@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "core/port_names.h"
+#include "core/qt_serial_ports.h"
 
 #ifdef __linux__
 #include <linux/serial.h>
@@ -68,9 +69,12 @@ bool hung_up([[maybe_unused]] QSerialPort& port)
 
 // Qt reports a port that another program has locked as a permission error;
 // only a device the user may open tells the two apart. A device the user
-// may not open is most often one of a group the user has not joined yet.
-std::string open_failure([[maybe_unused]] QSerialPort& port, [[maybe_unused]] const std::string& device)
+// may not open is most often one of a group the user has not joined yet; a
+// missing one, a name mistyped or an adapter on another number.
+std::string open_failure(QSerialPort& port, [[maybe_unused]] const std::string& device, int comm_port)
 {
+    if (port.error() == QSerialPort::DeviceNotFoundError)
+        return with_port_list(text_of(port.errorString()), serial_ports(), comm_port);
 #ifndef _WIN32
     if (port.error() == QSerialPort::PermissionError) {
         if (::access(device.c_str(), R_OK | W_OK) == 0) return "held by another program";
@@ -109,16 +113,13 @@ bool qt_serial_link::open()
     if (!line) return fail("malformed settings \"" + settings() + "\"");
 
     port_->setPortName(QString::fromStdString(device));
-#ifndef _WIN32
-    // What the system opens: Qt looks for a bare name in /dev.
-    if (!device.starts_with('/') && !device.starts_with("./") && !device.starts_with("../")) device_ = "/dev/" + device;
-#endif
+    device_ = device_path(device);  // what the system opens
     port_->setBaudRate(line->baud);
     port_->setDataBits(static_cast<QSerialPort::DataBits>(line->data_bits));
     port_->setParity(parity_of(line->parity));
     port_->setStopBits(line->stop_bits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
     port_->setFlowControl(QSerialPort::NoFlowControl);
-    if (!port_->open(QIODevice::ReadWrite)) return fail(open_failure(*port_, device_));
+    if (!port_->open(QIODevice::ReadWrite)) return fail(open_failure(*port_, device_, comm_port()));
     if (!claim()) return false;
     ask_low_latency(*port_);
     return true;

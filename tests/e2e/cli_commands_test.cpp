@@ -1,6 +1,8 @@
-#include <sys/file.h>
-
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <tuple>
@@ -53,21 +55,34 @@ TEST(cli_commands, runs_at_every_rate_of_the_reset_window)
 // Runs that cannot start: a port that cannot be used names the device and the
 // reason; a trace (FERNWICK_TRACE) is created at start by both programs or
 // they refuse to start, naming the path and the reason; a file that cannot be
-// used is refused before the port is opened; usage errors exit 2.
+// used, or files to write that are the hex file, one another or another run's,
+// are refused before the port is opened; usage errors exit 2.
 TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
 {
+    const auto dir = temp_dir();
     simulated_board board;
+    simulated_board silent({"--fault", "id:none"});
+    simulated_board answering_wrong({"--fault", "ack1:wrong"});
     fernwick::core::qt_serial_link holder;
     ::setenv("FERNWICK_COM2", board.device().c_str(), 1);
     holder.set_comm_port(2);
     ASSERT_TRUE(holder.open()) << holder.error_text();
-    const auto dir = temp_dir();
     write_file(dir + "/file", "");
     write_file(dir + "/damaged.hex", ":020000040001F9\n:0180000011EE\n:00000001FF\n");
     write_file(dir + "/nowhere.hex", ":020000040001F9\n:0100000011EE\n:00000001FF\n");
     write_file(dir + "/joined.hex", ":020000040001F9\n:01800000116E\n:00000001FF\n:020000040002F8\n:0100000022DD\n");
-    const auto program = [&](const std::string& hex) {
-        return std::vector{binary("fernwick-cli"), "--device"s, dir + "/no-port", "program"s, dir + hex};
+    write_file(dir + "/app.hex", ":020000040001F9\n:01800000116E\n:00000001FF\n");
+    std::filesystem::create_directory(dir + "/logs");
+    std::filesystem::create_symlink(dir + "/app.hex", dir + "/link.jsonl");
+    std::filesystem::create_symlink(dir + "/file", dir + "/logs/other.log");
+    std::filesystem::create_symlink(board.device(), dir + "/board-link");
+    ::mkfifo((dir + "/fifo").c_str(), 0600);
+    write_file(dir + "/logs/held.log", "another run's log\n");
+    const int held = ::open((dir + "/logs/held.log").c_str(), O_WRONLY);
+    ASSERT_EQ(::flock(held, LOCK_SH), 0);  // any lock: the log is in use
+    const auto program = [&](const std::string& hex, std::vector<std::string> more = {}) {
+        more.insert(more.begin(), {binary("fernwick-cli"), "--device"s, dir + "/no-port", "program"s, dir + hex});
+        return more;
     };
     const auto cli = binary("fernwick-cli");
     const auto status_on = [&cli](const std::string& device) {
@@ -79,14 +94,18 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     const struct {
         std::vector<std::string> argv;
         int status;         // -1: still running when stopped
-        std::string shows;  // in the output, or in the error output with status 2
+        std::string shows;  // in the output (or the error output), only in the error output with status 2
         std::string trace = "";
     } rows[] = {
         {status_on(board.device()), 1, in_use(board.device() + ": held by another program")},
-        {status_on("/dev/nonexistent-port"), 1, in_use("/dev/nonexistent-port: No such file or directory")},
-        {status_on("ttyNONE"), 1, in_use("/dev/ttyNONE: No such file or directory")},
+        {{cli, "--com", "2", "status"}, 1, "fernwick-cli: COM 2 is " + board.device()},
+        {status_on("/dev/nonexistent-port"), 1, " /dev/nonexistent-port: No such file or directory; "},
+        {status_on("ttyNONE"), 1, " /dev/ttyNONE: No such file or directory; "},
         {status_on(dir + "/file"), 1, in_use(dir + "/file: Inappropriate ioctl for device")},
         {status_on(dir), 1, in_use(dir + ": Is a directory"), dir + "/cli.trace"},
+        {status_on(silent.device()), 1,
+         silent.device() + " at 9600 baud: no answer from the chip. Usual causes: the board is not in bootstrap mode"},
+        {status_on(answering_wrong.device()), 1, "     I didn't receive the right acknowledge byte from the uC !"},
         {{binary("fernwick")}, -1, "", dir + "/gui.trace"},
         {{binary("fernwick")},
          2,
@@ -100,6 +119,25 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {program("/joined.hex"), 2,
          "joined.hex: 1 byte of its data reach no flash (--allow-unplaced programs the rest); nothing was sent\n"
          "  02'0000h (line 5, 1 byte): after the end record\n"},
+        // files the run would write over the hex file, one another, or a log another run still writes
+        {program("/app.hex", {"--report", dir + "/link.jsonl"}), 2,
+         "the report " + dir + "/link.jsonl is the hex file"},
+        {program("/app.hex", {"--report", dir + "/app.NEW"}), 2, "and the report " + dir + "/app.NEW are one file"},
+        {program("/app.hex", {"--report", dir + "/fifo"}), 2,
+         "cannot write the report: " + dir + "/fifo: not a regular"},
+        {program("/app.hex", {"--report", "/dev/full"}), 2, "cannot write the report: /dev/full: not a regular file"},
+        {program("/app.hex", {"--device", "a-b", "--device", "a/b", "--log-dir", dir + "/logs"}), 2,
+         "of a/b are one file"},
+        {program("/app.hex", {"--device", "other", "--log-dir", dir + "/logs"}), 2,
+         "/logs/other.log: a link; a log is not written"},
+        {program("/app.hex", {"--device", "held", "--log-dir", dir + "/logs"}), 2,
+         "/logs/held.log: held by another run"},
+        {program("/app.hex", {"--device", board.device(), "--device", dir + "/board-link"}), 2,
+         " and " + dir + "/board-link are one device"},
+        {program("/app.hex", {"--device", "x", "--device", "x"}), 2, "the device x is given twice"},
+        // last of the rows on app.hex: the trace would have cut it to nothing
+        {program("/app.hex"), 2, "the trace " + dir + "/app.hex is the hex file; nothing was sent", dir + "/app.hex"},
+        {{cli, "--device", "", "status"}, 2, "--device is given an empty value"},
         {{cli}, 2, "--help"},
         {{cli, "--baud", "1200", "status"}, 2, "--help"},
         {{cli, "flash"}, 2, "--help"},
@@ -107,17 +145,29 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {{cli, "status", "extra"}, 2, "--help"},
         {{cli, "program", "app.hex", "--sectors"}, 2, "--help"},
         {{cli, "program", "app.hex", "--sectors", ""}, 2, "--help"},
+        {{cli, "program", "--help"}, 0, "Usage: fernwick-cli program [OPTIONS] FILE\n"},
+        // one board only: the help of the line's options stays with program
+        {{cli, "status", "--help"}, 0, "Print this help message and exit\n\nThe port options"},
     };
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.argv.back());
+        SCOPED_TRACE(row.shows);
+        const auto trace_before = read_file(row.trace);  // a file of the user's, or none
         if (!row.trace.empty()) ::setenv("FERNWICK_TRACE", row.trace.c_str(), 1);
         const auto r = run(row.argv, row.status == -1 ? 2 : 120);
         ::unsetenv("FERNWICK_TRACE");
         EXPECT_EQ(r.status, row.status) << r.err;
-        EXPECT_NE((row.status == 2 ? r.err : r.out).find(row.shows), std::string::npos) << r.out << r.err;
-        EXPECT_EQ(std::filesystem::is_regular_file(row.trace), !row.trace.empty() && row.status != 2);
+        EXPECT_NE((row.status == 2 ? r.err : r.out + r.err).find(row.shows), std::string::npos) << r.out << r.err;
+        // Only a chip that said nothing at all gets the advice for it.
+        EXPECT_EQ(r.out.find("no answer from the chip") == std::string::npos,
+                  row.shows.find("no answer") == std::string::npos);
+        if (row.status == 2)
+            EXPECT_EQ(read_file(row.trace), trace_before);
+        else
+            EXPECT_EQ(std::filesystem::is_regular_file(row.trace), !row.trace.empty());
     }
+    EXPECT_EQ(read_file(dir + "/logs/held.log"), "another run's log\n");
+    ::close(held);
     holder.close();
     // A lock alone, as `flock DEVICE` takes one, keeps the port; once it is gone the port opens.
     std::FILE* lock = std::fopen(board.device().c_str(), "r+");

@@ -194,6 +194,7 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
         std::string sectors;       // what the rules leave chosen
         bool tampered = false;     // another program rewrites the block file all through the run
         bool reader_gone = false;  // nobody reads the output
+        bool in_the_way = false;   // a folder where the block file would be written
     } cases[] = {
         {"code moves to 0", 1, 2, 0, 0, "0,1,2,3"},
         {"sector 0 at segment 1", 2, 0, 2, 1, "0,1,2,3"},
@@ -201,6 +202,8 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
         {"code outside", 4, -99, 2, 1, "2,3"},
         {"the block file rewritten by another program during the run", 6, 2, 2, 0, "0,1,2,3", true},
         {"nobody reading the output", 7, 0, 2, 0, "0,1,2,3", false, true},
+        {"the block file cannot be written: the blocks converted in memory go out", 9, 2, 2, 0, "0,1,2,3", false, false,
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -213,18 +216,24 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
         const auto block_file = hex.substr(0, hex.rfind('.')) + ".NEW";
         for (const auto& bait : {block_file + ".tmp", block_file + ".tmp-a1b2c3d4"})
             std::filesystem::create_symlink(hex, bait);
+        if (c.in_the_way) std::filesystem::create_directory(block_file);
         simulated_board board({"--preload", dir + "/before.bin", "--dump", dir + "/after.bin", "--erase-ms", "30"});
         std::optional<forger> other_station;
         if (c.tampered) other_station.emplace(block_file);
         const auto r = run({binary("fernwick-cli"), "--device", board.device(), "program", hex, "--sectors", c.sectors,
                             "--bsl-now", std::to_string(c.now), "--bsl-target", std::to_string(c.target),
-                            "--sector0-segment", std::to_string(c.sector0_segment), "--allow-unplaced"},
+                            "--sector0-segment", std::to_string(c.sector0_segment), "--allow-unplaced", "--report",
+                            dir + "/report.jsonl"},
                            120, c.reader_gone);
         other_station.reset();
         board.stop();
         EXPECT_EQ(r.status, 0) << r.out << r.err;
         EXPECT_EQ(read_file(hex), hex_text);
         EXPECT_TRUE(c.reader_gone || r.out.find("Sectors: " + c.sectors + "\n") != std::string::npos) << r.out;
+        // The simulated board takes the bytes at once: no share of the line's rate to speak of.
+        EXPECT_TRUE(c.reader_gone || r.out.find(", faster than 9600 baud allows") != std::string::npos) << r.out;
+        const auto record = QJsonDocument::fromJson(read_file(dir + "/report.jsonl").c_str()).object();
+        EXPECT_EQ(record["block_file"], c.in_the_way ? QJsonValue() : QJsonValue(block_file.c_str()));
         const auto after = read_image(dir + "/after.bin");
         const auto expected =
             expected_flash(before, read_with_srec_cat(hex, dir), c.sectors, c.target, c.sector0_segment);
@@ -236,35 +245,44 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
 }
 
 // Several boards in one command: each is programmed, fails or stops on its
-// own, and the report (read back as JSON) and the table say which.
+// own, and the report (read back as JSON), the table, the logs and the traces
+// say which; on a terminal, each failed board's reason follows the table.
 TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended)
 {
     const std::vector<std::string> timed = {"--line-rate", "19200", "--erase-ms", "300", "--program-ms", "2"};
+    const std::vector<std::string> slow = {"--line-rate", "2400"};  // a bring-up of 2.3 s
+    const std::vector<std::string> silent = {"--fault", "id:none"};
     const struct {
         const char* name;
         std::vector<std::vector<std::string>> boards;  // mirel-sim options of each
-        int sigterm_after_ms;
+        int stop_after_ms;
         int status;
         std::vector<std::string> results;  // of each board in the report; "flag error" is failed at block 3
-        int damage_hex_after_ms = 0;       // while the boards come up
+        int damage_hex_after_ms = 0;
+        int signal = SIGTERM;
+        bool terminal = false;     // on a pseudo-terminal, with a device that does not exist added
+        bool report_full = false;  // the report cannot grow when the boards are done
     } rows[] = {
         {"a Flag Error on one board among healthy ones",
          {{}, {"--fault", "block:3:status=93"}, {}},
          0,
          1,
          {"ok", "flag error", "ok"}},
+        {"on a terminal", {{}, {"--fault", "block:3:status=93"}}, 0, 1, {"ok", "flag error"}, 0, SIGTERM, true},
         {"SIGTERM in the middle of the run", {timed, timed}, 1500, 143, {"stopped", "stopped"}},
-        // Last: the file stays damaged.
-        {"the hex file damaged while the boards come up",
-         {{"--line-rate", "2400"}, {"--line-rate", "2400"}},
-         0,
-         2,
-         {"failed", "failed"},
-         800},
+        // Programmed as asked, but a report that could not be written is no success.
+        {"a full report", {{}, {}}, 0, 1, {"ok", "ok"}, 0, SIGTERM, false, true},
+        {"SIGINT during the bring-up", {slow, slow}, 600, 130, {"stopped", "stopped"}, 0, SIGINT},
+        {"SIGHUP during the bring-up", {slow, slow}, 600, 129, {"stopped", "stopped"}, 0, SIGHUP},
+        // boards that do not answer: stopped, not failed at the bring-up's time-out
+        {"SIGQUIT during the bring-up", {silent, silent}, 600, 131, {"stopped", "stopped"}, 0, SIGQUIT},
+        // Last: the file stays damaged. One board was touched: no "nothing was sent".
+        {"the hex file damaged after one board was programmed", {{}, slow}, 0, 1, {"ok", "failed"}, 1200},
     };
     const auto dir = temp_dir();
     const auto hex = generated(dir, 8);
     const auto expected = expected_flash(random_flash(dir, 13, 2), read_with_srec_cat(hex, dir), "0,1,2,3", 2, 0);
+    ::setenv("FERNWICK_TRACE", (dir + "/trace").c_str(), 1);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         std::vector<std::unique_ptr<simulated_board>> boards;
@@ -278,20 +296,51 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
             boards.push_back(std::make_unique<simulated_board>(options));
             argv.insert(argv.end(), {"--device", boards.back()->device()});
         }
+        const auto missing = dir + "/no-such-port";
+        if (row.terminal) {
+            std::string command;
+            for (const auto& a : argv) command += a + " ";
+            argv = {"/usr/bin/script", "-qefc", command + "--device " + missing, "/dev/null"};
+        }
         std::filesystem::remove(dir + "/report.jsonl");
+        if (row.report_full) {
+            // A file that may grow no further, as on a full disk.
+            write_file(dir + "/report.jsonl", std::string(1 << 20, '\n'));
+            std::signal(SIGXFSZ, SIG_IGN);
+            argv.insert(argv.begin(), {"/usr/bin/prlimit", "--fsize=1048576", "--"});
+        }
         std::thread damage([&] {
             if (!row.damage_hex_after_ms) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(row.damage_hex_after_ms));
             write_file(hex, ":0180000011EE\n:00000001FF\n");
         });
-        const auto r = run(argv, 120, false, row.sigterm_after_ms);
+        const auto r = run(argv, 120, false, row.stop_after_ms, row.signal);
         damage.join();
         for (auto& b : boards) b->stop();
         EXPECT_EQ(r.status, row.status) << r.out << r.err;
-        EXPECT_EQ(r.out.find('\033'), std::string::npos);  // not a terminal: plain lines
+        // Plain lines prefixed with the device, never a control character; on a terminal, live lines.
+        EXPECT_EQ(r.out.find(boards[0]->device() + ": ") == std::string::npos, row.terminal);
+        EXPECT_TRUE(row.terminal || r.out.find('\033') == std::string::npos);
+        EXPECT_EQ(
+            r.err.find("stopping after the exchange under way; Ctrl-C again quits at once\n") != std::string::npos,
+            row.signal == SIGINT);
         const auto table = r.out.substr(std::min(r.out.size(), r.out.rfind("\ndevice ")));
+        // The plain lines said each reason as it came: none follows the table there.
+        EXPECT_EQ(table.find("Failed at: ") != std::string::npos, row.terminal);
+        if (row.terminal) {
+            // Its live line says so from the start, and the reasons follow the table.
+            EXPECT_NE(r.out.find(missing + "  failed     0 of 0 blocks sent"), std::string::npos) << r.out;
+            for (const auto& reason :
+                 {"A Flag Error occured", "Failed at: program block 3 of", "No such file or directory; "})
+                EXPECT_NE(table.find(reason), std::string::npos) << reason << " in " << table;
+        }
+        if (row.report_full) {
+            EXPECT_NE(r.err.find("the report was not written: " + dir + "/report.jsonl: File too large"),
+                      std::string::npos);
+            continue;
+        }
         const auto lines = QString::fromStdString(read_file(dir + "/report.jsonl")).split('\n', Qt::SkipEmptyParts);
-        ASSERT_EQ(lines.size(), static_cast<long>(boards.size()));
+        ASSERT_EQ(lines.size(), static_cast<long>(boards.size() + row.terminal));
         for (std::size_t i = 0; i < boards.size(); ++i) {
             SCOPED_TRACE(i);
             const auto& device = boards[i]->device();
@@ -302,6 +351,7 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
             auto log_name = device.substr(1);  // /dev/pts/3: dev-pts-3.log
             std::replace(log_name.begin(), log_name.end(), '/', '-');
             EXPECT_GT(std::filesystem::file_size(dir + "/logs/" + log_name + ".log"), 0u);
+            EXPECT_FALSE(read_file(dir + "/trace." + std::to_string(i + 1)).empty());  // FILE.1 for the first
             QJsonObject record;
             for (const auto& line : lines)
                 if (const auto o = QJsonDocument::fromJson(line.toUtf8()).object(); o["device"] == device.c_str())
@@ -310,16 +360,20 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
             EXPECT_EQ(record["result"].toString().toStdString(), flag_error ? "failed" : row.results[i]);
             EXPECT_EQ(record["hex_sha256"].toString().size(), 64);
             EXPECT_FALSE(record["unplaced"].toArray().isEmpty());  // the generated file has data in no sector
+            EXPECT_EQ(record["block_file"].toString().toStdString(), dir + "/gen.NEW");
             EXPECT_EQ(record["step"].toString().isEmpty(), row.results[i] == "ok");
             // Where the report says the code lies, it does.
             const auto code_in = record["bsl_now_after"];
             EXPECT_TRUE(code_in.isDouble() && holds_the_code(after, {std::size_t(code_in.toInt())})) << code_in.toInt();
+            // The command link's bytes: every block acknowledged took at least its 64 bytes.
+            EXPECT_GE(record["bytes_sent"].toInt(), 64 * record["blocks_sent"].toInt());
             if (flag_error) {
                 EXPECT_EQ(record["block"].toInt(), 3);
                 EXPECT_TRUE(record["received"].toString().endsWith("93"));
             }
         }
     }
+    ::unsetenv("FERNWICK_TRACE");
 }
 
 }  // namespace

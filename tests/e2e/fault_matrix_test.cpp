@@ -189,12 +189,6 @@ TEST(fault_matrix, programming)
          {"program", alike, "--sectors", "1"},
          1,
          "the bootstrap code still lies in sector 2: run again with --bsl-now 2"},
-        // A flash programmed as asked, but a report that could not be written is no success.
-        {{},
-         program_own_file({"--report", "/dev/full"}),
-         1,
-         "fernwick-cli: the report was not written: /dev/full: No space left on device",
-         end_of(2, 1)},
         failing(0, 0, "checksum", checksum),
         failing(0, 0, "silence", "     I didn't received the byte that I was waiting for ! "),
         failing(0, 2, "drop", "Failed at: save code 2 of 6, sector 0, the board is gone"),

@@ -48,13 +48,13 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const 
 // Waits for the program's end until the deadline; its exit status, or -1 if it
 // ended on a signal or did not end (it is killed then).
 int wait_until(pid_t pid, std::chrono::steady_clock::time_point deadline,
-               std::optional<std::chrono::steady_clock::time_point> sigterm_at = std::nullopt)
+               std::optional<std::chrono::steady_clock::time_point> stop_at = std::nullopt, int stop_signal = SIGTERM)
 {
     int status = 0;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (sigterm_at && std::chrono::steady_clock::now() > *sigterm_at) {
-            ::kill(pid, SIGTERM);
-            sigterm_at.reset();
+        if (stop_at && std::chrono::steady_clock::now() > *stop_at) {
+            ::kill(pid, stop_signal);
+            stop_at.reset();
         }
         if (std::chrono::steady_clock::now() > deadline) {
             ::kill(pid, SIGKILL);
@@ -99,15 +99,16 @@ int simulated_board::stop()
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-run_result run(const std::vector<std::string>& argv, int timeout_s, bool reader_gone, int sigterm_after_ms)
+run_result run(const std::vector<std::string>& argv, int timeout_s, bool reader_gone, int stop_after_ms,
+               int stop_signal)
 {
     const auto dir = temp_dir();
     const auto now = std::chrono::steady_clock::now();
     const pid_t pid = spawn(argv, reader_gone ? "-" : dir + "/out", dir + "/err");
     if (pid <= 0) return {};
-    std::optional<std::chrono::steady_clock::time_point> sigterm_at;
-    if (sigterm_after_ms > 0) sigterm_at = now + std::chrono::milliseconds(sigterm_after_ms);
-    run_result r{wait_until(pid, now + std::chrono::seconds(timeout_s), sigterm_at), read_file(dir + "/out"),
+    std::optional<std::chrono::steady_clock::time_point> stop_at;
+    if (stop_after_ms > 0) stop_at = now + std::chrono::milliseconds(stop_after_ms);
+    run_result r{wait_until(pid, now + std::chrono::seconds(timeout_s), stop_at, stop_signal), read_file(dir + "/out"),
                  read_file(dir + "/err")};
     std::filesystem::remove_all(dir);
     if (r.status == -1) r.err += "(no normal end within " + std::to_string(timeout_s) + " s)";

@@ -3,6 +3,7 @@
 // fernwick-cli against it.
 
 #include <sys/types.h>
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -37,10 +38,10 @@ struct run_result {
 // Runs a program to its end (killed after `timeout_s`, status -1), collecting
 // its output; safe while other threads start programs too. With
 // `reader_gone` its standard output is a pipe whose reader has already left,
-// as after "| head". With `sigterm_after_ms` it is sent SIGTERM then, as an
-// operator stopping a line would.
+// as after "| head". With `stop_after_ms` it is sent `stop_signal` then, as
+// an operator stopping a line would.
 run_result run(const std::vector<std::string>& argv, int timeout_s = 120, bool reader_gone = false,
-               int sigterm_after_ms = 0);
+               int stop_after_ms = 0, int stop_signal = SIGTERM);
 
 // A new folder under $TMPDIR, removed when the test program ends.
 std::string temp_dir();

@@ -63,6 +63,12 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
         {{hex, "--sectors", "0,,1"}, "--sectors: takes"},
         {{hex, "--bsl-target", "1"}, "--bsl-target: takes"},
         {{hex, "--sector0-segment", "2"}, "--sector0-segment: takes"},
+        {{hex, "--sectors", "1,"}, "--sectors: takes"},
+        // CLI11 would let an empty value through: no rate at all, the default segment
+        {{hex, "--baud", ""}, "--baud is given an empty value"},
+        {{hex, "--device="}, "--device is given an empty value"},
+        {{hex, "--sectrs", "1"}, "unknown option --sectrs; did you mean --sectors?"},
+        {{hex, "--com", "1", "--device", "/dev/ttyUSB0"}, "--com and --device both name boards"},
         {{folder.path("missing.hex")}, "missing.hex: No such file or directory"},
         {{damaged}, "damaged.hex: line 2 has the checksum EFh, it should be EEh"},
         {{nowhere},

@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -43,6 +44,8 @@ struct board_row {
     QJsonObject fields;  // as read back
     std::string line;    // failure_line
     std::vector<std::string> in_table;
+    std::string summary = "";  // in summary_text at 19200 baud
+    std::string reason = "";   // print_reasons' lines of the board
 };
 
 const std::string k_odd_device = "/dev/by-id/usb-\"Mirel\"\\K\xC3\xBCnzel\tport0";
@@ -60,39 +63,73 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
         {{"/dev/ttyUSB0", result::succeeded, {}, all, 322, 322, 41000, 700, 41.3, started},
          {{"time", "2026-12-07T10:15:30.123Z"}, {"result", "ok"}, {"bytes_sent", 41000}, {"received", k_absent}},
          "",
-         {"ok", "0,1,2,3", "322/322", "41.3"}},
+         {"ok", "0,1,2,3", "322/322", "41.3"},
+         "Blocks sent: 322, bytes sent: 41000, bytes received: 700\nTime: 41.30 s, line rate reached: 52.6 % of 19200 "
+         "baud\n"},
         // the status column shows the status byte, not the checksum before it
-        {{"ttyUSB1", result::failed, {result::failed, "program block", 3, 164, "\x33\x00\x91"s, 0, in2}, all, 163, 322},
+        {{"/dev/ttyUSB1",
+          result::failed,
+          {result::failed, "program block", 3, 164, "\x33\x00\x91"s, false, in2},
+          all,
+          163,
+          322,
+          0,
+          0,
+          0,
+          {},
+          0,
+          {"     A Flag Error occured ! ", "", "     Please Re-Start the Fernwick !"}},
          {{"result", "failed"}, {"block", 164}, {"received", "33 00 91"}, {"gone", false}, {"bsl_now_after", 2}},
          "Failed at: program block 164 of 322, sector 3, received 33 00 91\nthe bootstrap code still lies in sector 2" +
              again + "2",
-         {"failed", "163/322", "164", " 91"}},
+         {"failed", "163/322", "164", " 91"},
+         "",
+         "\n/dev/ttyUSB1:\n     A Flag Error occured ! \n     Please Re-Start the Fernwick !\n     Failed at: program "
+         "block 164 of 322, sector 3, received 33 00 91\n     the bootstrap code still lies in sector 2" +
+             again + "2\n"},
         // a block number left from the sector before means nothing for an erase
-        {{"/dev/ttyUSB2", result::stopped, {result::stopped, "erase", 2, 40, "", 0, in0}, {1}, 40, 90},
+        {{"/dev/ttyUSB2", result::stopped, {result::stopped, "erase", 2, 40, "", false, in0}, {1}, 40, 90},
          {{"result", "stopped"}, {"sector", 2}, {"block", null}, {"received", k_absent}, {"bsl_now_after", 0}},
          "Stopped before: erase, sector 2\nthe bootstrap code now lies only in sector 0" + again + "0",
          {"stopped", "erase", "40/90"}},
         {{k_odd_device, result::failed, {result::failed, "bring-up", -1, 0, "", true, none}, all, 0, 322},
          {{"device", QString::fromStdString(k_odd_device)}, {"block", null}, {"gone", true}, {"bsl_now_after", 0}},
          "Failed at: bring-up, the board is gone\nnothing was erased: the bootstrap code lies where it did",
-         {"Mirel\"\\K??nzel?port0", "0/322", "gone"}},
-        // a run that never reached a verdict is no success; a failed save names its block; a lone checksum
-        {{"/dev/ttyUSB4", result::none, {result::failed, "save code", 0, 2, "\x12"s, 0, both}, {0, 2}, 1, 11},
+         {"Mirel\"\\K??nzel?port0", "0/322", "gone"},
+         "",
+         "\n/dev/by-id/usb-\"Mirel\"\\K??nzel?port0:\n     Failed at: bring-up, the board is gone\n     nothing was "
+         "erased: the bootstrap code lies where it did\n"},
+        // a run that never reached a verdict is no success; a failed save names its block; a lone checksum; a
+        // board that takes the bytes faster than the line carries them has no share of the line's rate
+        {{"/dev/ttyUSB4", result::none, {result::failed, "save code", 0, 2, "\x12"s, false, both}, {0, 2}, 1, 11, 758, 32,
+          0.1},
          {{"result", "failed"}, {"step", "save code"}, {"block", 2}, {"bsl_now_after", 0}},
          "Failed at: save code 2 of 11, sector 0, received 12\nthe bootstrap code now lies in sectors 0 and 2" + again +
              "0",
-         {"failed", "1/11", " -"}},
-        {{"/dev/ttyUSB5", result::failed, {result::failed, "erase", 2, 4, "", 0, nowhere}, {0, 2}, 4, 11},
+         {"failed", "1/11", " -"},
+         "Time: 0.10 s, faster than 19200 baud allows (the line is not paced)\n",
+         "\n/dev/ttyUSB4:\n     Failed at: save code 2 of 11, sector 0, received 12\n     the bootstrap code now lies in "
+         "sectors 0 and 2" +
+             again + "0\n"},
+        {{"/dev/ttyUSB5", result::failed, {result::failed, "erase", 2, 4, "", false, nowhere}, {0, 2}, 4, 11},
          {{"bsl_now_after", null}},
-         "Failed at: erase, sector 2, nothing received\nthe bootstrap code now lies in no sector" + again + "-99"},
+         "Failed at: erase, sector 2, nothing received\nthe bootstrap code now lies in no sector" + again + "-99",
+         {},
+         "",
+         "\n/dev/ttyUSB5:\n     Failed at: erase, sector 2, nothing received\n     the bootstrap code now lies in no "
+         "sector" +
+             again + "-99\n"},
     };
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const auto hex = in(dir, "app.hex");
-    std::ofstream(hex) << "abc";
+    // A name that is not UTF-8, given with a needless "./".
+    const auto base = dir.path().toStdString();
+    std::ofstream(base + "/app\xFF.hex") << "abc";
     std::string why;
-    auto d = describe_run({.hex_file = hex, .bsl_now = 0, .bsl_target = -99, .sector0_segment = 1}, 19200, why);
+    auto d = describe_run({.hex_file = base + "/./app\xFF.hex", .bsl_now = 0, .bsl_target = -99, .sector0_segment = 1},
+                          19200, why);
     ASSERT_TRUE(d) << why;
+    d->block_file = base + "/app.NEW";
 
     std::vector<QJsonObject> records;
     std::vector<board_outcome> boards;
@@ -106,7 +143,8 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
     ASSERT_EQ(append_report(report, std::vector(records.begin() + 2, records.end())), std::nullopt);
     const auto back = read_back(report);
     ASSERT_EQ(back.size(), std::size(rows));
-    const QJsonObject shared{{"hex_file", QString::fromStdString(hex)},
+    const QJsonObject shared{{"hex_file", dir.path() + "/app\\xFF.hex"},
+                             {"block_file", dir.path() + "/app.NEW"},
                              {"hex_sha256", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
                              {"bsl_target", QJsonValue::Null},
                              {"sector0_segment", 1}};
@@ -118,16 +156,23 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
     for (std::string line; std::getline(table_lines, line);) lines.push_back(line);
     ASSERT_EQ(lines.size(), std::size(rows) + 1);
     const auto result_column = lines[0].find("result");
+    std::ostringstream reasons;
+    print_reasons(reasons, boards);
+    std::string reasons_expected;
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         const auto& row = rows[i];
         SCOPED_TRACE(i);
         expect_fields(back[i], shared);
         expect_fields(back[i], row.fields);
         EXPECT_EQ(failure_line(row.outcome), row.line);
+        EXPECT_NE(summary_text(row.outcome, 19200).find(row.summary), std::string::npos);
+        reasons_expected += row.reason;
         const auto& line = lines[i + 1];
         EXPECT_EQ(line.substr(result_column, 2), back[i]["result"].toString().left(2).toStdString()) << line;
         for (const auto& bit : row.in_table) EXPECT_NE(line.find(bit), std::string::npos) << bit << " in " << line;
     }
+    EXPECT_EQ(reasons.str(), reasons_expected);
+    std::filesystem::remove(base + "/app\xFF.hex");  // a name QTemporaryDir cannot take away
     for (unsigned char c : table.str()) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7F)) << int(c);
     EXPECT_NE(append_report(in(dir, "no/such/folder/report.jsonl"), records).value_or("").find("No such file"),
               std::string::npos);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <tuple>
+#include <utility>
 
 #include "core/port_names.h"
 #include "core/serial_link.h"
@@ -17,13 +18,23 @@ TEST(line_time_ms, counts_ten_bits_a_byte_rounded_up)
     for (const auto& [bytes, baud, ms] : rows) EXPECT_EQ(line_time_ms(bytes, baud), ms) << bytes << " at " << baud;
 }
 
-// Root runs the tests, so no open is ever refused here: the reason line is built from the group alone.
-TEST(with_group_advice, says_which_group_lets_the_user_open_the_device)
+// Root runs the tests, so no open is ever refused here: the reason line is built from the group alone. The
+// ports a machine has are the system's; the line is built from any list.
+TEST(port_advice, says_how_to_open_the_device_or_find_another)
 {
-    EXPECT_EQ(with_group_advice("Permission denied", "dialout"),
-              "Permission denied (the user must be in the group dialout that owns it: sudo usermod -aG dialout "
-              "$USER, then log in again)");
-    EXPECT_EQ(with_group_advice("Permission denied", "root"), "Permission denied");
+    const std::pair<std::string, std::string> rows[] = {
+        {with_group_advice("Permission denied", "dialout"),
+         "Permission denied (the user must be in the group dialout that owns it: sudo usermod -aG dialout "
+         "$USER, then log in again)"},
+        {with_group_advice("Permission denied", "root"), "Permission denied"},
+        {with_port_list("No such file or directory", {"/dev/ttyS0", "/dev/ttyUSB0"}, 2),
+         "No such file or directory; the serial ports here are /dev/ttyS0, /dev/ttyUSB0: choose one with "
+         "FERNWICK_COM2=/dev/ttyUSB0 (or fernwick-cli --device /dev/ttyUSB0)"},
+        {with_port_list("No such file or directory", {}, 1),
+         "No such file or directory; no serial port found here: plug in the adapter, then choose it with "
+         "FERNWICK_COM1=/dev/ttyUSB0 (or fernwick-cli --device /dev/ttyUSB0)"},
+    };
+    for (const auto& [got, want] : rows) EXPECT_EQ(got, want);
 }
 
 }  // namespace

@@ -1,0 +1,143 @@
+#include "app/cli_console.h"
+
+#include <unistd.h>
+#include <algorithm>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+#include <utility>
+
+#include "core/progress_text.h"
+
+#ifndef _WIN32
+#include <sys/ioctl.h>
+#endif
+
+namespace fernwick::app {
+
+namespace {
+
+int terminal_width()
+{
+#ifndef _WIN32
+    winsize w{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 20) return w.ws_col;
+#endif
+    return 80;
+}
+
+// One board's place on the screen: phase, block n of m, sector, time left,
+// percent.
+std::string progress_line(const std::string& device, const board_progress& b, std::size_t device_width)
+{
+    std::ostringstream line;
+    line << std::left << std::setw(static_cast<int>(device_width)) << device << "  " << std::setw(9) << b.phase;
+    const auto& p = b.progress;
+    const bool ended = b.phase == "ok" || b.phase == "failed" || b.phase == "stopped";
+    if (ended)
+        line << "  " << p.blocks_done << " of " << p.blocks_total << " blocks sent";
+    else if (p.blocks_total > 0)
+        line << "  " << core::progress_text(p, std::chrono::steady_clock::now()) << "  (" << core::progress_percent(p)
+             << " %)";
+    return line.str();
+}
+
+}  // namespace
+
+void line_buffer::finish()
+{
+    if (!pending_.empty()) line_(std::exchange(pending_, {}));
+}
+
+line_buffer::int_type line_buffer::overflow(int_type c)
+{
+    if (c == traits_type::eof()) return traits_type::not_eof(c);
+    if (c == '\n')
+        line_(std::exchange(pending_, {}));
+    else
+        pending_ += static_cast<char>(c);
+    return c;
+}
+
+console::console(std::vector<std::string> devices, bool live)
+    : devices_(std::move(devices)), live_(live), boards_(devices_.size())
+{
+    for (const auto& d : devices_) device_width_ = std::max(device_width_, d.size());
+}
+
+void console::log_line(std::size_t board, const std::string& line)
+{
+    std::lock_guard lock(mutex_);
+    if (single()) {
+        erase_live();
+        std::cout << line << '\n';
+        draw_live();
+    } else if (!live_) {
+        std::cout << devices_[board] << ": " << line << '\n';
+    }
+    std::cout.flush();
+}
+
+void console::progress(std::size_t board, const board_progress& b)
+{
+    std::lock_guard lock(mutex_);
+    auto& was = boards_[board];
+    const auto& p = b.progress;
+    // The plain output tells a sector's progress in tenths, not at every block.
+    const auto tenth = [](const core::progress_state& q) {
+        return q.blocks_total > 0 ? 10 * q.blocks_done / q.blocks_total : -1;
+    };
+    const bool worth_a_line = b.phase != was.phase || tenth(p) != tenth(was.progress);
+    was = b;
+    if (!live_ && !single() && worth_a_line && p.blocks_total > 0 && b.phase != "bring-up")
+        std::cout << devices_[board] << ": " << progress_line("", b, 0).substr(2) << '\n' << std::flush;
+}
+
+void console::redraw()
+{
+    std::lock_guard lock(mutex_);
+    erase_live();
+    draw_live();
+    std::cout.flush();
+}
+
+void console::finish()
+{
+    std::lock_guard lock(mutex_);
+    if (!live_) return;
+    erase_live();
+    if (!single()) {
+        for (std::size_t i = 0; i < devices_.size(); ++i)
+            std::cout << fitted(progress_line(devices_[i], boards_[i], device_width_)) << '\n';
+    }
+    std::cout.flush();
+}
+
+std::string console::fitted(std::string line) const
+{
+    const auto width = static_cast<std::size_t>(terminal_width() - 1);
+    if (line.size() > width) line.resize(width);
+    return line;
+}
+
+void console::erase_live()
+{
+    if (!live_ || drawn_ == 0) return;
+    if (drawn_ > 1) std::cout << "\033[" << drawn_ - 1 << 'A';
+    std::cout << "\r\033[J";
+    drawn_ = 0;
+}
+
+void console::draw_live()
+{
+    if (!live_) return;
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < devices_.size(); ++i) {
+        if (single() && boards_[i].progress.blocks_total == 0) continue;  // the log tells the bring-up
+        lines.push_back(fitted(progress_line(devices_[i], boards_[i], device_width_)));
+    }
+    for (std::size_t i = 0; i < lines.size(); ++i) std::cout << (i ? "\n" : "") << lines[i];
+    drawn_ = lines.size();
+}
+
+}  // namespace fernwick::app

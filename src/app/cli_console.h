@@ -1,0 +1,59 @@
+#pragma once
+// What the operator sees while boards run: the message log line by line and
+// where each board stands, live on a terminal, as plain lines otherwise.
+
+#include <functional>
+#include <mutex>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "app/cli_board.h"
+
+namespace fernwick::app {
+
+// Hands each whole line to `line`; what is left unfinished goes at the end.
+class line_buffer : public std::streambuf {
+public:
+    explicit line_buffer(std::function<void(const std::string&)> line) : line_(std::move(line)) {}
+    ~line_buffer() override { finish(); }
+    line_buffer(const line_buffer&) = delete;
+    line_buffer& operator=(const line_buffer&) = delete;
+    void finish();
+
+protected:
+    int_type overflow(int_type c) override;
+
+private:
+    std::function<void(const std::string&)> line_;
+    std::string pending_;
+};
+
+// On a terminal, one live line per board redrawn in place (with a single
+// board, below its log); otherwise plain lines prefixed with the device,
+// never a control character. Safe to call from every board's thread.
+class console {
+public:
+    console(std::vector<std::string> devices, bool live);
+
+    bool single() const { return devices_.size() == 1; }
+    void log_line(std::size_t board, const std::string& line);
+    void progress(std::size_t board, const board_progress& b);
+    void redraw();
+    // The last picture stays; what follows starts on a line of its own.
+    void finish();
+
+private:
+    std::string fitted(std::string line) const;
+    void erase_live();
+    void draw_live();
+
+    std::mutex mutex_;
+    std::vector<std::string> devices_;
+    bool live_;
+    std::vector<board_progress> boards_;
+    std::size_t device_width_ = 0;
+    std::size_t drawn_ = 0;
+};
+
+}  // namespace fernwick::app
