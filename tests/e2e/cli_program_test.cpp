@@ -220,11 +220,11 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
         simulated_board board({"--preload", dir + "/before.bin", "--dump", dir + "/after.bin", "--erase-ms", "30"});
         std::optional<forger> other_station;
         if (c.tampered) other_station.emplace(block_file);
-        const auto r = run({binary("fernwick-cli"), "--device", board.device(), "program", hex, "--sectors", c.sectors,
-                            "--bsl-now", std::to_string(c.now), "--bsl-target", std::to_string(c.target),
-                            "--sector0-segment", std::to_string(c.sector0_segment), "--allow-unplaced", "--report",
-                            dir + "/report.jsonl"},
-                           120, c.reader_gone);
+        const auto r =
+            run({binary("fernwick-cli"), "--device", board.device(), "program", hex, "--sectors", c.sectors,
+                 "--bsl-now", std::to_string(c.now), "--bsl-target", std::to_string(c.target), "--sector0-segment",
+                 std::to_string(c.sector0_segment), "--allow-unplaced", "--report", dir + "/report.jsonl"},
+                120, c.reader_gone);
         other_station.reset();
         board.stop();
         EXPECT_EQ(r.status, 0) << r.out << r.err;

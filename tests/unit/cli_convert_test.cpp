@@ -56,7 +56,8 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
     const auto hex = folder.file("app.hex", joined({linear(2), data(0, "11")}));
     const auto damaged = folder.file("damaged.hex", joined({linear(2), ":0100000011EF"}));
     const auto nowhere = folder.file("nowhere.hex", joined({linear(1), data(0, "11")}));
-    const auto partly = folder.file("partly.hex", joined({linear(1), data(0, "11"), data(1, "22"), data(0x8000, "22")}));
+    const auto partly =
+        folder.file("partly.hex", joined({linear(1), data(0, "11"), data(1, "22"), data(0x8000, "22")}));
     const std::pair<std::vector<std::string>, std::string> rows[] = {
         {{}, "FILE is required"},
         {{hex, "--sectors", "4"}, "--sectors: takes"},

@@ -101,14 +101,22 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
          "erased: the bootstrap code lies where it did\n"},
         // a run that never reached a verdict is no success; a failed save names its block; a lone checksum; a
         // board that takes the bytes faster than the line carries them has no share of the line's rate
-        {{"/dev/ttyUSB4", result::none, {result::failed, "save code", 0, 2, "\x12"s, false, both}, {0, 2}, 1, 11, 758, 32,
+        {{"/dev/ttyUSB4",
+          result::none,
+          {result::failed, "save code", 0, 2, "\x12"s, false, both},
+          {0, 2},
+          1,
+          11,
+          758,
+          32,
           0.1},
          {{"result", "failed"}, {"step", "save code"}, {"block", 2}, {"bsl_now_after", 0}},
          "Failed at: save code 2 of 11, sector 0, received 12\nthe bootstrap code now lies in sectors 0 and 2" + again +
              "0",
          {"failed", "1/11", " -"},
          "Time: 0.10 s, faster than 19200 baud allows (the line is not paced)\n",
-         "\n/dev/ttyUSB4:\n     Failed at: save code 2 of 11, sector 0, received 12\n     the bootstrap code now lies in "
+         "\n/dev/ttyUSB4:\n     Failed at: save code 2 of 11, sector 0, received 12\n     the bootstrap code now lies "
+         "in "
          "sectors 0 and 2" +
              again + "0\n"},
         {{"/dev/ttyUSB5", result::failed, {result::failed, "erase", 2, 4, "", false, nowhere}, {0, 2}, 4, 11},
