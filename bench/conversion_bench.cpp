@@ -102,6 +102,7 @@ void convert(benchmark::State& state, const std::string& path)
         if (!result.ok()) state.SkipWithError("conversion failed");
         benchmark::DoNotOptimize(result.block_count);
     }
+    state.counters["file_KB"] = static_cast<double>(fs::file_size(path)) / 1000;
 }
 
 void scan(benchmark::State& state, const std::string& path)

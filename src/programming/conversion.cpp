@@ -1,5 +1,6 @@
 #include "programming/conversion.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -23,6 +24,9 @@ bool is_same_file(const std::string& hex_file, const std::string& new_file)
     return fs::equivalent(hex_file, new_file, ec);
 }
 
+// A block line: sector, address and segment, 128 digits, the marker, line end.
+constexpr std::size_t k_block_line_size = 160;
+
 conversion_result failure(std::string new_file_name, conversion_failure f)
 {
     return {std::move(new_file_name), std::move(f), {}, 0, {}, {}};
@@ -38,7 +42,12 @@ std::string capitalised(std::string text)
 std::string block_file_text(const std::array<sector_image, 4>& images, const std::array<bool, 4>& chosen,
                             int& block_count)
 {
+    std::size_t blocks = 0;
+    for (const auto& image : images)
+        blocks += static_cast<std::size_t>(std::count_if(image.blocks.begin(), image.blocks.end(),
+                                                         [](const std::string& b) { return !b.empty(); }));
     std::string text;
+    text.reserve(blocks * k_block_line_size);
     for (int s = 0; s < 4; ++s) {
         const auto& image = images[static_cast<std::size_t>(s)];
         if (!chosen[static_cast<std::size_t>(s)]) continue;

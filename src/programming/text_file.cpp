@@ -70,6 +70,8 @@ file_text read_text_file(const std::string& path)
     std::ifstream in(path, std::ios::binary);
     if (!in) return {std::nullopt, system_reason(errno ? errno : EACCES)};
     std::string text;
+    // One allocation for the usual case; a file that grows meanwhile still reads whole.
+    text.reserve(static_cast<std::size_t>(fs::file_size(path, ec)) + 1);
     char chunk[65536];
     while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
         text.append(chunk, static_cast<std::size_t>(in.gcount()));
