@@ -121,8 +121,8 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
     const auto tell = [&](bool now) {
         // Where the code lies is told without delay: a quit at once must say it.
         const auto& code = s.run.code;
-        const bool code_moved = code.known != code_told.known || code.in_0 != code_told.in_0 ||
-                                code.in_2 != code_told.in_2;
+        const bool code_moved =
+            code.known != code_told.known || code.in_0 != code_told.in_0 || code.in_2 != code_told.in_2;
         if (!watch || (!now && !code_moved && steady_clock::now() - last_told < k_watch_period)) return;
         last_told = steady_clock::now();
         code_told = code;

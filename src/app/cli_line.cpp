@@ -284,11 +284,10 @@ int run_on_boards(const cli_request& r)
             board_job job{devices[i], r.command,     r.baud,
                           r.choices,  setup->blocks, setup->traces.empty() ? nullptr : setup->traces[i],
                           stop_asked};
-            outcomes[i] = run_board(job, log, devices.size() == 1 ? std::cerr : no_notes,
-                                    [&](const board_progress& b) {
-                                        screen.progress(i, b);
-                                        tell_code(i, devices[i], b, r.report);
-                                    });
+            outcomes[i] = run_board(job, log, devices.size() == 1 ? std::cerr : no_notes, [&](const board_progress& b) {
+                screen.progress(i, b);
+                tell_code(i, devices[i], b, r.report);
+            });
             if (r.command == "program" && outcomes[i].result != result::succeeded && outcomes[i].exit_status != 2)
                 log << failure_line(outcomes[i]) << '\n';
             g_last_words.set(i, {});  // its own lines say how it ended

@@ -56,9 +56,9 @@ struct plan {
     std::string refusal;                        // why the file cannot be used; empty when it can
     std::string unplaced_summary;               // "app.hex: 48 bytes of its data reach no flash"; empty: none
     long unplaced_bytes = 0;
-    std::vector<std::string> unplaced;          // the ranges of those bytes, one line each, the many summed up
-    std::vector<std::string> unplaced_all;      // every range, for the report
-    std::vector<std::string> not_chosen;        // "sector 3: 12 KiB of file data not chosen"
+    std::vector<std::string> unplaced;      // the ranges of those bytes, one line each, the many summed up
+    std::vector<std::string> unplaced_all;  // every range, for the report
+    std::vector<std::string> not_chosen;    // "sector 3: 12 KiB of file data not chosen"
 };
 
 // The whole preparation on a state of its own, with no board: the same

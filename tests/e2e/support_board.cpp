@@ -58,7 +58,8 @@ int wait_until(pid_t pid, std::chrono::steady_clock::time_point deadline,
             ::kill(pid, stop_signal);
             stop_at.reset();
             if (again_after_ms)
-                stop_at = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::exchange(again_after_ms, 0));
+                stop_at =
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(std::exchange(again_after_ms, 0));
         }
         if (std::chrono::steady_clock::now() > deadline) {
             ::kill(pid, SIGKILL);
@@ -112,8 +113,8 @@ run_result run(const std::vector<std::string>& argv, int timeout_s, bool reader_
     if (pid <= 0) return {};
     std::optional<std::chrono::steady_clock::time_point> stop_at;
     if (stop_after_ms > 0) stop_at = now + std::chrono::milliseconds(stop_after_ms);
-    run_result r{wait_until(pid, now + std::chrono::seconds(timeout_s), stop_at, stop_signal, again_after_ms), read_file(dir + "/out"),
-                 read_file(dir + "/err")};
+    run_result r{wait_until(pid, now + std::chrono::seconds(timeout_s), stop_at, stop_signal, again_after_ms),
+                 read_file(dir + "/out"), read_file(dir + "/err")};
     std::filesystem::remove_all(dir);
     if (r.status == -1) r.err += "(no normal end within " + std::to_string(timeout_s) + " s)";
     return r;

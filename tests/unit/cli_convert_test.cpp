@@ -39,7 +39,8 @@ TEST(cli_convert, writes_what_program_would_send)
         // the sectors with data, sector 0 locked on by the code rules, code in sector 2
         {{hex, "--allow-unplaced"}, "12223"},
         {{hex, "--sectors", "2", "--allow-unplaced"}, "222", "sector 0 is locked on by the bootstrap-code rules"},
-        {{hex, "--sectors", "0,1,3", "--bsl-now", "0", "--allow-unplaced"}, "12223",
+        {{hex, "--sectors", "0,1,3", "--bsl-now", "0", "--allow-unplaced"},
+         "12223",
          "sector 0 stays off: the file has no data for it"},
         {{one}, "1"},  // no code block where no sector holding it is chosen
         {{hex, "--sectors", "3,1", "--allow-unplaced"}, "13"},
@@ -86,8 +87,9 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
          "nowhere.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 0 "
          "(00'0000h-00'7FFFh); see --sector0-segment"},
         // no mapping of sector 0 would place it: no advice to try one
-        {{far}, "far.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 0 "
-                "(00'0000h-00'7FFFh)\n"},
+        {{far},
+         "far.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 0 "
+         "(00'0000h-00'7FFFh)\n"},
         {{hex, "--baud", "09600"}, "--baud: takes 2400, 4800, 9600, 14400 or 19200"},
         // sector 0, kept on only while sector 2 was, is taken off with it
         {{hex, "--sectors", "1,3"},
