@@ -66,7 +66,7 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
     const auto hex = folder.file("app.hex", joined({linear(2), data(0, "11")}));
     const auto damaged = folder.file("damaged.hex", joined({linear(2), ":0100000011EF"}));
     const auto nowhere = folder.file("nowhere.hex", joined({linear(1), data(0, "11")}));
-    const auto far = folder.file("far.hex", joined({linear(5), data(0, "11")}));
+    const auto high = folder.file("high.hex", joined({linear(0), data(0x8000, "11")}));
     const auto partly =
         folder.file("partly.hex", joined({linear(1), data(0, "11"), data(1, "22"), data(0x8000, "22")}));
     const std::pair<std::vector<std::string>, std::string> rows[] = {
@@ -87,9 +87,9 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
          "nowhere.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 0 "
          "(00'0000h-00'7FFFh); see --sector0-segment"},
         // no mapping of sector 0 would place it: no advice to try one
-        {{far},
-         "far.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 0 "
-         "(00'0000h-00'7FFFh)\n"},
+        {{high, "--sector0-segment", "1"},
+         "high.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 1 "
+         "(01'0000h-01'7FFFh)\n"},
         {{hex, "--baud", "09600"}, "--baud: takes 2400, 4800, 9600, 14400 or 19200"},
         // sector 0, kept on only while sector 2 was, is taken off with it
         {{hex, "--sectors", "1,3"},
@@ -106,7 +106,7 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
         const auto said = err.substr(err.rfind("fernwick-cli"));
         EXPECT_NE(said.find(reason), std::string::npos) << err;
     }
-    for (const char* name : {"app.NEW", "damaged.NEW", "nowhere.NEW", "far.NEW", "partly.NEW"})
+    for (const char* name : {"app.NEW", "damaged.NEW", "nowhere.NEW", "high.NEW", "partly.NEW"})
         EXPECT_FALSE(fs::exists(folder.path(name)));
 }
 
