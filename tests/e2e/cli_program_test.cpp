@@ -279,9 +279,9 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
         {"SIGHUP during the bring-up", {slow, slow}, 600, 129, {"stopped", "stopped"}, 0, SIGHUP},
         // each board's code is said to lie where it does, though no exchange ends
         {"Ctrl-C twice during the erases",
-         {{"--line-rate", "19200", "--fault", "erase:1:delay=4000"},
-          {"--line-rate", "19200", "--fault", "erase:2:delay=4000"}},
-         2000,
+         {{"--line-rate", "19200", "--fault", "erase:1:delay=8000"},
+          {"--line-rate", "19200", "--fault", "erase:2:delay=8000"}},
+         3000,
          130,
          {"quit", "quit"},
          0,
