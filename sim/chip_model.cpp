@@ -16,6 +16,7 @@ int to_ms(std::int64_t at) { return static_cast<int>((at + k_micros_per_ms - 1) 
 chip_model::chip_model(chip_config config)
     : config_(std::move(config)), faults_(config_.faults), loader_(config_), program_(config_, flash_, faults_)
 {
+    if (config_.wiring) loader_.run_own_program();
 }
 
 void chip_model::board_reset()
@@ -34,11 +35,23 @@ void chip_model::board_reset()
     }
 }
 
+void chip_model::set_reset(bool held, bool bootstrap_pin, int now_ms)
+{
+    advance_to(now_ms);
+    if (held && !in_reset_) board_reset();
+    if (!held && in_reset_ && !bootstrap_pin) loader_.run_own_program();
+    in_reset_ = held;
+}
+
 void chip_model::receive(std::string_view bytes, int now_ms)
 {
     advance_to(now_ms);
     const auto last = config_.drop_at_byte;
     for (const char c : bytes) {
+        if (in_reset_) {
+            received_.push_back(c);
+            continue;
+        }
         // Bytes after the last one the line carries never reach the chip.
         if (dropped_ || (last && host_bytes_ == *last)) return;
         ++host_bytes_;
