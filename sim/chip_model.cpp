@@ -7,6 +7,7 @@ namespace {
 
 constexpr std::int64_t k_micros_per_ms = 1000;
 constexpr std::int64_t k_bits_per_byte = 10;  // start bit, 8 data bits, stop bit
+constexpr std::int64_t k_reset_ms = 10;       // the shortest reset pulse the chip takes
 
 // The ms at which something due at `at` (in µs) has happened.
 int to_ms(std::int64_t at) { return static_cast<int>((at + k_micros_per_ms - 1) / k_micros_per_ms); }
@@ -38,8 +39,12 @@ void chip_model::board_reset()
 void chip_model::set_reset(bool held, bool bootstrap_pin, int now_ms)
 {
     advance_to(now_ms);
-    if (held && !in_reset_) board_reset();
-    if (!held && in_reset_ && !bootstrap_pin) loader_.run_own_program();
+    if (held && !in_reset_) reset_since_ = now_;
+    // A pulse shorter than the chip's reset time resets nothing.
+    if (!held && in_reset_ && now_ - reset_since_ >= k_reset_ms * k_micros_per_ms) {
+        board_reset();
+        if (!bootstrap_pin) loader_.run_own_program();
+    }
     in_reset_ = held;
 }
 

@@ -11,11 +11,8 @@ namespace {
 // The windows repaint while a long wait goes by.
 constexpr int k_pause_slice_ms = 50;
 
-// Asks first whether the port has modem lines at all, so that a port
-// without them moves no line before it fails.
 bool run_steps(app_state& s, core::serial_link& link, const core::modem_sequence& sequence)
 {
-    if (!link.set_modem_lines({})) return false;
     for (const auto& step : sequence.steps) {
         if (step.lines.dtr || step.lines.rts) {
             if (!link.set_modem_lines(step.lines)) return false;

@@ -93,7 +93,8 @@ std::optional<std::vector<modem_step>> read_steps(std::string_view text, std::st
             fault = "not a step (" + std::string(k_step_forms) + ")";
         }
         if (!fault.empty()) {
-            why = position + " '" + word + "': " + fault;
+            why = position;
+            why.append(" '").append(word).append("': ").append(fault);
             return std::nullopt;
         }
         steps.push_back(step);

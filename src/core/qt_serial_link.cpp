@@ -231,7 +231,6 @@ bool qt_serial_link::set_modem_lines(const modem_lines& lines)
     int bits = 0;
     if (::ioctl(fd, TIOCMGET, &bits) != 0)
         return fail(std::string("the port has no modem lines (") + std::strerror(errno) + ")");
-    if (!lines.dtr && !lines.rts) return true;
     for (const auto& [line, on] : {std::pair{TIOCM_DTR, lines.dtr}, std::pair{TIOCM_RTS, lines.rts}})
         if (on) bits = *on ? bits | line : bits & ~line;
     // One call for both: an adapter whose lines drive reset and the bootstrap

@@ -70,9 +70,8 @@ public:
     // that cannot tell says 0, which only makes a wait counted from the write
     // longer.
     virtual int ms_since_write() const { return 0; }
-    // Sets the lines given, both in one call where both are; with neither it
-    // only asks whether the port has modem lines. False where it has none
-    // (a pseudo-terminal) or refuses; error_text() then says why.
+    // Sets the lines given, both in one call where both are. False where the
+    // port has none (a pseudo-terminal) or refuses; error_text() then says why.
     virtual bool set_modem_lines(const modem_lines& lines);
     // Lets ms go by with the lines as they are (a wait of an entry sequence).
     virtual void pause(int ms);

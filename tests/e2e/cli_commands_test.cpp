@@ -149,6 +149,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {program("/app.hex", {"--device", board.device(), "--device", dir + "/board-link"}), 2,
          " and " + dir + "/board-link are one device"},
         {program("/app.hex", {"--device", "x", "--device", "x"}), 2, "the device x is given twice"},
+        {program("/app.hex", {"--exit", "reset-rts-boot-jumper"}), 2, "--exit: reset-rts-boot-jumper has no exit"},
         {{cli, "plan", dir + "/app.hex", "--entry", "reset-rts-boot-jumper", "--exit", "reset-rts-boot-dtr-inverted"},
          0,
          "Modem lines:\n  entry before each zero byte (150 ms): reset-rts-boot-jumper (rts=1,wait=100,rts=0,wait=50)\n"

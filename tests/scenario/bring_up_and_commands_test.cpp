@@ -11,14 +11,12 @@
 
 #include "bootstrap/handshake.h"
 #include "bootstrap/loader_images.h"
-#include "bootstrap/modem_entry.h"
 #include "bootstrap/reset_step.h"
 #include "command/commands.h"
 #include "command/reply_engine.h"
 #include "core/shared_port.h"
 #include "shell/main_menu.h"
-#include "sim_link.h"
-#include "support_fakes.h"
+#include "sim_app.h"
 
 namespace {
 
@@ -136,6 +134,8 @@ TEST(bench, the_modem_lines_and_the_wait_bring_up_the_board_as_it_is_wired)
     const std::string direct_entry = "reset-rts-boot-dtr (both=1,1,wait=100,rts=0,wait=50)",
                       hint = "     Check that the entry sequence fits the wiring of reset and the bootstrap pin: ";
     const sim::chip_config silent_once{.id_byte = {}, .faulty_bring_ups = 1};
+    const auto hex =
+        write_hex(test::scratch_dir() / "app.hex", {linear_segment(1), hex_record(0, 0x8000, {1}), ":00000001FF"});
     struct row {
         sim::chip_config chip;
         std::string entry, exit, log;  // the log once the bring-up has ended
@@ -146,9 +146,9 @@ TEST(bench, the_modem_lines_and_the_wait_bring_up_the_board_as_it_is_wired)
         {{.wiring = inverted}, "reset-rts-boot-dtr-inverted", "reset-rts-boot-dtr-inverted", ready},
         {{.wiring = jumper}, "reset-rts-boot-jumper", "", ready},
         {{.wiring = direct},
-         "dtr=0,rts=1,rts=0",
+         "dtr=0,rts=1,wait=10,rts=0",
          "",
-         entering("dtr=0,rts=1,rts=0") + no_id(hint + "dtr=0,rts=1,rts=0")},
+         entering("dtr=0,rts=1,wait=10,rts=0") + no_id(hint + "dtr=0,rts=1,wait=10,rts=0")},
         {{.wiring = inverted}, "reset-rts-boot-dtr", "", entering(direct_entry) + no_id(hint + direct_entry)},
         {{},
          "reset-rts-boot-dtr",
@@ -157,6 +157,7 @@ TEST(bench, the_modem_lines_and_the_wait_bring_up_the_board_as_it_is_wired)
              block({"     I couldn't set the modem lines of the port !", "     COM1: the port has no modem lines",
                     "     Entry sequence: " + direct_entry, "", restart})},
         {silent_once, "", "", ready, 10, 5000},
+        {{.id_byte = {}, .faulty_bring_ups = 1, .wiring = direct}, "reset-rts-boot-dtr", "", ready, 10},  // reset again
         {silent_once, "", "", sending + le + "     Waiting for the board (no answer yet), up to 4 s" + le + no_id(""),
          4, 5000},
     };
@@ -177,11 +178,12 @@ TEST(bench, the_modem_lines_and_the_wait_bring_up_the_board_as_it_is_wired)
         }
         EXPECT_EQ(s.log().text(), r.log);
         EXPECT_EQ(board.received().empty(), r.log.find("modem lines of the port") != std::string::npos);
+        EXPECT_FALSE(s.RESETFORM.MSCom0->is_open());
         if (r.log != ready) continue;
-        command::show_status_Click(s);
-        board.run_for(100);
-        EXPECT_TRUE(s.statusform.visible);  // the commands went on on the same port
-        bootstrap::leave_bootstrap_mode(s);
+        programming::load_hex__Click(s, hex);
+        programming::LocationForm_Command1_Click(s);
+        programming::program_button_Click(s);  // its exchanges go on on the port kept open
+        EXPECT_EQ(s.run.outcome, core::run_record::result::succeeded);
         EXPECT_EQ(board.chip().phase(), r.exit.empty() ? sim::chip_phase::resident : sim::chip_phase::halted);
         EXPECT_EQ(s.mainform.program_.visible, r.exit.empty());
     }
