@@ -154,6 +154,10 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
          0,
          "Modem lines:\n  entry before each zero byte (150 ms): reset-rts-boot-jumper (rts=1,wait=100,rts=0,wait=50)\n"
          "  exit after a run that succeeded (100 ms): reset-rts-boot-dtr-inverted (dtr=1,rts=0,wait=100,rts=1)\n"},
+        {{cli, "--device", silent.device(), "program", dir + "/app.hex", "--entry", "reset-rts-boot-jumper", "--report",
+          dir + "/entry.jsonl"},
+         1,
+         "Failed at: bring-up"},
         // last of the rows on app.hex: the trace would have cut it to nothing
         {program("/app.hex"), 2, "the trace " + dir + "/app.hex is the hex file; nothing was sent", dir + "/app.hex"},
         {{cli, "--device", "", "status"}, 2, "--device is given an empty value"},
@@ -186,6 +190,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
             EXPECT_EQ(std::filesystem::is_regular_file(row.trace), !row.trace.empty());
     }
     EXPECT_EQ(read_file(dir + "/logs/held.log"), "another run's log\n");
+    EXPECT_NE(read_file(dir + "/entry.jsonl").find(R"("entry":"reset-rts-boot-jumper (rts=1,)"), std::string::npos);
     ::close(held);
     holder.close();
     // A lock alone, as `flock DEVICE` takes one, keeps the port; once it is gone the port opens.

@@ -139,6 +139,7 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
     ASSERT_TRUE(d) << why;
     d->block_file = base + "/app.NEW";
     d->bench.entry = *fernwick::core::parse_modem_sequence("reset-rts-boot-jumper", false, why);
+    d->bench.exit = *fernwick::core::parse_modem_sequence("dtr=0", true, why);
 
     std::vector<QJsonObject> records;
     std::vector<board_outcome> boards;
@@ -158,7 +159,7 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
                              {"bsl_target", QJsonValue::Null},
                              {"sector0_segment", 1},
                              {"entry", "reset-rts-boot-jumper (rts=1,wait=100,rts=0,wait=50)"},
-                             {"exit", k_absent}};
+                             {"exit", "dtr=0"}};
 
     std::ostringstream table;
     print_table(table, boards);
