@@ -40,6 +40,8 @@ public:
     std::optional<int> next_due() const;
     // Moves the clock on by up to ms until bytes are pending on the link.
     bool wait_for_data(sim_serial_link& link, int ms);
+    // The adapter's modem lines, and the pins of a wired board that hang on them.
+    void set_lines(const core::modem_lines& lines);
 
     chip_model chip;
     int now = 0;
@@ -48,6 +50,7 @@ public:
 
 private:
     std::uint64_t last_seq_ = 0;
+    bool dtr_ = false, rts_ = false;
 };
 
 class sim_serial_link : public core::serial_link {
@@ -70,6 +73,10 @@ public:
     bool gone() const override;
     int ms_since_write() const override;
     void set_threshold(int threshold) override;
+    // Only a wired board's line has modem lines, which the driver asserts
+    // when the port opens and lets go when it closes.
+    bool set_modem_lines(const core::modem_lines& lines) override;
+    void pause(int ms) override;
 
     // Board side: a write of the chip that has arrived.
     void arrive(core::byte_string bytes, event_key key);

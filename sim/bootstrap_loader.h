@@ -23,6 +23,8 @@ public:
     explicit bootstrap_loader(const chip_config& config);
 
     void reset();
+    // Out of reset without the bootstrap-mode pin: the chip runs its own program.
+    void run_own_program() { phase_ = chip_phase::halted; }
     reaction feed(std::uint8_t byte);
     chip_phase phase() const { return phase_; }
 

@@ -52,6 +52,18 @@ struct chip_timing {
 
 using status_register = std::array<std::uint8_t, 2>;
 
+enum class modem_line { dtr, rts };
+
+// How the board's reset and bootstrap-mode pin hang on the adapter's modem
+// lines. Each pin is active while its line is at the level given (1:
+// asserted); a board wired this way runs its own program until reset.
+struct modem_wiring {
+    modem_line reset = modem_line::rts;
+    bool reset_level = true;
+    std::optional<modem_line> boot = modem_line::dtr;  // nullopt: a jumper holds the pin active
+    bool boot_level = true;
+};
+
 struct chip_config {
     std::optional<std::uint8_t> id_byte = wire::identification;   // nullopt: no answer to the zero byte
     bool echo_zero = false;                                       // the zero byte comes back before the answer
@@ -69,6 +81,8 @@ struct chip_config {
     // The board goes away right after the chip has received this host byte
     // (counted from 1 over the chip's whole life); nullopt: never.
     std::optional<std::uint64_t> drop_at_byte;
+    // nullopt: the line has no modem lines, as a pseudo-terminal.
+    std::optional<modem_wiring> wiring;
 };
 
 }  // namespace fernwick::sim

@@ -7,6 +7,7 @@ namespace {
 
 constexpr std::int64_t k_micros_per_ms = 1000;
 constexpr std::int64_t k_bits_per_byte = 10;  // start bit, 8 data bits, stop bit
+constexpr std::int64_t k_reset_ms = 10;       // the shortest reset pulse the chip takes
 
 // The ms at which something due at `at` (in µs) has happened.
 int to_ms(std::int64_t at) { return static_cast<int>((at + k_micros_per_ms - 1) / k_micros_per_ms); }
@@ -16,6 +17,7 @@ int to_ms(std::int64_t at) { return static_cast<int>((at + k_micros_per_ms - 1) 
 chip_model::chip_model(chip_config config)
     : config_(std::move(config)), faults_(config_.faults), loader_(config_), program_(config_, flash_, faults_)
 {
+    if (config_.wiring) loader_.run_own_program();
 }
 
 void chip_model::board_reset()
@@ -34,11 +36,27 @@ void chip_model::board_reset()
     }
 }
 
+void chip_model::set_reset(bool held, bool bootstrap_pin, int now_ms)
+{
+    advance_to(now_ms);
+    if (held && !in_reset_) reset_since_ = now_;
+    // A pulse shorter than the chip's reset time resets nothing.
+    if (!held && in_reset_ && now_ - reset_since_ >= k_reset_ms * k_micros_per_ms) {
+        board_reset();
+        if (!bootstrap_pin) loader_.run_own_program();
+    }
+    in_reset_ = held;
+}
+
 void chip_model::receive(std::string_view bytes, int now_ms)
 {
     advance_to(now_ms);
     const auto last = config_.drop_at_byte;
     for (const char c : bytes) {
+        if (in_reset_) {
+            received_.push_back(c);
+            continue;
+        }
         // Bytes after the last one the line carries never reach the chip.
         if (dropped_ || (last && host_bytes_ == *last)) return;
         ++host_bytes_;

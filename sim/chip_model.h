@@ -32,6 +32,11 @@ public:
 
     // The reset pin: back to the bootstrap loader; what was still to be sent is lost.
     void board_reset();
+    // The reset pin held or let go at now_ms, as modem lines drive it. Held,
+    // the chip takes no byte; let go after 10 ms or more, it starts its
+    // bootstrap loader when the bootstrap-mode pin is active, else its own
+    // program, which answers nothing.
+    void set_reset(bool held, bool bootstrap_pin, int now_ms);
     // The line's baud rate from now on (0: bytes take no time), as when the
     // host sets another rate on its port.
     void set_line_rate(int baud) { config_.timing.line_rate = baud; }
@@ -90,6 +95,8 @@ private:
     micros busy_until_ = 0;
     std::optional<micros> drop_at_;
     bool dropped_ = false;
+    bool in_reset_ = false;
+    micros reset_since_ = 0;
 };
 
 }  // namespace fernwick::sim

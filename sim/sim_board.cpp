@@ -66,6 +66,16 @@ bool board_core::wait_for_data(sim_serial_link& link, int ms)
     return false;
 }
 
+void board_core::set_lines(const core::modem_lines& lines)
+{
+    dtr_ = lines.dtr.value_or(dtr_);
+    rts_ = lines.rts.value_or(rts_);
+    const auto& wiring = *chip.config().wiring;
+    const auto level = [this](modem_line line) { return line == modem_line::dtr ? dtr_ : rts_; };
+    const bool boot = !wiring.boot || level(*wiring.boot) == wiring.boot_level;
+    chip.set_reset(level(wiring.reset) == wiring.reset_level, boot, now);
+}
+
 sim_board::sim_board(chip_config config) : core_(std::make_shared<board_core>(std::move(config))) {}
 
 sim_board::~sim_board() = default;

@@ -31,11 +31,13 @@ bool sim_serial_link::open()
     open_ = true;
     gone_ = false;
     error_.clear();
+    if (board_->chip.config().wiring) board_->set_lines({true, true});
     return true;
 }
 
 void sim_serial_link::close()
 {
+    if (open_ && board_->chip.config().wiring) board_->set_lines({false, false});
     open_ = false;
     pending_.clear();
     arrived_.clear();
@@ -53,6 +55,16 @@ bool sim_serial_link::write(const core::byte_string& data)
     written_ms_ = board_->now;
     return true;
 }
+
+bool sim_serial_link::set_modem_lines(const core::modem_lines& lines)
+{
+    if (!open_) return fail("not open");
+    if (!board_->chip.config().wiring) return fail("the port has no modem lines");
+    board_->set_lines(lines);
+    return true;
+}
+
+void sim_serial_link::pause(int ms) { board_->now += ms; }
 
 std::string sim_serial_link::error_text() const { return gone() ? port_name() + ": the device went away" : error_; }
 

@@ -6,10 +6,12 @@
 #include "app/cli_counting_link.h"
 #include "app/cli_program.h"
 #include "app/cli_session.h"
+#include "bootstrap/modem_entry.h"
 #include "bootstrap/reset_step.h"
 #include "command/commands.h"
 #include "core/qt_serial_link.h"
 #include "core/qt_ui_timer.h"
+#include "core/shared_port.h"
 
 namespace fernwick::app {
 
@@ -32,7 +34,7 @@ void choose_baud(core::app_state& s, int baud)
 
 std::string phase_of(const core::app_state& s, bool in_command)
 {
-    if (!in_command) return "bring-up";
+    if (!in_command) return s.bench.waited_ms > 0 && !s.id_received ? "waiting for the board" : "bring-up";
     switch (s.run.outcome) {
     case result::succeeded: return "ok";
     case result::failed: return "failed";
@@ -47,9 +49,12 @@ std::string phase_of(const core::app_state& s, bool in_command)
 // The chip said nothing at all: most often the board, the wiring or the rate.
 std::string no_answer_advice(const board_job& job)
 {
-    return job.device + " at " + std::to_string(job.baud) +
-           " baud: no answer from the chip. Usual causes: the board is not in bootstrap mode or was not reset "
-           "just before, TX and RX are swapped, or the baud rate is wrong.";
+    const auto& entry = job.bench.entry;
+    return job.device + " at " + std::to_string(job.baud) + " baud: no answer from the chip" +
+           (entry.empty() ? ". Usual causes: the board is not in bootstrap mode or was not reset just before"
+                          : " after the entry sequence " + core::sequence_text(entry) +
+                                ". Usual causes: the sequence does not fit the wiring of reset and the bootstrap pin") +
+           ", TX and RX are swapped, or the baud rate is wrong.";
 }
 
 // What the run left in the state: the sectors, blocks and bytes, and the
@@ -100,16 +105,18 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
     const auto began = steady_clock::now();
 
     std::vector<counting_link*> links;  // made in this order: mainform.COM, RESETFORM.MSCom0
-    core::platform p{[&links, &job] {
-                         auto link =
-                             std::make_unique<counting_link>(std::make_unique<core::qt_serial_link>(job.device));
+    const auto port = core::sharing_one_port({[&job] { return std::make_unique<core::qt_serial_link>(job.device); },
+                                              [] { return std::make_unique<core::qt_ui_timer>(); }});
+    core::platform p{[&links, &port] {
+                         auto link = std::make_unique<counting_link>(port.make_link());
                          links.push_back(link.get());
                          return link;
                      },
-                     [] { return std::make_unique<core::qt_ui_timer>(); }};
+                     port.make_timer};
     core::app_state s(p);
     if (job.trace) core::trace_links(s, job.trace);
     core::StartModul(s);
+    s.bench = job.bench;
     s.stop_requested = job.stop_requested;
     s.prepared = job.blocks;
     choose_baud(s, job.baud);
@@ -148,11 +155,17 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
         return flow_status == 0 ? cli_session::verdict::succeeded : cli_session::verdict::failed;
     };
     const auto verdict = session.run(command, judge);
+    // A programming run that succeeded has left the bootstrap mode already.
+    if (in_command && job.command != "program" && verdict == cli_session::verdict::succeeded) {
+        bootstrap::leave_bootstrap_mode(s);
+        session.echo_log();
+    }
 
     o.seconds = duration<double>(steady_clock::now() - began).count();
     read_outcome(o, s, links);
     decide(o, s, job, in_command, verdict, flow_status);
-    if (!in_command && o.result == result::failed && links.at(1)->opened &&
+    // The zero byte went out and nothing came back.
+    if (!in_command && o.result == result::failed && links.at(1)->sent > 0 &&
         links[0]->received + links[1]->received == 0) {
         o.reason.push_back(no_answer_advice(job));
         log << o.reason.back() << "\n";

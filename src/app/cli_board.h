@@ -24,6 +24,7 @@ struct board_job {
     std::shared_ptr<const core::prepared_blocks> blocks;  // program: converted once for every board
     std::shared_ptr<core::trace_file> trace;              // none: no trace
     std::function<bool()> stop_requested;
+    core::bench_setup bench;  // the entry and exit sequences, the wait for the board
 };
 
 // Where a board stands, for the live view.

@@ -133,7 +133,8 @@ void console::draw_live()
     if (!live_) return;
     std::vector<std::string> lines;
     for (std::size_t i = 0; i < devices_.size(); ++i) {
-        if (single() && boards_[i].progress.blocks_total == 0) continue;  // the log tells the bring-up
+        // The log tells the bring-up, but not how long a wait for the board goes on.
+        if (single() && boards_[i].progress.blocks_total == 0 && boards_[i].phase != "waiting for the board") continue;
         lines.push_back(fitted(progress_line(devices_[i], boards_[i], device_width_)));
     }
     for (std::size_t i = 0; i < lines.size(); ++i) std::cout << (i ? "\n" : "") << lines[i];

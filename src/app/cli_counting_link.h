@@ -1,6 +1,6 @@
 #pragma once
 // A serial link that counts the bytes passing through another one, for the
-// summary of a programming run, and tells whether it was ever opened.
+// summary of a programming run and the advice on a chip that said nothing.
 
 #include "core/forwarding_link.h"
 
@@ -10,12 +10,6 @@ class counting_link : public core::forwarding_link {
 public:
     using forwarding_link::forwarding_link;
 
-    bool open() override
-    {
-        const bool ok = forwarding_link::open();
-        opened = opened || ok;
-        return ok;
-    }
     bool write(const core::byte_string& data) override
     {
         const bool ok = forwarding_link::write(data);
@@ -31,7 +25,6 @@ public:
 
     std::size_t sent = 0;
     std::size_t received = 0;
-    bool opened = false;  // at least once
 };
 
 }  // namespace fernwick::app

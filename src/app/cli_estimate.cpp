@@ -60,6 +60,19 @@ std::string step_line(const planned_step& p)
 
 std::string rounded(double seconds) { return core::duration_text(static_cast<int>(std::lround(seconds))); }
 
+// Their waits are not in the estimate, which counts from the zero byte to the run's end.
+void print_sequences(const core::bench_setup& bench, std::ostream& out)
+{
+    if (bench.entry.empty() && bench.exit.empty()) return;
+    out << "Modem lines:\n";
+    if (!bench.entry.empty())
+        out << "  entry before each zero byte (" << bench.entry.wait_ms()
+            << " ms): " << core::sequence_text(bench.entry) << "\n";
+    if (!bench.exit.empty())
+        out << "  exit after a run that succeeded (" << bench.exit.wait_ms()
+            << " ms): " << core::sequence_text(bench.exit) << "\n";
+}
+
 void print_plan(const std::string& hex_file, int baud, const run_estimate& e, std::ostream& out)
 {
     out << "Plan for " << hex_file << " at " << baud << " baud (no board is touched):\n"
@@ -110,7 +123,7 @@ run_estimate estimate_run(const plan& p, const hex_choices& c, int baud)
     return e;
 }
 
-int run_plan(const hex_choices& c, int baud, std::ostream& out, std::ostream& err)
+int run_plan(const hex_choices& c, int baud, const core::bench_setup& bench, std::ostream& out, std::ostream& err)
 {
     const plan p = make_plan(c, err);
     if (!p.refusal.empty()) {
@@ -118,6 +131,7 @@ int run_plan(const hex_choices& c, int baud, std::ostream& out, std::ostream& er
         return k_failed;
     }
     print_plan(c.hex_file, baud, estimate_run(p, c, baud), out);
+    print_sequences(bench, out);
     print_left_out_of_plan(p, out);
     return 0;
 }

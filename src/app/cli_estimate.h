@@ -39,8 +39,9 @@ struct run_estimate {
 // with the choices `c`, at `baud`.
 run_estimate estimate_run(const plan& p, const hex_choices& c, int baud);
 
-// Prints the plan of the file and its estimate and returns 0, or 2 with the
-// reason on `err` when the file cannot be used.
-int run_plan(const hex_choices& c, int baud, std::ostream& out, std::ostream& err);
+// Prints the plan of the file and its estimate, with the bench's entry and
+// exit sequences, and returns 0, or 2 with the reason on `err` when the file
+// cannot be used.
+int run_plan(const hex_choices& c, int baud, const core::bench_setup& bench, std::ostream& out, std::ostream& err);
 
 }  // namespace fernwick::app

@@ -212,6 +212,7 @@ std::optional<line_setup> prepare(const cli_request& r, const std::vector<std::s
         setup.description = *after;
         setup.description.block_file = block_file;
         setup.description.unplaced = p.unplaced_all;
+        setup.description.bench = r.bench;
         print_left_out(std::cerr, "program", p);
     }
     // Made last: a trace is no file of the user's until every check passed.
@@ -283,7 +284,7 @@ int run_on_boards(const cli_request& r)
             std::ostream no_notes(nullptr);  // several boards: said once, before they start
             board_job job{devices[i], r.command,     r.baud,
                           r.choices,  setup->blocks, setup->traces.empty() ? nullptr : setup->traces[i],
-                          stop_asked};
+                          stop_asked, r.bench};
             outcomes[i] = run_board(job, log, devices.size() == 1 ? std::cerr : no_notes, [&](const board_progress& b) {
                 screen.progress(i, b);
                 tell_code(i, devices[i], b, r.report);

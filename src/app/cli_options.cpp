@@ -80,6 +80,57 @@ void add_hex_choices(CLI::App& command, hex_choices& c, std::string& sectors, st
     command.footer(k_choices_help);
 }
 
+// The wiring of the bench's modem lines, and the wait for a board: on the
+// commands that bring a board up, and on plan, which shows the sequences.
+struct bench_words {
+    std::string entry, exit;
+    int wait_s = 0;
+};
+
+void add_bench_options(CLI::App& command, bench_words& b, bool wait)
+{
+    const auto sequence = [](bool exit) {
+        return CLI::Validator(
+            [exit](std::string& v) {
+                std::string why;
+                return core::parse_modem_sequence(v, exit, why) ? std::string() : why;
+            },
+            "");
+    };
+    command
+        .add_option("--entry", b.entry,
+                    "the modem-line steps that reset the board into its bootstrap mode before each zero byte: a "
+                    "wiring (" +
+                        core::wiring_names() +
+                        ") or steps such as both=1,1,wait=100,rts=0,wait=50 (dtr=0|1, rts=0|1, both=DTR,RTS, "
+                        "wait=MS; 1 asserts a line)")
+        ->type_name("SEQ")
+        ->check(sequence(false));
+    command
+        .add_option("--exit", b.exit,
+                    "the steps after a run that succeeded, so that the board starts its program: a wiring or steps, "
+                    "as for --entry")
+        ->type_name("SEQ")
+        ->check(sequence(true));
+    if (!wait) return;
+    command
+        .add_option("--wait", b.wait_s,
+                    "repeat the bring-up (entry sequence, zero byte, 2 s for the answer) while the chip says nothing, "
+                    "for up to SECONDS (1 to 3600)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(1, 3600));
+}
+
+core::bench_setup bench_of(const bench_words& b)
+{
+    core::bench_setup bench;
+    std::string why;  // the options' checks have passed
+    if (!b.entry.empty()) bench.entry = *core::parse_modem_sequence(b.entry, false, why);
+    if (!b.exit.empty()) bench.exit = *core::parse_modem_sequence(b.exit, true, why);
+    bench.wait_ms = b.wait_s * 1000;
+    return bench;
+}
+
 // CLI11 lets an empty value through unchecked, and reads it as 0 for a
 // number: "--device ''" would mean COM 1, "--baud ''" no rate at all.
 std::optional<std::string> empty_value(const std::vector<std::string>& args)
@@ -170,11 +221,15 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
             },
             ""));
 
-    app.add_subcommand("status", "read the flash status of the four sectors; prints 'Sector n: XXXX' for each");
-    app.add_subcommand("reset", "reset the microcontroller by software");
+    bench_words bench;
+    add_bench_options(
+        *app.add_subcommand("status", "read the flash status of the four sectors; prints 'Sector n: XXXX' for each"),
+        bench, true);
+    add_bench_options(*app.add_subcommand("reset", "reset the microcontroller by software"), bench, true);
     std::string sectors, now, target, segment;
     auto* program = app.add_subcommand("program", "erase and program FILE (Intel-Hex) as the windows would");
     add_hex_choices(*program, r.choices, sectors, now, target, segment);
+    add_bench_options(*program, bench, true);
     program->add_option("--log-dir", r.log_dir, "write each board's whole message log to DIR/<device>.log")
         ->type_name("DIR");
     program->add_option("--report", r.report, "append one JSON line per board and run to FILE")->type_name("FILE");
@@ -184,6 +239,7 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
     auto* plan = app.add_subcommand(
         "plan", "print what program would erase and send, and how long it would take (no board is touched)");
     add_hex_choices(*plan, r.choices, sectors, now, target, segment);
+    add_bench_options(*plan, bench, false);
     app.footer(k_footer);  // set last: a command's help would take it over
 
     std::vector<const char*> argv{"fernwick-cli"};
@@ -223,6 +279,7 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
     }
     r.command = app.get_subcommands().front()->get_name();
     take_hex_choices(r.choices, sectors, now, target, segment);
+    r.bench = bench_of(bench);
     std::string misuse;
     if (!r.com.empty() && !r.devices.empty())
         misuse = "--com and --device both name boards; name each board with --device";

@@ -194,6 +194,8 @@ QJsonObject report_record(const run_description& d, const board_outcome& o)
         {"result", result_word(o.result)},
         {"bsl_now_after", code_after(d, o.run.code)},
     };
+    if (!d.bench.entry.empty()) r["entry"] = text(core::sequence_text(d.bench.entry));
+    if (!d.bench.exit.empty()) r["exit"] = text(core::sequence_text(d.bench.exit));
     if (!d.unplaced.empty()) {
         QJsonArray ranges;
         for (const auto& line : d.unplaced) ranges.append(text(line));

@@ -23,6 +23,7 @@ struct run_description {
     int baud = 9600;
     std::string tool_version = FERNWICK_VERSION;
     std::vector<std::string> unplaced;  // the ranges of file bytes left out (--allow-unplaced)
+    core::bench_setup bench;            // the entry and exit sequences
 };
 
 // The file's SHA-256 in lower-case hex; nullopt with `why` ("path: reason").

@@ -5,15 +5,19 @@
 #include <memory>
 
 #include <QApplication>
+#include <QSettings>
 
 #include "core/app_state.h"
 #include "core/link_trace.h"
 #include "core/qt_serial_link.h"
 #include "core/qt_ui_timer.h"
+#include "core/shared_port.h"
 #include "shell/events.h"
 #include "ui/shell.h"
 
 namespace {
+
+namespace core = fernwick::core;
 
 const char* const k_description =
     "The desktop tool that programs the flash of a Mirel microcontroller over a serial line. The first window "
@@ -25,23 +29,58 @@ const char* const k_footer =
     "FERNWICK_COM1 and FERNWICK_COM2 name the devices behind COM 1 and COM 2 (by default /dev/ttyS0 and "
     "/dev/ttyS1). FERNWICK_TRACE=FILE records every byte on the serial links in FILE.\n"
     "\n"
+    "The keys entry and exit of the settings file (~/.config/fernwick/fernwick.ini) take the same sequences as "
+    "--entry and --exit, which come before them.\n"
+    "\n"
     "Qt's own options, such as -platform or -style, are passed on to Qt.";
+
+// The entry and exit sequences of the options, else of the settings file;
+// false after saying on standard error which one is wrong.
+bool read_bench(const std::string& entry, const std::string& exit, core::bench_setup& bench)
+{
+    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, "fernwick", "fernwick");
+    const auto read = [&settings](const std::string& option, const char* key, bool is_exit,
+                                  core::modem_sequence& sequence) {
+        // Commas make a list of an unquoted value.
+        const auto kept = settings.value(key).toStringList().join(',').toStdString();
+        const auto& text = option.empty() ? kept : option;
+        if (text.empty()) return true;
+        std::string why;
+        const auto read = core::parse_modem_sequence(text, is_exit, why);
+        if (read) sequence = *read;
+        if (!read)
+            std::cerr << "fernwick: "
+                      << (option.empty() ? settings.fileName().toStdString() + ": " + key : "--" + std::string(key))
+                      << ": " << why << "\n";
+        return read.has_value();
+    };
+    return read(entry, "entry", false, bench.entry) && read(exit, "exit", true, bench.exit);
+}
 
 // --help and --version come before the QApplication, so that they work
 // without a display (the manual page is made from them at build time).
 // Returns the status to end with at once, or -1 to go on.
-int read_options(int argc, char** argv)
+int read_options(int argc, char** argv, core::bench_setup& bench)
 {
     CLI::App app(k_description, "fernwick");
     app.footer(k_footer);
     app.set_version_flag("--version", std::string("fernwick ") + FERNWICK_VERSION);
     app.allow_extras();
+    std::string entry, exit;
+    app.add_option("--entry", entry,
+                   "the modem-line steps that reset the board into its bootstrap mode at OK of the first window: a "
+                   "wiring (" +
+                       core::wiring_names() + ") or steps, as fernwick-cli --entry takes them")
+        ->type_name("SEQ");
+    app.add_option("--exit", exit,
+                   "the steps after a programming run that succeeded, so that the board starts its program")
+        ->type_name("SEQ");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e);
     }
-    return -1;
+    return read_bench(entry, exit, bench) ? -1 : 2;
 }
 
 }  // namespace
@@ -51,8 +90,9 @@ int main(int argc, char** argv)
     using namespace fernwick;
 
     int status = -1;
+    core::bench_setup bench;
     try {
-        status = read_options(argc, argv);
+        status = read_options(argc, argv, bench);
     } catch (const std::exception& e) {
         // CLI11 refusing how the options were declared: a fault of the build,
         // said rather than left to terminate().
@@ -67,9 +107,10 @@ int main(int argc, char** argv)
     // window happens to be shown for a moment.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    const core::platform platform{[] { return std::make_unique<core::qt_serial_link>(); },
-                                  [] { return std::make_unique<core::qt_ui_timer>(); }};
+    const auto platform = core::sharing_one_port({[] { return std::make_unique<core::qt_serial_link>(); },
+                                                  [] { return std::make_unique<core::qt_ui_timer>(); }});
     core::app_state s(platform);
+    s.bench = bench;
     // Asked for a trace, the operator gets one or is told why not: a bug
     // report without it would be worth little.
     if (const auto trace_failed = core::trace_links_from_environment(s)) {

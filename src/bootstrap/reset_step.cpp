@@ -1,6 +1,7 @@
 #include "bootstrap/reset_step.h"
 
 #include "bootstrap/loader_images.h"
+#include "bootstrap/modem_entry.h"
 #include "core/protocol.h"
 #include "core/timeouts.h"
 
@@ -33,14 +34,48 @@ void report_port_in_use(app_state& s)
                   " Close that application and Re-Start Fernwick !"});
 }
 
-// Opens the bootstrap link and sends the zero byte; false on any failure.
-bool open_and_wake(app_state& s)
+// The entry sequence where one is given, then the zero byte; false after an
+// error block.
+bool wake(app_state& s, bool again)
 {
-    auto& link = *s.RESETFORM.MSCom0;
-    link.set_comm_port(s.comm_port);
-    link.set_settings(s.baud_rate + ",n,8,1");
-    if (!link.open()) return false;
-    return link.write(core::byte_string(1, k_zero_byte));
+    if (!enter_bootstrap_mode(s, again)) return false;
+    if (s.RESETFORM.MSCom0->write(core::byte_string(1, k_zero_byte))) return true;
+    report_port_in_use(s);
+    return false;
+}
+
+// --wait: a chip that has said nothing gets the entry sequence and the zero
+// byte again while the time lasts. The time is counted in the bring-up's own
+// periods, so it runs on whatever clock the timer runs on.
+bool wake_again(app_state& s)
+{
+    auto& bench = s.bench;
+    const auto& link = *s.RESETFORM.MSCom0;
+    if (s.id_received || s.ack_pending || link.gone() || !link.is_open()) return false;
+    const bool first = bench.waited_ms == 0;
+    bench.waited_ms += bench.entry.wait_ms() + core::reply_period_after(s, 1);
+    if (bench.waited_ms >= bench.wait_ms) return false;
+    if (first)
+        core::line_with_break(s.log(), "     Waiting for the board (no answer yet), up to " +
+                                           std::to_string(bench.wait_ms / 1000) + " s");
+    s.repaint_now();
+    if (wake(s, true))
+        s.RESETFORM.Timer0->start(core::reply_period_after(s, 1));
+    else
+        s.RESETFORM.Timer0->stop();
+    return true;
+}
+
+std::vector<std::string> no_identification_lines(const app_state& s)
+{
+    std::vector<std::string> lines = {"     There was a data transmission error ! ",
+                                      "      No identification byte received"};
+    // The tool reset the board itself, so the wiring is the first suspect.
+    if (!s.bench.entry.empty())
+        lines.push_back("     Check that the entry sequence fits the wiring of reset and the bootstrap pin: " +
+                        core::sequence_text(s.bench.entry));
+    lines.insert(lines.end(), {"", "     Please Re-Start the Fernwick !"});
+    return lines;
 }
 
 }  // namespace
@@ -60,17 +95,25 @@ void RESET_OK_Click(app_state& s)
     s.RESETFORM.visible = false;
     s.id_received = core::k_false;
     s.first_loader = first_loader_bytes();
-    if (!open_and_wake(s)) {
+    s.bench.waited_ms = 0;
+    auto& link = *s.RESETFORM.MSCom0;
+    link.set_comm_port(s.comm_port);
+    link.set_settings(s.baud_rate + ",n,8,1");
+    if (!link.open()) {
         report_port_in_use(s);
         return;
     }
-    core::fresh_line_with_break(s.log(), "     Sending the zero byte to the uC... ");
+    if (!wake(s, false)) return;
+    // After the entry sequence's line, the log goes on.
+    (s.bench.entry.empty() ? core::fresh_line_with_break : core::line_with_break)(
+        s.log(), "     Sending the zero byte to the uC... ");
     s.repaint_now();
     s.RESETFORM.Timer0->start(core::reply_period_after(s, 1));
 }
 
 void Timer0_Timer(app_state& s)
 {
+    if (wake_again(s)) return;
     const auto& link = *s.RESETFORM.MSCom0;
     if (link.gone()) {
         s.run.gone = true;
@@ -81,9 +124,7 @@ void Timer0_Timer(app_state& s)
         core::error_block(s.log(), {"     No acknowledge byte from the microcontroller received !", "",
                                     "     Please Re-Start the Fernwick !"});
     else if (!s.id_received)
-        core::error_block(s.log(),
-                          {"     There was a data transmission error ! ", "      No identification byte received", "",
-                           "     Please Re-Start the Fernwick !"});
+        core::error_block(s.log(), no_identification_lines(s));
     s.RESETFORM.Timer0->stop();
     if (s.RESETFORM.MSCom0->is_open()) s.RESETFORM.MSCom0->close();
     s.ack_pending = core::k_false;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/message_log.h"
+#include "core/modem_lines.h"
 #include "core/serial_link.h"
 #include "core/ui_timer.h"
 
@@ -168,6 +169,7 @@ struct app_state {
     std::string new_file_text;
     std::shared_ptr<const prepared_blocks> prepared;  // shared read-only between boards
     run_record run;
+    bench_setup bench;  // the modem-line wiring and the wait for a board; none in the windows by default
     byte_string last_received;
     flag reply_awaited = k_false;
     std::int16_t command_code = 0;

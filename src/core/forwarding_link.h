@@ -30,6 +30,8 @@ public:
     std::string error_text() const override { return inner_->error_text(); }
     bool gone() const override { return inner_->gone(); }
     int ms_since_write() const override { return inner_->ms_since_write(); }
+    bool set_modem_lines(const modem_lines& lines) override { return inner_->set_modem_lines(lines); }
+    void pause(int ms) override { inner_->pause(ms); }
     void set_threshold(int threshold) override
     {
         serial_link::set_threshold(threshold);

@@ -18,6 +18,7 @@
 #ifndef _WIN32
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -220,6 +221,27 @@ int qt_serial_link::ms_since_write() const
     const auto since = std::chrono::steady_clock::now() - written_;
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
     return static_cast<int>(std::min<long long>(ms, std::numeric_limits<int>::max()));
+}
+
+bool qt_serial_link::set_modem_lines(const modem_lines& lines)
+{
+    if (!is_open()) return gone_ ? false : fail("the port is not open");
+#ifndef _WIN32
+    const int fd = static_cast<int>(port_->handle());
+    int bits = 0;
+    if (::ioctl(fd, TIOCMGET, &bits) != 0)
+        return fail(std::string("the port has no modem lines (") + std::strerror(errno) + ")");
+    for (const auto& [line, on] : {std::pair{TIOCM_DTR, lines.dtr}, std::pair{TIOCM_RTS, lines.rts}})
+        if (on) bits = *on ? bits | line : bits & ~line;
+    // One call for both: an adapter whose lines drive reset and the bootstrap
+    // pin never shows the board one changed without the other.
+    if (::ioctl(fd, TIOCMSET, &bits) != 0)
+        return fail(std::string("the port refused to set its modem lines (") + std::strerror(errno) + ")");
+#else
+    if ((lines.dtr && !port_->setDataTerminalReady(*lines.dtr)) || (lines.rts && !port_->setRequestToSend(*lines.rts)))
+        return fail("the port refused to set its modem lines (" + text_of(port_->errorString()) + ")");
+#endif
+    return true;
 }
 
 bool qt_serial_link::fail(const std::string& why)

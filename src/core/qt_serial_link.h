@@ -32,6 +32,7 @@ public:
     std::string error_text() const override;
     bool gone() const override { return gone_; }
     int ms_since_write() const override;
+    bool set_modem_lines(const modem_lines& lines) override;
 
 private:
     // Sets error_text() to "<device>: <why>"; false.

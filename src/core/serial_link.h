@@ -27,6 +27,12 @@ std::optional<line_settings> parse_settings(std::string_view text);
 // Time in ms that n bytes take on the line at the given rate (10 bits per byte).
 int line_time_ms(std::size_t n, int baud);
 
+// The adapter's modem lines to set: asserted (true) or not; nullopt leaves
+// a line as it is.
+struct modem_lines {
+    std::optional<bool> dtr, rts;
+};
+
 class serial_link {
 public:
     // Called on the UI thread with the event code (2 = data received).
@@ -64,6 +70,11 @@ public:
     // that cannot tell says 0, which only makes a wait counted from the write
     // longer.
     virtual int ms_since_write() const { return 0; }
+    // Sets the lines given, both in one call where both are. False where the
+    // port has none (a pseudo-terminal) or refuses; error_text() then says why.
+    virtual bool set_modem_lines(const modem_lines& lines);
+    // Lets ms go by with the lines as they are (a wait of an entry sequence).
+    virtual void pause(int ms);
 
     // 0: no receive notifications; 1: one whenever a byte is pending.
     virtual void set_threshold(int threshold) { threshold_ = threshold; }

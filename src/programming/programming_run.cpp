@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "bootstrap/modem_entry.h"
 #include "programming/conversion.h"
 #include "programming/sector_programming.h"
 
@@ -119,7 +120,9 @@ void program_button_Click(app_state& s)
     s.mainform.progress.visible = false;
     s.log().append(s.line_end);
     core::notice_block(s.log(), {"                        Programming sucessfully finished !"});
-    core::note(s.log(), "                       You can continue with another operation...");
+    // After the exit sequence the board runs its new program: no operation goes on.
+    if (s.bench.exit.empty()) core::note(s.log(), "                       You can continue with another operation...");
+    bootstrap::leave_bootstrap_mode(s);
     s.mainform.enabled = true;
 }
 

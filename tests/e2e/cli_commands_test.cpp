@@ -80,6 +80,8 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     write_file(dir + "/logs/held.log", "another run's log\n");
     write_file(dir + "/logs/kept.log", "the last run's log\n");
     std::filesystem::create_symlink(dir + "/file", dir + "/trace-link");
+    std::filesystem::create_directories(dir + "/config/fernwick");
+    write_file(dir + "/config/fernwick/fernwick.ini", "entry=both=1,1,wait=x\n");  // a list, to Qt's settings
     const int held = ::open((dir + "/logs/held.log").c_str(), O_WRONLY);
     ASSERT_EQ(::flock(held, LOCK_SH), 0);  // any lock: the log is in use
     const auto program = [&](const std::string& hex, std::vector<std::string> more = {}) {
@@ -108,7 +110,19 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {status_on(silent.device()), 1,
          silent.device() + " at 9600 baud: no answer from the chip. Usual causes: the board is not in bootstrap mode"},
         {status_on(answering_wrong.device()), 1, "     I didn't receive the right acknowledge byte from the uC !"},
+        // a pseudo-terminal has no modem lines: nothing is sent, so no advice on a silent chip
+        {{cli, "--device", silent.device(), "status", "--entry", "reset-rts-boot-dtr"},
+         1,
+         silent.device() + ": the port has no modem lines (Inappropriate ioctl for device)\n     Entry sequence: "
+                           "reset-rts-boot-dtr (both=1,1,wait=100,rts=0,wait=50)\n"},
+        {{cli, "--device", silent.device(), "status", "--wait", "3"},
+         1,
+         "Waiting for the board (no answer yet), up to 3 s\n"},
         {{binary("fernwick")}, -1, "", dir + "/gui.trace"},
+        {{binary("fernwick"), "--entry", "dtr=2"}, 2, "fernwick: --entry: step 1 'dtr=2': dtr takes 0 or 1\n"},
+        {{"/usr/bin/env", "XDG_CONFIG_HOME=" + dir + "/config", binary("fernwick")},
+         2,
+         "fernwick: " + dir + "/config/fernwick/fernwick.ini: entry: step 2 'wait=x': wait takes 0 to 10000 ms\n"},
         {{binary("fernwick")},
          2,
          "fernwick: cannot create the trace file " + dir + "/none/gui.trace: No such file or directory\n",
@@ -142,6 +156,15 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
          "cannot create the trace file " + dir + "/none/t", dir + "/none/t"},
         {program("/app.hex"), 2, "trace file " + dir + "/trace-link: a link; a trace is not written through one",
          dir + "/trace-link"},
+        {program("/app.hex", {"--exit", "reset-rts-boot-jumper"}), 2, "--exit: reset-rts-boot-jumper has no exit"},
+        {{cli, "plan", dir + "/app.hex", "--entry", "reset-rts-boot-jumper", "--exit", "reset-rts-boot-dtr-inverted"},
+         0,
+         "Modem lines:\n  entry before each zero byte (150 ms): reset-rts-boot-jumper (rts=1,wait=100,rts=0,wait=50)\n"
+         "  exit after a run that succeeded (100 ms): reset-rts-boot-dtr-inverted (dtr=1,rts=0,wait=100,rts=1)\n"},
+        {{cli, "--device", silent.device(), "program", dir + "/app.hex", "--entry", "reset-rts-boot-jumper", "--report",
+          dir + "/entry.jsonl"},
+         1,
+         "Failed at: bring-up"},
         // last of the rows on app.hex: the trace would have cut it to nothing
         {program("/app.hex"), 2, "the trace " + dir + "/app.hex is the hex file; nothing was sent", dir + "/app.hex"},
         {{cli, "--device", "", "status"}, 2, "--device is given an empty value"},
@@ -154,7 +177,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {{cli, "program", "app.hex", "--sectors", ""}, 2, "--help"},
         {{cli, "program", "--help"}, 0, "Usage: fernwick-cli program [OPTIONS] FILE\n"},
         // one board only: the help of the line's options stays with program
-        {{cli, "status", "--help"}, 0, "Print this help message and exit\n\nThe port options"},
+        {{cli, "status", "--help"}, 0, "for up to SECONDS (1 to 3600)\n\nThe port options"},
     };
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     for (const auto& row : rows) {
@@ -175,6 +198,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     }
     EXPECT_EQ(read_file(dir + "/logs/held.log"), "another run's log\n");
     EXPECT_EQ(read_file(dir + "/logs/kept.log"), "the last run's log\n");
+    EXPECT_NE(read_file(dir + "/entry.jsonl").find(R"("entry":"reset-rts-boot-jumper (rts=1,)"), std::string::npos);
     ::close(held);
     holder.close();
     // A lock alone, as `flock DEVICE` takes one, keeps the port; once it is gone the port opens.

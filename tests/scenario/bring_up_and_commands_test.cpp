@@ -1,8 +1,9 @@
 // The bring-up and the commands of the command phase over a scripted chip:
 // the zero byte, the identification byte, the loader and the main program
 // with their acknowledges, the flash status reading and the software reset,
-// every answer judged as it comes, each way with its whole log. (The main
-// menu's Re-Start and ways out run through the windows in tests/ui.)
+// every answer judged as it comes, each way with its whole log; and the
+// bench's modem lines and the wait for a board on the simulated board. (The
+// main menu's Re-Start and ways out run through the windows in tests/ui.)
 
 #include <gtest/gtest.h>
 
@@ -13,8 +14,9 @@
 #include "bootstrap/reset_step.h"
 #include "command/commands.h"
 #include "command/reply_engine.h"
+#include "core/shared_port.h"
 #include "shell/main_menu.h"
-#include "support_fakes.h"
+#include "sim_app.h"
 
 namespace {
 
@@ -111,6 +113,79 @@ TEST(bring_up, each_answer_of_the_chip_leads_to_its_log_and_state)
         // The command link takes the bring-up's port and settings.
         EXPECT_TRUE(!ready_for_commands ||
                     app.COM().settings() + " COM" + std::to_string(app.COM().comm_port()) == "19200,n,8,1 COM2");
+    }
+}
+
+// Each wiring is brought up by its entry sequence, its commands go on over the
+// port kept open, and its exit starts the board's program; a board reset
+// without its bootstrap pin, a wrong wiring and a port without modem lines
+// are named; a board reset by hand at 5 s is found while the bring-up waits.
+TEST(bench, the_modem_lines_and_the_wait_bring_up_the_board_as_it_is_wired)
+{
+    const sim::modem_wiring direct, inverted{.reset_level = false, .boot_level = false}, jumper{.boot = {}};
+    const auto entering = [](const std::string& sequence) {
+        return le + "     Entering the bootstrap mode by the modem lines: " + sequence + le + sending;
+    };
+    const auto no_id = [](const std::string& hint) {
+        const std::string error = "     There was a data transmission error ! ",
+                          none = "      No identification byte received";
+        return hint.empty() ? block({error, none, "", restart}) : block({error, none, hint, "", restart});
+    };
+    const std::string direct_entry = "reset-rts-boot-dtr (both=1,1,wait=100,rts=0,wait=50)",
+                      hint = "     Check that the entry sequence fits the wiring of reset and the bootstrap pin: ";
+    const sim::chip_config silent_once{.id_byte = {}, .faulty_bring_ups = 1};
+    const auto hex =
+        write_hex(test::scratch_dir() / "app.hex", {linear_segment(1), hex_record(0, 0x8000, {1}), ":00000001FF"});
+    struct row {
+        sim::chip_config chip;
+        std::string entry, exit, log;  // the log once the bring-up has ended
+        int wait_s = 0, reset_at_ms = 0;
+    };
+    const row rows[] = {
+        {{.wiring = direct}, "reset-rts-boot-dtr", "reset-rts-boot-dtr", ready},
+        {{.wiring = inverted}, "reset-rts-boot-dtr-inverted", "reset-rts-boot-dtr-inverted", ready},
+        {{.wiring = jumper}, "reset-rts-boot-jumper", "", ready},
+        {{.wiring = direct},
+         "dtr=0,rts=1,wait=10,rts=0",
+         "",
+         entering("dtr=0,rts=1,wait=10,rts=0") + no_id(hint + "dtr=0,rts=1,wait=10,rts=0")},
+        {{.wiring = inverted}, "reset-rts-boot-dtr", "", entering(direct_entry) + no_id(hint + direct_entry)},
+        {{},
+         "reset-rts-boot-dtr",
+         "",
+         le + "     Entering the bootstrap mode by the modem lines: " + direct_entry + le +
+             block({"     I couldn't set the modem lines of the port !", "     COM1: the port has no modem lines",
+                    "     Entry sequence: " + direct_entry, "", restart})},
+        {silent_once, "", "", ready, 10, 5000},
+        {{.id_byte = {}, .faulty_bring_ups = 1, .wiring = direct}, "reset-rts-boot-dtr", "", ready, 10},  // reset again
+        {silent_once, "", "", sending + le + "     Waiting for the board (no answer yet), up to 4 s" + le + no_id(""),
+         4, 5000},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.entry + r.log);
+        sim::sim_board board(r.chip);
+        core::app_state s(core::sharing_one_port(board.platform()));
+        core::StartModul(s);
+        shell::connect_events(s, {});
+        std::string why;
+        if (!r.entry.empty()) s.bench.entry = *core::parse_modem_sequence(r.entry, false, why);
+        if (!r.exit.empty()) s.bench.exit = *core::parse_modem_sequence(r.exit, true, why);
+        s.bench.wait_ms = r.wait_s * 1000;
+        bootstrap::RESET_OK_Click(s);
+        for (int ms = 0; ms < 3000 + r.wait_s * 1000 && s.RESETFORM.Timer0->active(); ms += 10) {
+            if (ms == r.reset_at_ms && ms > 0) board.chip().board_reset();
+            board.run_for(10);
+        }
+        EXPECT_EQ(s.log().text(), r.log);
+        EXPECT_EQ(board.received().empty(), r.log.find("modem lines of the port") != std::string::npos);
+        EXPECT_FALSE(s.RESETFORM.MSCom0->is_open());
+        if (r.log != ready) continue;
+        programming::load_hex__Click(s, hex);
+        programming::LocationForm_Command1_Click(s);
+        programming::program_button_Click(s);  // its exchanges go on on the port kept open
+        EXPECT_EQ(s.run.outcome, core::run_record::result::succeeded);
+        EXPECT_EQ(board.chip().phase(), r.exit.empty() ? sim::chip_phase::resident : sim::chip_phase::halted);
+        EXPECT_EQ(s.mainform.program_.visible, r.exit.empty());
     }
 }
 

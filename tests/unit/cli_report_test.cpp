@@ -139,6 +139,8 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
                           19200, why);
     ASSERT_TRUE(d) << why;
     d->block_file = base + "/app.NEW";
+    d->bench.entry = *fernwick::core::parse_modem_sequence("reset-rts-boot-jumper", false, why);
+    d->bench.exit = *fernwick::core::parse_modem_sequence("dtr=0", true, why);
 
     std::vector<QJsonObject> records;
     std::vector<board_outcome> boards;
@@ -156,7 +158,9 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
                              {"block_file", dir.path() + "/app.NEW"},
                              {"hex_sha256", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
                              {"bsl_target", QJsonValue::Null},
-                             {"sector0_segment", 1}};
+                             {"sector0_segment", 1},
+                             {"entry", "reset-rts-boot-jumper (rts=1,wait=100,rts=0,wait=50)"},
+                             {"exit", "dtr=0"}};
 
     std::ostringstream table;
     print_table(table, boards);

@@ -3,6 +3,7 @@
 #include <tuple>
 #include <utility>
 
+#include "core/modem_lines.h"
 #include "core/port_names.h"
 #include "core/serial_link.h"
 
@@ -35,6 +36,35 @@ TEST(port_advice, says_how_to_open_the_device_or_find_another)
          "FERNWICK_COM1=/dev/ttyUSB0 (or fernwick-cli --device /dev/ttyUSB0)"},
     };
     for (const auto& [got, want] : rows) EXPECT_EQ(got, want);
+}
+
+// A sequence reads back as its steps; a wrong one names its step by position.
+TEST(modem_sequence, reads_wirings_and_steps_and_names_the_step_at_fault)
+{
+    const std::string steps = " (dtr=0|1, rts=0|1, both=DTR,RTS or wait=MS)";
+    const std::tuple<const char*, bool, std::string> rows[] = {
+        {" dtr=1, both=0,1 ,wait=020,rts=0", false, "dtr=1,both=0,1,wait=20,rts=0 20"},
+        {"reset-rts-boot-dtr-inverted", true, "reset-rts-boot-dtr-inverted (dtr=1,rts=0,wait=100,rts=1) 100"},
+        {"reset-rts-boot-jumper", true,
+         "reset-rts-boot-jumper has no exit sequence: its jumper holds the bootstrap pin"},
+        {"dtr=1,rts=2", false, "step 2 'rts=2': rts takes 0 or 1"},
+        {"rts=1,dtr", false, "step 2 'dtr': dtr takes 0 or 1"},
+        {"both=1,wait=5", false, "step 1 'both=1,wait=5': both takes the levels of DTR and RTS, e.g. both=1,0"},
+        {"rts=0,both=1", false, "step 2 'both=1': both takes the levels of DTR and RTS, e.g. both=1,0"},
+        {"dtr=1,,rts=0", false, "step 2 is empty"},
+        {"wait=10,wait=10001", false, "step 2 'wait=10001': wait takes 0 to 10000 ms"},
+        {"wait=-1", false, "step 1 'wait=-1': wait takes 0 to 10000 ms"},
+        {"rts=1,DTR=1", false, "step 2 'DTR=1': not a step" + steps},
+        {"jumper", false,
+         "'jumper' is neither a wiring (reset-rts-boot-dtr, reset-rts-boot-dtr-inverted, reset-rts-boot-jumper) nor a "
+         "step" +
+             steps},
+    };
+    for (const auto& [text, exit, want] : rows) {
+        std::string why;
+        const auto read = parse_modem_sequence(text, exit, why);
+        EXPECT_EQ(read ? sequence_text(*read) + " " + std::to_string(read->wait_ms()) : why, want) << text;
+    }
 }
 
 }  // namespace

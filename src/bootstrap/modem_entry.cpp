@@ -1,0 +1,64 @@
+#include "bootstrap/modem_entry.h"
+
+#include <algorithm>
+
+namespace fernwick::bootstrap {
+
+using core::app_state;
+
+namespace {
+
+// The windows repaint while a long wait goes by.
+constexpr int k_pause_slice_ms = 50;
+
+bool run_steps(app_state& s, core::serial_link& link, const core::modem_sequence& sequence)
+{
+    for (const auto& step : sequence.steps) {
+        if (step.lines.dtr || step.lines.rts) {
+            if (!link.set_modem_lines(step.lines)) return false;
+            continue;
+        }
+        for (int left = step.wait_ms; left > 0; left -= k_pause_slice_ms) {
+            link.pause(std::min(left, k_pause_slice_ms));
+            s.keep_alive_now();
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> refused_lines(const core::serial_link& link, const std::string& which,
+                                       const core::modem_sequence& sequence)
+{
+    return {"     I couldn't set the modem lines of the port !", "     " + link.error_text(),
+            "     " + which + " sequence: " + core::sequence_text(sequence)};
+}
+
+}  // namespace
+
+bool enter_bootstrap_mode(app_state& s, bool quiet)
+{
+    const auto& entry = s.bench.entry;
+    if (entry.empty()) return true;
+    auto& link = *s.RESETFORM.MSCom0;
+    if (!quiet) {
+        core::fresh_line_with_break(
+            s.log(), "     Entering the bootstrap mode by the modem lines: " + core::sequence_text(entry));
+        s.repaint_now();
+    }
+    if (run_steps(s, link, entry)) return true;
+    core::error_block_with_restart(s, refused_lines(link, "Entry", entry));
+    link.close();
+    return false;
+}
+
+void leave_bootstrap_mode(app_state& s)
+{
+    const auto& exit = s.bench.exit;
+    if (exit.empty()) return;
+    core::hide_command_menus(s);
+    core::line_with_break(s.log(), "     Leaving the bootstrap mode by the modem lines: " + core::sequence_text(exit));
+    s.repaint_now();
+    if (!run_steps(s, *s.mainform.COM, exit)) core::error_block(s.log(), refused_lines(*s.mainform.COM, "Exit", exit));
+}
+
+}  // namespace fernwick::bootstrap
