@@ -62,11 +62,19 @@ private:
         bool last = false;  // the line goes dead once the chip has it
     };
     struct outgoing {
-        micros arrival;
+        micros arrival;  // at the host's adapter
+        micros release;  // when the adapter hands it on
         core::byte_string bytes;
+    };
+    // What the adapter holds back: its latency timer runs out at `until`.
+    struct adapter_hold {
+        micros until;
+        std::size_t bytes;
     };
 
     std::optional<micros> next_byte_time() const;
+    std::optional<micros> next_reaction_time() const;
+    micros adapter_release(micros arrival, std::size_t bytes);
     void process(std::uint8_t byte, micros at);
     void schedule(const reaction& r, micros at);
     void write(core::byte_string bytes, micros ready);
@@ -87,6 +95,7 @@ private:
     micros input_line_free_ = 0;
     micros output_line_free_ = 0;
     std::optional<micros> last_write_;
+    std::optional<adapter_hold> hold_;
     micros busy_until_ = 0;
     std::optional<micros> drop_at_;
     bool dropped_ = false;

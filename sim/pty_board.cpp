@@ -31,20 +31,22 @@ int pty_board::now_ms() const { return static_cast<int>((monotonic_ns() - start_
 
 void pty_board::run(int signal_fd)
 {
+    short master_events = 0;  // what the last poll saw on the master
     for (;;) {
         const int now = now_ms();
-        serve(now);
+        serve(now, master_events);
         const bool watch_master = master_ >= 0 && !host_closed_;
-        const auto master_events = static_cast<short>(POLLIN | (backlog_.empty() ? 0 : POLLOUT));
-        pollfd fds[2] = {{signal_fd, POLLIN, 0}, {master_, master_events, 0}};
+        const auto wanted = static_cast<short>(POLLIN | (backlog_.empty() ? 0 : POLLOUT));
+        pollfd fds[2] = {{signal_fd, POLLIN, 0}, {master_, wanted, 0}};
         if (poll(fds, watch_master ? 2 : 1, poll_timeout(now)) < 0 && errno != EINTR) return;
+        master_events = watch_master ? fds[1].revents : 0;
         if ((fds[0].revents & POLLIN) && !handle_signal(signal_fd)) return;
     }
 }
 
-void pty_board::serve(int now)
+void pty_board::serve(int now, short master_events)
 {
-    watch_host(now);
+    watch_host(now, master_events);
     pass_answers(now);
     if (chip_.link_dropped() && master_ >= 0) {
         trace(now, "line dropped");
@@ -54,14 +56,18 @@ void pty_board::serve(int now)
 }
 
 // The master hangs up only when no process has the device open, so the
-// simulator never opens it itself.
-void pty_board::watch_host(int now)
+// simulator never opens it itself. While the host has the device closed the
+// master is left out of the main poll and looked at here.
+void pty_board::watch_host(int now, short events)
 {
     if (master_ < 0) return;
-    pollfd p{master_, POLLIN, 0};
-    poll(&p, 1, 0);
-    if (p.revents & POLLIN) read_host(now);
-    if (p.revents & POLLHUP) {
+    if (host_closed_) {
+        pollfd p{master_, POLLIN, 0};
+        poll(&p, 1, 0);
+        events = p.revents;
+    }
+    if (events & POLLIN) read_host(now);
+    if (events & POLLHUP) {
         if (!host_closed_) {
             host_closed_ = true;
             closed_since_ms_ = now;
@@ -85,8 +91,10 @@ void pty_board::read_host(int now)
         if (n <= 0) return;
         const std::string_view bytes(buffer, static_cast<std::size_t>(n));
         if (options_.follow_line_rate) follow_line_rate(now);
-        trace(now, "host" + hex_of(bytes));
+        if (trace_.is_open()) trace(now, "host" + hex_of(bytes));
         chip_.receive(bytes, now);
+        // A short read took all there was; the next poll sees what comes.
+        if (static_cast<std::size_t>(n) < sizeof buffer) return;
     }
 }
 
@@ -105,7 +113,7 @@ void pty_board::follow_line_rate(int now)
 void pty_board::pass_answers(int now)
 {
     for (const auto& w : chip_.take_output(now)) {
-        trace(now, "chip" + hex_of(w.bytes) + (host_closed_ ? " (lost: port closed)" : ""));
+        if (trace_.is_open()) trace(now, "chip" + hex_of(w.bytes) + (host_closed_ ? " (lost: port closed)" : ""));
         if (!host_closed_) backlog_ += w.bytes;
     }
     write_backlog();

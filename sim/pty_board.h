@@ -31,8 +31,8 @@ public:
 
 private:
     int now_ms() const;
-    void serve(int now);
-    void watch_host(int now);
+    void serve(int now, short master_events);
+    void watch_host(int now, short events);
     void read_host(int now);
     void follow_line_rate(int now);
     void pass_answers(int now);

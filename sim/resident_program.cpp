@@ -44,6 +44,12 @@ reaction resident_program::feed(std::uint8_t byte)
     return program_block();
 }
 
+std::size_t resident_program::bytes_to_reaction() const
+{
+    if (command_.empty() || command_.front() != wire::block_command) return 1;
+    return k_block_command_size - command_.size();
+}
+
 reaction resident_program::start_command(std::uint8_t byte)
 {
     switch (byte) {

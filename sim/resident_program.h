@@ -20,6 +20,8 @@ public:
     reaction feed(std::uint8_t byte);
     // A fresh start of the program: no command half received.
     void restart() { command_.clear(); }
+    // How many more bytes it takes before it can react to one.
+    std::size_t bytes_to_reaction() const;
 
 private:
     reaction start_command(std::uint8_t byte);

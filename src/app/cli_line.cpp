@@ -10,6 +10,7 @@
 #include "app/cli_board.h"
 #include "app/cli_console.h"
 #include "app/cli_files.h"
+#include "app/cli_latency_hint.h"
 #include "app/cli_report.h"
 #include "core/port_names.h"
 #include "programming/conversion.h"
@@ -263,6 +264,7 @@ int run_on_boards(const cli_request& r)
     // The plain lines said each board's reason as it came; a terminal's live
     // lines did not.
     if (live && devices.size() > 1) print_reasons(std::cout, outcomes);
+    print_latency_hint(std::cout, outcomes);
     for (const auto& why : write_errors)
         if (!why.empty()) {
             std::cerr << "fernwick-cli: " << why << "\n";

@@ -26,7 +26,8 @@ int main(int argc, char** argv)
         app::parse_command_line(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr, status);
     if (!request) return status;
     if (request->command == "convert") return app::run_convert(request->choices, std::cout, std::cerr);
-    if (request->command == "plan") return app::run_plan(request->choices, request->baud, std::cout, std::cerr);
+    if (request->command == "plan")
+        return app::run_plan(request->choices, request->baud, request->adapter_latency_ms, std::cout, std::cerr);
     QCoreApplication qt(argc, argv);
     app::stop_on_signals();
     return app::run_on_boards(*request);

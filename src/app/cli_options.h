@@ -20,9 +20,10 @@ struct cli_request {
     std::vector<int> com;
     std::vector<std::string> devices;
     int baud = 9600;
-    hex_choices choices;  // program, convert, plan
-    std::string log_dir;  // program: each board's message log
-    std::string report;   // program: JSON Lines appended per board
+    hex_choices choices;         // program, convert, plan
+    std::string log_dir;         // program: each board's message log
+    std::string report;          // program: JSON Lines appended per board
+    int adapter_latency_ms = 0;  // plan: a USB adapter's latency timer
 };
 
 // Reads the command line (without the program name). nullopt when the
