@@ -210,7 +210,7 @@ A simulated Mirel board on a pseudo-terminal. The first line on standard
 output is the path of the device to open (for example /dev/pts/3).
 
 The board resets at start, on SIGUSR1 (the reset button), after the software
-reset command, and when the host keeps the device closed for 100 ms or more.
+reset command, and when the host keeps the device closed for 500 ms or more.
 SIGTERM or SIGINT ends it (after writing the --dump file).
 
 Files and traces:
