@@ -34,9 +34,11 @@ void chip_model::board_reset()
     }
 }
 
-void chip_model::receive(std::string_view bytes, int now_ms)
+void chip_model::receive(std::string_view bytes, int now_ms) { receive_at(bytes, now_ms * k_micros_per_ms); }
+
+void chip_model::receive_at(std::string_view bytes, micros now)
 {
-    advance_to(now_ms);
+    advance_until(now);
     const auto last = config_.drop_at_byte;
     for (const char c : bytes) {
         // Bytes after the last one the line carries never reach the chip.
@@ -49,9 +51,11 @@ void chip_model::receive(std::string_view bytes, int now_ms)
     }
 }
 
-void chip_model::advance_to(int now_ms)
+void chip_model::advance_to(int now_ms) { advance_until(now_ms * k_micros_per_ms); }
+
+void chip_model::advance_until(micros until)
 {
-    const micros until = std::max(now_, now_ms * k_micros_per_ms);
+    until = std::max(now_, until);
     while (!dropped_) {
         const auto at = next_byte_time();
         if (drop_at_ && *drop_at_ <= until && (!at || *drop_at_ <= *at)) {
@@ -66,9 +70,11 @@ void chip_model::advance_to(int now_ms)
     now_ = until;
 }
 
-std::vector<chip_write> chip_model::take_output(int now_ms)
+std::vector<chip_write> chip_model::take_output(int now_ms) { return take_output_at(now_ms * k_micros_per_ms); }
+
+std::vector<chip_write> chip_model::take_output_at(micros now)
 {
-    advance_to(now_ms);
+    advance_until(now);
     std::vector<chip_write> arrived;
     while (!output_.empty() && output_.front().release <= now_) {
         arrived.push_back({to_ms(output_.front().release), std::move(output_.front().bytes)});
@@ -79,13 +85,20 @@ std::vector<chip_write> chip_model::take_output(int now_ms)
 
 std::optional<int> chip_model::next_event_ms() const
 {
+    const auto next = next_event_at();
+    if (!next) return std::nullopt;
+    return std::max(to_ms(*next), to_ms(now_));
+}
+
+std::optional<chip_model::micros> chip_model::next_event_at() const
+{
     // After a drop only answers that were on the line before it remain.
     std::optional<micros> next = next_reaction_time();
     const auto earliest = [&next](micros t) { next = next ? std::min(*next, t) : t; };
     if (!output_.empty()) earliest(output_.front().release);
     if (drop_at_) earliest(*drop_at_);
     if (!next) return std::nullopt;
-    return std::max(to_ms(*next), to_ms(now_));
+    return std::max(*next, now_);
 }
 
 int chip_model::now_ms() const { return to_ms(now_); }

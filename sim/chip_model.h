@@ -26,6 +26,8 @@ struct chip_write {
 
 class chip_model {
 public:
+    using micros = std::int64_t;
+
     explicit chip_model(chip_config config = {});
     chip_model(const chip_model&) = delete;
     chip_model& operator=(const chip_model&) = delete;
@@ -43,6 +45,10 @@ public:
     std::vector<chip_write> take_output(int now_ms);
     // When the chip next takes a byte, completes a write or drops the link.
     std::optional<int> next_event_ms() const;
+    // The same three to the microsecond, for a board on a real clock.
+    void receive_at(std::string_view bytes, micros now);
+    std::vector<chip_write> take_output_at(micros now);
+    std::optional<micros> next_event_at() const;
 
     // The chip's clock: the latest time it was given.
     int now_ms() const;
@@ -55,7 +61,6 @@ public:
     bool link_dropped() const { return dropped_; }
 
 private:
-    using micros = std::int64_t;
     struct incoming {
         micros arrival;
         std::uint8_t value;
@@ -80,6 +85,7 @@ private:
     void write(core::byte_string bytes, micros ready);
     void drop_link();
     void take(const incoming& byte, micros at);
+    void advance_until(micros until);
     micros byte_time() const;
 
     chip_config config_;
