@@ -118,7 +118,7 @@ std::optional<chip_model::micros> chip_model::next_reaction_time() const
 {
     if (input_.empty()) return std::nullopt;
     const bool resident = loader_.phase() == chip_phase::resident;
-    const auto needed = resident ? program_.bytes_to_reaction() : loader_.bytes_to_reaction();
+    const auto needed = resident ? program_.bytes_to_reaction(input_.front().value) : loader_.bytes_to_reaction();
     // Nothing follows the byte after which the line dies.
     const auto last = input_.back().last ? input_.size() : input_.size() + 1;
     const auto nth = std::min(needed == 0 ? last : needed, last);
