@@ -118,10 +118,16 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
     cli_session session(s, log);
     bool in_command = false;
     auto last_told = steady_clock::time_point{};
+    core::code_location code_told;
     const auto tell = [&](bool now) {
-        if (!watch || (!now && steady_clock::now() - last_told < k_watch_period)) return;
+        // Where the code lies is told without delay: a quit at once must say it.
+        const auto& code = s.run.code;
+        const bool code_moved =
+            code.known != code_told.known || code.in_0 != code_told.in_0 || code.in_2 != code_told.in_2;
+        if (!watch || (!now && !code_moved && steady_clock::now() - last_told < k_watch_period)) return;
         last_told = steady_clock::now();
-        watch({phase_of(s, in_command), s.mainform.progress});
+        code_told = code;
+        watch({phase_of(s, in_command), s.mainform.progress, code});
     };
     s.repaint = [&] {
         session.echo_log();
@@ -160,7 +166,7 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
         watch({o.result == result::succeeded ? "ok"
                : o.result == result::stopped ? "stopped"
                                              : "failed",
-               s.mainform.progress});
+               s.mainform.progress, s.run.code});
     return o;
 }
 

@@ -30,6 +30,7 @@ struct board_job {
 struct board_progress {
     std::string phase;  // "bring-up", "erase", "program", "save code", "checking", "ok", "failed", "stopped"
     core::progress_state progress;
+    core::code_location code;  // told at once when it changes
 };
 
 // Runs the job in the calling thread (which must be able to run a Qt event

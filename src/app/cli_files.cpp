@@ -61,8 +61,10 @@ std::unique_ptr<log_file> log_file::open(const std::string& path, std::string& w
     // a FIFO in its place must not hold the run before any board started.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) {
-        why = path + (errno == ELOOP ? ": a link; a log is not written through one"
-                                     : ": " + std::string(std::strerror(errno)));
+        // ENXIO: a FIFO that no one reads.
+        why = path + (errno == ELOOP   ? ": a link; a log is not written through one"
+                      : errno == ENXIO ? ": not a regular file"
+                                       : ": " + std::string(std::strerror(errno)));
         return nullptr;
     }
     struct stat info {};
@@ -70,8 +72,6 @@ std::unique_ptr<log_file> log_file::open(const std::string& path, std::string& w
         why = path + ": not a regular file";
     else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
         why = path + ": held by another run";
-    else if (::ftruncate(fd, 0) != 0)
-        why = path + ": " + std::strerror(errno);
     if (!why.empty()) {
         ::close(fd);
         return nullptr;
@@ -80,6 +80,13 @@ std::unique_ptr<log_file> log_file::open(const std::string& path, std::string& w
 }
 
 log_file::~log_file() { ::close(fd_); }
+
+bool log_file::cut()
+{
+    if (::ftruncate(fd_, 0) == 0) return true;
+    why_ = path_ + ": " + std::strerror(errno);
+    return false;
+}
 
 bool log_file::write_line(const std::string& line)
 {

@@ -34,7 +34,11 @@ bool same_device(const std::string& a, const std::string& b);
 class log_file {
 public:
     // nullptr with `why` when it cannot be written, or another run holds it.
+    // The last run's log stays as it is until cut().
     static std::unique_ptr<log_file> open(const std::string& path, std::string& why);
+    // Empties the file for this run: once every check passed, so that a run
+    // refused before any board was touched leaves the last run's log whole.
+    bool cut();
     ~log_file();
     log_file(const log_file&) = delete;
     log_file& operator=(const log_file&) = delete;

@@ -2,10 +2,13 @@
 
 #include <unistd.h>
 #include <QThread>
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 
 #include "app/cli_board.h"
 #include "app/cli_console.h"
@@ -24,11 +27,49 @@ using result = core::run_record::result;
 std::atomic<int> g_stop_signal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "read and written by a signal handler");
 
+// What a second Ctrl-C still says before it quits at once: for each board
+// under way, where its bootstrap code lies and that the report misses it.
+// Made ready whenever that changes, since a signal handler may only write
+// bytes that are ready.
+class last_words {
+public:
+    void set(std::size_t board, std::string line)
+    {
+        const std::lock_guard lock(mutex_);
+        if (lines_.size() <= board) lines_.resize(board + 1);
+        lines_[board] = std::move(line);
+        std::string text;
+        for (const auto& l : lines_) text += l;
+        const int next = 1 - ready_.load();
+        auto& buffer = buffers_[static_cast<std::size_t>(next)];
+        sizes_[static_cast<std::size_t>(next)] = std::min(text.size(), buffer.size());
+        std::copy_n(text.begin(), sizes_[static_cast<std::size_t>(next)], buffer.begin());
+        ready_.store(next);
+    }
+    void say() const
+    {
+        const auto ready = static_cast<std::size_t>(ready_.load());
+        [[maybe_unused]] const auto written = ::write(STDERR_FILENO, buffers_[ready].data(), sizes_[ready]);
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+    std::array<std::array<char, 8192>, 2> buffers_{};
+    std::array<std::size_t, 2> sizes_{};
+    std::atomic<int> ready_{0};
+};
+
+last_words g_last_words;
+
 extern "C" void on_stop_signal(int signal)
 {
     int none = 0;
     if (!g_stop_signal.compare_exchange_strong(none, signal)) {
-        if (signal == SIGINT) ::_exit(128 + SIGINT);
+        if (signal == SIGINT) {
+            g_last_words.say();
+            ::_exit(128 + SIGINT);
+        }
         return;
     }
     if (signal != SIGINT) return;
@@ -171,7 +212,7 @@ std::optional<line_setup> prepare(const cli_request& r, const std::vector<std::s
         const auto block_file = setup.description.block_file;
         setup.description = *after;
         setup.description.block_file = block_file;
-        setup.description.unplaced = p.unplaced;
+        setup.description.unplaced = p.unplaced_all;
         print_left_out(std::cerr, "program", p);
     }
     // Made last: a trace is no file of the user's until every check passed.
@@ -183,8 +224,19 @@ std::optional<line_setup> prepare(const cli_request& r, const std::vector<std::s
             if (!setup.traces.back())
                 return refused("cannot create the trace file " + path.append(": ").append(reason));
         }
+    for (const auto& log : setup.logs)
+        if (!log->cut()) return refused("cannot write the log " + log->why());
     status = 0;
     return setup;
+}
+
+// Where a board's code lies while it erases and saves, for a quit at once.
+void tell_code(std::size_t board, const std::string& device, const board_progress& b, const std::string& report)
+{
+    if (!b.code.known) return;
+    std::string line = "fernwick-cli: " + device + ": quit during the run; " + code_line(b.code);
+    if (!report.empty()) line += "; the report has no record of it";
+    g_last_words.set(board, line + "\n");
 }
 
 // Which device COM n is, for an operator who named none.
@@ -233,10 +285,13 @@ int run_on_boards(const cli_request& r)
             board_job job{devices[i], r.command,     r.baud,
                           r.choices,  setup->blocks, setup->traces.empty() ? nullptr : setup->traces[i],
                           stop_asked};
-            outcomes[i] = run_board(job, log, devices.size() == 1 ? std::cerr : no_notes,
-                                    [&](const board_progress& b) { screen.progress(i, b); });
+            outcomes[i] = run_board(job, log, devices.size() == 1 ? std::cerr : no_notes, [&](const board_progress& b) {
+                screen.progress(i, b);
+                tell_code(i, devices[i], b, r.report);
+            });
             if (r.command == "program" && outcomes[i].result != result::succeeded && outcomes[i].exit_status != 2)
                 log << failure_line(outcomes[i]) << '\n';
+            g_last_words.set(i, {});  // its own lines say how it ended
             lines.finish();
             if (board_log) write_errors[i] = board_log->why();
             if (!r.report.empty())
@@ -265,6 +320,12 @@ int run_on_boards(const cli_request& r)
     // lines did not.
     if (live && devices.size() > 1) print_reasons(std::cout, outcomes);
     print_latency_hint(std::cout, outcomes);
+    for (std::size_t i = 0; i < setup->traces.size(); ++i) {
+        setup->traces[i]->complete();
+        if (!setup->traces[i]->whole())
+            write_errors.push_back("the trace " + trace_path(std::getenv("FERNWICK_TRACE"), i, devices.size()) +
+                                   " was not written whole (the disk may be full)");
+    }
     for (const auto& why : write_errors)
         if (!why.empty()) {
             std::cerr << "fernwick-cli: " << why << "\n";

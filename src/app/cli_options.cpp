@@ -160,7 +160,15 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
         ->type_name("PATH");
     app.add_option("--baud", r.baud, "2400, 4800, 9600, 14400 or 19200 (default 9600)")
         ->type_name("RATE")
-        ->check(CLI::IsMember({2400, 4800, 9600, 14400, 19200}));
+        // Checked as written, before it is read as a number: "09600" or "+9600" is
+        // a typing slip, and a number reader would take some such forms and not others.
+        ->check(CLI::Validator(
+            [](std::string& v) {
+                for (const char* rate : {"2400", "4800", "9600", "14400", "19200"})
+                    if (v == rate) return std::string();
+                return std::string("takes 2400, 4800, 9600, 14400 or 19200");
+            },
+            ""));
 
     app.add_subcommand("status", "read the flash status of the four sectors; prints 'Sector n: XXXX' for each");
     app.add_subcommand("reset", "reset the microcontroller by software");

@@ -63,9 +63,12 @@ void choose_sectors(app_state& s, const std::vector<int>& wanted, std::ostream& 
     }
     for (int box = 0; box < 4; ++box) {
         const auto& check = s.ConfirmForm.sector[static_cast<std::size_t>(box)];
-        if (check.value != value_of(box))
-            notes << "fernwick-cli: sector " << box << " is locked " << (check.value ? "on" : "off")
-                  << " by the bootstrap-code rules; it stays so\n";
+        if (check.value == value_of(box)) continue;
+        // Only the code's rules keep a box on; a box kept off has no data.
+        if (check.value)
+            notes << "fernwick-cli: sector " << box << " is locked on by the bootstrap-code rules; it stays so\n";
+        else
+            notes << "fernwick-cli: sector " << box << " stays off: the file has no data for it\n";
     }
 }
 
@@ -123,7 +126,20 @@ bool choose_as_operator(app_state& s, const hex_choices& c, std::ostream& notes)
     return true;
 }
 
-std::optional<std::string> nothing_to_program(const app_state& s)
+namespace {
+
+bool other_mapping_places(const std::vector<programming::unplaced_range>& ranges, int sector0_segment)
+{
+    const int other = sector0_segment == 1 ? 0 : 1;
+    return std::any_of(ranges.begin(), ranges.end(), [other](const programming::unplaced_range& r) {
+        return r.reason == programming::unplaced_reason::no_sector && r.segment == other &&
+               r.first < programming::k_sector_size;
+    });
+}
+
+}  // namespace
+
+std::optional<std::string> nothing_to_program(const app_state& s, bool other_mapping_helps)
 {
     const auto on = sectors_on(s);
     const std::array<bool, 4> has = {s.sector0_has_data != 0, s.sector1_has_data != 0, s.sector2_has_data != 0,
@@ -135,7 +151,8 @@ std::optional<std::string> nothing_to_program(const app_state& s)
     if (!any_data && !any_block) {
         const bool segment1 = s.sector0_segment == 1;
         return s.hex_file_name + ": no data of this file lies in a flash sector with sector 0 mapped to segment " +
-               (segment1 ? "1 (01'0000h-01'7FFFh)" : "0 (00'0000h-00'7FFFh)") + "; see --sector0-segment";
+               (segment1 ? "1 (01'0000h-01'7FFFh)" : "0 (00'0000h-00'7FFFh)") +
+               (other_mapping_helps ? "; see --sector0-segment" : "");
     }
     if (!any_block)
         return "nothing to program in the chosen sectors (" + listed(on) + "): " + s.hex_file_name +
@@ -169,11 +186,14 @@ plan make_plan(const hex_choices& c, std::ostream& notes)
     if (!unplaced.empty()) {
         long bytes = 0;
         for (const auto& r : unplaced) bytes += r.bytes();
-        p.unplaced_summary = c.hex_file + ": " + programming::amount_text(bytes) + " of its data reach no flash";
+        p.unplaced_bytes = bytes;
+        p.unplaced_summary = c.hex_file + ": " + programming::amount_text(bytes) + " of its data " +
+                             (bytes == 1 ? "reaches" : "reach") + " no flash";
         p.unplaced = programming::unplaced_lines(unplaced, s.sector0_segment);
+        for (const auto& r : unplaced) p.unplaced_all.push_back(programming::unplaced_line(r, s.sector0_segment));
     }
     // The ranges go with either refusal: they show where the file's data is.
-    if (auto why = nothing_to_program(s))
+    if (auto why = nothing_to_program(s, other_mapping_places(unplaced, s.sector0_segment)))
         p.refusal = *why;
     else if (!unplaced.empty() && !c.allow_unplaced)
         p.refusal = p.unplaced_summary + " (--allow-unplaced programs the rest)";
@@ -190,7 +210,8 @@ void print_refusal(std::ostream& err, const std::string& command, const plan& p,
 void print_left_out(std::ostream& err, const std::string& command, const plan& p)
 {
     if (!p.unplaced.empty()) {
-        err << "fernwick-cli " << command << ": warning: " << p.unplaced_summary << " and are left out:\n";
+        err << "fernwick-cli " << command << ": warning: " << p.unplaced_summary
+            << (p.unplaced_bytes == 1 ? " and is left out:\n" : " and are left out:\n");
         for (const auto& line : p.unplaced) err << "  " << line << '\n';
     }
     for (const auto& line : p.not_chosen) err << "fernwick-cli " << command << ": " << line << '\n';

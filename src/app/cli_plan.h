@@ -46,15 +46,19 @@ std::string listed(const std::array<bool, 4>& which);
 // file has no data in any flash sector under the chosen mapping (the wrong
 // mapping, most likely), or no chosen sector receives data or the code, so
 // the run would only erase. nullopt otherwise.
-std::optional<std::string> nothing_to_program(const core::app_state& s);
+// `other_mapping_helps`: the file has data that the other segment of sector 0 would place, so the
+// mapping is worth naming.
+std::optional<std::string> nothing_to_program(const core::app_state& s, bool other_mapping_helps = false);
 
 struct plan {
     std::array<bool, 4> sectors{};
     programming::conversion_result conversion;  // in memory, nothing written
     std::string refusal;                        // why the file cannot be used; empty when it can
     std::string unplaced_summary;               // "app.hex: 48 bytes of its data reach no flash"; empty: none
-    std::vector<std::string> unplaced;          // the ranges of those bytes, one line each
-    std::vector<std::string> not_chosen;        // "sector 3: 12 KiB of file data not chosen"
+    long unplaced_bytes = 0;
+    std::vector<std::string> unplaced;      // the ranges of those bytes, one line each, the many summed up
+    std::vector<std::string> unplaced_all;  // every range, for the report
+    std::vector<std::string> not_chosen;    // "sector 3: 12 KiB of file data not chosen"
 };
 
 // The whole preparation on a state of its own, with no board: the same

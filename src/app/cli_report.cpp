@@ -124,18 +124,6 @@ QJsonValue code_after(const run_description& d, const core::code_location& code)
     return location(code.known ? code.now() : d.choices.bsl_now);
 }
 
-std::string code_line(const core::code_location& code)
-{
-    if (!code.known) return "nothing was erased: the bootstrap code lies where it did";
-    const std::string again = ": run again with --bsl-now " + std::to_string(code.now());
-    if (code.in_0 && code.in_2) return "the bootstrap code now lies in sectors 0 and 2" + again;
-    const bool kept = code.now() == code.given;
-    if (code.now() == core::k_nowhere)
-        return std::string("the bootstrap code ") + (kept ? "still" : "now") + " lies in no sector" + again;
-    return "the bootstrap code " + std::string(kept ? "still lies" : "now lies only") + " in sector " +
-           std::to_string(code.now()) + again;
-}
-
 // For appending, never truncating. Only a regular file is taken: a FIFO
 // would hold the run until a reader came (O_NONBLOCK: one put there after
 // the look fails at once), and a device is no record (/dev/full fails only
@@ -302,13 +290,28 @@ void print_reasons(std::ostream& out, const std::vector<board_outcome>& boards)
     }
 }
 
+std::string code_line(const core::code_location& code)
+{
+    if (!code.known) return "nothing was erased: the bootstrap code lies where it did";
+    const std::string again = ": run again with --bsl-now " + std::to_string(code.now());
+    if (code.in_0 && code.in_2) return "the bootstrap code now lies in sectors 0 and 2" + again;
+    const bool kept = code.now() == code.given;
+    if (code.now() == core::k_nowhere)
+        return std::string("the bootstrap code ") + (kept ? "still" : "now") + " lies in no sector" + again;
+    return "the bootstrap code " + std::string(kept ? "still lies" : "now lies only") + " in sector " +
+           std::to_string(code.now()) + again;
+}
+
 std::string failure_line(const board_outcome& o)
 {
     if (o.result == result::succeeded) return {};
     const auto& run = o.run;
     std::string line = o.result == result::stopped ? "Stopped before: " : "Failed at: ";
     line += run.step.empty() ? "an unrecorded step" : run.step;
-    if (sends_block(run.step)) line += " " + std::to_string(run.block) + " of " + std::to_string(o.blocks_total);
+    // "save code block 2 of 11": the step's name alone does not say what is counted.
+    if (sends_block(run.step))
+        line += (run.step == "save code" ? " block " : " ") + std::to_string(run.block) + " of " +
+                std::to_string(o.blocks_total);
     if (run.sector >= 0) line += ", sector " + std::to_string(run.sector);
     if (o.result != result::stopped) {
         if (!run.received.empty()) line += ", received " + core::hex_bytes(run.received);

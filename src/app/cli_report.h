@@ -68,4 +68,7 @@ void print_reasons(std::ostream& out, const std::vector<board_outcome>& boards);
 // with --bsl-now 0"); empty for a board that succeeded.
 std::string failure_line(const board_outcome& o);
 
+// "the bootstrap code now lies only in sector 0: run again with --bsl-now 0"
+std::string code_line(const core::code_location& code);
+
 }  // namespace fernwick::app

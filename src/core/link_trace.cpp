@@ -1,5 +1,10 @@
 #include "core/link_trace.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <system_error>
@@ -69,10 +74,29 @@ void complete_open_traces()
 
 std::shared_ptr<trace_file> trace_file::create(const std::string& path, std::string& reason)
 {
-    errno = 0;
-    std::FILE* file = std::fopen(path.c_str(), "w");
+    // As a log is opened: never through a link (it may point into the
+    // operator's own files), never blocked by a FIFO, never cutting a trace
+    // another run still writes, and only a regular file, where a write
+    // that fails is a full disk, not a device that swallows it.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        // ENXIO: a FIFO that no one reads.
+        reason = errno == ELOOP   ? "a link; a trace is not written through one"
+                 : errno == ENXIO ? "not a regular file"
+                                  : std::generic_category().message(errno);
+        return nullptr;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        reason = "not a regular file";
+    else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        reason = "held by another run";
+    else if (::ftruncate(fd, 0) != 0)
+        reason = std::generic_category().message(errno);
+    std::FILE* file = reason.empty() ? ::fdopen(fd, "w") : nullptr;
     if (!file) {
-        reason = std::generic_category().message(errno ? errno : EACCES);
+        if (reason.empty()) reason = std::generic_category().message(errno);
+        ::close(fd);
         return nullptr;
     }
     static const bool registered = std::at_quick_exit(complete_open_traces) == 0;
@@ -105,7 +129,7 @@ void trace_file::write_line(long long ms, std::string_view link, std::string_vie
                  static_cast<int>(event.size()), event.data(), details.empty() ? "" : " ",
                  static_cast<int>(details.size()), details.data());
     // A trace is read after a crash or a pulled cable: keep it on disk.
-    std::fflush(file_);
+    if (std::fflush(file_) != 0) whole_ = false;
 }
 
 void trace_file::write_pending()

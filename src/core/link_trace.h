@@ -32,6 +32,8 @@ public:
     // Writes the "out" line still growing; the file is complete on disk.
     void complete();
     void record_bytes(std::string_view link, std::string_view event, const byte_string& bytes);
+    // False once a line could not be written (a full disk).
+    bool whole() const { return whole_; }
 
 private:
     explicit trace_file(std::FILE* file) : file_(file) {}
@@ -40,6 +42,7 @@ private:
     void write_pending();
 
     std::FILE* file_;
+    bool whole_ = true;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     // The "out" line still growing.
     std::string pending_link_;

@@ -44,8 +44,8 @@ std::string block_file_text(const std::array<sector_image, 4>& images, const std
 {
     std::size_t blocks = 0;
     for (const auto& image : images)
-        blocks += static_cast<std::size_t>(std::count_if(image.blocks.begin(), image.blocks.end(),
-                                                         [](const std::string& b) { return !b.empty(); }));
+        blocks += static_cast<std::size_t>(
+            std::count_if(image.blocks.begin(), image.blocks.end(), [](const std::string& b) { return !b.empty(); }));
     std::string text;
     text.reserve(blocks * k_block_line_size);
     for (int s = 0; s < 4; ++s) {

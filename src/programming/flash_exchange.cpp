@@ -103,7 +103,13 @@ std::optional<std::uint8_t> answer_reader::next()
         waiting_ = s_.mainform.COM->read_all();
         taken_ = 0;
         if (waiting_.empty()) return std::nullopt;
+        if (first_awaited_) {
+            const int baud = std::atoi(s_.baud_rate.c_str());
+            const int due = core::line_time_ms(last_.bytes + 1, baud) + last_.chip_ms;
+            most_late_ms_ = std::max(most_late_ms_, s_.mainform.COM->ms_since_write() - due);
+        }
     }
+    first_awaited_ = false;
     return static_cast<std::uint8_t>(waiting_[taken_++]);
 }
 
@@ -147,7 +153,8 @@ exchange_result settle(answer_reader& reader, app_state& s)
     const auto& com = *s.mainform.COM;
     const auto& last = reader.last_written();
     const int baud = std::atoi(s.baud_rate.c_str());
-    const int window = core::line_time_ms(last.bytes + k_answer_bytes, baud) + last.chip_ms + k_settle_ms;
+    const int window =
+        core::line_time_ms(last.bytes + k_answer_bytes, baud) + last.chip_ms + reader.most_late_ms() + k_settle_ms;
     auto stray = reader.unclaimed(std::max(window - com.ms_since_write(), k_settle_ms));
     if (stray.empty()) {
         if (com.gone()) return lost(s, {});
@@ -156,7 +163,8 @@ exchange_result settle(answer_reader& reader, app_state& s)
     // The chip's own answer to the last command, late behind a copy of an
     // earlier answer that passed for it: its status byte says what went wrong.
     if (static_cast<std::uint8_t>(stray[0]) == last.checksum) {
-        if (stray.size() == 1) stray += reader.unclaimed(last.chip_ms + core::line_time_ms(1, baud) + k_settle_ms);
+        if (stray.size() == 1)
+            stray += reader.unclaimed(last.chip_ms + core::line_time_ms(1, baud) + reader.most_late_ms() + k_settle_ms);
         const auto status = static_cast<std::uint8_t>(stray.size() > 1 ? stray[1] : k_done);
         if (status != k_done) return exchange_failure{false, {status_message(status)}, stray};
     }

@@ -106,6 +106,18 @@ bool all_hex_digits(std::string_view text)
     return std::all_of(text.begin(), text.end(), [](char c) { return core::hex_digit_value(c) >= 0; });
 }
 
+// A line that is a record, perhaps behind blanks: an indented record is a
+// damaged Intel-Hex file, not another kind of file.
+bool has_record_line(std::string_view text)
+{
+    std::size_t pos = 0;
+    while (const auto line = next_line(text, pos)) {
+        const auto start = line->find_first_not_of(" \t");
+        if (start != std::string_view::npos && (*line)[start] == ':') return true;
+    }
+    return false;
+}
+
 // A file whose first line is no record may be another kind of file that was
 // chosen by mistake: saying which helps more than calling it damaged.
 std::optional<std::string> foreign_kind(std::string_view text, std::string_view first_line)
@@ -116,15 +128,15 @@ std::optional<std::string> foreign_kind(std::string_view text, std::string_view 
     const std::string_view head = text.substr(0, 512);
     const bool control = std::any_of(head.begin(), head.end(), [](char c) {
         const auto b = static_cast<unsigned char>(c);
-        return b < 0x20 && b != '\r' && b != '\n' && b != '\t';
+        // ^Z ends many a text file written on DOS.
+        return b < 0x20 && b != '\r' && b != '\n' && b != '\t' && b != 0x1A;
     });
     if (control) return "it looks like binary data";
     first_line.remove_suffix(first_line.size() - 1 - first_line.find_last_not_of(" \t"));
     if (first_line.size() >= 4 && first_line[0] == 'S' && first_line[1] >= '0' && first_line[1] <= '9' &&
         all_hex_digits(first_line.substr(2)))
         return "it looks like Motorola S-records";
-    if (text.find("\n:") == std::string_view::npos && text.find("\r:") == std::string_view::npos)
-        return "it holds no Intel-Hex record (a line that begins with ':')";
+    if (!has_record_line(text)) return "it holds no Intel-Hex record (a line that begins with ':')";
     return std::nullopt;
 }
 

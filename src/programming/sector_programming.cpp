@@ -71,6 +71,7 @@ bool erase(app_state& s, answer_reader& reader, const char* time_out)
     const int n = s.current_sector;
     if (!about_to(s, "erase", n)) return false;
     s.run.code.set(n, false);
+    s.repaint_now();  // told before the erase is sent: a quit at once must not name a sector being erased
     return !failed(s, erase_sector(reader, s, n), time_out);
 }
 

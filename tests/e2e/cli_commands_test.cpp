@@ -79,6 +79,8 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     std::filesystem::create_symlink(board.device(), dir + "/board-link");
     ::mkfifo((dir + "/fifo").c_str(), 0600);
     write_file(dir + "/logs/held.log", "another run's log\n");
+    write_file(dir + "/logs/kept.log", "the last run's log\n");
+    std::filesystem::create_symlink(dir + "/file", dir + "/trace-link");
     const int held = ::open((dir + "/logs/held.log").c_str(), O_WRONLY);
     ASSERT_EQ(::flock(held, LOCK_SH), 0);  // any lock: the log is in use
     const auto program = [&](const std::string& hex, std::vector<std::string> more = {}) {
@@ -118,7 +120,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {program("/nowhere.hex"), 2,
          "nowhere.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 0"},
         {program("/joined.hex"), 2,
-         "joined.hex: 1 byte of its data reach no flash (--allow-unplaced programs the rest); nothing was sent\n"
+         "joined.hex: 1 byte of its data reaches no flash (--allow-unplaced programs the rest); nothing was sent\n"
          "  02'0000h (line 5, 1 byte): after the end record\n"},
         // files the run would write over the hex file, one another, or a log another run still writes
         {program("/app.hex", {"--report", dir + "/link.jsonl"}), 2,
@@ -136,6 +138,11 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {program("/app.hex", {"--device", board.device(), "--device", dir + "/board-link"}), 2,
          " and " + dir + "/board-link are one device"},
         {program("/app.hex", {"--device", "x", "--device", "x"}), 2, "the device x is given twice"},
+        // a trace refused after the logs were opened: the last run's log stays whole
+        {program("/app.hex", {"--device", "kept", "--log-dir", dir + "/logs"}), 2,
+         "cannot create the trace file " + dir + "/none/t", dir + "/none/t"},
+        {program("/app.hex"), 2, "trace file " + dir + "/trace-link: a link; a trace is not written through one",
+         dir + "/trace-link"},
         // last of the rows on app.hex: the trace would have cut it to nothing
         {program("/app.hex"), 2, "the trace " + dir + "/app.hex is the hex file; nothing was sent", dir + "/app.hex"},
         {{cli, "--device", "", "status"}, 2, "--device is given an empty value"},
@@ -168,6 +175,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
             EXPECT_EQ(std::filesystem::is_regular_file(row.trace), !row.trace.empty());
     }
     EXPECT_EQ(read_file(dir + "/logs/held.log"), "another run's log\n");
+    EXPECT_EQ(read_file(dir + "/logs/kept.log"), "the last run's log\n");
     ::close(held);
     holder.close();
     // A lock alone, as `flock DEVICE` takes one, keeps the port; once it is gone the port opens.

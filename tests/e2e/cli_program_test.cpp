@@ -235,6 +235,8 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
         const auto record = QJsonDocument::fromJson(read_file(dir + "/report.jsonl").c_str()).object();
         EXPECT_EQ(record["block_file"], c.in_the_way ? QJsonValue() : QJsonValue(block_file.c_str()));
         EXPECT_EQ(record["answer_delay_ms"], 0);  // its answers come before the line could carry them: never late
+        // Every range is in the report; only the terminal sums the many up.
+        for (const auto& range : record["unplaced"].toArray()) EXPECT_FALSE(range.toString().startsWith("and "));
         const auto after = read_image(dir + "/after.bin");
         const auto expected =
             expected_flash(before, read_with_srec_cat(hex, dir), c.sectors, c.target, c.sector0_segment);
@@ -263,6 +265,7 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
         int signal = SIGTERM;
         bool terminal = false;     // on a pseudo-terminal, with a device that does not exist added
         bool report_full = false;  // the report cannot grow when the boards are done
+        int again_after_ms = 0;    // the signal comes twice: a quit at once
     } rows[] = {
         {"a Flag Error on one board among healthy ones",
          {{}, {"--fault", "block:3:status=93"}, {}},
@@ -275,6 +278,18 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
         {"a full report", {{}, {}}, 0, 1, {"ok", "ok"}, 0, SIGTERM, false, true},
         {"SIGINT during the bring-up", {slow, slow}, 600, 130, {"stopped", "stopped"}, 0, SIGINT},
         {"SIGHUP during the bring-up", {slow, slow}, 600, 129, {"stopped", "stopped"}, 0, SIGHUP},
+        // each board's code is said to lie where it does, though no exchange ends
+        {"Ctrl-C twice during the erases",
+         {{"--line-rate", "19200", "--fault", "erase:1:delay=4000"},
+          {"--line-rate", "19200", "--fault", "erase:2:delay=4000"}},
+         2000,
+         130,
+         {"quit", "quit"},
+         0,
+         SIGINT,
+         false,
+         false,
+         300},
         // boards that do not answer: stopped, not failed at the bring-up's time-out
         {"SIGQUIT during the bring-up", {silent, silent}, 600, 131, {"stopped", "stopped"}, 0, SIGQUIT},
         // Last: the file stays damaged. One board was touched: no "nothing was sent".
@@ -315,7 +330,7 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
             std::this_thread::sleep_for(std::chrono::milliseconds(row.damage_hex_after_ms));
             write_file(hex, ":0180000011EE\n:00000001FF\n");
         });
-        const auto r = run(argv, 120, false, row.stop_after_ms, row.signal);
+        const auto r = run(argv, 120, false, row.stop_after_ms, row.signal, row.again_after_ms);
         damage.join();
         for (auto& b : boards) b->stop();
         EXPECT_EQ(r.status, row.status) << r.out << r.err;
@@ -338,6 +353,17 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
         if (row.report_full) {
             EXPECT_NE(r.err.find("the report was not written: " + dir + "/report.jsonl: File too large"),
                       std::string::npos);
+            continue;
+        }
+        if (row.again_after_ms) {
+            for (std::size_t i = 0; i < boards.size(); ++i) {
+                const auto said = r.err.find(boards[i]->device() + ": quit during the run; the bootstrap code ");
+                ASSERT_NE(said, std::string::npos) << r.err;
+                const int now = std::stoi(r.err.substr(r.err.find("--bsl-now ", said) + 10));
+                EXPECT_TRUE(
+                    holds_the_code(read_image(dir + "/after" + std::to_string(i) + ".bin"), {std::size_t(now)}));
+            }
+            EXPECT_NE(r.err.find("; the report has no record of it\n"), std::string::npos);
             continue;
         }
         const auto lines = QString::fromStdString(read_file(dir + "/report.jsonl")).split('\n', Qt::SkipEmptyParts);

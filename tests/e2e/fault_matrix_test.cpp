@@ -197,7 +197,7 @@ TEST(fault_matrix, programming)
          "the bootstrap code still lies in sector 2: run again with --bsl-now 2"},
         failing(0, 0, "checksum", checksum),
         failing(0, 0, "silence", "     I didn't received the byte that I was waiting for ! "),
-        failing(0, 2, "drop", "Failed at: save code 2 of 6, sector 0, the board is gone"),
+        failing(0, 2, "drop", "Failed at: save code block 2 of 6, sector 0, the board is gone"),
         failing(1, 2, "status=93", "the bootstrap code now lies only in sector 0: run again with --bsl-now 0"),
         failing(2, 0, "status=91", "     A Command Error occured ! "),
         failing(2, 1, "status=5A", "     A unknown status Error byte was received ! "),

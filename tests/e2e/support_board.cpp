@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace fernwick::e2e {
 
@@ -48,13 +49,17 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const 
 // Waits for the program's end until the deadline; its exit status, or -1 if it
 // ended on a signal or did not end (it is killed then).
 int wait_until(pid_t pid, std::chrono::steady_clock::time_point deadline,
-               std::optional<std::chrono::steady_clock::time_point> stop_at = std::nullopt, int stop_signal = SIGTERM)
+               std::optional<std::chrono::steady_clock::time_point> stop_at = std::nullopt, int stop_signal = SIGTERM,
+               int again_after_ms = 0)
 {
     int status = 0;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
         if (stop_at && std::chrono::steady_clock::now() > *stop_at) {
             ::kill(pid, stop_signal);
             stop_at.reset();
+            if (again_after_ms)
+                stop_at =
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(std::exchange(again_after_ms, 0));
         }
         if (std::chrono::steady_clock::now() > deadline) {
             ::kill(pid, SIGKILL);
@@ -100,7 +105,7 @@ int simulated_board::stop()
 }
 
 run_result run(const std::vector<std::string>& argv, int timeout_s, bool reader_gone, int stop_after_ms,
-               int stop_signal)
+               int stop_signal, int again_after_ms)
 {
     const auto dir = temp_dir();
     const auto now = std::chrono::steady_clock::now();
@@ -108,8 +113,8 @@ run_result run(const std::vector<std::string>& argv, int timeout_s, bool reader_
     if (pid <= 0) return {};
     std::optional<std::chrono::steady_clock::time_point> stop_at;
     if (stop_after_ms > 0) stop_at = now + std::chrono::milliseconds(stop_after_ms);
-    run_result r{wait_until(pid, now + std::chrono::seconds(timeout_s), stop_at, stop_signal), read_file(dir + "/out"),
-                 read_file(dir + "/err")};
+    run_result r{wait_until(pid, now + std::chrono::seconds(timeout_s), stop_at, stop_signal, again_after_ms),
+                 read_file(dir + "/out"), read_file(dir + "/err")};
     std::filesystem::remove_all(dir);
     if (r.status == -1) r.err += "(no normal end within " + std::to_string(timeout_s) + " s)";
     return r;

@@ -39,9 +39,9 @@ struct run_result {
 // its output; safe while other threads start programs too. With
 // `reader_gone` its standard output is a pipe whose reader has already left,
 // as after "| head". With `stop_after_ms` it is sent `stop_signal` then, as
-// an operator stopping a line would.
+// an operator stopping a line would, and again after `again_after_ms`.
 run_result run(const std::vector<std::string>& argv, int timeout_s = 120, bool reader_gone = false,
-               int stop_after_ms = 0, int stop_signal = SIGTERM);
+               int stop_after_ms = 0, int stop_signal = SIGTERM, int again_after_ms = 0);
 
 // A new folder under $TMPDIR, removed when the test program ends.
 std::string temp_dir();

@@ -207,6 +207,12 @@ TEST(programming_run, a_failed_exchange_ends_the_run_with_its_reason)
         {{.faults = {repeat, flag_2}}, "E1 B1:8000", 2, stray, alike},
         // The copy comes once the next block was written and passes for its answer; the late answer is its own.
         {{.timing = {9600}, .grouping = split, .faults = {repeat, flag_2}}, "E1 B1:8000 B1:8040", 2, flag, alike},
+        // The same from a chip 40 ms slower than its usual 2 ms on every block: the check waits that out too.
+        {{.timing = {9600, 0, 42}, .grouping = split, .faults = {repeat, flag_2}},
+         "E1 B1:8000 B1:8040",
+         2,
+         flag,
+         alike},
         {{.grouping = split, .faults = {late_repeat}}, "E1 B1:8000", 1, stray, one_block},  // the run's last answer
         {{.drop_at_byte = 543 + 2 + 4 + 10}, "E1 B1:8000", 1, gone, alike},  // amid the first block's data
     };

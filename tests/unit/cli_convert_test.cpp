@@ -30,18 +30,28 @@ TEST(cli_convert, writes_what_program_would_send)
     const auto one = folder.file("one.hex", joined({linear(1), data(0x8000, "22")}));
     const auto nowhere = folder.file("nowhere.hex", joined({linear(1), data(0, "11")}));
     // The sectors of the block records written.
-    const std::pair<std::vector<std::string>, const char*> rows[] = {
+    struct row {
+        std::vector<std::string> args;
+        const char* sectors;
+        std::string note = "";  // on the error stream
+    };
+    const row rows[] = {
         // the sectors with data, sector 0 locked on by the code rules, code in sector 2
         {{hex, "--allow-unplaced"}, "12223"},
+        {{hex, "--sectors", "2", "--allow-unplaced"}, "222", "sector 0 is locked on by the bootstrap-code rules"},
+        {{hex, "--sectors", "0,1,3", "--bsl-now", "0", "--allow-unplaced"},
+         "12223",
+         "sector 0 stays off: the file has no data for it"},
         {{one}, "1"},  // no code block where no sector holding it is chosen
         {{hex, "--sectors", "3,1", "--allow-unplaced"}, "13"},
         {{hex, "--bsl-target", "0", "--sectors", "0", "--allow-unplaced"}, "00"},  // a sector that gets only the code
         {{hex, "--sector0-segment", "1", "--bsl-target", "-99"}, "0123"},
         {{nowhere, "--bsl-target", "0", "--allow-unplaced"}, "00"},  // no data in any sector, yet the code to write
     };
-    for (const auto& [args, sectors] : rows) {
+    for (const auto& [args, sectors, note] : rows) {
         const auto [status, out, err] = run(args);
         EXPECT_EQ(status, 0) << err;
+        EXPECT_NE(err.find(note), std::string::npos) << err;
         const auto new_file = folder.path(fs::path(args[0]).stem().string() + ".NEW");
         EXPECT_EQ(out, new_file + "\n");
         std::string written;
@@ -56,6 +66,7 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
     const auto hex = folder.file("app.hex", joined({linear(2), data(0, "11")}));
     const auto damaged = folder.file("damaged.hex", joined({linear(2), ":0100000011EF"}));
     const auto nowhere = folder.file("nowhere.hex", joined({linear(1), data(0, "11")}));
+    const auto high = folder.file("high.hex", joined({linear(0), data(0x8000, "11")}));
     const auto partly =
         folder.file("partly.hex", joined({linear(1), data(0, "11"), data(1, "22"), data(0x8000, "22")}));
     const std::pair<std::vector<std::string>, std::string> rows[] = {
@@ -75,6 +86,11 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
         {{nowhere},
          "nowhere.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 0 "
          "(00'0000h-00'7FFFh); see --sector0-segment"},
+        // no mapping of sector 0 would place it: no advice to try one
+        {{high, "--sector0-segment", "1"},
+         "high.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 1 "
+         "(01'0000h-01'7FFFh)\n"},
+        {{hex, "--baud", "09600"}, "--baud: takes 2400, 4800, 9600, 14400 or 19200"},
         // sector 0, kept on only while sector 2 was, is taken off with it
         {{hex, "--sectors", "1,3"},
          "nothing to program in the chosen sectors (none): " + hex + " has data for sectors 2"},
@@ -90,7 +106,7 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
         const auto said = err.substr(err.rfind("fernwick-cli"));
         EXPECT_NE(said.find(reason), std::string::npos) << err;
     }
-    for (const char* name : {"app.NEW", "damaged.NEW", "nowhere.NEW", "partly.NEW"})
+    for (const char* name : {"app.NEW", "damaged.NEW", "nowhere.NEW", "high.NEW", "partly.NEW"})
         EXPECT_FALSE(fs::exists(folder.path(name)));
 }
 

@@ -119,11 +119,12 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
           32,
           0.1},
          {{"result", "failed"}, {"step", "save code"}, {"block", 2}, {"bsl_now_after", 0}},
-         "Failed at: save code 2 of 11, sector 0, received 12\nthe bootstrap code now lies in sectors 0 and 2" + again +
-             "0",
+         "Failed at: save code block 2 of 11, sector 0, received 12\nthe bootstrap code now lies in sectors 0 and 2" +
+             again + "0",
          {"failed", "1/11", " -"},
          "Time: 0.10 s, faster than 19200 baud allows (the line is not paced)\n",
-         "\n/dev/ttyUSB4:\n     Failed at: save code 2 of 11, sector 0, received 12\n     the bootstrap code now lies "
+         "\n/dev/ttyUSB4:\n     Failed at: save code block 2 of 11, sector 0, received 12\n     the bootstrap code now "
+         "lies "
          "in "
          "sectors 0 and 2" +
              again + "0\n"},

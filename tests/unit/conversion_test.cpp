@@ -195,6 +195,10 @@ TEST(conversion, a_damaged_file_is_refused_naming_its_line)
          "It looks like an ELF program file (objcopy -O ihex makes one of it)", not_hex},
         {std::string("\x12\x00\x33:", 4) + end_record, "It looks like binary data", not_hex},
         {"int main() {}\n", "It holds no Intel-Hex record (a line that begins with ':')", not_hex},
+        // Intel-Hex with a comment before its records and a DOS ^Z behind, or with indented records
+        {"; made by the assembler\n" + joined({linear(2), data(0, "11"), end_record}) + "\x1A",
+         "Line 1 does not begin with ':' as a record does"},
+        {"  " + linear(2) + "\n", "Line 1 does not begin with ':' as a record does"},
     };
     temp_folder folder;
     for (const auto& [text, fault, headline] : rows) {
