@@ -14,6 +14,11 @@
 #include <cstring>
 
 namespace fernwick::sim {
+namespace {
+
+constexpr chip_model::micros k_micros_per_ms = 1000;
+
+}  // namespace
 
 pty_board::pty_board(const sim_options& options) : options_(options), chip_(options.chip), start_ns_(monotonic_ns()) {}
 
@@ -77,7 +82,7 @@ void pty_board::watch_host(micros now, short events)
             reset_for_close_ = false;
             backlog_.clear();
         }
-        if (!reset_for_close_ && now - closed_since_ >= k_reset_after_close_ms * 1000) {
+        if (!reset_for_close_ && now - closed_since_ >= k_reset_after_close_ms * k_micros_per_ms) {
             reset_board(now, "port closed");
             reset_for_close_ = true;
         }
@@ -154,14 +159,14 @@ pty_board::micros pty_board::poll_timeout(micros now) const
         timeout = timeout < 0 ? wait : std::min(timeout, wait);
     };
     if (const auto next = chip_.next_event_at()) sooner(*next);
-    if (host_closed_) sooner(now + k_closed_recheck_ms * 1000);
+    if (host_closed_) sooner(now + k_closed_recheck_ms * k_micros_per_ms);
     return timeout;
 }
 
 void pty_board::trace(micros now, const std::string& what)
 {
     if (!trace_.is_open()) return;
-    trace_ << now / 1000 << ' ' << what << '\n';
+    trace_ << now / k_micros_per_ms << ' ' << what << '\n';
     trace_.flush();
 }
 
