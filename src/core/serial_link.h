@@ -73,9 +73,8 @@ public:
     // answers since clear_answer_delay count.
     static constexpr std::size_t k_delays_counted = 16;
     void answer_taken(double due_ms);
-    // Their average, the latest quarter left out: a pause of the system
-    // makes a few answers late, an adapter every one. nullopt before the
-    // first answer.
+    // The average of the earlier half of them: a busy system makes some
+    // answers late, an adapter every one. nullopt before the first answer.
     std::optional<double> answer_delay_ms() const;
     void clear_answer_delay() { delays_ms_.clear(); }
 

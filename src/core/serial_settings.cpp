@@ -65,7 +65,7 @@ std::optional<double> serial_link::answer_delay_ms() const
     if (delays_ms_.empty()) return std::nullopt;
     auto sorted = delays_ms_;
     std::sort(sorted.begin(), sorted.end());
-    sorted.resize(sorted.size() - sorted.size() / 4);
+    sorted.resize(sorted.size() - sorted.size() / 2);
     return std::accumulate(sorted.begin(), sorted.end(), 0.0) / static_cast<double>(sorted.size());
 }
 
