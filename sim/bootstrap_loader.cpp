@@ -35,6 +35,18 @@ reaction bootstrap_loader::feed(std::uint8_t byte)
     return {};
 }
 
+std::size_t bootstrap_loader::bytes_to_reaction() const
+{
+    switch (phase_) {
+    case chip_phase::awaiting_zero: return 1;
+    case chip_phase::receiving_loader: return bootstrap::k_first_loader_size - code_.size();
+    case chip_phase::receiving_program: return program_size_ > code_.size() ? program_size_ - code_.size() : 1;
+    case chip_phase::resident:
+    case chip_phase::halted: break;
+    }
+    return 0;
+}
+
 bool bootstrap_loader::faulty() const { return !config_.faulty_bring_ups || bring_ups_ <= *config_.faulty_bring_ups; }
 
 // The loader measures the line rate on the zero byte; any other first byte

@@ -27,6 +27,9 @@ public:
     void run_own_program() { phase_ = chip_phase::halted; }
     reaction feed(std::uint8_t byte);
     chip_phase phase() const { return phase_; }
+    // How many more bytes the loader takes before it can react to one: 0
+    // when it reacts to none (halted or resident).
+    std::size_t bytes_to_reaction() const;
 
 private:
     reaction take_zero(std::uint8_t byte);

@@ -48,7 +48,13 @@ struct chip_timing {
     int line_rate = 0;   // baud, 10 bits per byte in both directions; 0: bytes take no time
     int erase_ms = 0;    // one sector
     int program_ms = 0;  // one block
+    // The host's USB adapter holds the bytes towards the host until its
+    // latency timer, started by the first byte it holds, runs out, or until
+    // k_adapter_packet bytes wait; 0: no adapter.
+    int adapter_latency_ms = 0;
 };
+
+inline constexpr std::size_t k_adapter_packet = 62;
 
 using status_register = std::array<std::uint8_t, 2>;
 

@@ -48,9 +48,11 @@ void chip_model::set_reset(bool held, bool bootstrap_pin, int now_ms)
     in_reset_ = held;
 }
 
-void chip_model::receive(std::string_view bytes, int now_ms)
+void chip_model::receive(std::string_view bytes, int now_ms) { receive_at(bytes, now_ms * k_micros_per_ms); }
+
+void chip_model::receive_at(std::string_view bytes, micros now)
 {
-    advance_to(now_ms);
+    advance_until(now);
     const auto last = config_.drop_at_byte;
     for (const char c : bytes) {
         if (in_reset_) {
@@ -67,9 +69,11 @@ void chip_model::receive(std::string_view bytes, int now_ms)
     }
 }
 
-void chip_model::advance_to(int now_ms)
+void chip_model::advance_to(int now_ms) { advance_until(now_ms * k_micros_per_ms); }
+
+void chip_model::advance_until(micros until)
 {
-    const micros until = std::max(now_, now_ms * k_micros_per_ms);
+    until = std::max(now_, until);
     while (!dropped_) {
         const auto at = next_byte_time();
         if (drop_at_ && *drop_at_ <= until && (!at || *drop_at_ <= *at)) {
@@ -84,12 +88,14 @@ void chip_model::advance_to(int now_ms)
     now_ = until;
 }
 
-std::vector<chip_write> chip_model::take_output(int now_ms)
+std::vector<chip_write> chip_model::take_output(int now_ms) { return take_output_at(now_ms * k_micros_per_ms); }
+
+std::vector<chip_write> chip_model::take_output_at(micros now)
 {
-    advance_to(now_ms);
+    advance_until(now);
     std::vector<chip_write> arrived;
-    while (!output_.empty() && output_.front().arrival <= now_) {
-        arrived.push_back({to_ms(output_.front().arrival), std::move(output_.front().bytes)});
+    while (!output_.empty() && output_.front().release <= now_) {
+        arrived.push_back({to_ms(output_.front().release), std::move(output_.front().bytes)});
         output_.pop_front();
     }
     return arrived;
@@ -97,13 +103,20 @@ std::vector<chip_write> chip_model::take_output(int now_ms)
 
 std::optional<int> chip_model::next_event_ms() const
 {
-    // After a drop only answers that were on the line before it remain.
-    std::optional<micros> next = next_byte_time();
-    const auto earliest = [&next](micros t) { next = next ? std::min(*next, t) : t; };
-    if (!output_.empty()) earliest(output_.front().arrival);
-    if (drop_at_) earliest(*drop_at_);
+    const auto next = next_event_at();
     if (!next) return std::nullopt;
     return std::max(to_ms(*next), to_ms(now_));
+}
+
+std::optional<chip_model::micros> chip_model::next_event_at() const
+{
+    // After a drop only answers that were on the line before it remain.
+    std::optional<micros> next = next_reaction_time();
+    const auto earliest = [&next](micros t) { next = next ? std::min(*next, t) : t; };
+    if (!output_.empty()) earliest(output_.front().release);
+    if (drop_at_) earliest(*drop_at_);
+    if (!next) return std::nullopt;
+    return std::max(*next, now_);
 }
 
 int chip_model::now_ms() const { return to_ms(now_); }
@@ -114,6 +127,21 @@ std::optional<chip_model::micros> chip_model::next_byte_time() const
 {
     if (input_.empty()) return std::nullopt;
     return std::max(input_.front().arrival, busy_until_);
+}
+
+// The bytes before the next one the chip can react to (with an answer, a
+// busy time, a dropped line) change nothing the host could see, so they are
+// taken in passing when it is due: a board need not wake for every byte.
+std::optional<chip_model::micros> chip_model::next_reaction_time() const
+{
+    if (input_.empty()) return std::nullopt;
+    const bool resident = loader_.phase() == chip_phase::resident;
+    const auto needed = resident ? program_.bytes_to_reaction(input_.front().value) : loader_.bytes_to_reaction();
+    // Nothing follows the byte after which the line dies.
+    const auto last = input_.back().last ? input_.size() : input_.size() + 1;
+    const auto nth = std::min(needed == 0 ? last : needed, last);
+    if (nth > input_.size()) return std::nullopt;
+    return std::max(input_[nth - 1].arrival, busy_until_);
 }
 
 // The chip still acts on the last byte the line carries, but nothing it
@@ -166,14 +194,31 @@ void chip_model::write(core::byte_string bytes, micros ready)
     last_write_ = start;
     const micros arrival = start + static_cast<micros>(bytes.size()) * byte_time();
     output_line_free_ = arrival;
-    output_.push_back({arrival, std::move(bytes)});
+    const micros release = adapter_release(arrival, bytes.size());
+    output_.push_back({arrival, release, std::move(bytes)});
+}
+
+// A write that finds the adapter's timer running joins what it holds; one
+// that finds it idle starts the timer. A full packet goes at once, and with
+// it everything held before.
+chip_model::micros chip_model::adapter_release(micros arrival, std::size_t bytes)
+{
+    const int latency = config_.timing.adapter_latency_ms;
+    if (latency <= 0) return arrival;
+    if (!hold_ || arrival >= hold_->until) hold_ = adapter_hold{arrival + latency * k_micros_per_ms, 0};
+    hold_->bytes += bytes;
+    if (hold_->bytes < k_adapter_packet) return hold_->until;
+    for (auto o = output_.rbegin(); o != output_.rend() && o->release == hold_->until; ++o) o->release = arrival;
+    hold_.reset();
+    return arrival;
 }
 
 void chip_model::drop_link()
 {
     dropped_ = true;
     input_.clear();
-    std::erase_if(output_, [this](const outgoing& o) { return o.arrival > *drop_at_; });
+    // What the adapter still held goes with it.
+    std::erase_if(output_, [this](const outgoing& o) { return o.release > *drop_at_; });
     drop_at_.reset();
 }
 

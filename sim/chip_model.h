@@ -26,6 +26,8 @@ struct chip_write {
 
 class chip_model {
 public:
+    using micros = std::int64_t;
+
     explicit chip_model(chip_config config = {});
     chip_model(const chip_model&) = delete;
     chip_model& operator=(const chip_model&) = delete;
@@ -48,6 +50,10 @@ public:
     std::vector<chip_write> take_output(int now_ms);
     // When the chip next takes a byte, completes a write or drops the link.
     std::optional<int> next_event_ms() const;
+    // The same three to the microsecond, for a board on a real clock.
+    void receive_at(std::string_view bytes, micros now);
+    std::vector<chip_write> take_output_at(micros now);
+    std::optional<micros> next_event_at() const;
 
     // The chip's clock: the latest time it was given.
     int now_ms() const;
@@ -60,23 +66,31 @@ public:
     bool link_dropped() const { return dropped_; }
 
 private:
-    using micros = std::int64_t;
     struct incoming {
         micros arrival;
         std::uint8_t value;
         bool last = false;  // the line goes dead once the chip has it
     };
     struct outgoing {
-        micros arrival;
+        micros arrival;  // at the host's adapter
+        micros release;  // when the adapter hands it on
         core::byte_string bytes;
+    };
+    // What the adapter holds back: its latency timer runs out at `until`.
+    struct adapter_hold {
+        micros until;
+        std::size_t bytes;
     };
 
     std::optional<micros> next_byte_time() const;
+    std::optional<micros> next_reaction_time() const;
+    micros adapter_release(micros arrival, std::size_t bytes);
     void process(std::uint8_t byte, micros at);
     void schedule(const reaction& r, micros at);
     void write(core::byte_string bytes, micros ready);
     void drop_link();
     void take(const incoming& byte, micros at);
+    void advance_until(micros until);
     micros byte_time() const;
 
     chip_config config_;
@@ -92,6 +106,7 @@ private:
     micros input_line_free_ = 0;
     micros output_line_free_ = 0;
     std::optional<micros> last_write_;
+    std::optional<adapter_hold> hold_;
     micros busy_until_ = 0;
     std::optional<micros> drop_at_;
     bool dropped_ = false;

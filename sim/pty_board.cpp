@@ -14,6 +14,11 @@
 #include <cstring>
 
 namespace fernwick::sim {
+namespace {
+
+constexpr chip_model::micros k_micros_per_ms = 1000;
+
+}  // namespace
 
 pty_board::pty_board(const sim_options& options) : options_(options), chip_(options.chip), start_ns_(monotonic_ns()) {}
 
@@ -27,24 +32,29 @@ bool pty_board::open(std::string& error)
     return true;
 }
 
-int pty_board::now_ms() const { return static_cast<int>((monotonic_ns() - start_ns_) / 1'000'000); }
+pty_board::micros pty_board::now_us() const { return (monotonic_ns() - start_ns_) / 1000; }
 
 void pty_board::run(int signal_fd)
 {
+    short master_events = 0;  // what the last poll saw on the master
     for (;;) {
-        const int now = now_ms();
-        serve(now);
+        const micros now = now_us();
+        serve(now, master_events);
         const bool watch_master = master_ >= 0 && !host_closed_;
-        const auto master_events = static_cast<short>(POLLIN | (backlog_.empty() ? 0 : POLLOUT));
-        pollfd fds[2] = {{signal_fd, POLLIN, 0}, {master_, master_events, 0}};
-        if (poll(fds, watch_master ? 2 : 1, poll_timeout(now)) < 0 && errno != EINTR) return;
+        const auto wanted = static_cast<short>(POLLIN | (backlog_.empty() ? 0 : POLLOUT));
+        pollfd fds[2] = {{signal_fd, POLLIN, 0}, {master_, wanted, 0}};
+        // To the microsecond: the chip's answers leave when the line lets them.
+        const auto wait = poll_timeout(now);
+        const timespec span{static_cast<time_t>(wait / 1'000'000), static_cast<long>(wait % 1'000'000 * 1000)};
+        if (ppoll(fds, watch_master ? 2 : 1, wait < 0 ? nullptr : &span, nullptr) < 0 && errno != EINTR) return;
+        master_events = watch_master ? fds[1].revents : 0;
         if ((fds[0].revents & POLLIN) && !handle_signal(signal_fd)) return;
     }
 }
 
-void pty_board::serve(int now)
+void pty_board::serve(micros now, short master_events)
 {
-    watch_host(now);
+    watch_host(now, master_events);
     pass_answers(now);
     if (chip_.link_dropped() && master_ >= 0) {
         trace(now, "line dropped");
@@ -54,21 +64,25 @@ void pty_board::serve(int now)
 }
 
 // The master hangs up only when no process has the device open, so the
-// simulator never opens it itself.
-void pty_board::watch_host(int now)
+// simulator never opens it itself. While the host has the device closed the
+// master is left out of the main poll and looked at here.
+void pty_board::watch_host(micros now, short events)
 {
     if (master_ < 0) return;
-    pollfd p{master_, POLLIN, 0};
-    poll(&p, 1, 0);
-    if (p.revents & POLLIN) read_host(now);
-    if (p.revents & POLLHUP) {
+    if (host_closed_) {
+        pollfd p{master_, POLLIN, 0};
+        poll(&p, 1, 0);
+        events = p.revents;
+    }
+    if (events & POLLIN) read_host(now);
+    if (events & POLLHUP) {
         if (!host_closed_) {
             host_closed_ = true;
-            closed_since_ms_ = now;
+            closed_since_ = now;
             reset_for_close_ = false;
             backlog_.clear();
         }
-        if (!reset_for_close_ && now - closed_since_ms_ >= k_reset_after_close_ms) {
+        if (!reset_for_close_ && now - closed_since_ >= k_reset_after_close_ms * k_micros_per_ms) {
             reset_board(now, "port closed");
             reset_for_close_ = true;
         }
@@ -77,7 +91,7 @@ void pty_board::watch_host(int now)
     }
 }
 
-void pty_board::read_host(int now)
+void pty_board::read_host(micros now)
 {
     char buffer[1024];
     for (;;) {
@@ -85,14 +99,16 @@ void pty_board::read_host(int now)
         if (n <= 0) return;
         const std::string_view bytes(buffer, static_cast<std::size_t>(n));
         if (options_.follow_line_rate) follow_line_rate(now);
-        trace(now, "host" + hex_of(bytes));
-        chip_.receive(bytes, now);
+        if (trace_.is_open()) trace(now, "host" + hex_of(bytes));
+        chip_.receive_at(bytes, now);
+        // A short read took all there was; the next poll sees what comes.
+        if (static_cast<std::size_t>(n) < sizeof buffer) return;
     }
 }
 
 // The host may set another rate whenever it opens the device, so the rate
 // is read before each batch of its bytes: one ioctl, no more.
-void pty_board::follow_line_rate(int now)
+void pty_board::follow_line_rate(micros now)
 {
     const int rate = host_line_rate(master_).value_or(0);
     if (rate == chip_.config().timing.line_rate) return;
@@ -102,10 +118,10 @@ void pty_board::follow_line_rate(int now)
 
 // Answers that come while the host has the device closed are lost, as on a
 // line with no one listening; kept, they would greet the next opener.
-void pty_board::pass_answers(int now)
+void pty_board::pass_answers(micros now)
 {
-    for (const auto& w : chip_.take_output(now)) {
-        trace(now, "chip" + hex_of(w.bytes) + (host_closed_ ? " (lost: port closed)" : ""));
+    for (const auto& w : chip_.take_output_at(now)) {
+        if (trace_.is_open()) trace(now, "chip" + hex_of(w.bytes) + (host_closed_ ? " (lost: port closed)" : ""));
         if (!host_closed_) backlog_ += w.bytes;
     }
     write_backlog();
@@ -120,7 +136,7 @@ void pty_board::write_backlog()
     }
 }
 
-void pty_board::reset_board(int now, const char* why)
+void pty_board::reset_board(micros now, const char* why)
 {
     chip_.board_reset();
     trace(now, std::string("reset (") + why + ")");
@@ -131,26 +147,26 @@ bool pty_board::handle_signal(int signal_fd)
     signalfd_siginfo info{};
     if (::read(signal_fd, &info, sizeof info) != sizeof info) return true;
     if (info.ssi_signo != SIGUSR1) return false;
-    reset_board(now_ms(), "button");
+    reset_board(now_us(), "button");
     return true;
 }
 
-int pty_board::poll_timeout(int now) const
+pty_board::micros pty_board::poll_timeout(micros now) const
 {
-    int timeout = -1;
-    const auto sooner = [&timeout, now](int at) {
-        const int wait = std::max(at - now, 0);
+    micros timeout = -1;
+    const auto sooner = [&timeout, now](micros at) {
+        const micros wait = std::max<micros>(at - now, 0);
         timeout = timeout < 0 ? wait : std::min(timeout, wait);
     };
-    if (const auto next = chip_.next_event_ms()) sooner(*next);
-    if (host_closed_) sooner(now + k_closed_recheck_ms);
+    if (const auto next = chip_.next_event_at()) sooner(*next);
+    if (host_closed_) sooner(now + k_closed_recheck_ms * k_micros_per_ms);
     return timeout;
 }
 
-void pty_board::trace(int now, const std::string& what)
+void pty_board::trace(micros now, const std::string& what)
 {
     if (!trace_.is_open()) return;
-    trace_ << now << ' ' << what << '\n';
+    trace_ << now / k_micros_per_ms << ' ' << what << '\n';
     trace_.flush();
 }
 

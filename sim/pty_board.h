@@ -11,8 +11,10 @@
 namespace fernwick::sim {
 
 // How long the host must keep the device closed before the board resets:
-// longer than the switch from the bootstrap link to the command link.
-inline constexpr int k_reset_after_close_ms = 100;
+// longer than the switch from the bootstrap link to the command link, also
+// on a machine so busy (dozens of boards brought up at once) that the switch
+// waits 100 ms and more for the processor.
+inline constexpr int k_reset_after_close_ms = 500;
 
 class pty_board {
 public:
@@ -30,17 +32,20 @@ public:
     void run(int signal_fd);
 
 private:
-    int now_ms() const;
-    void serve(int now);
-    void watch_host(int now);
-    void read_host(int now);
-    void follow_line_rate(int now);
-    void pass_answers(int now);
+    using micros = chip_model::micros;  // since the board started
+
+    micros now_us() const;
+    void serve(micros now, short master_events);
+    void watch_host(micros now, short events);
+    void read_host(micros now);
+    void follow_line_rate(micros now);
+    void pass_answers(micros now);
     void write_backlog();
-    void reset_board(int now, const char* why);
+    void reset_board(micros now, const char* why);
     bool handle_signal(int signal_fd);
-    int poll_timeout(int now) const;
-    void trace(int now, const std::string& what);
+    // -1: no time-out
+    micros poll_timeout(micros now) const;
+    void trace(micros now, const std::string& what);
 
     sim_options options_;
     chip_model chip_;
@@ -48,7 +53,7 @@ private:
     std::string device_;
     long long start_ns_ = 0;
     bool host_closed_ = false;  // the host had the device open and has closed it
-    int closed_since_ms_ = 0;
+    micros closed_since_ = 0;
     bool reset_for_close_ = false;
     std::string backlog_;  // answer bytes the pseudo-terminal has not taken yet
     std::ofstream trace_;

@@ -44,6 +44,14 @@ reaction resident_program::feed(std::uint8_t byte)
     return program_block();
 }
 
+std::size_t resident_program::bytes_to_reaction(std::uint8_t next) const
+{
+    const auto command = command_.empty() ? next : command_.front();
+    if (command == wire::block_command) return k_block_command_size - command_.size();
+    if (command == wire::status_command || command == wire::erase_command) return 2 - command_.size();
+    return 1;
+}
+
 reaction resident_program::start_command(std::uint8_t byte)
 {
     switch (byte) {

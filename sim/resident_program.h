@@ -20,6 +20,9 @@ public:
     reaction feed(std::uint8_t byte);
     // A fresh start of the program: no command half received.
     void restart() { command_.clear(); }
+    // How many more bytes it takes before it can react to one, `next`
+    // being the first of them.
+    std::size_t bytes_to_reaction(std::uint8_t next) const;
 
 private:
     reaction start_command(std::uint8_t byte);

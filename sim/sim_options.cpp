@@ -161,6 +161,7 @@ const std::map<std::string_view, option_handler>& options_with_value()
         {"--line-rate", [](auto v, auto& o) { return set_line_rate(v, o); }},
         {"--erase-ms", [](auto v, auto& o) { return set_ms(v, o.chip.timing.erase_ms); }},
         {"--program-ms", [](auto v, auto& o) { return set_ms(v, o.chip.timing.program_ms); }},
+        {"--adapter-latency", [](auto v, auto& o) { return set_ms(v, o.chip.timing.adapter_latency_ms); }},
         {"--id-byte", [](auto v, auto& o) { return (o.chip.id_byte = hex_byte(v)).has_value(); }},
         {"--sector-status", [](auto v, auto& o) { return set_sector_status(v, o.chip); }},
         {"--fault", [](auto v, auto& o) { return add_fault(v, o.chip); }},
@@ -209,7 +210,7 @@ A simulated Mirel board on a pseudo-terminal. The first line on standard
 output is the path of the device to open (for example /dev/pts/3).
 
 The board resets at start, on SIGUSR1 (the reset button), after the software
-reset command, and when the host keeps the device closed for 100 ms or more.
+reset command, and when the host keeps the device closed for 500 ms or more.
 SIGTERM or SIGINT ends it (after writing the --dump file).
 
 Files and traces:
@@ -232,6 +233,10 @@ Timing (all 0 by default: no time passes):
                       and custom rates); no pacing when it cannot be read
   --erase-ms N        time to erase one sector
   --program-ms N      time to program one 64-byte block
+  --adapter-latency MS
+                      a USB adapter's latency timer: the bytes towards the
+                      host are held until MS have passed since the first of
+                      them came, or until 62 wait
 
 Chip:
   --id-byte HH        identification byte (default D5)

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ struct board_outcome {
     // What the board's log said of its failure: its last error block, then
     // the advice below it.
     std::vector<std::string> reason;
+    // How late the chip's answers came on average beyond the line time and
+    // the chip's time (the link's measure); nullopt when no block was answered.
+    std::optional<double> answer_delay_ms;
 };
 
 }  // namespace fernwick::app

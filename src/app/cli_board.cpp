@@ -70,6 +70,7 @@ void read_outcome(board_outcome& o, const core::app_state& s, const std::vector<
     o.bytes_sent = links.at(0)->sent;
     o.bytes_received = links.at(0)->received;
     o.reason = s.mainform.dialog.last_error_block();
+    o.answer_delay_ms = s.mainform.COM->answer_delay_ms();
 }
 
 // The result and exit status, from how far the run got and the verdict of

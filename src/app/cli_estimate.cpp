@@ -42,6 +42,16 @@ std::array<int, 4> blocks_per_sector(const std::string& block_text)
 
 double line_seconds(long long bytes, int baud) { return static_cast<double>(bytes) * k_bits_per_byte / baud; }
 
+// An adapter's latency timer, started by the first byte of an answer it
+// holds, lets the answer go when it runs out: a status byte `gap_ms` behind
+// the checksum goes with it when it comes before, a whole timer after its
+// own coming when it comes later. The bring-up's answers are single bytes.
+double held_ms(double gap_ms, int latency_ms)
+{
+    if (latency_ms <= 0) return 0;
+    return gap_ms < latency_ms ? latency_ms - gap_ms : latency_ms;
+}
+
 // The wait after each step for a byte that should not come lasts until the
 // answer to its last command could have come at the chip's typical times,
 // and k_settle_ms more: beyond the answer, that margin.
@@ -81,12 +91,18 @@ void print_plan(const std::string& hex_file, int baud, const run_estimate& e, st
     out << "  sectors erased: " << e.erases << ", blocks: " << e.blocks << "\n"
         << "  estimated time: " << rounded(e.seconds) << " (line " << rounded(e.line_seconds) << ", erase " << e.erases
         << " x " << k_typical_erase_ms << " ms, program " << e.blocks << " x " << k_typical_program_ms
-        << " ms, late-byte checks " << e.erases << " x " << k_late_byte_check_ms << " ms)\n"
+        << " ms, late-byte checks " << e.erases << " x " << k_late_byte_check_ms << " ms"
+        << (e.adapter_latency_ms > 0 ? ", answers held by the adapter " + rounded(e.held_seconds) : "") << ")\n"
         << "Assumptions:\n"
         << "  the line carries " << k_bits_per_byte << " bits per byte both ways at " << baud << " baud\n"
         << "  the chip erases a sector in " << k_typical_erase_ms << " ms and programs a block in "
-        << k_typical_program_ms << " ms (typical times)\n"
-        << "  no time is counted for opening the port, a USB adapter's latency or the operator\n";
+        << k_typical_program_ms << " ms (typical times)\n";
+    if (e.adapter_latency_ms > 0)
+        out << "  a USB adapter's latency timer of " << e.adapter_latency_ms
+            << " ms holds each answer until it runs out\n"
+            << "  no time is counted for opening the port or the operator\n";
+    else
+        out << "  no time is counted for opening the port, a USB adapter's latency or the operator\n";
 }
 
 // What the run leaves out, where the plan shows it before a shift.
@@ -101,7 +117,7 @@ void print_left_out_of_plan(const plan& p, std::ostream& out)
 
 }  // namespace
 
-run_estimate estimate_run(const plan& p, const hex_choices& c, int baud)
+run_estimate estimate_run(const plan& p, const hex_choices& c, int baud, int adapter_latency_ms)
 {
     run_estimate e;
     const auto blocks = blocks_per_sector(p.conversion.block_text);
@@ -115,22 +131,29 @@ run_estimate estimate_run(const plan& p, const hex_choices& c, int baud)
     e.bytes_out = k_bring_up_out + static_cast<long long>(e.erases) * k_erase_bytes +
                   static_cast<long long>(e.blocks) * k_block_bytes;
     e.bytes_back = k_bring_up_back + static_cast<long long>(e.erases + e.blocks) * k_answer_bytes;
-    e.bring_up_seconds = line_seconds(k_bring_up_out + k_bring_up_back, baud);
+    const double byte_ms = line_seconds(1, baud) * 1000;
+    const double bring_up_held = k_bring_up_back * held_ms(0, adapter_latency_ms) / 1000;
+    e.adapter_latency_ms = adapter_latency_ms;
+    e.held_seconds = bring_up_held + (e.erases * held_ms(k_typical_erase_ms + byte_ms, adapter_latency_ms) +
+                                      e.blocks * held_ms(k_typical_program_ms + byte_ms, adapter_latency_ms)) /
+                                         1000;
+    e.bring_up_seconds = line_seconds(k_bring_up_out + k_bring_up_back, baud) + bring_up_held;
     e.line_seconds = line_seconds(e.bytes_out + e.bytes_back, baud);
     e.chip_seconds = (e.erases * k_typical_erase_ms + e.blocks * k_typical_program_ms) / 1000.0;
     e.check_seconds = e.erases * k_late_byte_check_ms / 1000.0;
-    e.seconds = e.line_seconds + e.chip_seconds + e.check_seconds;
+    e.seconds = e.line_seconds + e.chip_seconds + e.check_seconds + e.held_seconds;
     return e;
 }
 
-int run_plan(const hex_choices& c, int baud, const core::bench_setup& bench, std::ostream& out, std::ostream& err)
+int run_plan(const hex_choices& c, int baud, const core::bench_setup& bench, int adapter_latency_ms, std::ostream& out,
+             std::ostream& err)
 {
     const plan p = make_plan(c, err);
     if (!p.refusal.empty()) {
         print_refusal(err, "plan", p);
         return k_failed;
     }
-    print_plan(c.hex_file, baud, estimate_run(p, c, baud), out);
+    print_plan(c.hex_file, baud, estimate_run(p, c, baud, adapter_latency_ms), out);
     print_sequences(bench, out);
     print_left_out_of_plan(p, out);
     return 0;

@@ -32,16 +32,20 @@ struct run_estimate {
     double line_seconds = 0;      // every byte both ways, the bring-up's included
     double chip_seconds = 0;      // erases and blocks at the typical times
     double check_seconds = 0;     // the wait for a late byte after each step
+    int adapter_latency_ms = 0;   // a USB adapter's latency timer; 0: none
+    double held_seconds = 0;      // answers held by the adapter, the bring-up's included
     double seconds = 0;           // from the zero byte to the run's end
 };
 
 // The steps and time of a run of a plan that make_plan did not refuse, made
-// with the choices `c`, at `baud`.
-run_estimate estimate_run(const plan& p, const hex_choices& c, int baud);
+// with the choices `c`, at `baud`, through an adapter whose latency timer
+// runs `adapter_latency_ms`.
+run_estimate estimate_run(const plan& p, const hex_choices& c, int baud, int adapter_latency_ms = 0);
 
 // Prints the plan of the file and its estimate, with the bench's entry and
 // exit sequences, and returns 0, or 2 with the reason on `err` when the file
 // cannot be used.
-int run_plan(const hex_choices& c, int baud, const core::bench_setup& bench, std::ostream& out, std::ostream& err);
+int run_plan(const hex_choices& c, int baud, const core::bench_setup& bench, int adapter_latency_ms, std::ostream& out,
+             std::ostream& err);
 
 }  // namespace fernwick::app

@@ -13,6 +13,7 @@
 #include "app/cli_board.h"
 #include "app/cli_console.h"
 #include "app/cli_files.h"
+#include "app/cli_latency_hint.h"
 #include "app/cli_report.h"
 #include "core/port_names.h"
 #include "programming/conversion.h"
@@ -319,6 +320,7 @@ int run_on_boards(const cli_request& r)
     // The plain lines said each board's reason as it came; a terminal's live
     // lines did not.
     if (live && devices.size() > 1) print_reasons(std::cout, outcomes);
+    print_latency_hint(std::cout, outcomes);
     for (std::size_t i = 0; i < setup->traces.size(); ++i) {
         setup->traces[i]->complete();
         if (!setup->traces[i]->whole())

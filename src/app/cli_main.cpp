@@ -27,7 +27,8 @@ int main(int argc, char** argv)
     if (!request) return status;
     if (request->command == "convert") return app::run_convert(request->choices, std::cout, std::cerr);
     if (request->command == "plan")
-        return app::run_plan(request->choices, request->baud, request->bench, std::cout, std::cerr);
+        return app::run_plan(request->choices, request->baud, request->bench, request->adapter_latency_ms, std::cout,
+                             std::cerr);
     QCoreApplication qt(argc, argv);
     app::stop_on_signals();
     return app::run_on_boards(*request);

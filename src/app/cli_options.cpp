@@ -240,6 +240,11 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
         "plan", "print what program would erase and send, and how long it would take (no board is touched)");
     add_hex_choices(*plan, r.choices, sectors, now, target, segment);
     add_bench_options(*plan, bench, false);
+    plan->add_option("--adapter-latency", r.adapter_latency_ms,
+                     "count a USB serial adapter's latency timer of MS in the estimate: it holds each answer until "
+                     "it runs out (16 by default on many adapters; default 0: no adapter)")
+        ->type_name("MS")
+        ->check(CLI::Range(0, 255));
     app.footer(k_footer);  // set last: a command's help would take it over
 
     std::vector<const char*> argv{"fernwick-cli"};

@@ -20,10 +20,11 @@ struct cli_request {
     std::vector<int> com;
     std::vector<std::string> devices;
     int baud = 9600;
-    hex_choices choices;      // program, convert, plan
-    std::string log_dir;      // program: each board's message log
-    std::string report;       // program: JSON Lines appended per board
-    core::bench_setup bench;  // status, reset, program; plan shows the sequences
+    hex_choices choices;         // program, convert, plan
+    std::string log_dir;         // program: each board's message log
+    std::string report;          // program: JSON Lines appended per board
+    core::bench_setup bench;     // status, reset, program; plan shows the sequences
+    int adapter_latency_ms = 0;  // plan: a USB adapter's latency timer
 };
 
 // Reads the command line (without the program name). nullopt when the

@@ -191,6 +191,7 @@ QJsonObject report_record(const run_description& d, const board_outcome& o)
         {"bytes_sent", static_cast<qint64>(o.bytes_sent)},
         {"bytes_received", static_cast<qint64>(o.bytes_received)},
         {"seconds", std::round(o.seconds * 1000) / 1000},
+        {"answer_delay_ms", o.answer_delay_ms ? QJsonValue(std::round(*o.answer_delay_ms * 10) / 10) : QJsonValue()},
         {"result", result_word(o.result)},
         {"bsl_now_after", code_after(d, o.run.code)},
     };

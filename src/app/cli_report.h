@@ -37,8 +37,8 @@ std::optional<run_description> describe_run(const hex_choices& c, int baud, std:
 // a stop, the received bytes and whether the board went away for a failure
 // only; sector and block are null where the step has none, bsl_now,
 // bsl_target and bsl_now_after null for -99, block_file null when it was not
-// written. Paths and the device go out as they are when they are UTF-8; a
-// byte that is not becomes the four characters \xHH.
+// written, answer_delay_ms null when no block was answered. Paths and the device go out as they are when they are
+// UTF-8; a byte that is not becomes the four characters \xHH.
 QJsonObject report_record(const run_description& d, const board_outcome& o);
 
 // Why `path` cannot take the report: it cannot be opened for appending, or

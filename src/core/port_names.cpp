@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 
 #ifndef _WIN32
 #include <grp.h>
@@ -37,6 +38,15 @@ std::string device_path(const std::string& name)
     if (!name.starts_with('/') && !name.starts_with("./") && !name.starts_with("../")) return "/dev/" + name;
 #endif
     return name;
+}
+
+std::string latency_timer_file(const std::string& device, const std::string& devices)
+{
+    std::error_code e;
+    const auto name = std::filesystem::canonical(device_path(device), e).filename().string();
+    const auto file = std::filesystem::path(devices) / name / "latency_timer";
+    if (!e && std::filesystem::exists(file, e)) return file.string();
+    return (std::filesystem::path(devices) / "ttyUSB*" / "latency_timer").string();
 }
 
 std::string device_group([[maybe_unused]] const std::string& device)

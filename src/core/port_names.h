@@ -17,6 +17,14 @@ std::string device_for_port(int port);
 // looks it up.
 std::string device_path(const std::string& name);
 
+inline constexpr const char* k_usb_serial_devices = "/sys/bus/usb-serial/devices";
+
+// The file of the latency timer of the USB serial adapter behind `device`
+// (a link such as /dev/serial/by-id/... followed), e.g.
+// /sys/bus/usb-serial/devices/ttyUSB0/latency_timer; where the device has
+// none there, the pattern that names every adapter's, ttyUSB*.
+std::string latency_timer_file(const std::string& device, const std::string& devices = k_usb_serial_devices);
+
 // The group that owns `device`, e.g. "dialout"; empty when it cannot be read.
 std::string device_group(const std::string& device);
 

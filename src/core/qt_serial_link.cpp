@@ -42,14 +42,29 @@ QSerialPort::Parity parity_of(char letter)
 }
 
 // Fewer milliseconds between a byte arriving and the poll seeing it; ptys and
-// many adapters refuse, which only costs latency.
-void ask_low_latency([[maybe_unused]] QSerialPort& port)
+// many adapters refuse, which only costs latency. True when the driver took
+// the change, which closing the port takes back.
+bool ask_low_latency([[maybe_unused]] QSerialPort& port)
+{
+#ifdef __linux__
+    const int fd = static_cast<int>(port.handle());
+    serial_struct info{};
+    if (::ioctl(fd, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY) != 0) return false;
+    info.flags |= ASYNC_LOW_LATENCY;
+    return ::ioctl(fd, TIOCSSERIAL, &info) == 0;
+#else
+    return false;
+#endif
+}
+
+// The next program to open the port finds it as this one did.
+void end_low_latency([[maybe_unused]] QSerialPort& port)
 {
 #ifdef __linux__
     const int fd = static_cast<int>(port.handle());
     serial_struct info{};
     if (::ioctl(fd, TIOCGSERIAL, &info) != 0) return;
-    info.flags |= ASYNC_LOW_LATENCY;
+    info.flags &= ~ASYNC_LOW_LATENCY;
     ::ioctl(fd, TIOCSSERIAL, &info);
 #endif
 }
@@ -99,7 +114,7 @@ qt_serial_link::~qt_serial_link()
 {
     // The port's last signals must not reach a half-destroyed link.
     QObject::disconnect(port_.get(), nullptr, nullptr, nullptr);
-    port_->close();
+    close();
 }
 
 bool qt_serial_link::open()
@@ -122,13 +137,16 @@ bool qt_serial_link::open()
     port_->setFlowControl(QSerialPort::NoFlowControl);
     if (!port_->open(QIODevice::ReadWrite)) return fail(open_failure(*port_, device_, comm_port()));
     if (!claim()) return false;
-    ask_low_latency(*port_);
+    low_latency_asked_ = ask_low_latency(*port_);
     return true;
 }
 
 void qt_serial_link::close()
 {
-    if (port_->isOpen()) port_->close();
+    if (!port_->isOpen()) return;
+    if (low_latency_asked_) end_low_latency(*port_);
+    low_latency_asked_ = false;
+    port_->close();
 }
 
 bool qt_serial_link::is_open() const { return port_->isOpen(); }
@@ -194,7 +212,9 @@ bool qt_serial_link::write_to_driver(const byte_string& data)
 
 byte_string qt_serial_link::read_all()
 {
-    pull();
+    // Bytes already taken from the driver are read as they are: a wait that
+    // just returned has pulled them, and later ones come with the next call.
+    if (is_open() && port_->bytesAvailable() == 0) pull();
     if (!is_open()) return {};
     const QByteArray data = port_->readAll();
     return byte_string(data.constData(), static_cast<std::size_t>(data.size()));
@@ -208,8 +228,9 @@ int qt_serial_link::pending()
 
 bool qt_serial_link::wait_for_data(int ms)
 {
-    if (pending() > 0) return true;
     if (!is_open()) return false;
+    if (port_->bytesAvailable() > 0) return true;
+    // Returns at once when the driver holds bytes.
     port_->waitForReadyRead(ms);
     return is_open() && port_->bytesAvailable() > 0;
 }

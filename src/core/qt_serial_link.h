@@ -52,6 +52,7 @@ private:
     std::string error_;
     bool receive_posted_ = false;
     bool gone_ = false;
+    bool low_latency_asked_ = false;                 // the driver took it at open
     std::chrono::steady_clock::time_point written_;  // when the last write was with the driver
 };
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fernwick::core {
 
@@ -76,6 +77,18 @@ public:
     // Lets ms go by with the lines as they are (a wait of an entry sequence).
     virtual void pause(int ms);
 
+    // How late the answers came beyond the time the line and the chip need
+    // for them, counted from the last write: an adapter that holds short
+    // answers back (its latency timer) shows here. The exchanges say, as
+    // they take an answer, when it was due; the first k_delays_counted
+    // answers since clear_answer_delay count.
+    static constexpr std::size_t k_delays_counted = 16;
+    void answer_taken(double due_ms);
+    // The average of the earlier half of them: a busy system makes some
+    // answers late, an adapter every one. nullopt before the first answer.
+    std::optional<double> answer_delay_ms() const;
+    void clear_answer_delay() { delays_ms_.clear(); }
+
     // 0: no receive notifications; 1: one whenever a byte is pending.
     virtual void set_threshold(int threshold) { threshold_ = threshold; }
     int threshold() const { return threshold_; }
@@ -92,6 +105,7 @@ private:
     std::string settings_ = "9600,n,8,1";
     int threshold_ = 1;
     receive_callback on_receive_;
+    std::vector<double> delays_ms_;
 };
 
 }  // namespace fernwick::core

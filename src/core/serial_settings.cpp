@@ -1,6 +1,8 @@
 #include "core/serial_link.h"
 
+#include <algorithm>
 #include <charconv>
+#include <numeric>
 #include <vector>
 
 namespace fernwick::core {
@@ -49,6 +51,22 @@ int line_time_ms(std::size_t n, int baud)
     if (baud <= 0) return 0;
     const long long bits = static_cast<long long>(n) * 10;
     return static_cast<int>((bits * 1000 + baud - 1) / baud);
+}
+
+// An answer cannot come before it was due on a real line; a board that
+// takes the bytes faster than the line (a simulated one) is simply on time.
+void serial_link::answer_taken(double due_ms)
+{
+    if (delays_ms_.size() < k_delays_counted) delays_ms_.push_back(std::max(ms_since_write() - due_ms, 0.0));
+}
+
+std::optional<double> serial_link::answer_delay_ms() const
+{
+    if (delays_ms_.empty()) return std::nullopt;
+    auto sorted = delays_ms_;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.resize(sorted.size() - sorted.size() / 2);
+    return std::accumulate(sorted.begin(), sorted.end(), 0.0) / static_cast<double>(sorted.size());
 }
 
 }  // namespace fernwick::core

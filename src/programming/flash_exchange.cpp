@@ -19,6 +19,7 @@ constexpr std::uint8_t k_done = protocol::done;
 constexpr int k_keep_alive_ms = 50;  // the window's progress while an answer is awaited
 
 constexpr std::size_t k_answer_bytes = 2;  // checksum and status
+constexpr int k_bits_per_byte = 10;        // start bit, 8 data bits, stop bit
 
 // The checksum answer makes the sum of everything written a multiple of
 // 256; for a sum that already is one the chip answers 00h.
@@ -62,6 +63,15 @@ exchange_result unclaimed_bytes(answer_reader& reader)
     return stray_failure(stray);
 }
 
+// The block's line time both ways and the chip's time: when its answer was due.
+void note_answer_delay(app_state& s, std::size_t bytes_out)
+{
+    const int baud = std::atoi(s.baud_rate.c_str());
+    if (baud <= 0) return;
+    const double line_ms = static_cast<double>(bytes_out + k_answer_bytes) * k_bits_per_byte * 1000 / baud;
+    s.mainform.COM->answer_taken(line_ms + k_program_ms);
+}
+
 // Writes the bytes; a failure at once when the port refuses them, rather than
 // a time-out seconds later.
 exchange_result send(app_state& s, const core::byte_string& bytes)
@@ -79,7 +89,7 @@ bool wait_for_byte(app_state& s)
     // Each wait sleeps in the kernel until a byte comes or its slice ends, so
     // a board costs no processor time while the chip works.
     for (int waited = 0; waited < k_answer_patience_ms; waited += k_keep_alive_ms) {
-        if (com.pending() > 0 || com.wait_for_data(k_keep_alive_ms)) return true;
+        if (com.wait_for_data(k_keep_alive_ms)) return true;
         if (com.gone()) return false;
         s.keep_alive_now();
     }
@@ -127,17 +137,15 @@ exchange_result erase_sector(answer_reader& reader, app_state& s, int sector)
 exchange_result program_block(answer_reader& reader, app_state& s, int segment, long address, const block_bytes& bytes)
 {
     if (auto stray = unclaimed_bytes(reader)) return stray;
-    const core::byte_string where{char(segment), char(address / 256), char(address % 256)};
-    if (auto refused = send(s, core::byte_string(1, char(k_block_command)))) return refused;
-    if (auto refused = send(s, where)) return refused;
-    unsigned sum = k_block_command;
-    for (const char c : where) sum += static_cast<std::uint8_t>(c);
-    for (const std::uint8_t b : bytes) {
-        if (auto refused = send(s, core::byte_string(1, char(b)))) return refused;
-        sum += b;
-    }
-    reader.written({expected_checksum(sum), 1 + where.size() + bytes.size(), k_program_ms});
-    return read_answers(reader, s);
+    core::byte_string command{char(k_block_command), char(segment), char(address / 256), char(address % 256)};
+    command.append(bytes.begin(), bytes.end());
+    if (auto refused = send(s, command)) return refused;
+    unsigned sum = 0;
+    for (const char c : command) sum += static_cast<std::uint8_t>(c);
+    reader.written({expected_checksum(sum), command.size(), k_program_ms});
+    auto answer = read_answers(reader, s);
+    if (!answer) note_answer_delay(s, command.size());
+    return answer;
 }
 
 exchange_result settle(answer_reader& reader, app_state& s)

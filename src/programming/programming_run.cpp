@@ -90,6 +90,7 @@ void program_button_Click(app_state& s)
 {
     start(s);
     s.run = {};
+    s.mainform.COM->clear_answer_delay();
     const auto file_blocks = convert(s);
     if (!file_blocks) return;
     const auto steps = run_steps({s.sector0_on != 0, s.sector1_on != 0, s.sector2_on != 0, s.sector3_on != 0},

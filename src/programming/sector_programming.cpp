@@ -1,6 +1,6 @@
 #include "programming/sector_programming.h"
 
-#include <sstream>
+#include <string_view>
 
 #include "programming/block_record.h"
 #include "programming/bsl_code.h"
@@ -39,22 +39,27 @@ bool about_to(app_state& s, const char* step, int sector, bool sends_block = fal
     return false;
 }
 
-// The next block record of `sector`; nullopt at the end of the file, and a
-// failure when a record of any sector is broken.
+// The next block record of `sector` and its bytes; nullopt at the end of the
+// file, and a failure when a record of any sector is broken. Reads the lines
+// of `text` in place, taking each one read off its front.
 struct next_block {
     bool broken = false;
     std::optional<block_record> record;
+    block_bytes bytes{};
 };
 
-next_block read_next(std::istream& file, int sector)
+next_block read_next(std::string_view& text, int sector)
 {
-    std::string line;
-    while (std::getline(file, line)) {
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        const auto line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         auto record = read_block_record(line);
-        if (!record || record->marker != k_end_of_block || !decode_block(record->data) || record->address < 0 ||
+        const auto bytes = record ? decode_block(record->data) : std::nullopt;
+        if (!record || record->marker != k_end_of_block || !bytes || record->address < 0 ||
             record->address > 0xFFFF - 63 || record->segment < 0 || record->segment > 0xFF)
             return {true, {}};
-        if (record->sector == sector) return {false, std::move(record)};
+        if (record->sector == sector) return {false, std::move(record), *bytes};
     }
     return {};
 }
@@ -107,7 +112,7 @@ void program_sector(app_state& s)
     s.mainform.progress.sector = n;
     answer_reader reader(s);
     if (!erase(s, reader, time_out)) return;
-    std::istringstream file(s.prepared ? s.prepared->block_text : s.new_file_text);
+    std::string_view file(s.prepared ? s.prepared->block_text : s.new_file_text);
     for (;;) {
         const auto next = read_next(file, n);
         if (next.broken) {
@@ -118,9 +123,8 @@ void program_sector(app_state& s)
         if (!next.record) break;
         // The chip sees sector 0 at segment 0, whatever the hex file maps it to.
         const int segment = n == 0 ? 0 : next.record->segment;
-        const auto bytes = *decode_block(next.record->data);
         if (!about_to(s, "program block", n, true)) return;
-        if (failed(s, program_block(reader, s, segment, next.record->address, bytes), time_out)) return;
+        if (failed(s, program_block(reader, s, segment, next.record->address, next.bytes), time_out)) return;
         advance_progress(s);
     }
     s.run.step = "late-byte check";

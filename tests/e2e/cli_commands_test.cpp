@@ -47,6 +47,7 @@ TEST(cli_commands, runs_at_every_rate_of_the_reset_window)
         board.stop();
         EXPECT_EQ(out.status, 0) << out.out << out.err;
         EXPECT_NE(out.out.find(shows), std::string::npos) << out.out;
+        EXPECT_EQ(out.out.find("latency_timer"), std::string::npos) << out.out;  // answers on time: no hint
         EXPECT_NE(read_file(dir + "/trace" + baud).find(" line rate " + baud + "\n"), std::string::npos);
     }
     std::filesystem::remove_all(dir);

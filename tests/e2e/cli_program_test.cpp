@@ -234,6 +234,7 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
         EXPECT_TRUE(c.reader_gone || r.out.find(", faster than 9600 baud allows") != std::string::npos) << r.out;
         const auto record = QJsonDocument::fromJson(read_file(dir + "/report.jsonl").c_str()).object();
         EXPECT_EQ(record["block_file"], c.in_the_way ? QJsonValue() : QJsonValue(block_file.c_str()));
+        EXPECT_EQ(record["answer_delay_ms"], 0);  // its answers come before the line could carry them: never late
         // Every range is in the report; only the terminal sums the many up.
         for (const auto& range : record["unplaced"].toArray()) EXPECT_FALSE(range.toString().startsWith("and "));
         const auto after = read_image(dir + "/after.bin");

@@ -183,6 +183,12 @@ TEST(fault_matrix, programming)
     std::vector<matrix_case> cases = {
         late_answer("erase:2:delay=300"),
         late_answer("block:4:delay=300"),
+        // A USB adapter that holds every answer back for its latency timer.
+        {{"--line-rate", "follow", "--adapter-latency", "16"},
+         program_own_file(),
+         0,
+         "  ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVER==\"ftdi_sio\", ATTR{latency_timer}=\"1\"",
+         end_of(2, 1)},
         // The first of two answers alike (checksum 0Ch) comes again once the second block is on its way, the
         // second a Flag Error: whenever the copy comes, the run fails.
         {{"--line-rate", "follow", "--fault", "block:1:repeat=30", "--fault", "block:2:status=93"},

@@ -132,6 +132,26 @@ TEST(chip_model, resident_program_answers_the_documented_bytes)
     }
 }
 
+// A USB adapter on the way to the host holds what it receives until its
+// latency timer, started by the first byte it holds, runs out, or until 62
+// bytes wait: then they all go at once.
+TEST(chip_model, an_adapter_holds_the_answers_until_its_timer_runs_out_or_a_packet_is_full)
+{
+    const std::string status = bytes_of("40 40"), answer = "00 10 80 88";
+    std::string sixteen_status, fifteen_answers;
+    for (int i = 0; i < 16; ++i) sixteen_status += status;
+    for (int i = 0; i < 15; ++i) fifteen_answers += answer + " ";
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {status, "00@16 10@16 80@16 88@16"},
+        {sixteen_status, fifteen_answers + "00 10 80@16 88@16"},
+    };
+    for (const auto& [command, heard_then] : rows) {
+        chip_model chip({.timing = {.adapter_latency_ms = 16}});
+        bring_up(chip);
+        EXPECT_EQ(answer_to(chip, command), heard_then);
+    }
+}
+
 TEST(chip_model, flash_only_clears_bits_within_one_sector)
 {
     struct row {

@@ -60,8 +60,12 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
         nowhere{true, 2}, none;
     const std::string again = ": run again with --bsl-now ";
     const board_row rows[] = {
-        {{"/dev/ttyUSB0", result::succeeded, {}, all, 322, 322, 41000, 700, 41.3, started},
-         {{"time", "2026-12-07T10:15:30.123Z"}, {"result", "ok"}, {"bytes_sent", 41000}, {"received", k_absent}},
+        {{"/dev/ttyUSB0", result::succeeded, {}, all, 322, 322, 41000, 700, 41.3, started, 0, {}, 13.46},
+         {{"time", "2026-12-07T10:15:30.123Z"},
+          {"result", "ok"},
+          {"bytes_sent", 41000},
+          {"received", k_absent},
+          {"answer_delay_ms", 13.5}},
          "",
          {"ok", "0,1,2,3", "322/322", "41.3"},
          "Blocks sent: 322, bytes sent: 41000, bytes received: 700\nTime: 41.30 s, line rate reached: 52.6 % of 19200 "
@@ -93,7 +97,11 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
          "Stopped before: erase, sector 2\nthe bootstrap code now lies only in sector 0" + again + "0",
          {"stopped", "erase", "40/90"}},
         {{k_odd_device, result::failed, {result::failed, "bring-up", -1, 0, "", true, none}, all, 0, 322},
-         {{"device", QString::fromStdString(k_odd_device)}, {"block", null}, {"gone", true}, {"bsl_now_after", 0}},
+         {{"device", QString::fromStdString(k_odd_device)},
+          {"block", null},
+          {"gone", true},
+          {"bsl_now_after", 0},
+          {"answer_delay_ms", null}},
          "Failed at: bring-up, the board is gone\nnothing was erased: the bootstrap code lies where it did",
          {"Mirel\"\\K??nzel?port0", "0/322", "gone"},
          "",

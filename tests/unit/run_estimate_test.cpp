@@ -31,6 +31,8 @@ TEST(run_estimate, has_the_blocks_bytes_and_time_of_a_run_on_a_board_with_real_t
         {"plan", hex, "--sectors", "3,1", "--bsl-target", "-99", "--allow-unplaced"},
         // the code saved in sector 2
         {"plan", hex, "--sector0-segment", "1", "--bsl-now", "0", "--bsl-target", "0", "--allow-unplaced"},
+        // every answer held back by a USB adapter's latency timer
+        {"plan", hex, "--adapter-latency", "16", "--allow-unplaced"},
     };
     for (const auto& line : rows) {
         SCOPED_TRACE(line.size());
@@ -41,9 +43,10 @@ TEST(run_estimate, has_the_blocks_bytes_and_time_of_a_run_on_a_board_with_real_t
         const auto& c = request->choices;
         const auto p = app::make_plan(c, err);
         ASSERT_TRUE(p.refusal.empty()) << p.refusal;
-        const auto e = app::estimate_run(p, c, 19200);
+        const int latency = request->adapter_latency_ms;
+        const auto e = app::estimate_run(p, c, 19200, latency);
 
-        sim::sim_board board({.timing = {19200, app::k_typical_erase_ms, app::k_typical_program_ms}});
+        sim::sim_board board({.timing = {19200, app::k_typical_erase_ms, app::k_typical_program_ms, latency}});
         core::app_state s(board.platform());
         core::StartModul(s);
         bootstrap::bs_19200_Click(s);

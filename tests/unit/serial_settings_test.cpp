@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <tuple>
 #include <utility>
 
@@ -23,7 +27,14 @@ TEST(line_time_ms, counts_ten_bits_a_byte_rounded_up)
 // ports a machine has are the system's; the line is built from any list.
 TEST(port_advice, says_how_to_open_the_device_or_find_another)
 {
+    // An adapter's own latency timer, found through a link such as those of /dev/serial/by-id.
+    const auto sys = std::filesystem::temp_directory_path() / ("fernwick-sys-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(sys / "null");
+    std::ofstream(sys / "null" / "latency_timer") << "16\n";
+    std::filesystem::create_symlink("/dev/null", sys / "by-id");
     const std::pair<std::string, std::string> rows[] = {
+        {latency_timer_file((sys / "by-id").string(), sys.string()), (sys / "null" / "latency_timer").string()},
+        {latency_timer_file("/dev/null"), "/sys/bus/usb-serial/devices/ttyUSB*/latency_timer"},
         {with_group_advice("Permission denied", "dialout"),
          "Permission denied (the user must be in the group dialout that owns it: sudo usermod -aG dialout "
          "$USER, then log in again)"},
@@ -36,6 +47,7 @@ TEST(port_advice, says_how_to_open_the_device_or_find_another)
          "FERNWICK_COM1=/dev/ttyUSB0 (or fernwick-cli --device /dev/ttyUSB0)"},
     };
     for (const auto& [got, want] : rows) EXPECT_EQ(got, want);
+    std::filesystem::remove_all(sys);
 }
 
 // A sequence reads back as its steps; a wrong one names its step by position.
