@@ -25,16 +25,16 @@ TEST(run_estimate, has_the_blocks_bytes_and_time_of_a_run_on_a_board_with_real_t
     const auto hex = folder.file(
         "app.hex", joined({linear(1), data(0, "11"), data(0x8000, fill(200, 0x22, 1)), data(0x9000, fill(100, 0x5A)),
                            linear(2), data(0x100, "33"), data(0x8000, "44")}));
-    const std::vector<std::vector<std::string>> rows = {
+    // The command line, and the latency timer of the adapter between the board and the host.
+    const std::vector<std::pair<std::vector<std::string>, int>> rows = {
         // sector 0 locked on by the code rules, with no blocks of its own
-        {"plan", hex, "--allow-unplaced"},
-        {"plan", hex, "--sectors", "3,1", "--bsl-target", "-99", "--allow-unplaced"},
+        {{"plan", hex, "--allow-unplaced"}, 0},
+        {{"plan", hex, "--sectors", "3,1", "--bsl-target", "-99", "--allow-unplaced"}, 0},
         // the code saved in sector 2
-        {"plan", hex, "--sector0-segment", "1", "--bsl-now", "0", "--bsl-target", "0", "--allow-unplaced"},
-        // every answer held back by a USB adapter's latency timer
-        {"plan", hex, "--adapter-latency", "16", "--allow-unplaced"},
+        {{"plan", hex, "--sector0-segment", "1", "--bsl-now", "0", "--bsl-target", "0", "--allow-unplaced"}, 0},
+        {{"plan", hex, "--adapter-latency", "16", "--allow-unplaced"}, 16},
     };
-    for (const auto& line : rows) {
+    for (const auto& [line, latency] : rows) {
         SCOPED_TRACE(line.size());
         std::ostringstream out, err;
         int status = 0;
@@ -43,8 +43,7 @@ TEST(run_estimate, has_the_blocks_bytes_and_time_of_a_run_on_a_board_with_real_t
         const auto& c = request->choices;
         const auto p = app::make_plan(c, err);
         ASSERT_TRUE(p.refusal.empty()) << p.refusal;
-        const int latency = request->adapter_latency_ms;
-        const auto e = app::estimate_run(p, c, 19200, latency);
+        const auto e = app::estimate_run(p, c, 19200, request->adapter_latency_ms);
 
         sim::sim_board board({.timing = {19200, app::k_typical_erase_ms, app::k_typical_program_ms, latency}});
         core::app_state s(board.platform());
