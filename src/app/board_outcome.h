@@ -12,6 +12,15 @@
 
 namespace fernwick::app {
 
+// One attempt of a board run with retries, as the report keeps it.
+struct attempt_record {
+    core::run_record::result result = core::run_record::result::none;
+    core::run_record run;
+    std::int16_t bsl_now = 2;  // where the attempt began with the code
+    double seconds = 0;
+    int blocks_sent = 0;
+};
+
 struct board_outcome {
     std::string device;
     // succeeded, failed or stopped; failed also when the bring-up failed
@@ -32,6 +41,11 @@ struct board_outcome {
     // How late the chip's answers came on average beyond the line time and
     // the chip's time (the link's measure); nullopt when no block was answered.
     std::optional<double> answer_delay_ms;
+    // With retries: every attempt in turn, the last one too; the fields
+    // above are the last attempt's, the bytes and seconds those of all.
+    std::vector<attempt_record> attempts;
+    int attempts_allowed = 0;     // 1 + the retries; 0 without retries
+    bool reset_for_next = false;  // the chip confirmed a software reset after the failure
 };
 
 }  // namespace fernwick::app

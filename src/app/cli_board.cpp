@@ -9,9 +9,11 @@
 #include "bootstrap/modem_entry.h"
 #include "bootstrap/reset_step.h"
 #include "command/commands.h"
+#include "core/message_log.h"
 #include "core/qt_serial_link.h"
 #include "core/qt_ui_timer.h"
 #include "core/shared_port.h"
+#include "programming/flash_exchange.h"
 
 namespace fernwick::app {
 
@@ -156,6 +158,14 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
         return flow_status == 0 ? cli_session::verdict::succeeded : cli_session::verdict::failed;
     };
     const auto verdict = session.run(command, judge);
+    // A hardware reset by the entry sequence needs no help.
+    if (job.reset_after_failure && flow_status == 1 && s.run.outcome == result::failed && s.run.answered &&
+        job.bench.entry.empty()) {
+        o.reset_for_next = programming::reset_after_failure(s);
+        core::line_with_break(s.log(), o.reset_for_next ? "     The chip was reset by software for the next attempt"
+                                                        : "     The chip did not confirm a software reset");
+        session.echo_log();
+    }
     // A programming run that succeeded has left the bootstrap mode already.
     if (in_command && job.command != "program" && verdict == cli_session::verdict::succeeded) {
         bootstrap::leave_bootstrap_mode(s);

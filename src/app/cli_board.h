@@ -25,6 +25,9 @@ struct board_job {
     std::shared_ptr<core::trace_file> trace;              // none: no trace
     std::function<bool()> stop_requested;
     core::bench_setup bench;  // the entry and exit sequences, the wait for the board
+    // Another attempt follows a failure: a chip whose program answered the
+    // failed exchange whole is reset by software, back to its loader.
+    bool reset_after_failure = false;
 };
 
 // Where a board stands, for the live view.
@@ -32,6 +35,7 @@ struct board_progress {
     std::string phase;  // "bring-up", "erase", "program", "save code", "checking", "ok", "failed", "stopped"
     core::progress_state progress;
     core::code_location code;  // told at once when it changes
+    int attempt = 1, attempts_allowed = 1;
 };
 
 // Runs the job in the calling thread (which must be able to run a Qt event

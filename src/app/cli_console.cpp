@@ -32,6 +32,7 @@ std::string progress_line(const std::string& device, const board_progress& b, st
 {
     std::ostringstream line;
     line << std::left << std::setw(static_cast<int>(device_width)) << device << "  " << std::setw(9) << b.phase;
+    if (b.attempt > 1) line << "  attempt " << b.attempt << " of " << b.attempts_allowed;
     const auto& p = b.progress;
     const bool ended = b.phase == "ok" || b.phase == "failed" || b.phase == "stopped";
     if (ended)

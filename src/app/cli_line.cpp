@@ -15,6 +15,7 @@
 #include "app/cli_files.h"
 #include "app/cli_latency_hint.h"
 #include "app/cli_report.h"
+#include "app/cli_retries.h"
 #include "core/port_names.h"
 #include "programming/conversion.h"
 
@@ -286,12 +287,11 @@ int run_on_boards(const cli_request& r)
             board_job job{devices[i], r.command,     r.baud,
                           r.choices,  setup->blocks, setup->traces.empty() ? nullptr : setup->traces[i],
                           stop_asked, r.bench};
-            outcomes[i] = run_board(job, log, devices.size() == 1 ? std::cerr : no_notes, [&](const board_progress& b) {
-                screen.progress(i, b);
-                tell_code(i, devices[i], b, r.report);
-            });
-            if (r.command == "program" && outcomes[i].result != result::succeeded && outcomes[i].exit_status != 2)
-                log << failure_line(outcomes[i]) << '\n';
+            outcomes[i] = run_with_retries(job, r.retries, setup->description.hex_sha256, log,
+                                           devices.size() == 1 ? std::cerr : no_notes, [&](const board_progress& b) {
+                                               screen.progress(i, b);
+                                               tell_code(i, devices[i], b, r.report);
+                                           });
             g_last_words.set(i, {});  // its own lines say how it ended
             lines.finish();
             if (board_log) write_errors[i] = board_log->why();

@@ -34,6 +34,20 @@ const char* const k_choices_help =
     "address), a missing end record, two records that give different bytes for one address, bytes that reach no "
     "flash (unless --allow-unplaced), or no data for any chosen sector sends nothing.";
 
+// A count or a time as digits alone: CLI11's range check would call "1.5"
+// or "1e3" a value out of range.
+CLI::Validator whole_number(int lowest, int highest)
+{
+    return CLI::Validator(
+        [lowest, highest](std::string& v) {
+            const bool digits = !v.empty() && v.size() <= 9 &&
+                                std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
+            if (digits && std::stoi(v) >= lowest && std::stoi(v) <= highest) return std::string();
+            return "takes a whole number from " + std::to_string(lowest) + " to " + std::to_string(highest);
+        },
+        "");
+}
+
 std::optional<std::int16_t> location(const std::string& text, bool segment)
 {
     if (text == (segment ? "1" : "2") || text == "0") return static_cast<std::int16_t>(text[0] - '0');
@@ -118,7 +132,7 @@ void add_bench_options(CLI::App& command, bench_words& b, bool wait)
                     "repeat the bring-up (entry sequence, zero byte, 2 s for the answer) while the chip says nothing, "
                     "for up to SECONDS (1 to 3600)")
         ->type_name("SECONDS")
-        ->check(CLI::Range(1, 3600));
+        ->check(whole_number(1, 3600));
 }
 
 core::bench_setup bench_of(const bench_words& b)
@@ -233,6 +247,14 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
     program->add_option("--log-dir", r.log_dir, "write each board's whole message log to DIR/<device>.log")
         ->type_name("DIR");
     program->add_option("--report", r.report, "append one JSON line per board and run to FILE")->type_name("FILE");
+    program
+        ->add_option("--retries", r.retries,
+                     "bring a board whose run failed up again and run it again, up to N times (0 to 100, default 0); "
+                     "each attempt starts from where the last left the bootstrap loader code. A chip that answered "
+                     "the failed exchange is reset by software; otherwise --entry resets it, or reset it by hand "
+                     "(--wait gives the time)")
+        ->type_name("N")
+        ->check(whole_number(0, 100));
     auto* convert = app.add_subcommand(
         "convert", "write FILE's .NEW block file (no board needed), with the same defaults and checks as program");
     add_hex_choices(*convert, r.choices, sectors, now, target, segment);
@@ -242,9 +264,9 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
     add_bench_options(*plan, bench, false);
     plan->add_option("--adapter-latency", r.adapter_latency_ms,
                      "count a USB serial adapter's latency timer of MS in the estimate: it holds each answer until "
-                     "it runs out (16 by default on many adapters; default 0: no adapter)")
+                     "it runs out (0 to 255; 16 by default on many adapters; default 0: no adapter)")
         ->type_name("MS")
-        ->check(CLI::Range(0, 255));
+        ->check(whole_number(0, 255));
     app.footer(k_footer);  // set last: a command's help would take it over
 
     std::vector<const char*> argv{"fernwick-cli"};

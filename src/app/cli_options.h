@@ -25,6 +25,7 @@ struct cli_request {
     std::string report;          // program: JSON Lines appended per board
     core::bench_setup bench;     // status, reset, program; plan shows the sequences
     int adapter_latency_ms = 0;  // plan: a USB adapter's latency timer
+    int retries = 0;             // program: attempts after a failed one
 };
 
 // Reads the command line (without the program name). nullopt when the

@@ -99,11 +99,12 @@ std::string seconds_text(double seconds)
     return text.str();
 }
 
-std::vector<std::string> table_row(const board_outcome& o)
+std::vector<std::string> table_row(const board_outcome& o, bool attempts)
 {
     std::vector<std::string> row{printable(o.device), result_word(o.result), sector_list(o.sectors),
                                  std::to_string(o.blocks_sent) + "/" + std::to_string(o.blocks_total),
                                  seconds_text(o.seconds)};
+    if (attempts) row.push_back(std::to_string(o.attempts.size()) + " of " + std::to_string(o.attempts_allowed));
     if (o.result == result::succeeded) return row;
     const auto& run = o.run;
     row.push_back(run.step.empty() ? "-" : run.step);
@@ -122,6 +123,18 @@ std::vector<std::string> table_row(const board_outcome& o)
 QJsonValue code_after(const run_description& d, const core::code_location& code)
 {
     return location(code.known ? code.now() : d.choices.bsl_now);
+}
+
+// Where a failure or a stop happened, and for a failure what the chip sent.
+void add_failure(QJsonObject& r, result outcome, const core::run_record& run)
+{
+    if (outcome == result::succeeded) return;
+    r["step"] = text(run.step);
+    r["sector"] = run.sector < 0 ? QJsonValue() : QJsonValue(run.sector);
+    r["block"] = sends_block(run.step) ? QJsonValue(run.block) : QJsonValue();
+    if (outcome == result::stopped) return;
+    r["received"] = text(core::hex_bytes(run.received));
+    r["gone"] = run.gone;
 }
 
 // For appending, never truncating. Only a regular file is taken: a FIFO
@@ -202,14 +215,23 @@ QJsonObject report_record(const run_description& d, const board_outcome& o)
         for (const auto& line : d.unplaced) ranges.append(text(line));
         r["unplaced"] = ranges;
     }
-    if (o.result == result::succeeded) return r;
-    const auto& run = o.run;
-    r["step"] = text(run.step);
-    r["sector"] = run.sector < 0 ? QJsonValue() : QJsonValue(run.sector);
-    r["block"] = sends_block(run.step) ? QJsonValue(run.block) : QJsonValue();
-    if (o.result == result::stopped) return r;
-    r["received"] = text(core::hex_bytes(run.received));
-    r["gone"] = run.gone;
+    if (o.attempts_allowed > 0) {
+        QJsonArray attempts;
+        for (std::size_t i = 0; i < o.attempts.size(); ++i) {
+            const auto& a = o.attempts[i];
+            QJsonObject one{{"attempt", static_cast<int>(i + 1)},
+                            {"bsl_now", location(a.bsl_now)},
+                            {"blocks_sent", a.blocks_sent},
+                            {"seconds", std::round(a.seconds * 1000) / 1000},
+                            {"result", result_word(a.result)},
+                            {"bsl_now_after", location(a.run.code.known ? a.run.code.now() : a.bsl_now)}};
+            add_failure(one, a.result, a.run);
+            attempts.append(one);
+        }
+        r["attempts"] = attempts;
+        r["attempts_allowed"] = o.attempts_allowed;
+    }
+    add_failure(r, o.result, o.run);
     return r;
 }
 
@@ -248,9 +270,12 @@ std::optional<std::string> append_report(const std::string& path, const std::vec
 
 void print_table(std::ostream& out, const std::vector<board_outcome>& boards)
 {
-    std::vector<std::vector<std::string>> rows{
-        {"device", "result", "sectors", "blocks", "time (s)", "step", "sector", "block", "status"}};
-    for (const auto& o : boards) rows.push_back(table_row(o));
+    const bool attempts =
+        std::any_of(boards.begin(), boards.end(), [](const auto& o) { return o.attempts_allowed > 0; });
+    std::vector<std::vector<std::string>> rows{{"device", "result", "sectors", "blocks", "time (s)"}};
+    if (attempts) rows[0].push_back("attempts");
+    rows[0].insert(rows[0].end(), {"step", "sector", "block", "status"});
+    for (const auto& o : boards) rows.push_back(table_row(o, attempts));
     std::vector<std::size_t> width(rows[0].size());
     for (const auto& row : rows)
         for (std::size_t i = 0; i < row.size(); ++i) width[i] = std::max(width[i], row[i].size());
@@ -276,6 +301,7 @@ std::string summary_text(const board_outcome& o, int baud)
         text << "faster than " << baud << " baud allows (the line is not paced)\n";
     else
         text << "line rate reached: " << std::setprecision(1) << 100 * share << " % of " << baud << " baud\n";
+    if (o.attempts_allowed > 0) text << "Attempts: " << o.attempts.size() << " of " << o.attempts_allowed << "\n";
     return text.str();
 }
 

@@ -37,7 +37,10 @@ std::optional<run_description> describe_run(const hex_choices& c, int baud, std:
 // a stop, the received bytes and whether the board went away for a failure
 // only; sector and block are null where the step has none, bsl_now,
 // bsl_target and bsl_now_after null for -99, block_file null when it was not
-// written, answer_delay_ms null when no block was answered. Paths and the device go out as they are when they are
+// written, answer_delay_ms null when no block was answered. With retries,
+// `attempts` holds each attempt (its start and end for the code, its time,
+// and how it failed) and `attempts_allowed` the bound; the bytes and seconds
+// are those of all attempts. Paths and the device go out as they are when they are
 // UTF-8; a byte that is not becomes the four characters \xHH.
 QJsonObject report_record(const run_description& d, const board_outcome& o);
 
@@ -51,7 +54,8 @@ std::optional<std::string> check_report(const std::string& path);
 // one file never mix their lines. The reason ("path: reason") on failure.
 std::optional<std::string> append_report(const std::string& path, const std::vector<QJsonObject>& records);
 
-// The end table: one row per board, plain ASCII.
+// The end table: one row per board, plain ASCII; with retries, the attempts
+// each board took.
 void print_table(std::ostream& out, const std::vector<board_outcome>& boards);
 
 // A single board's summary after program: the blocks and bytes, the time,

@@ -89,6 +89,7 @@ struct run_record {
     byte_string received;  // what the chip sent in the failing exchange
     bool gone = false;     // the failure: the board's serial device went away
     code_location code;
+    bool answered = false;  // the failure: the chip's answer came whole, its program waits
 };
 
 // A conversion made once for several boards: every run sends these blocks

@@ -44,7 +44,7 @@ exchange_result read_answers(answer_reader& reader, const app_state& s)
     const auto status = reader.next();
     if (!status) return lost(s, got);
     got += char(*status);
-    if (*status != k_done) return exchange_failure{false, {status_message(*status)}, got};
+    if (*status != k_done) return exchange_failure{false, {status_message(*status)}, got, false, true};
     return std::nullopt;
 }
 
@@ -169,6 +169,17 @@ exchange_result settle(answer_reader& reader, app_state& s)
         if (status != k_done) return exchange_failure{false, {status_message(status)}, stray};
     }
     return stray_failure(stray);
+}
+
+bool reset_after_failure(app_state& s)
+{
+    answer_reader reader(s);
+    // A byte still on its way would say the program is not where the failure left it.
+    if (!s.mainform.COM->is_open() || !reader.unclaimed(k_settle_ms).empty()) return false;
+    if (send(s, core::byte_string(1, char(protocol::reset_command)))) return false;
+    reader.written({protocol::reset_ack, 1, 0});
+    const auto answer = reader.next();
+    return answer == protocol::reset_ack && reader.unclaimed(k_settle_ms).empty();
 }
 
 std::string status_message(std::uint8_t status)

@@ -33,6 +33,9 @@ struct exchange_failure {
     std::vector<std::string> lines;
     core::byte_string received;  // the answer bytes that came, for the run record
     bool gone = false;           // the device went away
+    // The chip's answer came whole, its checksum and a status byte: its
+    // program waits for the next command.
+    bool answered = false;
 };
 using exchange_result = std::optional<exchange_failure>;  // nullopt: done
 
@@ -92,6 +95,12 @@ exchange_result program_block(answer_reader& reader, core::app_state& s, int seg
 // A copy of an earlier answer taken for the last one would otherwise hide
 // the chip's own, which comes that late.
 exchange_result settle(answer_reader& reader, core::app_state& s);
+
+// After a failure the chip answered whole: the software reset (00h,
+// confirmed by 12h) takes the chip from its program back to its bootstrap
+// loader, so that a next attempt can bring it up with no hand on the board.
+// False when the reset was not confirmed.
+bool reset_after_failure(core::app_state& s);
 
 // The message of a status byte other than 88h.
 std::string status_message(std::uint8_t status);

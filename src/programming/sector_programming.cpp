@@ -23,6 +23,7 @@ bool failed(app_state& s, const exchange_result& result, const char* time_out_me
     s.run.outcome = core::run_record::result::failed;
     s.run.received = result->received;
     s.run.gone = result->gone;
+    s.run.answered = result->answered;
     report_flash_failure(s, result->time_out ? std::vector<std::string>{time_out_message} : result->lines);
     return true;
 }

@@ -119,6 +119,14 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {{cli, "--device", silent.device(), "status", "--wait", "3"},
          1,
          "Waiting for the board (no answer yet), up to 3 s\n"},
+        // a board that never answered gets the zero byte again, once the operator may have reset it
+        {{cli, "--device", silent.device(), "program", dir + "/app.hex", "--retries", "1"},
+         1,
+         "no answer from the chip. Usual causes: the board is not in bootstrap mode or was not reset just before, "
+         "TX and RX are swapped, or the baud rate is wrong.\nFailed at: bring-up\nnothing was erased: the bootstrap "
+         "code lies where it did\nAttempt 2 of 2, from "
+         "--bsl-now 2: reset the board into its bootstrap mode\n\n     Sending the zero byte"},
+        {program("/app.hex", {"--retries", "1.5"}), 2, "fernwick-cli: --retries: takes a whole number from 0 to 100"},
         {{binary("fernwick")}, -1, "", dir + "/gui.trace"},
         {{binary("fernwick"), "--entry", "dtr=2"}, 2, "fernwick: --entry: step 1 'dtr=2': dtr takes 0 or 1\n"},
         {{"/usr/bin/env", "XDG_CONFIG_HOME=" + dir + "/config", binary("fernwick")},

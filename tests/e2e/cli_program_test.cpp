@@ -263,9 +263,10 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
         std::vector<std::string> results;  // of each board in the report; "flag error" is failed at block 3
         int damage_hex_after_ms = 0;
         int signal = SIGTERM;
-        bool terminal = false;     // on a pseudo-terminal, with a device that does not exist added
-        bool report_full = false;  // the report cannot grow when the boards are done
-        int again_after_ms = 0;    // the signal comes twice: a quit at once
+        bool terminal = false;           // on a pseudo-terminal, with a device that does not exist added
+        bool report_full = false;        // the report cannot grow when the boards are done
+        int again_after_ms = 0;          // the signal comes twice: a quit at once
+        std::vector<int> attempts = {};  // of each board, run with --retries 1
     } rows[] = {
         {"a Flag Error on one board among healthy ones",
          {{}, {"--fault", "block:3:status=93"}, {}},
@@ -273,7 +274,29 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
          1,
          {"ok", "flag error", "ok"}},
         {"on a terminal", {{}, {"--fault", "block:3:status=93"}}, 0, 1, {"ok", "flag error"}, 0, SIGTERM, true},
-        {"SIGTERM in the middle of the run", {timed, timed}, 1500, 143, {"stopped", "stopped"}},
+        {"SIGTERM in the middle of the run",
+         {timed, timed},
+         1500,
+         143,
+         {"stopped", "stopped"},
+         0,
+         SIGTERM,
+         false,
+         false,
+         0,
+         {1, 1}},
+        // the fourth erase is sector 2's, after the code was saved in sector 0; the second attempt's third
+        {"a Flag Error in sector 2, retried from sector 0",
+         {{"--fault", "erase:4:status=93"}, {"--fault", "erase:4:status=93", "--fault", "erase:7:status=93"}},
+         0,
+         1,
+         {"ok", "failed"},
+         0,
+         SIGTERM,
+         false,
+         false,
+         0,
+         {2, 2}},
         // Programmed as asked, but a report that could not be written is no success.
         {"a full report", {{}, {}}, 0, 1, {"ok", "ok"}, 0, SIGTERM, false, true},
         {"SIGINT during the bring-up", {slow, slow}, 600, 130, {"stopped", "stopped"}, 0, SIGINT},
@@ -312,6 +335,7 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
             boards.push_back(std::make_unique<simulated_board>(options));
             argv.insert(argv.end(), {"--device", boards.back()->device()});
         }
+        if (!row.attempts.empty()) argv.insert(argv.end(), {"--retries", "1"});
         const auto missing = dir + "/no-such-port";
         if (row.terminal) {
             std::string command;
@@ -394,6 +418,11 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
             EXPECT_TRUE(code_in.isDouble() && holds_the_code(after, {std::size_t(code_in.toInt())})) << code_in.toInt();
             // The command link's bytes: every block acknowledged took at least its 64 bytes.
             EXPECT_GE(record["bytes_sent"].toInt(), 64 * record["blocks_sent"].toInt());
+            // Each attempt starts where the one before left the code.
+            const auto attempts = record["attempts"].toArray();
+            EXPECT_EQ(attempts.size(), row.attempts.empty() ? 0 : row.attempts[i]);
+            for (qsizetype a = 1; a < attempts.size(); ++a)
+                EXPECT_EQ(attempts[a].toObject()["bsl_now"], attempts[a - 1].toObject()["bsl_now_after"]) << a;
             if (flag_error) {
                 EXPECT_EQ(record["block"].toInt(), 3);
                 EXPECT_TRUE(record["received"].toString().endsWith("93"));

@@ -258,7 +258,8 @@ TEST(flash_exchanges, a_byte_nobody_waits_for_fails_the_next_exchange_before_it_
 
 // Whenever the code lies in sector 0 or 2 and shall stay in flash, a copy of
 // it is in flash whatever exchange of the run fails, and however, or wherever
-// the run is stopped.
+// the run is stopped; a retry from where the run left it (the reset board
+// brought up again) puts the code where it shall lie.
 TEST(never_bricked, the_bootstrap_code_survives_a_failure_or_a_stop_at_every_exchange)
 {
     const auto hex = write_hex(test::scratch_dir() / "app.hex", all_sectors);
@@ -274,6 +275,13 @@ TEST(never_bricked, the_bootstrap_code_survives_a_failure_or_a_stop_at_every_exc
         // The run knows a sector that holds the code, and names none that does not.
         EXPECT_TRUE(app.state.run.code.in_0 || app.state.run.code.in_2);
         for (const int n : {0, 2}) EXPECT_TRUE(!app.state.run.code.in(n) || holds_bsl_code(app.board, n)) << n;
+        if (app.state.run.outcome != core::run_record::result::succeeded) {
+            sim_app retry;
+            EXPECT_TRUE(retry.board.chip().flash().load(app.board.chip().flash().image()));
+            run(retry, hex, {.now = app.state.run.code.now(), .target = target});
+            EXPECT_EQ(retry.state.run.outcome, core::run_record::result::succeeded);
+            EXPECT_TRUE(holds_bsl_code(retry.board, target));
+        }
         return sent;
     };
     const sim::exchange_fault faults[] = {
