@@ -64,6 +64,10 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     simulated_board board;
     simulated_board silent({"--fault", "id:none"});
     simulated_board answering_wrong({"--fault", "ack1:wrong"});
+    // The third erase is sector 2's, once the code was saved in sector 0.
+    simulated_board flagged({"--fault", "erase:3:status=93"});
+    simulated_board unclear({"--fault", "erase:3:checksum"});
+    simulated_board unconfirmed({"--fault", "erase:3:status=93", "--fault", "reset:1:status=91"});
     fernwick::core::qt_serial_link holder;
     ::setenv("FERNWICK_COM2", board.device().c_str(), 1);
     holder.set_comm_port(2);
@@ -73,6 +77,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     write_file(dir + "/nowhere.hex", ":020000040001F9\n:0100000011EE\n:00000001FF\n");
     write_file(dir + "/joined.hex", ":020000040001F9\n:01800000116E\n:00000001FF\n:020000040002F8\n:0100000022DD\n");
     write_file(dir + "/app.hex", ":020000040001F9\n:01800000116E\n:00000001FF\n");
+    write_file(dir + "/two.hex", ":020000040001F9\n:01800000116E\n:020000040002F8\n:0101000022DC\n:00000001FF\n");
     std::filesystem::create_directory(dir + "/logs");
     std::filesystem::create_symlink(dir + "/app.hex", dir + "/link.jsonl");
     std::filesystem::create_symlink(dir + "/file", dir + "/logs/other.log");
@@ -126,6 +131,20 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
          "TX and RX are swapped, or the baud rate is wrong.\nFailed at: bring-up\nnothing was erased: the bootstrap "
          "code lies where it did\nAttempt 2 of 2, from "
          "--bsl-now 2: reset the board into its bootstrap mode\n\n     Sending the zero byte"},
+        // a retry from sector 0: the sector kept on only for the copy of the code is left alone
+        {{cli, "--device", flagged.device(), "program", dir + "/two.hex", "--retries", "1"},
+         0,
+         "reset by software for the next attempt\nFailed at: erase, sector 2, received BE 93\nthe bootstrap code now "
+         "lies only in sector 0: run again with --bsl-now 0\nAttempt 2 of 2, from --bsl-now 0\n"},
+        // a chip that did not answer whole may be amid a command: no reset is sent into it
+        {{cli, "--device", unclear.device(), "program", dir + "/two.hex", "--retries", "1"},
+         1,
+         "*************************************\nFailed at: erase, sector 2, received BF\n"},
+        {{cli, "--device", unconfirmed.device(), "program", dir + "/two.hex", "--retries", "1"},
+         1,
+         "     The chip did not confirm a software reset\nFailed at: erase, sector 2, received BE 93\nthe bootstrap "
+         "code now lies only in sector 0: run again with --bsl-now 0\nAttempt 2 of 2, from --bsl-now 0: reset the "
+         "board into its bootstrap mode\n"},
         {program("/app.hex", {"--retries", "1.5"}), 2, "fernwick-cli: --retries: takes a whole number from 0 to 100"},
         {{binary("fernwick")}, -1, "", dir + "/gui.trace"},
         {{binary("fernwick"), "--entry", "dtr=2"}, 2, "fernwick: --entry: step 1 'dtr=2': dtr takes 0 or 1\n"},

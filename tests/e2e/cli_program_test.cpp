@@ -267,6 +267,7 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
         bool report_full = false;        // the report cannot grow when the boards are done
         int again_after_ms = 0;          // the signal comes twice: a quit at once
         std::vector<int> attempts = {};  // of each board, run with --retries 1
+        std::string new_hex = ":0180000011EE\n:00000001FF\n";  // written at damage_hex_after_ms
     } rows[] = {
         {"a Flag Error on one board among healthy ones",
          {{}, {"--fault", "block:3:status=93"}, {}},
@@ -315,15 +316,30 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
          300},
         // boards that do not answer: stopped, not failed at the bring-up's time-out
         {"SIGQUIT during the bring-up", {silent, silent}, 600, 131, {"stopped", "stopped"}, 0, SIGQUIT},
-        // Last: the file stays damaged. One board was touched: no "nothing was sent".
+        // One board was touched: no "nothing was sent".
         {"the hex file damaged after one board was programmed", {{}, slow}, 0, 1, {"ok", "failed"}, 1200},
+        // a sound file, but not the one the run began with: no retry sends it
+        {"the hex file changed before a retry",
+         {{"--fault", "erase:4:delay=2000,status=93"}, {}},
+         0,
+         1,
+         {"failed", "ok"},
+         1000,
+         SIGTERM,
+         false,
+         false,
+         0,
+         {1, 1},
+         ":020000040001F9\n:01800000116E\n:00000001FF\n"},
     };
     const auto dir = temp_dir();
     const auto hex = generated(dir, 8);
+    const auto hex_text = read_file(hex);
     const auto expected = expected_flash(random_flash(dir, 13, 2), read_with_srec_cat(hex, dir), "0,1,2,3", 2, 0);
     ::setenv("FERNWICK_TRACE", (dir + "/trace").c_str(), 1);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
+        write_file(hex, hex_text);
         std::vector<std::unique_ptr<simulated_board>> boards;
         std::vector<std::string> argv = {
             binary("fernwick-cli"), "--baud",    "19200",      "program", hex, "--allow-unplaced", "--report",
@@ -352,7 +368,7 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
         std::thread damage([&] {
             if (!row.damage_hex_after_ms) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(row.damage_hex_after_ms));
-            write_file(hex, ":0180000011EE\n:00000001FF\n");
+            write_file(hex, row.new_hex);
         });
         const auto r = run(argv, 120, false, row.stop_after_ms, row.signal, row.again_after_ms);
         damage.join();
@@ -416,13 +432,15 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
             // Where the report says the code lies, it does.
             const auto code_in = record["bsl_now_after"];
             EXPECT_TRUE(code_in.isDouble() && holds_the_code(after, {std::size_t(code_in.toInt())})) << code_in.toInt();
-            // The command link's bytes: every block acknowledged took at least its 64 bytes.
-            EXPECT_GE(record["bytes_sent"].toInt(), 64 * record["blocks_sent"].toInt());
             // Each attempt starts where the one before left the code.
             const auto attempts = record["attempts"].toArray();
             EXPECT_EQ(attempts.size(), row.attempts.empty() ? 0 : row.attempts[i]);
             for (qsizetype a = 1; a < attempts.size(); ++a)
                 EXPECT_EQ(attempts[a].toObject()["bsl_now"], attempts[a - 1].toObject()["bsl_now_after"]) << a;
+            // The command link's bytes: every block acknowledged took at least its 64 bytes, in every attempt.
+            int blocks = attempts.isEmpty() ? record["blocks_sent"].toInt() : 0;
+            for (const auto& a : attempts) blocks += a.toObject()["blocks_sent"].toInt();
+            EXPECT_GE(record["bytes_sent"].toInt(), 64 * blocks);
             if (flag_error) {
                 EXPECT_EQ(record["block"].toInt(), 3);
                 EXPECT_TRUE(record["received"].toString().endsWith("93"));
