@@ -158,9 +158,9 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
         return flow_status == 0 ? cli_session::verdict::succeeded : cli_session::verdict::failed;
     };
     const auto verdict = session.run(command, judge);
-    // A hardware reset by the entry sequence needs no help.
+    // A hardware reset by the entry sequence needs no help; after a stop no attempt follows, and nothing is sent.
     if (job.reset_after_failure && flow_status == 1 && s.run.outcome == result::failed && s.run.answered &&
-        job.bench.entry.empty()) {
+        job.bench.entry.empty() && !s.stop_now()) {
         o.reset_for_next = programming::reset_after_failure(s);
         core::line_with_break(s.log(), o.reset_for_next ? "     The chip was reset by software for the next attempt"
                                                         : "     The chip did not confirm a software reset");
