@@ -126,6 +126,9 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
          "TX and RX are swapped, or the baud rate is wrong.\nFailed at: bring-up\nnothing was erased: the bootstrap "
          "code lies where it did\nAttempt 2 of 2, from "
          "--bsl-now 2: reset the board into its bootstrap mode\n\n     Sending the zero byte"},
+        {{cli, "--device", silent.device(), "program", dir + "/app.hex", "--entry", "dtr=1", "--retries", "1"},
+         1,
+         "No further attempt: the port could not be used, and nothing was sent to the board"},
         {program("/app.hex", {"--retries", "1.5"}), 2, "fernwick-cli: --retries: takes a whole number from 0 to 100"},
         {{binary("fernwick")}, -1, "", dir + "/gui.trace"},
         {{binary("fernwick"), "--entry", "dtr=2"}, 2, "fernwick: --entry: step 1 'dtr=2': dtr takes 0 or 1\n"},
