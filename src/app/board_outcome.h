@@ -46,6 +46,7 @@ struct board_outcome {
     std::vector<attempt_record> attempts;
     int attempts_allowed = 0;     // 1 + the retries; 0 without retries
     bool reset_for_next = false;  // the chip confirmed a software reset after the failure
+    bool port_unusable = false;   // the bring-up sent not even the zero byte: the port could not be used
 };
 
 }  // namespace fernwick::app

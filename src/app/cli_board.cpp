@@ -158,9 +158,9 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
         return flow_status == 0 ? cli_session::verdict::succeeded : cli_session::verdict::failed;
     };
     const auto verdict = session.run(command, judge);
-    // A hardware reset by the entry sequence needs no help.
+    // A hardware reset by the entry sequence needs no help; after a stop no attempt follows, and nothing is sent.
     if (job.reset_after_failure && flow_status == 1 && s.run.outcome == result::failed && s.run.answered &&
-        job.bench.entry.empty()) {
+        job.bench.entry.empty() && !s.stop_now()) {
         o.reset_for_next = programming::reset_after_failure(s);
         core::line_with_break(s.log(), o.reset_for_next ? "     The chip was reset by software for the next attempt"
                                                         : "     The chip did not confirm a software reset");
@@ -175,6 +175,7 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
     o.seconds = duration<double>(steady_clock::now() - began).count();
     read_outcome(o, s, links);
     decide(o, s, job, in_command, verdict, flow_status);
+    o.port_unusable = !in_command && o.result == result::failed && links.at(1)->sent == 0;
     // The zero byte went out and nothing came back.
     if (!in_command && o.result == result::failed && links.at(1)->sent > 0 &&
         links[0]->received + links[1]->received == 0) {

@@ -65,7 +65,10 @@ board_outcome run_with_retries(board_job job, int retries, const std::string& he
         const bool stopping = job.stop_requested && job.stop_requested();
         if (failed && o.result == result::failed && attempt < allowed && !stopping) {
             const auto now = o.run.code.known ? o.run.code.now() : job.choices.bsl_now;
-            if (const auto why_not = start_from(job, now, hex_sha256)) {
+            // A missing device, or one without the modem lines the entry needs, stays so from one attempt to the next.
+            if (o.port_unusable) {
+                log << "No further attempt: the port could not be used, and nothing was sent to the board\n";
+            } else if (const auto why_not = start_from(job, now, hex_sha256)) {
                 log << "No further attempt: " << *why_not << '\n';
             } else {
                 // Without the modem lines or a software reset only a hand brings the chip back to its loader.

@@ -29,6 +29,23 @@ std::string plain_hex(unsigned char b)
     return text;
 }
 
+// A run that failed without the chip's whole answer leaves its program
+// running, which takes the zero byte for its software reset and confirms it:
+// its loader then waits for a zero byte of its own, and the loader routine
+// would stop it. Once, so that a line that answers 12h to anything still
+// ends in the usual error.
+bool program_was_running(app_state& s, const core::byte_string& rx)
+{
+    if (s.program_reset_seen || !is_single(rx, protocol::reset_ack)) return false;
+    s.program_reset_seen = true;
+    core::line_with_break(s.log(),
+                          "     The uC's program was still running and has reset: sending the zero byte again");
+    s.repaint_now();
+    s.RESETFORM.MSCom0->write(core::byte_string(1, char(protocol::zero)));
+    s.RESETFORM.Timer0->start(core::reply_period_after(s, 1));
+    return true;
+}
+
 void report_identification(app_state& s, const core::byte_string& rx)
 {
     const std::string& le = s.line_end;
@@ -108,7 +125,7 @@ void MSCom0_OnComm(app_state& s, int comm_event)
     const auto rx = s.RESETFORM.MSCom0->read_all();
     s.last_received = rx;
     if (!s.id_received) {
-        send_first_loader(s, rx);
+        if (!program_was_running(s, rx)) send_first_loader(s, rx);
     } else if (s.ack_pending) {
         s.ack_pending = core::k_false;
         s.RESETFORM.Timer0->stop();

@@ -94,6 +94,7 @@ void RESET_OK_Click(app_state& s)
     s.give_focus(core::window_id::mainform);
     s.RESETFORM.visible = false;
     s.id_received = core::k_false;
+    s.program_reset_seen = false;
     s.first_loader = first_loader_bytes();
     s.bench.waited_ms = 0;
     auto& link = *s.RESETFORM.MSCom0;

@@ -154,6 +154,7 @@ struct app_state {
     std::int16_t comm_port = 0;
     flag id_received = k_false;
     flag ack_pending = k_false;
+    bool program_reset_seen = false;  // this bring-up's zero byte reset the chip's running program
     byte_string first_loader;
     std::int16_t bsl_target = 0;
     std::int16_t bsl_now = 0;

@@ -136,15 +136,19 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
          0,
          "reset by software for the next attempt\nFailed at: erase, sector 2, received BE 93\nthe bootstrap code now "
          "lies only in sector 0: run again with --bsl-now 0\nAttempt 2 of 2, from --bsl-now 0\n"},
-        // a chip that did not answer whole may be amid a command: no reset is sent into it
+        // a chip that did not answer whole may be amid a command: no reset is sent into it; the zero byte
+        // of the next bring-up resets it
         {{cli, "--device", unclear.device(), "program", dir + "/two.hex", "--retries", "1"},
-         1,
+         0,
          "*************************************\nFailed at: erase, sector 2, received BF\n"},
         {{cli, "--device", unconfirmed.device(), "program", dir + "/two.hex", "--retries", "1"},
-         1,
+         0,
          "     The chip did not confirm a software reset\nFailed at: erase, sector 2, received BE 93\nthe bootstrap "
          "code now lies only in sector 0: run again with --bsl-now 0\nAttempt 2 of 2, from --bsl-now 0: reset the "
          "board into its bootstrap mode\n"},
+        {{cli, "--device", silent.device(), "program", dir + "/app.hex", "--entry", "dtr=1", "--retries", "1"},
+         1,
+         "No further attempt: the port could not be used, and nothing was sent to the board"},
         {program("/app.hex", {"--retries", "1.5"}), 2, "fernwick-cli: --retries: takes a whole number from 0 to 100"},
         {{binary("fernwick")}, -1, "", dir + "/gui.trace"},
         {{binary("fernwick"), "--entry", "dtr=2"}, 2, "fernwick: --entry: step 1 'dtr=2': dtr takes 0 or 1\n"},

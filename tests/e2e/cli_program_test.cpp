@@ -314,6 +314,18 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
          false,
          false,
          300},
+        // the exchange under way ends in a Flag Error: no attempt follows, so no software reset for one
+        {"SIGINT before a Flag Error",
+         {{"--line-rate", "19200", "--fault", "erase:1:delay=3000", "--fault", "erase:1:status=93"}, timed},
+         1500,
+         130,
+         {"failed", "stopped"},
+         0,
+         SIGINT,
+         false,
+         false,
+         0,
+         {1, 1}},
         // boards that do not answer: stopped, not failed at the bring-up's time-out
         {"SIGQUIT during the bring-up", {silent, silent}, 600, 131, {"stopped", "stopped"}, 0, SIGQUIT},
         // One board was touched: no "nothing was sent".
@@ -380,6 +392,8 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
         EXPECT_EQ(
             r.err.find("stopping after the exchange under way; Ctrl-C again quits at once\n") != std::string::npos,
             row.signal == SIGINT);
+        // A stop sends nothing more.
+        EXPECT_TRUE(!row.stop_after_ms || r.out.find("reset by software") == std::string::npos) << r.out;
         const auto table = r.out.substr(std::min(r.out.size(), r.out.rfind("\ndevice ")));
         // The plain lines said each reason as it came: none follows the table there.
         EXPECT_EQ(table.find("Failed at: ") != std::string::npos, row.terminal);

@@ -202,6 +202,9 @@ TEST(fault_matrix, programming)
         failing(2, 0, "status=91", "     A Command Error occured ! "),
         failing(2, 1, "status=5A", "     A unknown status Error byte was received ! "),
         failing(1, 0, "silence", "     TimeOut: I didn't received the byte that I was waiting for ! "),
+        // The chip's program, left running by an answer that never came whole, takes the next zero byte for a reset.
+        {fault("block:1:silence"), program_own_file({"--retries", "1"}), 0, "Attempts: 2 of 2"},
+        {fault("erase:2:checksum"), program_own_file({"--retries", "1"}), 0, "Attempts: 2 of 2"},
     };
     for (const int n : {0, 2})
         for (const auto& [action, message] :
