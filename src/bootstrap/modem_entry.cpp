@@ -38,8 +38,15 @@ std::vector<std::string> refused_lines(const core::serial_link& link, const std:
 bool enter_bootstrap_mode(app_state& s, bool quiet)
 {
     const auto& entry = s.bench.entry;
-    if (entry.empty()) return true;
     auto& link = *s.RESETFORM.MSCom0;
+    if (entry.empty()) {
+        // The exit sequence needs the lines too: found out before the board is
+        // touched, not once it is programmed and would stay in its bootstrap mode.
+        if (s.bench.exit.empty() || link.set_modem_lines({})) return true;
+        core::error_block_with_restart(s, refused_lines(link, "Exit", s.bench.exit));
+        link.close();
+        return false;
+    }
     if (!quiet) {
         core::fresh_line_with_break(
             s.log(), "     Entering the bootstrap mode by the modem lines: " + core::sequence_text(entry));

@@ -156,6 +156,12 @@ TEST(bench, the_modem_lines_and_the_wait_bring_up_the_board_as_it_is_wired)
          le + "     Entering the bootstrap mode by the modem lines: " + direct_entry + le +
              block({"     I couldn't set the modem lines of the port !", "     COM1: the port has no modem lines",
                     "     Entry sequence: " + direct_entry, "", restart})},
+        // the exit sequence would meet the same port once the board is programmed
+        {{},
+         "",
+         "reset-rts-boot-dtr",
+         block({"     I couldn't set the modem lines of the port !", "     COM1: the port has no modem lines",
+                "     Exit sequence: reset-rts-boot-dtr (dtr=0,rts=1,wait=100,rts=0)", "", restart})},
         {silent_once, "", "", ready, 10, 5000},
         {{.id_byte = {}, .faulty_bring_ups = 1, .wiring = direct}, "reset-rts-boot-dtr", "", ready, 10},  // reset again
         {silent_once, "", "", sending + le + "     Waiting for the board (no answer yet), up to 4 s" + le + no_id(""),
