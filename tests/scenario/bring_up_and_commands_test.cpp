@@ -60,6 +60,10 @@ TEST(bring_up, each_answer_of_the_chip_leads_to_its_log_and_state)
         {{"\xD5"}, sending + identified + loader_sent},
         {{"\x05"}, sending + unknown("     I have received the unknown identification byte:    0x5") + loader_sent},
         {{""}, sending + unknown("     I have received an unknown identification byte (0x00) !") + loader_sent},
+        // a program still running took the zero byte for its reset: once more, then as any other byte
+        {{"\x12", "\x12"},
+         sending + le + "     The uC's program was still running and has reset: sending the zero byte again" + le +
+             unknown("     I have received the unknown identification byte:    0x12") + loader_sent},
         {{"\xD5", "\x23"}, sending + identified + loader_sent + block({wrong_ack, restart})},
         {{"\xD5", "\x22\x11"}, sending + identified + loader_sent + block({wrong_ack, restart})},  // not one byte
         {{"\xD5", std::nullopt},
@@ -85,6 +89,7 @@ TEST(bring_up, each_answer_of_the_chip_leads_to_its_log_and_state)
         app.COM().fail_open = r.port == broken::command_port;
         bootstrap::RESET_OK_Click(app.state);
         core::byte_string wrote = r.port == broken::port ? "" : core::byte_string(1, '\0');
+        const bool again = !r.answers.empty() && r.answers[0] == core::byte_string("\x12");
         for (std::size_t i = 0; i < r.answers.size(); ++i) {
             if (static_cast<int>(i) == r.restart_before) {  // nothing of it left: no time-out, link or acknowledge
                 shell::restart_flash__Click(app.state);
@@ -98,7 +103,10 @@ TEST(bring_up, each_answer_of_the_chip_leads_to_its_log_and_state)
             }
             answer_bring_up(app, *r.answers[i]);
             // Whatever the identification byte, the loader goes out; the main program after each 22h.
-            if (i == 0) wrote += bootstrap::first_loader_bytes();
+            if (i == 0 && again)
+                wrote += '\0';
+            else if (i == (again ? 1U : 0U))
+                wrote += bootstrap::first_loader_bytes();
             if (r.answers[i] == "\x22") wrote += bootstrap::main_program_bytes();
         }
         EXPECT_EQ(app.log(), r.log);
