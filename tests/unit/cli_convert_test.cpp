@@ -2,8 +2,8 @@
 
 #include <sstream>
 
-#include "app/cli_convert.h"
-#include "app/cli_options.h"
+#include "cli/convert_command.h"
+#include "cli/options.h"
 #include "hex_test_files.h"
 
 namespace {
@@ -17,8 +17,8 @@ std::tuple<int, std::string, std::string> run(std::vector<std::string> args)
     std::ostringstream out, err;
     args.insert(args.begin(), "convert");
     int status = 0;
-    if (const auto request = fernwick::app::parse_command_line(args, out, err, status))
-        status = fernwick::app::run_convert(request->choices, out, err);
+    if (const auto request = fernwick::cli::parse_command_line(args, out, err, status))
+        status = fernwick::cli::run_convert(request->choices, out, err);
     return {status, out.str(), err.str()};
 }
 

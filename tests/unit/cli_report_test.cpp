@@ -8,11 +8,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/cli_report.h"
+#include "cli/report.h"
 
 namespace {
 
-using namespace fernwick::app;
+using namespace fernwick::cli;
 using namespace std::chrono;
 using namespace std::string_literals;
 using result = fernwick::core::run_record::result;

@@ -7,10 +7,10 @@
 
 #include "hex_test_files.h"
 
-#include "app/cli_estimate.h"
-#include "app/cli_options.h"
-#include "app/cli_program.h"
 #include "bootstrap/reset_step.h"
+#include "cli/options.h"
+#include "cli/plan_command.h"
+#include "cli/programming_flow.h"
 #include "shell/events.h"
 #include "sim_link.h"
 
@@ -38,14 +38,14 @@ TEST(run_estimate, has_the_blocks_bytes_and_time_of_a_run_on_a_board_with_real_t
         SCOPED_TRACE(line.size());
         std::ostringstream out, err;
         int status = 0;
-        const auto request = app::parse_command_line(line, out, err, status);
+        const auto request = cli::parse_command_line(line, out, err, status);
         ASSERT_TRUE(request) << err.str();
         const auto& c = request->choices;
-        const auto p = app::make_plan(c, err);
+        const auto p = cli::make_plan(c, err);
         ASSERT_TRUE(p.refusal.empty()) << p.refusal;
-        const auto e = app::estimate_run(p, c, 19200, request->adapter_latency_ms);
+        const auto e = cli::estimate_run(p, c, 19200, request->adapter_latency_ms);
 
-        sim::sim_board board({.timing = {19200, app::k_typical_erase_ms, app::k_typical_program_ms, latency}});
+        sim::sim_board board({.timing = {19200, cli::k_typical_erase_ms, cli::k_typical_program_ms, latency}});
         core::app_state s(board.platform());
         core::StartModul(s);
         bootstrap::bs_19200_Click(s);
@@ -53,7 +53,7 @@ TEST(run_estimate, has_the_blocks_bytes_and_time_of_a_run_on_a_board_with_real_t
         bootstrap::RESET_OK_Click(s);
         while (!s.mainform.program_.visible && board.now_ms() < 5000) board.run_for(1);
         const int brought_up_ms = board.now_ms();
-        ASSERT_EQ(app::run_programming_flow(s, c, out, err), 0) << err.str();
+        ASSERT_EQ(cli::run_programming_flow(s, c, out, err), 0) << err.str();
 
         EXPECT_EQ(e.blocks, s.mainform.progress.blocks_done);
         EXPECT_EQ(e.bytes_out, static_cast<long long>(board.received().size()));
@@ -72,7 +72,7 @@ TEST(run_estimate, program_sends_nothing_when_the_hex_file_changed_since_its_pla
     core::StartModul(s);
     s.prepared = std::make_shared<const core::prepared_blocks>(core::prepared_blocks{{true, true, true, true}});
     const auto hex = folder.file("app.hex", joined({linear(2), data(0, "11")}));
-    EXPECT_EQ(app::run_programming_flow(s, {hex}, out, err), 2);
+    EXPECT_EQ(cli::run_programming_flow(s, {hex}, out, err), 2);
     EXPECT_NE(err.str().find(hex + " changed since it was checked; nothing was sent"), std::string::npos);
     EXPECT_EQ(board.received(), "");
 }

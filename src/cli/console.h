@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/cli_board.h"
+#include "cli/board_session.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 // Hands each whole line to `line`; what is left unfinished goes at the end.
 class line_buffer : public std::streambuf {
@@ -56,4 +56,4 @@ private:
     std::size_t drawn_ = 0;
 };
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

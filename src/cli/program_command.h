@@ -3,9 +3,9 @@
 // side by side, each in a thread of its own with its own session, sharing
 // only the blocks converted once before any board is touched.
 
-#include "app/cli_options.h"
+#include "cli/options.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 // status, reset or program on every board of the request; prints the log,
 // the live progress, the table and the report. Returns the exit status: 0
@@ -18,4 +18,4 @@ int run_on_boards(const cli_request& r);
 // SIGINT ends the program.
 void stop_on_signals();
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

@@ -4,7 +4,7 @@
 
 #include "core/forwarding_link.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 class counting_link : public core::forwarding_link {
 public:
@@ -27,4 +27,4 @@ public:
     std::size_t received = 0;
 };
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

@@ -9,12 +9,12 @@
 #include <memory>
 #include <string>
 
-#include "app/board_outcome.h"
-#include "app/cli_plan.h"
+#include "cli/board_outcome.h"
+#include "cli/file_preparation.h"
 #include "core/app_state.h"
 #include "core/link_trace.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 struct board_job {
     std::string device;
@@ -47,4 +47,4 @@ struct board_progress {
 board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& notes,
                         const std::function<void(const board_progress&)>& watch);
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

@@ -1,4 +1,4 @@
-#include "app/cli_estimate.h"
+#include "cli/plan_command.h"
 
 #include <array>
 #include <cmath>
@@ -11,7 +11,7 @@
 #include "programming/block_record.h"
 #include "programming/flash_exchange.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 namespace {
 
@@ -159,4 +159,4 @@ int run_plan(const hex_choices& c, int baud, const core::bench_setup& bench, int
     return 0;
 }
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

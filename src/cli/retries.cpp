@@ -1,13 +1,13 @@
-#include "app/cli_retries.h"
+#include "cli/retries.h"
 
 #include <chrono>
 #include <memory>
 #include <optional>
 #include <ostream>
 
-#include "app/cli_report.h"
+#include "cli/report.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 namespace {
 
@@ -88,4 +88,4 @@ board_outcome run_with_retries(board_job job, int retries, const std::string& he
     }
 }
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

@@ -1,11 +1,11 @@
-#include "app/cli_program.h"
+#include "cli/programming_flow.h"
 
 #include <array>
 #include <ostream>
 
 #include "programming/programming_run.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 using core::app_state;
 
@@ -33,4 +33,4 @@ int run_programming_flow(app_state& s, const hex_choices& c, std::ostream& out, 
     }
 }
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

@@ -4,13 +4,13 @@
 
 #include <ostream>
 
-#include "app/cli_plan.h"
+#include "cli/file_preparation.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 // The same choices and defaults as "program", so the file written is the one
 // "program" would send. Prints the path written; returns 0, or 2 with a
 // one-line reason on `err` when "program" would refuse the file too.
 int run_convert(const hex_choices& choices, std::ostream& out, std::ostream& err);
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

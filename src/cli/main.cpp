@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/cli_convert.h"
-#include "app/cli_estimate.h"
-#include "app/cli_line.h"
-#include "app/cli_options.h"
+#include "cli/convert_command.h"
+#include "cli/options.h"
+#include "cli/plan_command.h"
+#include "cli/program_command.h"
 
 int main(int argc, char** argv)
 {
@@ -23,13 +23,13 @@ int main(int argc, char** argv)
 #endif
     int status = 0;
     const auto request =
-        app::parse_command_line(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr, status);
+        cli::parse_command_line(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr, status);
     if (!request) return status;
-    if (request->command == "convert") return app::run_convert(request->choices, std::cout, std::cerr);
+    if (request->command == "convert") return cli::run_convert(request->choices, std::cout, std::cerr);
     if (request->command == "plan")
-        return app::run_plan(request->choices, request->baud, request->bench, request->adapter_latency_ms, std::cout,
+        return cli::run_plan(request->choices, request->baud, request->bench, request->adapter_latency_ms, std::cout,
                              std::cerr);
     QCoreApplication qt(argc, argv);
-    app::stop_on_signals();
-    return app::run_on_boards(*request);
+    cli::stop_on_signals();
+    return cli::run_on_boards(*request);
 }

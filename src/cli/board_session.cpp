@@ -1,13 +1,14 @@
-#include "app/cli_board.h"
+#include "cli/board_session.h"
 
 #include <map>
 #include <ostream>
 
-#include "app/cli_counting_link.h"
-#include "app/cli_program.h"
-#include "app/cli_session.h"
 #include "bootstrap/modem_entry.h"
 #include "bootstrap/reset_step.h"
+#include "cli/counting_link.h"
+#include "cli/headless_session.h"
+#include "cli/programming_flow.h"
+#include "cli/status_reset_command.h"
 #include "command/commands.h"
 #include "core/message_log.h"
 #include "core/qt_serial_link.h"
@@ -15,7 +16,7 @@
 #include "core/shared_port.h"
 #include "programming/flash_exchange.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 namespace {
 
@@ -182,8 +183,7 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
         o.reason.push_back(no_answer_advice(job));
         log << o.reason.back() << "\n";
     }
-    if (in_command && job.command == "status" && o.exit_status == 0)
-        for (int n = 0; n < 4; ++n) log << "Sector " << n << ": " << s.statusform.status_sector[n] << "\n";
+    if (in_command && job.command == "status" && o.exit_status == 0) print_sector_status(log, s);
     log.flush();
     // Its own end, seen at once even while other boards go on.
     if (watch)
@@ -194,4 +194,4 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
     return o;
 }
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

@@ -14,7 +14,7 @@
 #include "core/app_state.h"
 #include "programming/conversion.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 // The windows' defaults: the code lies in sector 2 and stays there, sector 0
 // is mapped to segment 0, and the boxes are as the file and the rules set them.
@@ -74,4 +74,4 @@ void print_refusal(std::ostream& err, const std::string& command, const plan& p,
 // and the file's data in sectors not chosen, one line each.
 void print_left_out(std::ostream& err, const std::string& command, const plan& p);
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

@@ -7,9 +7,9 @@
 #include <iosfwd>
 #include <string>
 
-#include "app/cli_board.h"
+#include "cli/board_session.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 // Runs the job, and after a failure (never after a stop, or a file that
 // could not be used) brings the board up and runs it again, up to `retries`
@@ -20,4 +20,4 @@ namespace fernwick::app {
 board_outcome run_with_retries(board_job job, int retries, const std::string& hex_sha256, std::ostream& log,
                                std::ostream& notes, const std::function<void(const board_progress&)>& watch);
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

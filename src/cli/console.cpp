@@ -1,4 +1,4 @@
-#include "app/cli_console.h"
+#include "cli/console.h"
 
 #include <unistd.h>
 #include <algorithm>
@@ -13,7 +13,7 @@
 #include <sys/ioctl.h>
 #endif
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 namespace {
 
@@ -142,4 +142,4 @@ void console::draw_live()
     drawn_ = lines.size();
 }
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

@@ -1,11 +1,11 @@
-#include "app/cli_latency_hint.h"
+#include "cli/latency_hint.h"
 
 #include <iomanip>
 #include <ostream>
 
 #include "core/port_names.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 void print_latency_hint(std::ostream& out, const std::vector<board_outcome>& boards)
 {
@@ -26,4 +26,4 @@ void print_latency_hint(std::ostream& out, const std::vector<board_outcome>& boa
         << "  ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVER==\"ftdi_sio\", ATTR{latency_timer}=\"1\"\n";
 }
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

@@ -1,4 +1,4 @@
-#include "app/cli_session.h"
+#include "cli/headless_session.h"
 
 #include <QTimer>
 #include <ostream>
@@ -6,7 +6,7 @@
 #include "bootstrap/reset_step.h"
 #include "shell/events.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 using core::app_state;
 
@@ -94,16 +94,4 @@ cli_session::verdict cli_session::run(const command& start, const judge& done)
     return verdict_;
 }
 
-cli_session::verdict status_verdict(const app_state& s)
-{
-    if (s.statusform.visible) return cli_session::verdict::succeeded;
-    return s.mainform.program_.visible ? cli_session::verdict::running : cli_session::verdict::failed;
-}
-
-cli_session::verdict reset_verdict(const app_state& s)
-{
-    if (s.mainform.program_.visible) return cli_session::verdict::running;
-    return s.reply_awaited ? cli_session::verdict::failed : cli_session::verdict::succeeded;
-}
-
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

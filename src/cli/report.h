@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/board_outcome.h"
-#include "app/cli_plan.h"
+#include "cli/board_outcome.h"
+#include "cli/file_preparation.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 // What every board of one run shares.
 struct run_description {
@@ -76,4 +76,4 @@ std::string failure_line(const board_outcome& o);
 // "the bootstrap code now lies only in sector 0: run again with --bsl-now 0"
 std::string code_line(const core::code_location& code);
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

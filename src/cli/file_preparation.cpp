@@ -1,4 +1,4 @@
-#include "app/cli_plan.h"
+#include "cli/file_preparation.h"
 
 #include <algorithm>
 #include <ostream>
@@ -7,7 +7,7 @@
 #include "programming/hex_records.h"
 #include "programming/unplaced_text.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 using core::app_state;
 
@@ -217,4 +217,4 @@ void print_left_out(std::ostream& err, const std::string& command, const plan& p
     for (const auto& line : p.not_chosen) err << "fernwick-cli " << command << ": " << line << '\n';
 }
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

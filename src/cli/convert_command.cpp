@@ -1,9 +1,9 @@
-#include "app/cli_convert.h"
+#include "cli/convert_command.h"
 
-#include "app/cli_plan.h"
+#include "cli/file_preparation.h"
 #include "programming/conversion.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 namespace {
 
@@ -29,4 +29,4 @@ int run_convert(const hex_choices& choices, std::ostream& out, std::ostream& err
     return 0;
 }
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

@@ -6,9 +6,9 @@
 #include <iosfwd>
 #include <vector>
 
-#include "app/board_outcome.h"
+#include "cli/board_outcome.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 // From this average delay on, the answers are taken to be held back.
 inline constexpr double k_late_answer_ms = 8;
@@ -19,4 +19,4 @@ inline constexpr double k_late_answer_ms = 8;
 // Prints nothing when no board's answers came late.
 void print_latency_hint(std::ostream& out, const std::vector<board_outcome>& boards);
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 // The name of a board's log in the log folder: "/dev/ttyUSB0" gives
 // "dev-ttyUSB0.log".
@@ -54,4 +54,4 @@ private:
     std::string why_;
 };
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

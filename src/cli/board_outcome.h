@@ -10,7 +10,7 @@
 
 #include "core/app_state.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 // One attempt of a board run with retries, as the report keeps it.
 struct attempt_record {
@@ -49,4 +49,4 @@ struct board_outcome {
     bool port_unusable = false;   // the bring-up sent not even the zero byte: the port could not be used
 };
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

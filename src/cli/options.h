@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/cli_plan.h"
+#include "cli/file_preparation.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 inline constexpr int k_usage_error = 2;
 
@@ -38,4 +38,4 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
 // the --device paths.
 std::vector<std::string> board_devices(const cli_request& r);
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

@@ -1,4 +1,4 @@
-#include "app/cli_report.h"
+#include "cli/report.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,7 +19,7 @@
 
 #include "core/hex_text.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 using result = core::run_record::result;
 
@@ -351,4 +351,4 @@ std::string failure_line(const board_outcome& o)
     return line + "\n" + code_line(run.code);
 }
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

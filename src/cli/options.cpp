@@ -1,4 +1,4 @@
-#include "app/cli_options.h"
+#include "cli/options.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -9,7 +9,7 @@
 #include "core/app_state.h"
 #include "core/port_names.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 namespace {
 
@@ -329,4 +329,4 @@ std::vector<std::string> board_devices(const cli_request& r)
     return devices;
 }
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

@@ -1,4 +1,4 @@
-#include "app/cli_files.h"
+#include "cli/written_files.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,7 +11,7 @@
 
 #include "core/port_names.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 namespace {
 
@@ -104,4 +104,4 @@ bool log_file::write_line(const std::string& line)
     return true;
 }
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

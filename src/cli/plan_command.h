@@ -6,11 +6,11 @@
 #include <iosfwd>
 #include <vector>
 
-#include "app/cli_plan.h"
+#include "cli/file_preparation.h"
 #include "programming/flash_exchange.h"
 #include "programming/programming_run.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 // The chip's typical times, which the simulated board also takes for a real
 // board's (./run --simulated-board).
@@ -48,4 +48,4 @@ run_estimate estimate_run(const plan& p, const hex_choices& c, int baud, int ada
 int run_plan(const hex_choices& c, int baud, const core::bench_setup& bench, int adapter_latency_ms, std::ostream& out,
              std::ostream& err);
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

@@ -1,4 +1,4 @@
-#include "app/cli_line.h"
+#include "cli/program_command.h"
 
 #include <unistd.h>
 #include <QThread>
@@ -10,16 +10,16 @@
 #include <iostream>
 #include <mutex>
 
-#include "app/cli_board.h"
-#include "app/cli_console.h"
-#include "app/cli_files.h"
-#include "app/cli_latency_hint.h"
-#include "app/cli_report.h"
-#include "app/cli_retries.h"
+#include "cli/board_session.h"
+#include "cli/console.h"
+#include "cli/latency_hint.h"
+#include "cli/report.h"
+#include "cli/retries.h"
+#include "cli/written_files.h"
 #include "core/port_names.h"
 #include "programming/conversion.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 namespace {
 
@@ -336,4 +336,4 @@ int run_on_boards(const cli_request& r)
     return any_failed ? 1 : 0;
 }
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

@@ -3,14 +3,14 @@
 
 #include <iosfwd>
 
-#include "app/cli_plan.h"
+#include "cli/file_preparation.h"
 #include "core/app_state.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 // In the command phase: Load Hex-File, the location choices, OK, the boxes,
 // Program Flash. Returns the exit status: 0 programmed, 1 an exchange with
 // the chip failed, 2 the file could not be used (nothing was sent).
 int run_programming_flow(core::app_state& s, const hex_choices& c, std::ostream& out, std::ostream& err);
 
-}  // namespace fernwick::app
+}  // namespace fernwick::cli

@@ -10,7 +10,7 @@
 
 #include "core/app_state.h"
 
-namespace fernwick::app {
+namespace fernwick::cli {
 
 class cli_session {
 public:
@@ -46,8 +46,4 @@ private:
     verdict verdict_ = verdict::running;
 };
 
-// The verdicts of the status and reset commands.
-cli_session::verdict status_verdict(const core::app_state& s);
-cli_session::verdict reset_verdict(const core::app_state& s);
-
-}  // namespace fernwick::app
+}  // namespace fernwick::cli
