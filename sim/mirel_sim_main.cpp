@@ -4,8 +4,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include "pty_board.h"
 #include "pty_replay.h"
@@ -15,35 +13,13 @@ namespace {
 
 using namespace fernwick::sim;
 
-bool preload(const std::string& path, chip_model& chip)
-{
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<std::uint8_t> image{std::istreambuf_iterator<char>(in), {}};
-    if (in.bad() || !chip.flash().load(image)) {
-        std::fprintf(stderr, "mirel-sim: %s is not a flash image of %zu bytes\n", path.c_str(), k_flash_size);
-        return false;
-    }
-    return true;
-}
-
-bool dump(const std::string& path, const chip_model& chip)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    const auto& image = chip.flash().image();
-    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-    out.close();
-    if (out) return true;
-    std::fprintf(stderr, "mirel-sim: cannot write %s\n", path.c_str());
-    return false;
-}
-
 // The signals arrive through a descriptor, so that the poll loop takes them
 // between two steps of the board and never in the middle of one.
 int signal_descriptor()
 {
     sigset_t set;
     sigemptyset(&set);
-    for (const int s : {SIGTERM, SIGINT, SIGUSR1}) sigaddset(&set, s);
+    for (const int s : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2}) sigaddset(&set, s);
     sigprocmask(SIG_BLOCK, &set, nullptr);
     return signalfd(-1, &set, SFD_CLOEXEC);
 }
@@ -70,13 +46,13 @@ int main(int argc, char** argv)
     if (signals >= 0 && !options.replay_path.empty()) return run_replay(options, signals);
     pty_board board(options);
     std::string error;
-    if (signals < 0 || (!options.preload_path.empty() && !preload(options.preload_path, board.chip()))) return 1;
-    if (!board.open(error)) {
+    if (signals < 0) return 1;
+    if (!board.preload(error) || !board.open(error)) {
         std::fprintf(stderr, "mirel-sim: %s\n", error.c_str());
         return 1;
     }
     std::printf("%s\n", board.device().c_str());
     std::fflush(stdout);
     board.run(signals);
-    return options.dump_path.empty() || dump(options.dump_path, board.chip()) ? 0 : 1;
+    return board.dump_flash() ? 0 : 1;
 }

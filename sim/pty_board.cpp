@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace fernwick::sim {
 namespace {
@@ -20,7 +21,10 @@ constexpr chip_model::micros k_micros_per_ms = 1000;
 
 }  // namespace
 
-pty_board::pty_board(const sim_options& options) : options_(options), chip_(options.chip), start_ns_(monotonic_ns()) {}
+pty_board::pty_board(const sim_options& options)
+    : options_(options), chip_(std::make_unique<chip_model>(options.chip)), start_ns_(monotonic_ns())
+{
+}
 
 pty_board::~pty_board() { close_master(master_, options_.link_path); }
 
@@ -56,7 +60,7 @@ void pty_board::serve(micros now, short master_events)
 {
     watch_host(now, master_events);
     pass_answers(now);
-    if (chip_.link_dropped() && master_ >= 0) {
+    if (chip_->link_dropped() && master_ >= 0) {
         trace(now, "line dropped");
         ::close(master_);
         master_ = -1;
@@ -99,8 +103,8 @@ void pty_board::read_host(micros now)
         if (n <= 0) return;
         const std::string_view bytes(buffer, static_cast<std::size_t>(n));
         if (options_.follow_line_rate) follow_line_rate(now);
-        if (trace_.is_open()) trace(now, "host" + hex_of(bytes));
-        chip_.receive_at(bytes, now);
+        if (trace_.is_open()) trace(now, "host" + hex_of(bytes) + (taken_out_ ? " (no board)" : ""));
+        if (!taken_out_) chip_->receive_at(bytes, now);
         // A short read took all there was; the next poll sees what comes.
         if (static_cast<std::size_t>(n) < sizeof buffer) return;
     }
@@ -111,8 +115,8 @@ void pty_board::read_host(micros now)
 void pty_board::follow_line_rate(micros now)
 {
     const int rate = host_line_rate(master_).value_or(0);
-    if (rate == chip_.config().timing.line_rate) return;
-    chip_.set_line_rate(rate);
+    if (rate == chip_->config().timing.line_rate) return;
+    chip_->set_line_rate(rate);
     trace(now, "line rate " + std::to_string(rate));
 }
 
@@ -120,7 +124,7 @@ void pty_board::follow_line_rate(micros now)
 // line with no one listening; kept, they would greet the next opener.
 void pty_board::pass_answers(micros now)
 {
-    for (const auto& w : chip_.take_output_at(now)) {
+    for (const auto& w : chip_->take_output_at(now)) {
         if (trace_.is_open()) trace(now, "chip" + hex_of(w.bytes) + (host_closed_ ? " (lost: port closed)" : ""));
         if (!host_closed_) backlog_ += w.bytes;
     }
@@ -138,7 +142,7 @@ void pty_board::write_backlog()
 
 void pty_board::reset_board(micros now, const char* why)
 {
-    chip_.board_reset();
+    chip_->board_reset();
     trace(now, std::string("reset (") + why + ")");
 }
 
@@ -146,9 +150,68 @@ bool pty_board::handle_signal(int signal_fd)
 {
     signalfd_siginfo info{};
     if (::read(signal_fd, &info, sizeof info) != sizeof info) return true;
+    if (info.ssi_signo == SIGUSR2) {
+        if (taken_out_)
+            put_in(now_us());
+        else
+            take_out(now_us());
+        return true;
+    }
     if (info.ssi_signo != SIGUSR1) return false;
-    reset_board(now_us(), "button");
+    if (!taken_out_) reset_board(now_us(), "button");
     return true;
+}
+
+bool pty_board::preload(std::string& error)
+{
+    if (options_.preload_path.empty()) return true;
+    std::ifstream in(options_.preload_path, std::ios::binary);
+    const std::vector<std::uint8_t> image{std::istreambuf_iterator<char>(in), {}};
+    if (!in.bad() && chip_->flash().load(image)) return true;
+    error = options_.preload_path + " is not a flash image of " + std::to_string(k_flash_size) + " bytes";
+    return false;
+}
+
+bool pty_board::dump_flash()
+{
+    if (options_.dump_path.empty()) return true;
+    const auto path = options_.dump_path + (board_number_ > 1 ? "." + std::to_string(board_number_) : "");
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    const auto& image = chip_->flash().image();
+    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    out.close();
+    if (out) return true;
+    std::fprintf(stderr, "mirel-sim: cannot write %s\n", path.c_str());
+    return false;
+}
+
+// Its flash is kept as it was when it left; what the host sends then reaches
+// no chip.
+void pty_board::take_out(micros now)
+{
+    trace(now, "board " + std::to_string(board_number_) + " taken out");
+    dump_flash();
+    taken_out_ = true;
+    backlog_.clear();
+    if (!options_.fixed_adapter) close_master(master_, options_.link_path);
+}
+
+void pty_board::put_in(micros now)
+{
+    ++board_number_;
+    chip_ = std::make_unique<chip_model>(options_.chip);
+    std::string error;
+    if (!preload(error)) std::fprintf(stderr, "mirel-sim: %s\n", error.c_str());
+    taken_out_ = false;
+    if (master_ < 0) {
+        std::ofstream no_trace;  // the trace goes on in the file opened at start
+        master_ = open_master(device_, {}, no_trace, options_.link_path, error);
+        if (master_ < 0) std::fprintf(stderr, "mirel-sim: %s\n", error.c_str());
+        host_closed_ = false;
+        std::printf("%s\n", device_.c_str());
+        std::fflush(stdout);
+    }
+    trace(now, "board " + std::to_string(board_number_) + " put in");
 }
 
 pty_board::micros pty_board::poll_timeout(micros now) const
@@ -158,7 +221,7 @@ pty_board::micros pty_board::poll_timeout(micros now) const
         const micros wait = std::max<micros>(at - now, 0);
         timeout = timeout < 0 ? wait : std::min(timeout, wait);
     };
-    if (const auto next = chip_.next_event_at()) sooner(*next);
+    if (const auto next = chip_->next_event_at()) sooner(*next);
     if (host_closed_) sooner(now + k_closed_recheck_ms * k_micros_per_ms);
     return timeout;
 }

@@ -3,6 +3,7 @@
 // a serial port and talks to the chip model over it in real time.
 
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "chip_model.h"
@@ -26,7 +27,11 @@ public:
     // Creates the pseudo-terminal (and the --link symlink); false with the reason.
     bool open(std::string& error);
     const std::string& device() const { return device_; }
-    chip_model& chip() { return chip_; }
+    chip_model& chip() { return *chip_; }
+    // The --preload image into the board's flash; false with the reason.
+    bool preload(std::string& error);
+    // The board's flash into its --dump file; false when it cannot be written.
+    bool dump_flash();
 
     // Serves the host until SIGTERM or SIGINT arrives on the signal fd.
     void run(int signal_fd);
@@ -43,12 +48,16 @@ private:
     void write_backlog();
     void reset_board(micros now, const char* why);
     bool handle_signal(int signal_fd);
+    void take_out(micros now);
+    void put_in(micros now);
     // -1: no time-out
     micros poll_timeout(micros now) const;
     void trace(micros now, const std::string& what);
 
     sim_options options_;
-    chip_model chip_;
+    std::unique_ptr<chip_model> chip_;
+    int board_number_ = 1;  // of the boards put in, from 1
+    bool taken_out_ = false;
     int master_ = -1;
     std::string device_;
     long long start_ns_ = 0;

@@ -58,6 +58,7 @@ void pty_replay::run(int signal_fd)
         if (!(fds[0].revents & POLLIN)) continue;
         signalfd_siginfo info{};
         if (::read(signal_fd, &info, sizeof info) != sizeof info) continue;
+        if (info.ssi_signo == SIGUSR2) continue;  // a replay plays one board's bytes: none is taken out
         if (info.ssi_signo != SIGUSR1) return;
         trace(now_ms(), "reset (button): the replay goes on");
     }

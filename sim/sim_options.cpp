@@ -178,6 +178,7 @@ bool apply_flag(std::string_view arg, sim_options& options)
         options.chip.grouping = answer_grouping::split;
         return true;
     }
+    if (arg == "--fixed-adapter") return options.fixed_adapter = true;
     if (arg == "--joined-answers") {
         options.chip.grouping = answer_grouping::joined;
         return true;
@@ -213,11 +214,21 @@ The board resets at start, on SIGUSR1 (the reset button), after the software
 reset command, and when the host keeps the device closed for 500 ms or more.
 SIGTERM or SIGINT ends it (after writing the --dump file).
 
+SIGUSR2 takes the board out, and the next SIGUSR2 puts a fresh one in, as on
+a production fixture: its flash holds the --preload image (or all FFh), and
+its faults count anew. Taken out, the device and the --link go away, as an
+adapter unplugged with its board; with --fixed-adapter the device stays and
+says nothing, as an adapter whose board was taken out. A fresh board's
+device is printed as a line of its own. The flash of board N goes to the
+--dump file with ".N" added from the second board on, when it is taken out
+or the simulator ends.
+
 Files and traces:
   --link PATH         also make PATH a symbolic link to the device
   --preload FILE      start with this flash image: 131072 bytes, sectors 0 to 3
                       in order, 32 KiB each (default: all FFh)
   --dump FILE         write the flash image in the same layout at the end
+  --fixed-adapter     a board taken out (SIGUSR2) leaves its device in place
   --trace FILE        log every byte from the host and from the chip, board
                       resets and a dropped line, each with its time in ms
   --replay FILE       instead of the chip, play back the chip's side of a

@@ -242,4 +242,34 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     std::filesystem::remove_all(dir);
 }
 
+// A fixture's board taken out and the next put in: the device and its link
+// go with an unplugged adapter, or stay and say nothing on a fixed one; the
+// next board is a fresh one, and each board's flash has a dump of its own.
+TEST(cli_commands, a_board_taken_out_and_the_next_put_in_are_each_their_own)
+{
+    const auto dir = temp_dir();
+    write_file(dir + "/app.hex", ":020000040001F9\n:01800000116E\n:00000001FF\n");
+    for (const bool fixed : {false, true}) {
+        SCOPED_TRACE(fixed ? "a fixed adapter" : "an adapter unplugged with its board");
+        std::vector<std::string> options = {"--link", dir + "/fixture", "--dump", dir + "/flash.bin"};
+        if (fixed) options.push_back("--fixed-adapter");
+        simulated_board board(options);
+        const auto on_fixture = [&](std::vector<std::string> command) {
+            command.insert(command.begin(), {binary("fernwick-cli"), "--device", dir + "/fixture"});
+            return run(command);
+        };
+        EXPECT_EQ(on_fixture({"program", dir + "/app.hex"}).status, 0);
+        board.take_out_or_put_in();
+        const auto empty = on_fixture({"status"});
+        EXPECT_EQ(empty.status, 1);
+        EXPECT_NE(empty.out.find(fixed ? "no answer from the chip" : "No such file or directory"), std::string::npos)
+            << empty.out;
+        board.take_out_or_put_in();
+        EXPECT_EQ(on_fixture({"status"}).status, 0);
+        board.stop();
+        EXPECT_EQ(read_file(dir + "/flash.bin").substr(0x8000, 1), "\x11");  // app.hex's byte, in sector 1
+        EXPECT_EQ(read_file(dir + "/flash.bin.2"), std::string(0x20000, '\xFF'));
+    }
+}
+
 }  // namespace

@@ -94,6 +94,12 @@ simulated_board::~simulated_board() { stop(); }
 
 void simulated_board::press_reset() const { ::kill(pid_, SIGUSR1); }
 
+void simulated_board::take_out_or_put_in() const
+{
+    ::kill(pid_, SIGUSR2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}
+
 int simulated_board::stop()
 {
     if (pid_ <= 0) return -1;

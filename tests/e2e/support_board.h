@@ -21,6 +21,9 @@ public:
 
     const std::string& device() const { return device_; }
     void press_reset() const;  // the board's reset button
+    // The board taken out of its fixture, or the next one put in (SIGUSR2);
+    // returns once the simulator has had time to do so.
+    void take_out_or_put_in() const;
     // SIGTERM and wait; the exit status.
     int stop();
 
