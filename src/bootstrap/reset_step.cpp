@@ -1,5 +1,8 @@
 #include "bootstrap/reset_step.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "bootstrap/loader_images.h"
 #include "bootstrap/modem_entry.h"
 #include "core/protocol.h"
@@ -44,6 +47,18 @@ bool wake(app_state& s, bool again)
     return false;
 }
 
+constexpr int k_day_ms = 24 * 3600 * 1000;
+
+// A station asks for a zero byte more often than the reply time-out, so
+// that a board put into a fixed fixture is met soon; never so often that an
+// answer could come after the next zero byte.
+int repeat_period(const app_state& s)
+{
+    return s.bench.repeat_ms > 0
+               ? std::max(s.bench.repeat_ms, core::line_time_ms(1, std::atoi(s.baud_rate.c_str())) + 300)
+               : core::reply_period_after(s, 1);
+}
+
 // --wait: a chip that has said nothing gets the entry sequence and the zero
 // byte again while the time lasts. The time is counted in the bring-up's own
 // periods, so it runs on whatever clock the timer runs on.
@@ -53,14 +68,17 @@ bool wake_again(app_state& s)
     const auto& link = *s.RESETFORM.MSCom0;
     if (s.id_received || s.ack_pending || link.gone() || !link.is_open()) return false;
     const bool first = bench.waited_ms == 0;
-    bench.waited_ms += bench.entry.wait_ms() + core::reply_period_after(s, 1);
-    if (bench.waited_ms >= bench.wait_ms) return false;
+    const bool until_answer = bench.wait_ms < 0;
+    // Counted up to a day only: a station waits for its next board for weeks.
+    bench.waited_ms = std::min(bench.waited_ms + bench.entry.wait_ms() + repeat_period(s), k_day_ms);
+    if (!until_answer && bench.waited_ms >= bench.wait_ms) return false;
     if (first)
-        core::line_with_break(s.log(), "     Waiting for the board (no answer yet), up to " +
-                                           std::to_string(bench.wait_ms / 1000) + " s");
+        core::line_with_break(s.log(), until_answer ? std::string("     Waiting for the board (no answer yet)")
+                                                    : "     Waiting for the board (no answer yet), up to " +
+                                                          std::to_string(bench.wait_ms / 1000) + " s");
     s.repaint_now();
     if (wake(s, true))
-        s.RESETFORM.Timer0->start(core::reply_period_after(s, 1));
+        s.RESETFORM.Timer0->start(repeat_period(s));
     else
         s.RESETFORM.Timer0->stop();
     return true;
@@ -109,7 +127,7 @@ void RESET_OK_Click(app_state& s)
     (s.bench.entry.empty() ? core::fresh_line_with_break : core::line_with_break)(
         s.log(), "     Sending the zero byte to the uC... ");
     s.repaint_now();
-    s.RESETFORM.Timer0->start(core::reply_period_after(s, 1));
+    s.RESETFORM.Timer0->start(s.bench.wait_ms != 0 ? repeat_period(s) : core::reply_period_after(s, 1));
 }
 
 void Timer0_Timer(app_state& s)

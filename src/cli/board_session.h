@@ -28,6 +28,13 @@ struct board_job {
     // Another attempt follows a failure: a chip whose program answered the
     // failed exchange whole is reset by software, back to its loader.
     bool reset_after_failure = false;
+    // A board's own blocks made from `blocks` (its serial number written in),
+    // asked for once the chip has answered, just before the command. nullptr
+    // with `why` when the board cannot have any; it then fails without a
+    // byte of its flash touched.
+    std::function<std::shared_ptr<const core::prepared_blocks>(
+        const std::shared_ptr<const core::prepared_blocks>& blocks, std::string& why)>
+        board_blocks{};
 };
 
 // Where a board stands, for the live view.

@@ -11,6 +11,7 @@
 #include "cli/options.h"
 #include "cli/plan_command.h"
 #include "cli/program_command.h"
+#include "cli/station_command.h"
 
 int main(int argc, char** argv)
 {
@@ -31,5 +32,6 @@ int main(int argc, char** argv)
                              std::cerr);
     QCoreApplication qt(argc, argv);
     cli::stop_on_signals();
+    if (request->command == "station") return cli::run_station(*request);
     return cli::run_on_boards(*request);
 }

@@ -255,6 +255,28 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
                      "(--wait gives the time)")
         ->type_name("N")
         ->check(whole_number(0, 100));
+    auto* station = app.add_subcommand(
+        "station", "program every board that arrives at a fixture (a port matching --port), once, until Ctrl-C");
+    add_hex_choices(*station, r.choices, sectors, now, target, segment);
+    add_bench_options(*station, bench, true);
+    station
+        ->add_option("--port", r.ports,
+                     "a fixture's port, or a pattern of ports such as '/dev/serial/by-path/*' or '/dev/ttyUSB*' "
+                     "(quoted, so that the shell leaves it alone); once per pattern. A board is programmed when "
+                     "its port appears, or on a port that stays when its chip answers after having been silent")
+        ->required()
+        ->type_name("PATTERN");
+    station->add_option("--log-dir", r.log_dir, "write each fixture's message log to DIR/<device>.log")
+        ->type_name("DIR");
+    station->add_option("--report", r.report, "append one JSON line per board to FILE")->type_name("FILE");
+    station
+        ->add_option("--retries", r.retries,
+                     "run a board whose run failed again, up to N times (0 to 100, default 0), as program does")
+        ->type_name("N")
+        ->check(whole_number(0, 100));
+    station->add_option("--count", r.count, "end once N boards passed (default 0: run until Ctrl-C or SIGTERM)")
+        ->type_name("N")
+        ->check(whole_number(0, 1000000));
     auto* convert = app.add_subcommand(
         "convert", "write FILE's .NEW block file (no board needed), with the same defaults and checks as program");
     add_hex_choices(*convert, r.choices, sectors, now, target, segment);
@@ -310,6 +332,8 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
     std::string misuse;
     if (!r.com.empty() && !r.devices.empty())
         misuse = "--com and --device both name boards; name each board with --device";
+    else if (r.command == "station" && r.com.size() + r.devices.size() > 0)
+        misuse = "station finds its boards with --port; --com and --device are for the other commands";
     else if (r.com.size() + r.devices.size() > 1 && r.command != "program")
         misuse = r.command + " works on one board; several are for program";
     if (!misuse.empty()) {

@@ -14,18 +14,20 @@ namespace fernwick::cli {
 inline constexpr int k_usage_error = 2;
 
 struct cli_request {
-    std::string command;  // status, reset, program, convert or plan
+    std::string command;  // status, reset, program, station, convert or plan
     // The boards, in the order given: the device behind each --com, or each
     // --device (never both); COM 1 when neither is given.
     std::vector<int> com;
     std::vector<std::string> devices;
     int baud = 9600;
-    hex_choices choices;         // program, convert, plan
-    std::string log_dir;         // program: each board's message log
-    std::string report;          // program: JSON Lines appended per board
-    core::bench_setup bench;     // status, reset, program; plan shows the sequences
-    int adapter_latency_ms = 0;  // plan: a USB adapter's latency timer
-    int retries = 0;             // program: attempts after a failed one
+    hex_choices choices;             // program, convert, plan
+    std::string log_dir;             // program: each board's message log
+    std::string report;              // program: JSON Lines appended per board
+    core::bench_setup bench;         // status, reset, program; plan shows the sequences
+    int adapter_latency_ms = 0;      // plan: a USB adapter's latency timer
+    int retries = 0;                 // program: attempts after a failed one
+    std::vector<std::string> ports;  // station: the patterns of its fixtures' ports
+    int count = 0;                   // station: end after this many passed boards; 0: never
 };
 
 // Reads the command line (without the program name). nullopt when the

@@ -26,6 +26,7 @@ namespace {
 using result = core::run_record::result;
 
 std::atomic<int> g_stop_signal{0};
+std::atomic<int> g_stop_fd{-1};
 static_assert(std::atomic<int>::is_always_lock_free, "read and written by a signal handler");
 
 // What a second Ctrl-C still says before it quits at once: for each board
@@ -72,6 +73,9 @@ extern "C" void on_stop_signal(int signal)
             ::_exit(128 + SIGINT);
         }
         return;
+    }
+    if (const int fd = g_stop_fd.load(); fd >= 0) {
+        [[maybe_unused]] const auto woken = ::write(fd, "s", 1);
     }
     if (signal != SIGINT) return;
     // Said at once, so the operator knows the key was seen; write(2) is all
@@ -232,15 +236,6 @@ std::optional<line_setup> prepare(const cli_request& r, const std::vector<std::s
     return setup;
 }
 
-// Where a board's code lies while it erases and saves, for a quit at once.
-void tell_code(std::size_t board, const std::string& device, const board_progress& b, const std::string& report)
-{
-    if (!b.code.known) return;
-    std::string line = "fernwick-cli: " + device + ": quit during the run; " + code_line(b.code);
-    if (!report.empty()) line += "; the report has no record of it";
-    g_last_words.set(board, line + "\n");
-}
-
 // Which device COM n is, for an operator who named none.
 void say_ports(const cli_request& r)
 {
@@ -261,6 +256,20 @@ void stop_on_signals()
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(signal, &action, nullptr);
 }
+
+void tell_code(std::size_t board, const std::string& device, const board_progress& b, const std::string& report)
+{
+    if (!b.code.known) return;
+    std::string line = "fernwick-cli: " + device + ": quit during the run; " + code_line(b.code);
+    if (!report.empty()) line += "; the report has no record of it";
+    g_last_words.set(board, line + "\n");
+}
+
+void forget_code(std::size_t board) { g_last_words.set(board, {}); }
+
+int stop_signal() { return g_stop_signal.load(); }
+
+void wake_on_stop(int fd) { g_stop_fd.store(fd); }
 
 int run_on_boards(const cli_request& r)
 {
@@ -292,7 +301,7 @@ int run_on_boards(const cli_request& r)
                                                screen.progress(i, b);
                                                tell_code(i, devices[i], b, r.report);
                                            });
-            g_last_words.set(i, {});  // its own lines say how it ended
+            forget_code(i);  // its own lines say how it ended
             lines.finish();
             if (board_log) write_errors[i] = board_log->why();
             if (!r.report.empty())

@@ -42,8 +42,10 @@ std::string wiring_names();
 struct bench_setup {
     modem_sequence entry;  // before every zero byte
     modem_sequence exit;   // after a run that succeeded
-    int wait_ms = 0;       // how long the bring-up repeats while the chip says nothing; 0: once
-    int waited_ms = 0;     // of it, gone by since OK
+    int wait_ms =
+        0;  // how long the bring-up repeats while the chip says nothing; 0: once, below 0: until it answers or a stop
+    int repeat_ms = 0;  // how often it repeats then; 0: after the reply time-out
+    int waited_ms = 0;  // of it, gone by since OK
 };
 
 }  // namespace fernwick::core
