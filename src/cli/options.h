@@ -8,13 +8,14 @@
 #include <vector>
 
 #include "cli/file_preparation.h"
+#include "cli/ledger_command.h"
 
 namespace fernwick::cli {
 
 inline constexpr int k_usage_error = 2;
 
 struct cli_request {
-    std::string command;  // status, reset, program, convert or plan
+    std::string command;  // status, reset, program, convert, plan or ledger
     // The boards, in the order given: the device behind each --com, or each
     // --device (never both); COM 1 when neither is given.
     std::vector<int> com;
@@ -26,6 +27,7 @@ struct cli_request {
     core::bench_setup bench;     // status, reset, program; plan shows the sequences
     int adapter_latency_ms = 0;  // plan: a USB adapter's latency timer
     int retries = 0;             // program: attempts after a failed one
+    ledger_request ledger;       // ledger
 };
 
 // Reads the command line (without the program name). nullopt when the
