@@ -289,6 +289,7 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
                      "it runs out (0 to 255; 16 by default on many adapters; default 0: no adapter)")
         ->type_name("MS")
         ->check(whole_number(0, 255));
+    add_ledger_command(app, r.ledger);
     app.footer(k_footer);  // set last: a command's help would take it over
 
     std::vector<const char*> argv{"fernwick-cli"};

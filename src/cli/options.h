@@ -8,13 +8,14 @@
 #include <vector>
 
 #include "cli/file_preparation.h"
+#include "cli/ledger_command.h"
 
 namespace fernwick::cli {
 
 inline constexpr int k_usage_error = 2;
 
 struct cli_request {
-    std::string command;  // status, reset, program, station, convert or plan
+    std::string command;  // status, reset, program, station, convert, plan or ledger
     // The boards, in the order given: the device behind each --com, or each
     // --device (never both); COM 1 when neither is given.
     std::vector<int> com;
@@ -28,6 +29,8 @@ struct cli_request {
     int retries = 0;                 // program: attempts after a failed one
     std::vector<std::string> ports;  // station: the patterns of its fixtures' ports
     int count = 0;                   // station: end after this many passed boards; 0: never
+    std::string ledger_file;         // station: every board kept in this ledger
+    ledger_request ledger;           // ledger
 };
 
 // Reads the command line (without the program name). nullopt when the

@@ -54,8 +54,8 @@ std::size_t utf8_length(const std::string& s, std::size_t i)
     return n;
 }
 
-// A path or device name for the report: as it is when it is UTF-8, which
-// JSON must be; each other byte as \xHH.
+}  // namespace
+
 QString name_text(const std::string& s)
 {
     std::string out;
@@ -69,6 +69,8 @@ QString name_text(const std::string& s)
     }
     return text(out);
 }
+
+namespace {
 
 std::string utc_time(std::chrono::system_clock::time_point t)
 {

@@ -26,6 +26,10 @@ struct run_description {
     core::bench_setup bench;            // the entry and exit sequences
 };
 
+// A path or device name for JSON: as it is when it is UTF-8, which JSON
+// must be; each other byte as the four characters \xHH.
+QString name_text(const std::string& s);
+
 // The file's SHA-256 in lower-case hex; nullopt with `why` ("path: reason").
 std::optional<std::string> sha256_of_file(const std::string& path, std::string& why);
 

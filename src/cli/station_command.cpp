@@ -324,6 +324,7 @@ void station::record(fixture& f, const board_outcome& o, const station_file& fil
     {
         const std::lock_guard lock(totals_mutex_);
         (passed ? totals_.passed : totals_.failed) += 1;
+        totals_.last_end = steady_clock::now();
         any_not_passed_ = any_not_passed_ || !passed;
         for (auto& e : errors) write_errors_.push_back(std::move(e));
         if (r_.count > 0 && totals_.passed >= r_.count) count_reached_ = true;
@@ -443,7 +444,7 @@ int station::run()
     ports_changed(ports_);
     QTimer redraw;
     QObject::connect(&redraw, &QTimer::timeout, &loop_, [this] { view_.redraw(); });
-    if (view_.live()) redraw.start(250);
+    if (view_.live()) redraw.start(1000);
     if (stop_signal() != 0) {
         stopping_ = true;
         wake_all();

@@ -34,10 +34,10 @@ std::string station_totals::yield_text() const
     return text;
 }
 
-std::string station_totals::per_hour_text(std::chrono::steady_clock::time_point now) const
+std::string station_totals::per_hour_text() const
 {
     const int ended = passed + failed;
-    const double hours = std::chrono::duration<double>(now - first_board).count() / 3600;
+    const double hours = std::chrono::duration<double>(last_end - first_board).count() / 3600;
     if (ended == 0 || hours <= 0) return "-";
     return std::to_string(static_cast<long>(ended / hours + 0.5));
 }
@@ -95,7 +95,7 @@ void station_view::say(const std::string& line)
 std::string station_view::totals_line() const
 {
     return "Passed " + std::to_string(totals_.passed) + ", failed " + std::to_string(totals_.failed) + ", yield " +
-           totals_.yield_text() + ", boards per hour " + totals_.per_hour_text(std::chrono::steady_clock::now());
+           totals_.yield_text() + ", boards per hour " + totals_.per_hour_text();
 }
 
 void station_view::redraw()

@@ -16,12 +16,14 @@ struct station_totals {
     int passed = 0;
     int failed = 0;                                       // stopped boards too: they do not hold the file
     std::chrono::steady_clock::time_point first_board{};  // when the first board arrived
+    std::chrono::steady_clock::time_point last_end{};     // when the last board ended
 
     // Passed boards in whole percent of those that ended, one decimal.
     std::string yield_text() const;
-    // Boards that ended per hour since the first one arrived; nullopt before
-    // one ended.
-    std::string per_hour_text(std::chrono::steady_clock::time_point now) const;
+    // Boards that ended per hour, from the first one's arrival to the last
+    // one's end: the station's pace while it had boards, idle hours left out
+    // at its ends. "-" before a board ended.
+    std::string per_hour_text() const;
 };
 
 class station_view {

@@ -190,6 +190,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {program("/app.hex"), 2, "trace file " + dir + "/trace-link: a link; a trace is not written through one",
          dir + "/trace-link"},
         {program("/app.hex", {"--exit", "reset-rts-boot-jumper"}), 2, "--exit: reset-rts-boot-jumper has no exit"},
+        {{cli, "ledger", dir + "/app.hex"}, 2, "fernwick-cli ledger: " + dir + "/app.hex: not a ledger"},
         {{cli, "plan", dir + "/app.hex", "--entry", "reset-rts-boot-jumper", "--exit", "reset-rts-boot-dtr-inverted"},
          0,
          "Modem lines:\n  entry before each zero byte (150 ms): reset-rts-boot-jumper (rts=1,wait=100,rts=0,wait=50)\n"

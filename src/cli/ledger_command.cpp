@@ -1,0 +1,199 @@
+#include "cli/ledger_command.h"
+
+#include <CLI/CLI.hpp>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+#include <cmath>
+#include <iomanip>
+#include <map>
+#include <ostream>
+#include <sstream>
+#include <vector>
+
+#include "cli/ledger.h"
+#include "cli/report.h"
+
+namespace fernwick::cli {
+
+namespace {
+
+constexpr int k_not_found = 1;
+constexpr int k_unusable = 2;
+
+const char* const k_csv_header =
+    "time,host,fixture,port,adapter_serial,hex_file,hex_sha256,series,serial,result,step,sector,block,received,"
+    "attempts,seconds,version";
+
+std::string number(const std::optional<int>& v) { return v ? std::to_string(*v) : ""; }
+
+std::string seconds_text(double seconds)
+{
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(3) << seconds;
+    return text.str();
+}
+
+std::vector<std::string> fields(const ledger_row& r)
+{
+    return {r.time,
+            r.host,
+            r.fixture,
+            r.port,
+            r.adapter_serial,
+            r.hex_file,
+            r.hex_sha256,
+            r.series,
+            r.serial.value_or(""),
+            r.result,
+            r.step,
+            number(r.sector),
+            number(r.block),
+            r.received,
+            std::to_string(r.attempts),
+            seconds_text(r.seconds),
+            r.version};
+}
+
+// RFC 4180: a field with a comma, a quote or a line end goes in quotes, its
+// quotes doubled; lines end in CR LF.
+std::string csv_field(const std::string& s)
+{
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    std::string out = "\"";
+    for (const char c : s) out += c == '"' ? "\"\"" : std::string(1, c);
+    return out + '"';
+}
+
+void print_csv(std::ostream& out, const std::vector<ledger_row>& rows)
+{
+    out << k_csv_header << "\r\n";
+    for (const auto& r : rows) {
+        const auto values = fields(r);
+        for (std::size_t i = 0; i < values.size(); ++i) out << (i ? "," : "") << csv_field(values[i]);
+        out << "\r\n";
+    }
+}
+
+void print_json(std::ostream& out, const std::vector<ledger_row>& rows)
+{
+    const auto optional = [](const auto& v) { return v ? QJsonValue(*v) : QJsonValue(); };
+    for (const auto& r : rows) {
+        const QJsonObject o{
+            {"time", name_text(r.time)},
+            {"host", name_text(r.host)},
+            {"fixture", name_text(r.fixture)},
+            {"port", name_text(r.port)},
+            {"adapter_serial", name_text(r.adapter_serial)},
+            {"hex_file", name_text(r.hex_file)},
+            {"hex_sha256", name_text(r.hex_sha256)},
+            {"series", name_text(r.series)},
+            {"serial", r.serial ? QJsonValue(name_text(*r.serial)) : QJsonValue()},
+            {"result", name_text(r.result)},
+            {"step", name_text(r.step)},
+            {"sector", optional(r.sector)},
+            {"block", optional(r.block)},
+            {"received", name_text(r.received)},
+            {"attempts", r.attempts},
+            {"seconds", std::round(r.seconds * 1000) / 1000},
+            {"version", name_text(r.version)},
+        };
+        out << QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString() << '\n';
+    }
+}
+
+// Most first, then by name.
+void print_counts(std::ostream& out, const char* title, const std::map<std::string, int>& counts)
+{
+    if (counts.empty()) return;
+    std::vector<std::pair<std::string, int>> sorted(counts.begin(), counts.end());
+    std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    std::size_t width = 0;
+    for (const auto& [name, n] : sorted) width = std::max(width, name.size());
+    out << title << ":\n";
+    for (const auto& [name, n] : sorted) out << "  " << name << std::string(width - name.size() + 2, ' ') << n << '\n';
+}
+
+void print_summary(std::ostream& out, const std::vector<ledger_row>& rows)
+{
+    int passed = 0, failed = 0;
+    std::map<std::string, int> by_step, by_fixture;
+    std::map<std::string, std::pair<int, int>> by_file;  // passed, failed
+    for (const auto& r : rows) {
+        const bool pass = r.result == "passed", fail = r.result == "failed";
+        passed += pass;
+        failed += fail;
+        if (fail) {
+            ++by_step[r.step.empty() ? "-" : r.step];
+            ++by_fixture[r.fixture.empty() ? "-" : r.fixture];
+        }
+        if (!r.hex_sha256.empty()) {
+            by_file[r.hex_sha256].first += pass;
+            by_file[r.hex_sha256].second += fail;
+        }
+    }
+    const auto boards = static_cast<int>(rows.size());
+    out << "Boards: " << boards << ", passed: " << passed << ", failed: " << failed
+        << ", other: " << boards - passed - failed << '\n';
+    // Every board counts: one stopped or left unsettled was not a good one either.
+    if (boards > 0)
+        out << "Yield: " << std::fixed << std::setprecision(1) << 100.0 * passed / boards << " %\n";
+    else
+        out << "Yield: - (no boards)\n";
+    print_counts(out, "Failures by step", by_step);
+    print_counts(out, "Failures by fixture", by_fixture);
+    if (by_file.empty()) return;
+    out << "By hex file (SHA-256):\n";
+    for (const auto& [sha, counts] : by_file)
+        out << "  " << sha << "  passed " << counts.first << ", failed " << counts.second << '\n';
+}
+
+void print_serial(std::ostream& out, const std::vector<ledger_row>& rows)
+{
+    for (const auto& r : rows) {
+        out << r.time << "  " << r.result << (r.step.empty() ? "" : " at " + r.step) << "  " << r.fixture << "  "
+            << r.port << "  " << r.host << "  " << r.hex_file << '\n';
+    }
+}
+
+}  // namespace
+
+void add_ledger_command(CLI::App& app, ledger_request& r)
+{
+    auto* command = app.add_subcommand(
+        "ledger",
+        "print what a ledger of programmed boards holds: the totals, the yield and the failures (the "
+        "ledger is only read)");
+    command->add_option("FILE", r.file, "the ledger")->required()->type_name("");
+    auto* json = command->add_flag("--json", r.json, "print every row as a line of JSON (JSON Lines)");
+    auto* csv = command->add_flag("--csv", r.csv, "print every row as CSV, with a header line");
+    json->excludes(csv);
+    command->add_option("--serial", r.serial, "print only the rows of serial number TEXT; exit status 1 when none")
+        ->type_name("TEXT");
+}
+
+int run_ledger(const ledger_request& r, std::ostream& out, std::ostream& err)
+{
+    std::string why;
+    const auto book = ledger::open_to_read(r.file, why);
+    const auto rows = book ? book->rows(r.serial, why) : std::nullopt;
+    if (!rows) {
+        err << "fernwick-cli ledger: " << why << '\n';
+        return k_unusable;
+    }
+    if (r.serial && rows->empty()) {
+        err << "fernwick-cli ledger: no board has the serial number " << *r.serial << '\n';
+        return k_not_found;
+    }
+    if (r.json)
+        print_json(out, *rows);
+    else if (r.csv)
+        print_csv(out, *rows);
+    else if (r.serial)
+        print_serial(out, *rows);
+    else
+        print_summary(out, *rows);
+    return 0;
+}
+
+}  // namespace fernwick::cli
