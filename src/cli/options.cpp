@@ -274,6 +274,8 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
                      "run a board whose run failed again, up to N times (0 to 100, default 0), as program does")
         ->type_name("N")
         ->check(whole_number(0, 100));
+    station->add_option("--ledger", r.ledger_file, "keep every board in the SQLite ledger FILE, made when missing")
+        ->type_name("FILE");
     station->add_option("--count", r.count, "end once N boards passed (default 0: run until Ctrl-C or SIGTERM)")
         ->type_name("N")
         ->check(whole_number(0, 1000000));

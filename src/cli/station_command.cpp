@@ -18,11 +18,13 @@
 
 #include "cli/console.h"
 #include "cli/fixtures.h"
+#include "cli/ledger.h"
 #include "cli/program_command.h"
 #include "cli/report.h"
 #include "cli/retries.h"
 #include "cli/station_view.h"
 #include "cli/written_files.h"
+#include "core/hex_text.h"
 
 namespace fernwick::cli {
 
@@ -90,6 +92,29 @@ std::shared_ptr<const station_file> load_file(const cli_request& r, std::string&
     return file;
 }
 
+// A board as the ledger keeps it.
+ledger_row ledger_row_of(const std::string& port, const board_outcome& o, const station_file& file)
+{
+    ledger_row row;
+    row.fixture = port;
+    std::error_code e;
+    row.port = fs::canonical(port, e).string();
+    if (e) row.port = port;
+    row.adapter_serial = adapter_serial(port);
+    row.hex_file = file.description.hex_file;
+    row.hex_sha256 = file.description.hex_sha256;
+    row.result = o.result == result::succeeded ? "passed" : o.result == result::stopped ? "stopped" : "failed";
+    if (o.result != result::succeeded) {
+        row.step = o.run.step;
+        if (o.run.sector >= 0) row.sector = o.run.sector;
+        if (o.run.step == "program block" || o.run.step == "save code") row.block = o.run.block;
+        row.received = core::hex_bytes(o.run.received);
+    }
+    row.attempts = o.attempts.empty() ? 1 : static_cast<int>(o.attempts.size());
+    row.seconds = o.seconds;
+    return row;
+}
+
 class station {
 public:
     station(const cli_request& r, station_view& view) : r_(r), view_(view) {}
@@ -138,6 +163,7 @@ private:
     std::atomic<bool> stopping_{false};
     std::vector<std::string> ports_;  // matching now
     fs::file_time_type hex_stamp_;
+    std::unique_ptr<ledger> ledger_;
 };
 
 std::shared_ptr<const station_file> station::current_file() const
@@ -165,6 +191,7 @@ bool station::prepare()
     if (!file_->description.block_file.empty())
         files.push_back({"the block file " + file_->description.block_file, file_->description.block_file});
     if (!r_.report.empty()) files.push_back({"the report " + r_.report, r_.report});
+    if (!r_.ledger_file.empty()) files.push_back({"the ledger " + r_.ledger_file, r_.ledger_file});
     if (const auto clash = one_file(r_.choices.hex_file, files)) {
         std::cerr << "fernwick-cli station: " << *clash << "; no board was touched\n";
         return false;
@@ -172,6 +199,13 @@ bool station::prepare()
     if (const auto bad = r_.report.empty() ? std::nullopt : check_report(r_.report)) {
         std::cerr << "fernwick-cli station: cannot write the report: " << *bad << "\n";
         return false;
+    }
+    if (!r_.ledger_file.empty()) {
+        ledger_ = ledger::open(r_.ledger_file, why);
+        if (!ledger_) {
+            std::cerr << "fernwick-cli station: cannot keep the ledger: " << why << "\n";
+            return false;
+        }
     }
     if (!r_.log_dir.empty()) {
         std::error_code e;
@@ -320,6 +354,11 @@ void station::record(fixture& f, const board_outcome& o, const station_file& fil
         if (const auto why = append_report(r_.report, {report_record(file.description, o)}))
             errors.push_back("the report was not written: " + *why);
     if (f.log && !f.log->why().empty()) errors.push_back(f.log->why());
+    if (ledger_) {
+        std::string why;
+        if (!ledger_->record(ledger_row_of(f.port, o, file), nullptr, why))
+            errors.push_back("the ledger was not written: " + why);
+    }
     station_totals now;
     {
         const std::lock_guard lock(totals_mutex_);
