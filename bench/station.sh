@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# The station against simulated boards that arrive with their adapters:
+#   bench/station.sh arrival [N]     time from a board's arrival (its link
+#                                    made) to the station's zero byte, N boards
+#   bench/station.sh idle [S]        processor time of a station with no board
+#                                    for S seconds, and with one fixed adapter
+#                                    whose board was taken out
+#   bench/station.sh rate [F] [B]    boards per hour of F fixtures at 19200
+#                                    baud, B boards each back to back, against
+#                                    F times one fixture's rate
+# BUILD= names the build folder (default build/).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD:-$root/build}
+work=$(mktemp -d)
+pids=()
+stop() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  pids=()
+}
+trap 'stop; rm -rf "$work"' EXIT
+mkdir -p "$work/fix"
+
+# 8 KiB of random bytes in sector 1: 128 blocks, a board of some 6 s at 19200 baud.
+head -c 8192 /dev/urandom >"$work/image.bin"
+srec_cat "$work/image.bin" -binary -offset 0x18000 -o "$work/image.hex" -intel
+
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+
+station() {  # station REPORT [OPTION]...: started in the background, its pid in `station_pid`
+  local report=$1
+  shift
+  "$build/fernwick-cli" --baud 19200 station "$work/image.hex" --port "$work/fix/*" --report "$report" "$@" \
+    >"$work/station.out" 2>&1 &
+  station_pid=$!
+  pids+=($station_pid)
+  sleep 0.5
+}
+
+records() { local n=0; [ -f "$1" ] && n=$(grep -c "\"device\":\"$2\"" "$1" || true); echo "${n:-0}"; }
+
+case "${1:-}" in
+arrival)
+  n=${2:-20}
+  station "$work/report.jsonl"
+  for ((i = 0; i < n; i++)); do
+    "$build/mirel-sim" --link "$work/fix/a" --trace "$work/trace.$i" >/dev/null &
+    sim=$!
+    until [ "$(records "$work/report.jsonl" "$work/fix/a")" -gt "$i" ]; do sleep 0.02; done
+    kill $sim; wait $sim || true
+    # The trace's clock starts with the board: the first byte from the host is the zero byte.
+    awk '$2 == "host" {print $1; exit}' "$work/trace.$i"
+  done | sort -n | awk '{a[NR] = $1} END {printf "arrival to zero byte over %d boards: median %d ms, max %d ms\n", NR, a[int((NR + 1) / 2)], a[NR]}'
+  ;;
+idle)
+  s=${2:-60}
+  station "$work/report.jsonl"
+  before=$(cpu_ticks $station_pid)
+  sleep "$s"
+  echo "no board: $(( ($(cpu_ticks $station_pid) - before) * 10 )) ms of processor time in $s s"
+  stop
+  "$build/mirel-sim" --link "$work/fix/a" --fixed-adapter >/dev/null &
+  sim=$!
+  pids+=($sim)
+  station "$work/report2.jsonl"
+  until [ "$(records "$work/report2.jsonl" "$work/fix/a")" -gt 0 ]; do sleep 0.1; done
+  kill -USR2 $sim  # the board taken out; the adapter stays
+  sleep 5
+  before=$(cpu_ticks $station_pid)
+  sleep "$s"
+  echo "a fixed adapter without its board: $(( ($(cpu_ticks $station_pid) - before) * 10 )) ms of processor time in $s s"
+  ;;
+rate)
+  f=${2:-16} b=${3:-4}
+  for fixtures in 1 "$f"; do
+    station "$work/rate.$fixtures.jsonl"
+    start=$(date +%s.%N)
+    for ((k = 0; k < fixtures; k++)); do
+      (
+        for ((i = 0; i < b; i++)); do
+          "$build/mirel-sim" --line-rate 19200 --erase-ms 300 --program-ms 2 --link "$work/fix/$k" >/dev/null &
+          sim=$!
+          until [ "$(records "$work/rate.$fixtures.jsonl" "$work/fix/$k")" -gt "$i" ]; do sleep 0.02; done
+          kill $sim; wait $sim || true
+        done
+      ) &
+      pids+=($!)
+    done
+    until [ "$(grep -c '"result":"ok"' "$work/rate.$fixtures.jsonl" 2>/dev/null || echo 0)" -ge $((fixtures * b)) ]; do
+      sleep 0.1
+    done
+    end=$(date +%s.%N)
+    echo "$fixtures $b $start $end"
+    stop
+  done | awk '{per_hour[$1] = $1 * $2 * 3600 / ($4 - $3); n = $1}
+    END {printf "one fixture: %.0f boards per hour; %d fixtures: %.0f boards per hour, %.3f of %d times one\n",
+         per_hour[1], n, per_hour[n], per_hour[n] / (n * per_hour[1]), n}'
+  ;;
+*)
+  sed -n '2,11p' "$0" >&2
+  exit 2
+  ;;
+esac
