@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/serial_numbers.h"
 #include "core/app_state.h"
 
 namespace fernwick::cli {
@@ -44,9 +45,10 @@ struct board_outcome {
     // With retries: every attempt in turn, the last one too; the fields
     // above are the last attempt's, the bytes and seconds those of all.
     std::vector<attempt_record> attempts;
-    int attempts_allowed = 0;     // 1 + the retries; 0 without retries
-    bool reset_for_next = false;  // the chip confirmed a software reset after the failure
-    bool port_unusable = false;   // the bring-up sent not even the zero byte: the port could not be used
+    int attempts_allowed = 0;            // 1 + the retries; 0 without retries
+    bool reset_for_next = false;         // the chip confirmed a software reset after the failure
+    bool port_unusable = false;          // the bring-up sent not even the zero byte: the port could not be used
+    std::optional<serial_value> serial;  // the serial number the board passed with and keeps
 };
 
 }  // namespace fernwick::cli

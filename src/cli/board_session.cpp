@@ -151,7 +151,7 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
         in_command = true;
         if (job.command == "status") return command::show_status_Click(state);
         if (job.command == "reset") return command::reset_micro__Click(state);
-        flow_status = run_programming_flow(state, job.choices, log, notes);
+        flow_status = run_programming_flow(state, job.choices, log, notes, job.before_run);
     };
     const auto judge = [&](const core::app_state& state) {
         if (job.command == "status") return status_verdict(state);

@@ -28,6 +28,11 @@ struct board_job {
     // Another attempt follows a failure: a chip whose program answered the
     // failed exchange whole is reset by software, back to its loader.
     bool reset_after_failure = false;
+    // With a serial number: its place, for the plan of a later attempt, and
+    // the step just before the run that stamps the board's number into
+    // its blocks (false: the board is not run).
+    serial_choice serial{};
+    std::function<bool(core::app_state&)> before_run{};
 };
 
 // Where a board stands, for the live view.

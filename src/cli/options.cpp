@@ -255,6 +255,7 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
                      "(--wait gives the time)")
         ->type_name("N")
         ->check(whole_number(0, 100));
+    add_serial_options(*program, r.serial);
     auto* convert = app.add_subcommand(
         "convert", "write FILE's .NEW block file (no board needed), with the same defaults and checks as program");
     add_hex_choices(*convert, r.choices, sectors, now, target, segment);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/file_preparation.h"
+#include "cli/serial_numbers.h"
 
 namespace fernwick::cli {
 
@@ -26,6 +27,7 @@ struct cli_request {
     core::bench_setup bench;     // status, reset, program; plan shows the sequences
     int adapter_latency_ms = 0;  // plan: a USB adapter's latency timer
     int retries = 0;             // program: attempts after a failed one
+    serial_choice serial;        // program: a serial number per board
 };
 
 // Reads the command line (without the program name). nullopt when the

@@ -25,7 +25,7 @@ std::optional<std::string> start_from(board_job& job, std::int16_t now, const st
     std::string why;
     std::ostream quiet(nullptr);
     const auto before = sha256_of_file(choices.hex_file, why);
-    const auto p = make_plan(choices, quiet);
+    const auto p = make_plan(choices, quiet, job.serial);
     const auto after = sha256_of_file(choices.hex_file, why);
     if (!before || !after) return why;
     if (*before != hex_sha256 || *after != hex_sha256) return choices.hex_file + " changed since the run began";
