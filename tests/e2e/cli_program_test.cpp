@@ -464,4 +464,43 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
     ::unsetenv("FERNWICK_TRACE");
 }
 
+// Each board that passes keeps a serial number of its own in its flash; a
+// failed board's number goes to the board that takes one next, here the one
+// whose bring-up at 2400 baud lasts until the failure is long over.
+TEST(cli_program, each_board_that_passes_keeps_a_serial_number_of_its_own)
+{
+    const auto dir = temp_dir();
+    const auto hex = dir + "/app.hex";
+    write_file(hex, ":020000040002F8\n:0480000011223344D2\n:00000001FF\n");
+    const std::vector<std::vector<std::string>> options = {
+        {}, {"--fault", "erase:1:status=93"}, {"--line-rate", "2400"}};
+    std::vector<std::unique_ptr<simulated_board>> boards;
+    std::vector<std::string> argv = {binary("fernwick-cli"), "program", hex,        "--serial",           "2FFF0h:4",
+                                     "--serial-start",       "1000",    "--report", dir + "/report.jsonl"};
+    for (std::size_t i = 0; i < options.size(); ++i) {
+        auto o = options[i];
+        o.insert(o.end(), {"--dump", dir + "/after" + std::to_string(i) + ".bin"});
+        boards.push_back(std::make_unique<simulated_board>(o));
+        argv.insert(argv.end(), {"--device", boards.back()->device()});
+    }
+    const auto r = run(argv);
+    for (auto& b : boards) b->stop();
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("  serial  step"), std::string::npos) << r.out;
+    std::vector<std::string> kept(boards.size());  // as the report has them
+    for (const auto& line : QString::fromStdString(read_file(dir + "/report.jsonl")).split('\n', Qt::SkipEmptyParts)) {
+        const auto o = QJsonDocument::fromJson(line.toUtf8()).object();
+        for (std::size_t i = 0; i < boards.size(); ++i)
+            if (o["device"] == boards[i]->device().c_str()) kept[i] = o["serial"].toString().toStdString();
+    }
+    EXPECT_TRUE(kept[1].empty());
+    EXPECT_TRUE((kept[0] == "1000" && kept[2] == "1001") || (kept[0] == "1001" && kept[2] == "1000")) << kept[0];
+    for (const std::size_t i : {0, 2}) {
+        const auto flash = read_image(dir + "/after" + std::to_string(i) + ".bin");
+        const auto n = kept[i].empty() ? 0 : std::stoi(kept[i]);
+        EXPECT_EQ(image(flash.begin() + 0x1FFF0, flash.begin() + 0x1FFF4),
+                  (image{std::uint8_t(n), std::uint8_t(n >> 8), 0, 0}));
+    }
+}
+
 }  // namespace
