@@ -2,8 +2,10 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <fstream>
+#include <limits>
 #include <string_view>
 
 #include "core/hex_text.h"
@@ -52,7 +54,6 @@ std::optional<long> read_address(std::string_view t)
 // ADDR:BYTES[:FORMAT] into `c`; the reason when it is not.
 std::string read_place(const std::string& text, serial_choice& c)
 {
-    const std::string form = "takes ADDR:BYTES[:FORMAT], e.g. 2FFF0h:4, 0x2FFF0:4:be or 02'FFF0h:4:bcd";
     std::vector<std::string> parts;
     for (std::size_t from = 0;;) {
         const auto colon = text.find(':', from);
@@ -60,7 +61,8 @@ std::string read_place(const std::string& text, serial_choice& c)
         if (colon == std::string::npos) break;
         from = colon + 1;
     }
-    if (parts.size() < 2 || parts.size() > 3) return form;
+    if (parts.size() < 2 || parts.size() > 3)
+        return "takes ADDR:BYTES[:FORMAT], e.g. 2FFF0h:4, 0x2FFF0:4:be or 02'FFF0h:4:bcd";
     const auto address = read_address(parts[0]);
     if (!address) return "the address " + parts[0] + " is no hex address such as 2FFF0h, 0x2FFF0 or 02'FFF0h";
     if (parts.size() == 3) {
@@ -69,7 +71,8 @@ std::string read_place(const std::string& text, serial_choice& c)
         c.format = static_cast<serial_format>(name - std::begin(k_format_names));
     }
     const auto& b = parts[1];
-    const bool digits = !b.empty() && b.size() <= 2 && std::all_of(b.begin(), b.end(), ::isdigit);
+    const bool digits =
+        !b.empty() && b.size() <= 2 && std::all_of(b.begin(), b.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
     const int bytes = digits ? std::stoi(b) : 0;
     if (bytes < 1 || bytes > most_bytes(c.format))
         return "BYTES takes 1 to " + std::to_string(most_bytes(c.format)) + " for " +
@@ -181,7 +184,8 @@ void add_serial_options(CLI::App& command, serial_choice& c)
                 "write a serial number of its own into each board's flash at ADDR (hex: 2FFF0h, 0x2FFF0 or "
                 "02'FFF0h), BYTES long, as FORMAT: le (default) or be, binary (1 to 8 bytes); bcd, two decimal "
                 "digits a byte (1 to 8); ascii, decimal digits padded with zeros (1 to 20). The place must lie in "
-                "one sector the run programs, clear of the bootstrap loader code, where FILE gives no byte. A board "
+                "one sector the run programs, clear of the bootstrap loader code, where FILE gives no byte (see "
+                "--serial-over). A board "
                 "keeps its number only when it passed; else the number goes to the next board")
             ->type_name("ADDR:BYTES[:FORMAT]")
             ->check(CLI::Validator(

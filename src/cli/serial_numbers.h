@@ -61,7 +61,8 @@ using serial_list = std::vector<std::vector<std::uint8_t>>;
 
 // --serial and the options that go with it, on `command`; after the parse
 // the choice is complete, and an option that needs --serial, or one that
-// --serial-list excludes, is a usage error.
+// --serial-list excludes, is a usage error (checked in the command's
+// parse_complete_callback, which this sets).
 void add_serial_options(CLI::App& command, serial_choice& c);
 
 // "02'FFF0h-02'FFF3h": where the number goes.
