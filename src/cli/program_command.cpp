@@ -354,7 +354,8 @@ int run_on_boards(const cli_request& r)
     for (const auto& o : outcomes) any_failed = any_failed || o.result != result::succeeded;
     if (r.command == "program") {
         // A board that was never brought up has nothing to sum up.
-        if (devices.size() == 1 && outcomes[0].exit_status != 2 && outcomes[0].run.step != "bring-up")
+        if (devices.size() == 1 && outcomes[0].exit_status != 2 && outcomes[0].run.step != "bring-up" &&
+            outcomes[0].run.step != "serial number")
             std::cout << summary_text(outcomes[0], r.baud);
         if (devices.size() > 1) print_table(std::cout, outcomes);
     }
