@@ -353,7 +353,7 @@ int run_on_boards(const cli_request& r)
     bool any_failed = false;
     for (const auto& o : outcomes) any_failed = any_failed || o.result != result::succeeded;
     if (r.command == "program") {
-        // A board that was never brought up has nothing to sum up.
+        // A board that was never brought up, or got no serial number, sent nothing to sum up.
         if (devices.size() == 1 && outcomes[0].exit_status != 2 && outcomes[0].run.step != "bring-up" &&
             outcomes[0].run.step != "serial number")
             std::cout << summary_text(outcomes[0], r.baud);
