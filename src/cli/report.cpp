@@ -233,7 +233,7 @@ QJsonObject report_record(const run_description& d, const board_outcome& o)
         r["attempts_allowed"] = o.attempts_allowed;
     }
     add_failure(r, o.result, o.run);
-    if (o.serial && o.result == result::succeeded) r["serial"] = text(o.serial->text);
+    if (o.serial) r["serial"] = text(o.serial->text);
     return r;
 }
 
