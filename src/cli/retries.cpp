@@ -68,6 +68,8 @@ board_outcome run_with_retries(board_job job, int retries, const std::string& he
             // A missing device, or one without the modem lines the entry needs, stays so from one attempt to the next.
             if (o.port_unusable) {
                 log << "No further attempt: the port could not be used, and nothing was sent to the board\n";
+            } else if (o.run.step == "serial number") {
+                log << "No further attempt: the book has no serial number for the board\n";
             } else if (const auto why_not = start_from(job, now, hex_sha256)) {
                 log << "No further attempt: " << *why_not << '\n';
             } else {

@@ -287,7 +287,8 @@ std::optional<serial_value> serial_number_at(const serial_choice& c, const seria
 std::string used_up_text(const serial_choice& c, const serial_list& list, std::uint64_t index)
 {
     if (!c.list_file.empty())
-        return "the serial list " + c.list_file + " is used up (" + std::to_string(list.size()) + " values)";
+        return "the serial list " + c.list_file + " is used up (" + std::to_string(list.size()) +
+               (list.size() == 1 ? " value)" : " values)");
     const auto n = number_at(c, index);
     return "the serial numbers are used up: the next, " +
            (n ? std::to_string(*n) : "beyond " + std::to_string(std::numeric_limits<std::uint64_t>::max())) +
