@@ -45,10 +45,12 @@ struct board_outcome {
     // With retries: every attempt in turn, the last one too; the fields
     // above are the last attempt's, the bytes and seconds those of all.
     std::vector<attempt_record> attempts;
-    int attempts_allowed = 0;            // 1 + the retries; 0 without retries
-    bool reset_for_next = false;         // the chip confirmed a software reset after the failure
-    bool port_unusable = false;          // the bring-up sent not even the zero byte: the port could not be used
-    std::optional<serial_value> serial;  // the serial number the board passed with and keeps
+    int attempts_allowed = 0;     // 1 + the retries; 0 without retries
+    bool reset_for_next = false;  // the chip confirmed a software reset after the failure
+    bool port_unusable = false;   // the bring-up sent not even the zero byte: the port could not be used
+
+    // The serial number the board passed with and keeps; none for a board that failed.
+    std::optional<serial_value> serial;
 };
 
 }  // namespace fernwick::cli
