@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/serial_numbers.h"
 #include "core/app_state.h"
 
 namespace fernwick::cli {
@@ -47,6 +48,9 @@ struct board_outcome {
     int attempts_allowed = 0;     // 1 + the retries; 0 without retries
     bool reset_for_next = false;  // the chip confirmed a software reset after the failure
     bool port_unusable = false;   // the bring-up sent not even the zero byte: the port could not be used
+
+    // The serial number the board passed with and keeps; none for a board that failed.
+    std::optional<serial_value> serial;
 };
 
 }  // namespace fernwick::cli

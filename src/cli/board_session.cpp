@@ -147,21 +147,11 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
     tell(true);
 
     int flow_status = -1;
-    std::string no_blocks;  // why a station's board got no blocks
     const auto command = [&](core::app_state& state) {
         in_command = true;
         if (job.command == "status") return command::show_status_Click(state);
         if (job.command == "reset") return command::reset_micro__Click(state);
-        if (job.board_blocks) {
-            state.prepared = job.board_blocks(job.blocks, no_blocks);
-            if (state.prepared) no_blocks.clear();
-            if (!state.prepared) {
-                log << "fernwick-cli program: " << no_blocks << "; nothing was sent\n";
-                flow_status = 1;
-                return;
-            }
-        }
-        flow_status = run_programming_flow(state, job.choices, log, notes);
+        flow_status = run_programming_flow(state, job.choices, log, notes, job.before_run);
     };
     const auto judge = [&](const core::app_state& state) {
         if (job.command == "status") return status_verdict(state);
@@ -186,10 +176,6 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
     o.seconds = duration<double>(steady_clock::now() - began).count();
     read_outcome(o, s, links);
     decide(o, s, job, in_command, verdict, flow_status);
-    if (!no_blocks.empty()) {
-        o.run.step = "blocks";
-        o.reason = {no_blocks};
-    }
     o.port_unusable = !in_command && o.result == result::failed && links.at(1)->sent == 0;
     // The zero byte went out and nothing came back.
     if (!in_command && o.result == result::failed && links.at(1)->sent > 0 &&

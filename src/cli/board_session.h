@@ -28,13 +28,11 @@ struct board_job {
     // Another attempt follows a failure: a chip whose program answered the
     // failed exchange whole is reset by software, back to its loader.
     bool reset_after_failure = false;
-    // A board's own blocks made from `blocks` (its serial number written in),
-    // asked for once the chip has answered, just before the command. nullptr
-    // with `why` when the board cannot have any; it then fails without a
-    // byte of its flash touched.
-    std::function<std::shared_ptr<const core::prepared_blocks>(
-        const std::shared_ptr<const core::prepared_blocks>& blocks, std::string& why)>
-        board_blocks{};
+    // With a serial number: its place, for the plan of a later attempt, and
+    // the step just before the run that stamps the board's number into
+    // its blocks (false: the board is not run).
+    serial_choice serial{};
+    std::function<bool(core::app_state&)> before_run{};
 };
 
 // Where a board stands, for the live view.

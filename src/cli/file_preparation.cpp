@@ -160,7 +160,7 @@ std::optional<std::string> nothing_to_program(const app_state& s, bool other_map
     return std::nullopt;
 }
 
-plan make_plan(const hex_choices& c, std::ostream& notes)
+plan make_plan(const hex_choices& c, std::ostream& notes, const serial_choice& serial)
 {
     plan p;
     // The file's own faults first, with the system's reason or the line.
@@ -177,7 +177,15 @@ plan make_plan(const hex_choices& c, std::ostream& notes)
         return p;
     }
     p.sectors = sectors_on(s);
-    p.conversion = programming::convert_hex({c.hex_file, p.sectors, s.bsl_target, s.sector0_segment});
+    std::optional<programming::reserved_bytes> reserved;
+    if (serial.on) {
+        if (auto why = serial_place_fault(serial, p.sectors, s.bsl_target, s.sector0_segment, *read.hex)) {
+            p.refusal = *why;
+            return p;
+        }
+        reserved = programming::reserved_bytes{serial.address, serial.bytes};
+    }
+    p.conversion = programming::convert_hex({c.hex_file, p.sectors, s.bsl_target, s.sector0_segment}, reserved);
     if (!p.conversion.ok()) {
         p.refusal = failure_text(*p.conversion.failure);
         return p;

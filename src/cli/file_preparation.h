@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/serial_numbers.h"
 #include "core/app_state.h"
 #include "programming/conversion.h"
 
@@ -63,8 +64,10 @@ struct plan {
 
 // The whole preparation on a state of its own, with no board: the same
 // handlers as the windows, then the conversion in memory. Bytes that reach
-// no flash refuse the file unless the choices allow them.
-plan make_plan(const hex_choices& c, std::ostream& notes);
+// no flash refuse the file unless the choices allow them. With a serial
+// number, its place is checked and converted as 00h bytes, so that each
+// board's blocks can take its number there.
+plan make_plan(const hex_choices& c, std::ostream& notes, const serial_choice& serial = {});
 
 // "fernwick-cli COMMAND: REFUSAL" with `tail`, and the ranges of the bytes
 // that reach no flash when they are why.

@@ -255,6 +255,7 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
                      "(--wait gives the time)")
         ->type_name("N")
         ->check(whole_number(0, 100));
+    add_serial_options(*program, r.serial);
     auto* station = app.add_subcommand(
         "station", "program every board that arrives at a fixture (a port matching --port), once, until Ctrl-C");
     add_hex_choices(*station, r.choices, sectors, now, target, segment);
@@ -279,6 +280,7 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
     station->add_option("--count", r.count, "end once N boards passed (default 0: run until Ctrl-C or SIGTERM)")
         ->type_name("N")
         ->check(whole_number(0, 1000000));
+    add_serial_options(*station, r.serial);
     auto* convert = app.add_subcommand(
         "convert", "write FILE's .NEW block file (no board needed), with the same defaults and checks as program");
     add_hex_choices(*convert, r.choices, sectors, now, target, segment);

@@ -9,6 +9,7 @@
 
 #include "cli/file_preparation.h"
 #include "cli/ledger_command.h"
+#include "cli/serial_numbers.h"
 
 namespace fernwick::cli {
 
@@ -31,6 +32,7 @@ struct cli_request {
     int count = 0;                   // station: end after this many passed boards; 0: never
     std::string ledger_file;         // station: every board kept in this ledger
     ledger_request ledger;           // ledger
+    serial_choice serial;            // program, station: a serial number per board
 };
 
 // Reads the command line (without the program name). nullopt when the

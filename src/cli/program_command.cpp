@@ -15,6 +15,7 @@
 #include "cli/latency_hint.h"
 #include "cli/report.h"
 #include "cli/retries.h"
+#include "cli/serial_numbers.h"
 #include "cli/written_files.h"
 #include "core/port_names.h"
 #include "programming/conversion.h"
@@ -92,6 +93,7 @@ struct line_setup {
     run_description description;
     std::vector<std::shared_ptr<core::trace_file>> traces;
     std::vector<std::unique_ptr<log_file>> logs;  // one per board with --log-dir
+    std::unique_ptr<serial_book> serials;         // with --serial
 };
 
 // One line on standard error; the run ends with a usage status.
@@ -171,6 +173,35 @@ bool convert_once(const programming::conversion_result& conversion, line_setup& 
     return true;
 }
 
+// The book of serial numbers, refused when not even the first one fits.
+bool open_serials(const serial_choice& c, line_setup& setup)
+{
+    std::string why;
+    auto list = c.list_file.empty() ? std::optional<serial_list>(serial_list{}) : read_serial_list(c, why);
+    if (list && !serial_number_at(c, *list, 0)) why = used_up_text(c, *list, 0);
+    if (!why.empty()) {
+        refused(why + "; nothing was sent", "program");
+        return false;
+    }
+    setup.serials = std::make_unique<memory_book>(c, std::move(*list));
+    return true;
+}
+
+// A board's number is kept only when it passed; its log says which.
+// The reason when the book could not write it down.
+std::string settle_serial(serial_book& book, const std::optional<serial_value>& number, board_outcome& o,
+                          std::ostream& log)
+{
+    if (!number) return {};
+    const bool passed = o.result == result::succeeded;
+    if (passed) o.serial = number;
+    log << "Serial number " << number->text << (passed ? " kept by this board" : " given back for the next board")
+        << '\n';
+    std::string why;
+    return book.settle(*number, passed, why) ? std::string()
+                                             : "the serial number " + number->text + " was not written down: " + why;
+}
+
 // Everything a run needs before any board is touched: the file converted
 // once (and its block file written), the report, logs and traces apart from
 // the hex file and one another, and this run's. A usage status (2) when one
@@ -194,8 +225,9 @@ std::optional<line_setup> prepare(const cli_request& r, const std::vector<std::s
         // The report names the file by its hash: the same before the checks and
         // after the conversion, or the blocks may not be what the hash says.
         before = describe_run(r.choices, r.baud, unread);
+        if (r.serial.on && !open_serials(r.serial, setup)) return std::nullopt;
         std::ostream quiet(nullptr);  // a single run's own flow says what the flow notes
-        p = make_plan(r.choices, devices.size() == 1 ? quiet : std::cerr);
+        p = make_plan(r.choices, devices.size() == 1 ? quiet : std::cerr, r.serial);
         if (!p.refusal.empty()) {
             print_refusal(std::cerr, "program", p, "; nothing was sent");
             return std::nullopt;
@@ -296,14 +328,23 @@ int run_on_boards(const cli_request& r)
             board_job job{devices[i], r.command,     r.baud,
                           r.choices,  setup->blocks, setup->traces.empty() ? nullptr : setup->traces[i],
                           stop_asked, r.bench};
+            std::optional<serial_value> number;
+            if (setup->serials) {
+                job.serial = r.serial;
+                job.before_run = [&](core::app_state& s) {
+                    return stamp_board(s, *setup->serials, r.serial.address, number);
+                };
+            }
             outcomes[i] = run_with_retries(job, r.retries, setup->description.hex_sha256, log,
                                            devices.size() == 1 ? std::cerr : no_notes, [&](const board_progress& b) {
                                                screen.progress(i, b);
                                                tell_code(i, devices[i], b, r.report);
                                            });
             forget_code(i);  // its own lines say how it ended
+            const auto unsettled = setup->serials ? settle_serial(*setup->serials, number, outcomes[i], log) : "";
             lines.finish();
             if (board_log) write_errors[i] = board_log->why();
+            if (!unsettled.empty()) write_errors[i] = unsettled;
             if (!r.report.empty())
                 if (const auto why = append_report(r.report, {report_record(setup->description, outcomes[i])}))
                     write_errors[i] = "the report was not written: " + *why;
@@ -321,8 +362,9 @@ int run_on_boards(const cli_request& r)
     bool any_failed = false;
     for (const auto& o : outcomes) any_failed = any_failed || o.result != result::succeeded;
     if (r.command == "program") {
-        // A board that was never brought up has nothing to sum up.
-        if (devices.size() == 1 && outcomes[0].exit_status != 2 && outcomes[0].run.step != "bring-up")
+        // A board that was never brought up, or got no serial number, sent nothing to sum up.
+        if (devices.size() == 1 && outcomes[0].exit_status != 2 && outcomes[0].run.step != "bring-up" &&
+            outcomes[0].run.step != "serial number")
             std::cout << summary_text(outcomes[0], r.baud);
         if (devices.size() > 1) print_table(std::cout, outcomes);
     }

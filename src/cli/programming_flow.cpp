@@ -9,7 +9,8 @@ namespace fernwick::cli {
 
 using core::app_state;
 
-int run_programming_flow(app_state& s, const hex_choices& c, std::ostream& out, std::ostream& err)
+int run_programming_flow(app_state& s, const hex_choices& c, std::ostream& out, std::ostream& err,
+                         const std::function<bool(core::app_state&)>& before_run)
 {
     if (!choose_as_operator(s, c, err)) return 2;
     // Checked before the board was brought up too; the file may have
@@ -21,6 +22,10 @@ int run_programming_flow(app_state& s, const hex_choices& c, std::ostream& out, 
     if (s.prepared && s.prepared->sectors != sectors_on(s)) {
         err << "fernwick-cli program: " << c.hex_file << " changed since it was checked; nothing was sent\n";
         return 2;
+    }
+    if (before_run && !before_run(s)) {
+        s.repaint_now();
+        return 1;
     }
     s.repaint_now();  // the log so far, before the sectors line
     out << "Sectors: " << listed(sectors_on(s)) << "\n";

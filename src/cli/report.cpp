@@ -101,12 +101,13 @@ std::string seconds_text(double seconds)
     return text.str();
 }
 
-std::vector<std::string> table_row(const board_outcome& o, bool attempts)
+std::vector<std::string> table_row(const board_outcome& o, bool attempts, bool serials)
 {
     std::vector<std::string> row{printable(o.device), result_word(o.result), sector_list(o.sectors),
                                  std::to_string(o.blocks_sent) + "/" + std::to_string(o.blocks_total),
                                  seconds_text(o.seconds)};
     if (attempts) row.push_back(std::to_string(o.attempts.size()) + " of " + std::to_string(o.attempts_allowed));
+    if (serials) row.push_back(o.serial ? printable(o.serial->text) : "-");
     if (o.result == result::succeeded) return row;
     const auto& run = o.run;
     row.push_back(run.step.empty() ? "-" : run.step);
@@ -234,6 +235,7 @@ QJsonObject report_record(const run_description& d, const board_outcome& o)
         r["attempts_allowed"] = o.attempts_allowed;
     }
     add_failure(r, o.result, o.run);
+    if (o.serial) r["serial"] = text(o.serial->text);
     return r;
 }
 
@@ -276,8 +278,10 @@ void print_table(std::ostream& out, const std::vector<board_outcome>& boards)
         std::any_of(boards.begin(), boards.end(), [](const auto& o) { return o.attempts_allowed > 0; });
     std::vector<std::vector<std::string>> rows{{"device", "result", "sectors", "blocks", "time (s)"}};
     if (attempts) rows[0].push_back("attempts");
+    const bool serials = std::any_of(boards.begin(), boards.end(), [](const auto& o) { return o.serial.has_value(); });
+    if (serials) rows[0].push_back("serial");
     rows[0].insert(rows[0].end(), {"step", "sector", "block", "status"});
-    for (const auto& o : boards) rows.push_back(table_row(o, attempts));
+    for (const auto& o : boards) rows.push_back(table_row(o, attempts, serials));
     std::vector<std::size_t> width(rows[0].size());
     for (const auto& row : rows)
         for (std::size_t i = 0; i < row.size(); ++i) width[i] = std::max(width[i], row[i].size());
@@ -304,6 +308,7 @@ std::string summary_text(const board_outcome& o, int baud)
     else
         text << "line rate reached: " << std::setprecision(1) << 100 * share << " % of " << baud << " baud\n";
     if (o.attempts_allowed > 0) text << "Attempts: " << o.attempts.size() << " of " << o.attempts_allowed << "\n";
+    if (o.serial) text << "Serial number: " << o.serial->text << "\n";
     return text.str();
 }
 
@@ -347,7 +352,7 @@ std::string failure_line(const board_outcome& o)
         if (!run.received.empty()) line += ", received " + core::hex_bytes(run.received);
         if (run.gone)
             line += ", the board is gone";
-        else if (run.received.empty() && run.step != "bring-up")
+        else if (run.received.empty() && run.step != "bring-up" && run.step != "serial number")
             line += ", nothing received";
     }
     return line + "\n" + code_line(run.code);

@@ -44,7 +44,8 @@ std::optional<run_description> describe_run(const hex_choices& c, int baud, std:
 // written, answer_delay_ms null when no block was answered. With retries,
 // `attempts` holds each attempt (its start and end for the code, its time,
 // and how it failed) and `attempts_allowed` the bound; the bytes and seconds
-// are those of all attempts. Paths and the device go out as they are when they are
+// are those of all attempts; `serial` is there for a board that kept a serial
+// number. Paths and the device go out as they are when they are
 // UTF-8; a byte that is not becomes the four characters \xHH.
 QJsonObject report_record(const run_description& d, const board_outcome& o);
 

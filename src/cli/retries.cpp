@@ -25,7 +25,7 @@ std::optional<std::string> start_from(board_job& job, std::int16_t now, const st
     std::string why;
     std::ostream quiet(nullptr);
     const auto before = sha256_of_file(choices.hex_file, why);
-    const auto p = make_plan(choices, quiet);
+    const auto p = make_plan(choices, quiet, job.serial);
     const auto after = sha256_of_file(choices.hex_file, why);
     if (!before || !after) return why;
     if (*before != hex_sha256 || *after != hex_sha256) return choices.hex_file + " changed since the run began";
@@ -68,6 +68,8 @@ board_outcome run_with_retries(board_job job, int retries, const std::string& he
             // A missing device, or one without the modem lines the entry needs, stays so from one attempt to the next.
             if (o.port_unusable) {
                 log << "No further attempt: the port could not be used, and nothing was sent to the board\n";
+            } else if (o.run.step == "serial number") {
+                log << "No further attempt: the book has no serial number for the board\n";
             } else if (const auto why_not = start_from(job, now, hex_sha256)) {
                 log << "No further attempt: " << *why_not << '\n';
             } else {

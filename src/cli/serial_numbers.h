@@ -3,11 +3,21 @@
 // the book that gives each board the next one. A number is kept only by a
 // board that passed; a failed board's number goes back and is given next.
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "core/app_state.h"
+#include "programming/hex_records.h"
+
+namespace CLI {
+class App;
+}
 
 namespace fernwick::cli {
 
@@ -22,7 +32,7 @@ struct serial_choice {
     serial_format format = serial_format::le;
     std::uint64_t start = 1;
     std::uint64_t step = 1;
-    std::string list_file;   // one value per line (hex bytes); empty: numbers from start and step
+    std::string list_file;    // one value per line (hex bytes); empty: numbers from start and step
     std::optional<int> over;  // 0xFF or 0x00: the file may give this byte where the number goes
 };
 
@@ -46,5 +56,63 @@ public:
     // False (with `why`) when this could not be written down.
     virtual bool settle(const serial_value& value, bool passed, std::string& why) = 0;
 };
+
+using serial_list = std::vector<std::vector<std::uint8_t>>;
+
+// --serial and the options that go with it, on `command`; after the parse
+// the choice is complete, and an option that needs --serial, or one that
+// --serial-list excludes, is a usage error (checked in the command's
+// parse_complete_callback, which this sets).
+void add_serial_options(CLI::App& command, serial_choice& c);
+
+// "02'FFF0h-02'FFF3h": where the number goes.
+std::string serial_place_text(const serial_choice& c);
+
+// The values of --serial-list: one a line as hex bytes (00:1A:2B, 00-1A-2B or
+// 001A2B), blank lines and # comments skipped, each of c.bytes bytes, none
+// twice. nullopt with `why` (the file and its line) otherwise.
+std::optional<serial_list> read_serial_list(const serial_choice& c, std::string& why);
+
+// The index-th number: start + index * step written in the format, or the
+// list's index-th value. nullopt when the series is used up there (the
+// number no longer fits in its bytes, or the list has no more).
+std::optional<serial_value> serial_number_at(const serial_choice& c, const serial_list& list, std::uint64_t index);
+
+// Why the number cannot go where the choice puts it, for the run that
+// programs `sectors`: not wholly in one programmed sector, under the
+// bootstrap loader code of `bsl_target`, or over bytes the file gives (other
+// than c.over). nullopt when it can.
+std::optional<std::string> serial_place_fault(const serial_choice& c, const std::array<bool, 4>& sectors,
+                                              int bsl_target, int sector0_segment, const programming::hex_records& hex);
+
+// A copy of the blocks with the number's bytes in the records that hold its
+// place; nullptr when a byte's record is missing.
+std::shared_ptr<const core::prepared_blocks> stamp(const core::prepared_blocks& blocks, long address,
+                                                   const serial_value& value);
+
+// The book of one process, shared by its boards' threads.
+class memory_book : public serial_book {
+public:
+    memory_book(serial_choice c, serial_list list);
+    std::optional<serial_value> take(std::string& why) override;
+    bool settle(const serial_value& value, bool passed, std::string& why) override;
+
+private:
+    const serial_choice choice_;
+    const serial_list list_;
+    std::mutex mutex_;
+    std::uint64_t next_ = 0;
+    std::set<std::uint64_t> given_back_;
+};
+
+// Why the book has no number for a board at `index`: "the serial numbers are
+// used up: ..." or "the serial list FILE is used up ...".
+std::string used_up_text(const serial_choice& c, const serial_list& list, std::uint64_t index);
+
+// Just before a board's run: its number (taken once, the same over its
+// attempts) stamped into the blocks it sends. False, with the reason in the
+// board's log and its run failed at the step "serial number", when the book
+// gives none.
+bool stamp_board(core::app_state& s, serial_book& book, long address, std::optional<serial_value>& number);
 
 }  // namespace fernwick::cli

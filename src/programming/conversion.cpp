@@ -107,15 +107,27 @@ std::string new_file_name_for(const std::string& hex_file_name)
     return fs::path(hex_file_name).replace_extension(".NEW").string();
 }
 
-conversion_result convert_hex(const conversion_request& request)
+conversion_result convert_hex(const conversion_request& request, const std::optional<reserved_bytes>& reserved)
 {
     const std::string& hex_file = request.hex_file_name;
     std::string new_file = new_file_name_for(hex_file);
     if (is_same_file(hex_file, new_file)) return failure(std::move(new_file), {kind::would_overwrite, hex_file, {}, 0});
-    const auto read = read_hex_records(hex_file);
+    auto read = read_hex_records(hex_file);
     if (!read.hex) return failure(std::move(new_file), file_failure(hex_file, read.reason, read.fault));
 
-    auto layout = lay_out_blocks(*read.hex, request.sector0_segment, request.bsl_target);
+    auto& hex = *read.hex;
+    if (reserved) {
+        // The first record's byte is the one placed where records overlap.
+        data_record zeros;
+        zeros.segment = static_cast<int>(reserved->address >> 16);
+        zeros.offset = static_cast<int>(reserved->address & 0xFFFF);
+        zeros.length = reserved->count;
+        zeros.data_pos = hex.text.size();
+        zeros.data_size = static_cast<std::size_t>(reserved->count) * 2;
+        hex.text.append(zeros.data_size, '0');
+        hex.records.insert(hex.records.begin(), zeros);
+    }
+    auto layout = lay_out_blocks(hex, request.sector0_segment, request.bsl_target);
     conversion_result result{std::move(new_file), std::nullopt, {}, 0, std::move(layout.unplaced), {}};
     result.block_text = block_file_text(layout.sectors, request.sectors, result.block_count);
     for (std::size_t s = 0; s < 4; ++s) result.sector_bytes[s] = layout.sectors[s].file_bytes;

@@ -50,8 +50,16 @@ struct conversion_result {
 // The chosen file's name with its extension replaced by ".NEW".
 std::string new_file_name_for(const std::string& hex_file_name);
 
+// Bytes that each board gets on its own (a serial number), at a linear
+// address: placed as 00h before any byte of the file, so that their block is
+// made and holds them whatever the file gives there.
+struct reserved_bytes {
+    long address = 0;
+    int count = 0;
+};
+
 // The block records in memory; no file is written.
-conversion_result convert_hex(const conversion_request& request);
+conversion_result convert_hex(const conversion_request& request, const std::optional<reserved_bytes>& reserved = {});
 
 // convert_hex, and the block file written beside the hex file. The file
 // appears whole or not at all, and the hex file is never written.

@@ -508,25 +508,25 @@ TEST(station, every_board_that_arrives_is_programmed_once_and_kept)
     };
     std::vector<std::thread> fixtures;
     for (int f = 0; f < k_fixtures; ++f)
-        fixtures.emplace_back([&, f, delays = std::vector<std::uint_fast32_t>{random(), random(), random(), random(), random()},
-                               fault = std::to_string(1 + random() % 30),
-                               drop = std::to_string(600 + random() % 1500)] {
-            const auto fixture = dir + "/fix/" + std::to_string(f);
-            for (int b = 0; b < k_boards; ++b) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(delays[b] % 400));
-                const int n = f * k_boards + b;
-                std::vector<std::string> options = {"--link",    fixture,
-                                                    "--preload", dir + "/before.bin",
-                                                    "--dump",    dir + "/after-" + std::to_string(n) + ".bin"};
-                if (n == failing) options.insert(options.end(), {"--fault", "block:" + fault + ":status=93"});
-                if (n == removed) options.insert(options.end(), {"--fault", "drop-at:" + drop});
-                simulated_board board(options);
-                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-                while (recorded(fixture) <= b && std::chrono::steady_clock::now() < until)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                board.stop();
-            }
-        });
+        fixtures.emplace_back(
+            [&, f, delays = std::vector<std::uint_fast32_t>{random(), random(), random(), random(), random()},
+             fault = std::to_string(1 + random() % 30), drop = std::to_string(600 + random() % 1500)] {
+                const auto fixture = dir + "/fix/" + std::to_string(f);
+                for (int b = 0; b < k_boards; ++b) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(delays[b] % 400));
+                    const int n = f * k_boards + b;
+                    std::vector<std::string> options = {"--link",    fixture,
+                                                        "--preload", dir + "/before.bin",
+                                                        "--dump",    dir + "/after-" + std::to_string(n) + ".bin"};
+                    if (n == failing) options.insert(options.end(), {"--fault", "block:" + fault + ":status=93"});
+                    if (n == removed) options.insert(options.end(), {"--fault", "drop-at:" + drop});
+                    simulated_board board(options);
+                    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+                    while (recorded(fixture) <= b && std::chrono::steady_clock::now() < until)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    board.stop();
+                }
+            });
     for (auto& t : fixtures) t.join();
     const auto r = station.get();
     EXPECT_EQ(r.status, 1) << r.out << r.err;
@@ -553,6 +553,45 @@ TEST(station, every_board_that_arrives_is_programmed_once_and_kept)
         EXPECT_EQ(row["step"].toString(), record["step"].toString());
         EXPECT_EQ(row["hex_sha256"], record["hex_sha256"]);
         EXPECT_TRUE(good ? after == expected : holds_the_code(after)) << QJsonDocument(record).toJson().toStdString();
+    }
+}
+
+// Each board that passes keeps a serial number of its own in its flash; a
+// failed board's number goes to the board that takes one next, here the one
+// whose bring-up at 2400 baud lasts until the failure is long over.
+TEST(cli_program, each_board_that_passes_keeps_a_serial_number_of_its_own)
+{
+    const auto dir = temp_dir();
+    const auto hex = dir + "/app.hex";
+    write_file(hex, ":020000040002F8\n:0480000011223344D2\n:00000001FF\n");
+    const std::vector<std::vector<std::string>> options = {
+        {}, {"--fault", "erase:1:status=93"}, {"--line-rate", "2400"}};
+    std::vector<std::unique_ptr<simulated_board>> boards;
+    std::vector<std::string> argv = {binary("fernwick-cli"), "program", hex,        "--serial",           "2FFF0h:4",
+                                     "--serial-start",       "1000",    "--report", dir + "/report.jsonl"};
+    for (std::size_t i = 0; i < options.size(); ++i) {
+        auto o = options[i];
+        o.insert(o.end(), {"--dump", dir + "/after" + std::to_string(i) + ".bin"});
+        boards.push_back(std::make_unique<simulated_board>(o));
+        argv.insert(argv.end(), {"--device", boards.back()->device()});
+    }
+    const auto r = run(argv);
+    for (auto& b : boards) b->stop();
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("  serial  step"), std::string::npos) << r.out;
+    std::vector<std::string> kept(boards.size());  // as the report has them
+    for (const auto& line : QString::fromStdString(read_file(dir + "/report.jsonl")).split('\n', Qt::SkipEmptyParts)) {
+        const auto o = QJsonDocument::fromJson(line.toUtf8()).object();
+        for (std::size_t i = 0; i < boards.size(); ++i)
+            if (o["device"] == boards[i]->device().c_str()) kept[i] = o["serial"].toString().toStdString();
+    }
+    EXPECT_TRUE(kept[1].empty());
+    EXPECT_TRUE((kept[0] == "1000" && kept[2] == "1001") || (kept[0] == "1001" && kept[2] == "1000")) << kept[0];
+    for (const std::size_t i : {0, 2}) {
+        const auto flash = read_image(dir + "/after" + std::to_string(i) + ".bin");
+        const auto n = kept[i].empty() ? 0 : std::stoi(kept[i]);
+        EXPECT_EQ(image(flash.begin() + 0x1FFF0, flash.begin() + 0x1FFF4),
+                  (image{std::uint8_t(n), std::uint8_t(n >> 8), 0, 0}));
     }
 }
 
