@@ -355,7 +355,8 @@ bool ledger::record(const ledger_row& row, const serial_value* serial, std::stri
                     reason = "serial number " + serial->text + " is held in two series";
                     return false;
                 }
-                r.serial = serial->text;
+                // Only a board that passed holds its number: any other gave it back.
+                r.serial = r.result == "passed" ? std::optional(serial->text) : std::nullopt;
                 if (!settle_number(r.series, serial->index, r.result == "passed", reason)) return false;
             }
             return insert_row(r, reason);

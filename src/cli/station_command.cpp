@@ -54,7 +54,7 @@ std::shared_ptr<const station_file> load_file(const cli_request& r, std::string&
     std::string unread;
     const auto before = describe_run(r.choices, r.baud, unread);
     std::ostringstream notes;
-    const auto p = make_plan(r.choices, notes);
+    const auto p = make_plan(r.choices, notes, r.serial);
     if (!before) {
         why = unread;
         return nullptr;
@@ -142,9 +142,10 @@ private:
     void ports_changed(const std::vector<std::string>& ports);
     void start(fixture& f);
     void serve(fixture& f);
-    void record(fixture& f, const board_outcome& o, const station_file& file);
+    void record(fixture& f, board_outcome o, const station_file& file, const std::optional<serial_value>& number);
     void wait_until_gone(fixture& f);
     void file_changed();
+    bool open_serials(std::string& why);
     void maybe_quit();
     std::shared_ptr<const station_file> current_file() const;
 
@@ -164,6 +165,7 @@ private:
     std::vector<std::string> ports_;  // matching now
     fs::file_time_type hex_stamp_;
     std::unique_ptr<ledger> ledger_;
+    std::unique_ptr<serial_book> serials_;
 };
 
 std::shared_ptr<const station_file> station::current_file() const
@@ -207,6 +209,10 @@ bool station::prepare()
             return false;
         }
     }
+    if (r_.serial.on && !open_serials(why)) {
+        std::cerr << "fernwick-cli station: " << why << "; no board was touched\n";
+        return false;
+    }
     if (!r_.log_dir.empty()) {
         std::error_code e;
         fs::create_directories(r_.log_dir, e);
@@ -217,6 +223,34 @@ bool station::prepare()
         }
     }
     return true;
+}
+
+// The numbers come from the ledger when there is one, so that stations
+// sharing it never give one twice; refused when not even the first fits.
+bool station::open_serials(std::string& why)
+{
+    auto list =
+        r_.serial.list_file.empty() ? std::optional<serial_list>(serial_list{}) : read_serial_list(r_.serial, why);
+    if (!list) return false;
+    if (!serial_number_at(r_.serial, *list, 0)) {
+        why = used_up_text(r_.serial, *list, 0);
+        return false;
+    }
+    if (!ledger_) {
+        serials_ = std::make_unique<memory_book>(r_.serial, std::move(*list));
+        return true;
+    }
+    const auto& c = r_.serial;
+    const char* formats[] = {"le", "be", "bcd", "ascii"};
+    const auto series =
+        c.list_file.empty()
+            ? "numbers from " + std::to_string(c.start) + " step " + std::to_string(c.step) + " as " +
+                  formats[static_cast<int>(c.format)] + " at " + serial_place_text(c)
+            : "list " + fs::absolute(c.list_file).lexically_normal().string() + " at " + serial_place_text(c);
+    serials_ = ledger_->book(
+        series, [c, values = std::move(*list)](std::uint64_t index) { return serial_number_at(c, values, index); },
+        why);
+    return serials_ != nullptr;
 }
 
 void station::sleep(fixture& f, milliseconds time)
@@ -310,6 +344,11 @@ void station::serve(fixture& f)
         job.stop_requested = [&] {
             return stop_signal() != 0 || (!f.in_command && (count_reached_ || !f.present || generation_ != generation));
         };
+        std::optional<serial_value> number;  // the same over the attempts of one board
+        if (serials_) {
+            job.serial = r_.serial;
+            job.before_run = [&](core::app_state& s) { return stamp_board(s, *serials_, r_.serial.address, number); };
+        }
         bool arrived = false;
         const auto o = run_with_retries(job, r_.retries, file->description.hex_sha256, log, no_notes,
                                         [&](const board_progress& b) {
@@ -335,15 +374,17 @@ void station::serve(fixture& f)
         }
         // No chip answered: the wait ended for the station's own reasons.
         if (!arrived && o.run.step == "bring-up" && o.bytes_received == 0) continue;
-        record(f, o, *file);
+        record(f, o, *file, number);
         wait_until_gone(f);
     }
 }
 
-void station::record(fixture& f, const board_outcome& o, const station_file& file)
+void station::record(fixture& f, board_outcome o, const station_file& file, const std::optional<serial_value>& number)
 {
     const bool passed = o.result == result::succeeded;
+    if (passed) o.serial = number;
     std::string text = passed ? "passed" : o.result == result::stopped ? "stopped" : "failed";
+    if (o.serial) text += "  serial " + o.serial->text;
     text += "  " + std::to_string(static_cast<int>(o.seconds + 0.5)) + " s";
     if (!passed) {
         const auto line = failure_line(o);
@@ -354,10 +395,15 @@ void station::record(fixture& f, const board_outcome& o, const station_file& fil
         if (const auto why = append_report(r_.report, {report_record(file.description, o)}))
             errors.push_back("the report was not written: " + *why);
     if (f.log && !f.log->why().empty()) errors.push_back(f.log->why());
+    // The ledger settles the number with the board's row, in one transaction.
+    std::string why;
     if (ledger_) {
-        std::string why;
-        if (!ledger_->record(ledger_row_of(f.port, o, file), nullptr, why))
+        auto row = ledger_row_of(f.port, o, file);
+        if (o.serial) row.serial = o.serial->text;
+        if (!ledger_->record(row, number ? &*number : nullptr, why))
             errors.push_back("the ledger was not written: " + why);
+    } else if (number && !serials_->settle(*number, passed, why)) {
+        errors.push_back("the serial number " + number->text + " was not written down: " + why);
     }
     station_totals now;
     {

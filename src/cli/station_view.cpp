@@ -38,7 +38,8 @@ std::string station_totals::per_hour_text() const
 {
     const int ended = passed + failed;
     const double hours = std::chrono::duration<double>(last_end - first_board).count() / 3600;
-    if (ended == 0 || hours <= 0) return "-";
+    // A pace over less than a minute says little.
+    if (ended == 0 || hours < 1.0 / 60) return "-";
     return std::to_string(static_cast<long>(ended / hours + 0.5));
 }
 
