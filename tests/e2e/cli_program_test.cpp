@@ -488,8 +488,13 @@ TEST(station, every_board_that_arrives_is_programmed_once_and_kept)
     std::mt19937 random(seed);
     const auto dir = temp_dir();
     const auto hex = generated(dir, 21);
-    const auto expected = expected_flash(random_flash(dir, 5, 2), read_with_srec_cat(hex, dir), "0,1,2,3", 2, 0);
+    const auto ref = read_with_srec_cat(hex, dir);
+    const auto expected = expected_flash(random_flash(dir, 5, 2), ref, "0,1,2,3", 2, 0);
     std::filesystem::create_directory(dir + "/fix");
+    // The serial number's place: four bytes the file leaves free in sector 1.
+    std::size_t place = 0x18000;
+    while (std::any_of(&ref[0][place], &ref[0][place + 4], [&](const auto& b) { return b == ref[1][&b - &ref[0][0]]; }))
+        place += 4;
     // Neither the last board of its fixture: the station ends with the last passed one.
     const int failing = static_cast<int>(random() % k_fixtures) * k_boards + static_cast<int>(random() % 4);
     const int removed =
@@ -498,7 +503,8 @@ TEST(station, every_board_that_arrives_is_programmed_once_and_kept)
     const auto report = dir + "/report.jsonl", ledger = dir + "/ledger.db";
     auto station = std::async(std::launch::async, [&] {
         return run({binary("fernwick-cli"), "station", hex, "--allow-unplaced", "--port", dir + "/fix/*", "--report",
-                    report, "--ledger", ledger, "--count", std::to_string(k_fixtures * k_boards - 2)},
+                    report, "--ledger", ledger, "--count", std::to_string(k_fixtures * k_boards - 2), "--serial",
+                    QString::number(place, 16).toStdString() + "h:4", "--serial-start", "7000"},
                    300);
     });
     const auto recorded = [&](const std::string& fixture) {
@@ -522,7 +528,8 @@ TEST(station, every_board_that_arrives_is_programmed_once_and_kept)
                     if (n == removed) options.insert(options.end(), {"--fault", "drop-at:" + drop});
                     simulated_board board(options);
                     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-                    while (recorded(fixture) <= b && std::chrono::steady_clock::now() < until)
+                    while (recorded(fixture) <= b && std::chrono::steady_clock::now() < until &&
+                           station.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
                         std::this_thread::sleep_for(std::chrono::milliseconds(20));
                     board.stop();
                 }
@@ -534,6 +541,7 @@ TEST(station, every_board_that_arrives_is_programmed_once_and_kept)
     const auto ledger_rows = json_lines(run({binary("fernwick-cli"), "ledger", ledger, "--json"}).out);
     ASSERT_EQ(records.size(), std::size_t{k_fixtures * k_boards}) << r.out << r.err;
     ASSERT_EQ(ledger_rows.size(), records.size());
+    std::vector<unsigned> serials;  // of the boards that passed
     for (int n = 0; n < k_fixtures * k_boards; ++n) {
         SCOPED_TRACE("board " + std::to_string(n));
         const auto fixture = QString::fromStdString(dir + "/fix/" + std::to_string(n / k_boards));
@@ -552,8 +560,23 @@ TEST(station, every_board_that_arrives_is_programmed_once_and_kept)
         EXPECT_EQ(row["result"].toString(), good ? "passed" : "failed");
         EXPECT_EQ(row["step"].toString(), record["step"].toString());
         EXPECT_EQ(row["hex_sha256"], record["hex_sha256"]);
-        EXPECT_TRUE(good ? after == expected : holds_the_code(after)) << QJsonDocument(record).toJson().toStdString();
+        EXPECT_EQ(row["serial"].toString(), record["serial"].toString());
+        if (!good) {
+            EXPECT_TRUE(holds_the_code(after));
+            continue;
+        }
+        // The file, and the board's own number in the block that holds it.
+        const auto serial = record["serial"].toString().toUInt();
+        serials.push_back(serial);
+        auto with_number = expected;
+        const auto at = place - 0x10000, block = at / 64 * 64;
+        if (std::all_of(&expected[block], &expected[block + 64], [](auto b) { return b == 0xFF; }))
+            std::fill(&with_number[block], &with_number[block + 64], 0);
+        for (std::size_t i = 0; i < 4; ++i) with_number[at + i] = static_cast<std::uint8_t>(serial >> (8 * i));
+        EXPECT_TRUE(after == with_number) << serial;
     }
+    std::sort(serials.begin(), serials.end());
+    for (std::size_t i = 0; i < serials.size(); ++i) EXPECT_EQ(serials[i], 7000 + i);
 }
 
 // Each board that passes keeps a serial number of its own in its flash; a
