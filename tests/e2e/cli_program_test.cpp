@@ -618,4 +618,55 @@ TEST(cli_program, each_board_that_passes_keeps_a_serial_number_of_its_own)
     }
 }
 
+// Two stations on one host share a ledger over 200 boards, some of which
+// fail: no serial number is given twice, and none is skipped.
+TEST(station, two_stations_sharing_a_ledger_never_give_a_number_twice)
+{
+    constexpr int k_per_fixture = 50, k_failing = 7;  // boards 3, 10, 17 ... of each fixture fail
+    const auto dir = temp_dir();
+    const auto ledger = dir + "/ledger.db";
+    std::vector<std::future<run_result>> stations;
+    for (const std::string name : {"a", "b"}) {
+        std::filesystem::create_directory(dir + "/" + name);
+        stations.push_back(std::async(std::launch::async, [&, name] {
+            return run({binary("fernwick-cli"), "station", std::string(FERNWICK_SOURCE_DIR) + "/examples/demo.hex",
+                        "--port", dir + "/" + name + "/*", "--report", dir + "/" + name + ".jsonl", "--ledger", ledger,
+                        "--serial", "2FFF0h:4", "--count", std::to_string(2 * (k_per_fixture - k_failing))},
+                       300);
+        }));
+    }
+    std::vector<std::thread> fixtures;
+    for (const std::string fixture : {"a/1", "a/2", "b/1", "b/2"})
+        fixtures.emplace_back([&, fixture] {
+            const auto link = dir + "/" + fixture, report = dir + "/" + fixture.substr(0, 1) + ".jsonl";
+            for (int b = 0; b < k_per_fixture; ++b) {
+                std::vector<std::string> options = {"--link", link};
+                if (b % 7 == 3) options.insert(options.end(), {"--fault", "block:2:status=93"});
+                simulated_board board(options);
+                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+                const auto recorded = [&] {
+                    const auto records = json_lines(read_file(report));
+                    return std::count_if(records.begin(), records.end(),
+                                         [&](const QJsonObject& o) { return o["device"] == link.c_str(); });
+                };
+                while (recorded() <= b && std::chrono::steady_clock::now() < until)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                board.stop();
+            }
+        });
+    for (auto& t : fixtures) t.join();
+    for (auto& s : stations) {
+        const auto r = s.get();
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+    }
+    std::vector<unsigned> kept;
+    const auto rows = json_lines(run({binary("fernwick-cli"), "ledger", ledger, "--json"}).out);
+    EXPECT_EQ(rows.size(), 4u * k_per_fixture);
+    for (const auto& row : rows)
+        if (row["result"] == "passed") kept.push_back(row["serial"].toString().toUInt());
+    std::sort(kept.begin(), kept.end());
+    ASSERT_EQ(kept.size(), 4u * (k_per_fixture - k_failing));
+    for (std::size_t i = 0; i < kept.size(); ++i) ASSERT_EQ(kept[i], i + 1);
+}
+
 }  // namespace
