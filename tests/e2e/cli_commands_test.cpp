@@ -201,6 +201,20 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
          "Failed at: bring-up"},
         // last of the rows on app.hex: the trace would have cut it to nothing
         {program("/app.hex"), 2, "the trace " + dir + "/app.hex is the hex file; nothing was sent", dir + "/app.hex"},
+        // a station refuses before its boards are touched: the board here would answer
+        {{cli, "station", dir + "/app.hex", "--port", board.device(), "--serial", "28000h:4"},
+         2,
+         "the serial number at 02'8000h-02'8003h lies in sector 3, which this run does not program; no board was "
+         "touched"},
+        {{cli, "station", dir + "/app.hex", "--port", board.device(), "--serial", "18000h:2"},
+         2,
+         "is not free: the file gives 01'8000h (line 2) the byte 11h"},
+        {{cli, "station", dir + "/app.hex", "--port", board.device(), "--ledger", dir + "/app.hex"},
+         2,
+         "the ledger " + dir + "/app.hex is the hex file; no board was touched"},
+        {{cli, "station", dir + "/app.hex", "--port", "ttyUSB*"},
+         2,
+         "the port pattern ttyUSB* is not an absolute path"},
         {{cli, "--device", "", "status"}, 2, "--device is given an empty value"},
         {{cli}, 2, "--help"},
         {{cli, "--baud", "1200", "status"}, 2, "--help"},
