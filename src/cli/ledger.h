@@ -37,6 +37,14 @@ struct ledger_row {
     std::string version = FERNWICK_VERSION;
 };
 
+class ledger;
+
+// The book of the choice's serial numbers: in the ledger when there is one,
+// so that the stations sharing it never give one twice, else in memory.
+// nullptr with `why` when the list cannot be read or not even the first
+// number fits.
+std::unique_ptr<serial_book> open_serial_book(const serial_choice& c, ledger* in, std::string& why);
+
 inline constexpr const char* k_unsettled_step = "the station ended before the board's result was recorded";
 
 class ledger {

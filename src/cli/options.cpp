@@ -247,6 +247,8 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
     program->add_option("--log-dir", r.log_dir, "write each board's whole message log to DIR/<device>.log")
         ->type_name("DIR");
     program->add_option("--report", r.report, "append one JSON line per board and run to FILE")->type_name("FILE");
+    program->add_option("--ledger", r.ledger_file, "keep every board in the SQLite ledger FILE, made when missing")
+        ->type_name("FILE");
     program
         ->add_option("--retries", r.retries,
                      "bring a board whose run failed up again and run it again, up to N times (0 to 100, default 0); "

@@ -93,7 +93,8 @@ struct line_setup {
     run_description description;
     std::vector<std::shared_ptr<core::trace_file>> traces;
     std::vector<std::unique_ptr<log_file>> logs;  // one per board with --log-dir
-    std::unique_ptr<serial_book> serials;         // with --serial
+    std::unique_ptr<cli::ledger> boards_ledger;   // with --ledger
+    std::unique_ptr<serial_book> serials;         // with --serial; in the ledger when there is one
 };
 
 // One line on standard error; the run ends with a usage status.
@@ -115,6 +116,7 @@ std::vector<written_file> files_written(const cli_request& r, const std::vector<
     std::vector<written_file> files;
     if (!block_file.empty()) files.push_back({"the block file " + block_file, block_file});
     if (!r.report.empty()) files.push_back({"the report " + r.report, r.report});
+    if (!r.ledger_file.empty()) files.push_back({"the ledger " + r.ledger_file, r.ledger_file});
     for (const auto& device : devices)
         if (!r.log_dir.empty()) {
             const auto path = (std::filesystem::path(r.log_dir) / log_file_name(device)).string();
@@ -173,33 +175,21 @@ bool convert_once(const programming::conversion_result& conversion, line_setup& 
     return true;
 }
 
-// The book of serial numbers, refused when not even the first one fits.
-bool open_serials(const serial_choice& c, line_setup& setup)
+// A board's number is kept only when it passed; its log says which. The
+// board goes into the ledger with it. The reason when it could not be
+// written down.
+std::string keep_board(line_setup& setup, const std::string& device, const std::optional<serial_value>& number,
+                       board_outcome& o, std::ostream& log)
 {
-    std::string why;
-    auto list = c.list_file.empty() ? std::optional<serial_list>(serial_list{}) : read_serial_list(c, why);
-    if (list && !serial_number_at(c, *list, 0)) why = used_up_text(c, *list, 0);
-    if (!why.empty()) {
-        refused(why + "; nothing was sent", "program");
-        return false;
-    }
-    setup.serials = std::make_unique<memory_book>(c, std::move(*list));
-    return true;
-}
-
-// A board's number is kept only when it passed; its log says which.
-// The reason when the book could not write it down.
-std::string settle_serial(serial_book& book, const std::optional<serial_value>& number, board_outcome& o,
-                          std::ostream& log)
-{
-    if (!number) return {};
     const bool passed = o.result == result::succeeded;
-    if (passed) o.serial = number;
-    log << "Serial number " << number->text << (passed ? " kept by this board" : " given back for the next board")
-        << '\n';
-    std::string why;
-    return book.settle(*number, passed, why) ? std::string()
-                                             : "the serial number " + number->text + " was not written down: " + why;
+    if (number) {
+        if (passed) o.serial = number;
+        log << "Serial number " << number->text << (passed ? " kept by this board" : " given back for the next board")
+            << '\n';
+    }
+    if (!number && !setup.boards_ledger) return {};
+    return keep_board(setup.boards_ledger.get(), setup.serials.get(), number,
+                      ledger_row_of(device, o, setup.description));
 }
 
 // Everything a run needs before any board is touched: the file converted
@@ -225,7 +215,6 @@ std::optional<line_setup> prepare(const cli_request& r, const std::vector<std::s
         // The report names the file by its hash: the same before the checks and
         // after the conversion, or the blocks may not be what the hash says.
         before = describe_run(r.choices, r.baud, unread);
-        if (r.serial.on && !open_serials(r.serial, setup)) return std::nullopt;
         std::ostream quiet(nullptr);  // a single run's own flow says what the flow notes
         p = make_plan(r.choices, devices.size() == 1 ? quiet : std::cerr, r.serial);
         if (!p.refusal.empty()) {
@@ -237,6 +226,11 @@ std::optional<line_setup> prepare(const cli_request& r, const std::vector<std::s
     if (const auto why = one_file(program ? r.choices.hex_file : "", files))
         return refused(*why + "; nothing was sent");
     if (!open_records(r, devices, setup)) return std::nullopt;
+    std::string why;
+    if (!r.ledger_file.empty() && !(setup.boards_ledger = ledger::open(r.ledger_file, why)))
+        return refused("cannot keep the ledger: " + why + "; nothing was sent");
+    if (r.serial.on && !(setup.serials = open_serial_book(r.serial, setup.boards_ledger.get(), why)))
+        return refused(why + "; nothing was sent", "program");
     if (program) {
         if (!convert_once(p.conversion, setup)) return std::nullopt;
         setup.blocks = std::make_shared<const core::prepared_blocks>(core::prepared_blocks{
@@ -341,7 +335,7 @@ int run_on_boards(const cli_request& r)
                                                tell_code(i, devices[i], b, r.report);
                                            });
             forget_code(i);  // its own lines say how it ended
-            const auto unsettled = setup->serials ? settle_serial(*setup->serials, number, outcomes[i], log) : "";
+            const auto unsettled = keep_board(*setup, devices[i], number, outcomes[i], log);
             lines.finish();
             if (board_log) write_errors[i] = board_log->why();
             if (!unsettled.empty()) write_errors[i] = unsettled;

@@ -17,6 +17,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "cli/fixtures.h"
 #include "core/hex_text.h"
 
 namespace fernwick::cli {
@@ -356,6 +357,42 @@ std::string failure_line(const board_outcome& o)
             line += ", nothing received";
     }
     return line + "\n" + code_line(run.code);
+}
+
+// A board as the ledger keeps it.
+ledger_row ledger_row_of(const std::string& port, const board_outcome& o, const run_description& d)
+{
+    ledger_row row;
+    row.fixture = port;
+    std::error_code e;
+    row.port = std::filesystem::canonical(port, e).string();
+    if (e) row.port = port;
+    row.adapter_serial = adapter_serial(port);
+    row.hex_file = d.hex_file;
+    row.hex_sha256 = d.hex_sha256;
+    row.result = o.result == result::succeeded ? "passed" : o.result == result::stopped ? "stopped" : "failed";
+    if (o.result != result::succeeded) {
+        row.step = o.run.step;
+        if (o.run.sector >= 0) row.sector = o.run.sector;
+        if (o.run.step == "program block" || o.run.step == "save code") row.block = o.run.block;
+        row.received = core::hex_bytes(o.run.received);
+    }
+    row.attempts = o.attempts.empty() ? 1 : static_cast<int>(o.attempts.size());
+    row.seconds = o.seconds;
+    if (o.serial) row.serial = o.serial->text;
+    return row;
+}
+
+std::string keep_board(ledger* in, serial_book* book, const std::optional<serial_value>& number, const ledger_row& row)
+{
+    std::string why;
+    // The ledger settles the number with the board's row, in one transaction.
+    if (in) {
+        if (!in->record(row, number ? &*number : nullptr, why)) return "the ledger was not written: " + why;
+    } else if (number && !book->settle(*number, row.result == "passed", why)) {
+        return "the serial number " + number->text + " was not written down: " + why;
+    }
+    return {};
 }
 
 }  // namespace fernwick::cli

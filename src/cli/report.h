@@ -11,6 +11,7 @@
 
 #include "cli/board_outcome.h"
 #include "cli/file_preparation.h"
+#include "cli/ledger.h"
 
 namespace fernwick::cli {
 
@@ -80,5 +81,15 @@ std::string failure_line(const board_outcome& o);
 
 // "the bootstrap code now lies only in sector 0: run again with --bsl-now 0"
 std::string code_line(const core::code_location& code);
+
+// A board as the ledger keeps it, at the fixture (the port's name as the
+// operator gave it or the pattern matched it).
+ledger_row ledger_row_of(const std::string& fixture, const board_outcome& o, const run_description& d);
+
+// The board written down: its row in the ledger, which keeps or gives back
+// its number in the same transaction, or without a ledger its number kept
+// or given back in the book. The reason when it could not be; empty when
+// it was.
+std::string keep_board(ledger* in, serial_book* book, const std::optional<serial_value>& number, const ledger_row& row);
 
 }  // namespace fernwick::cli

@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <string_view>
 
+#include "cli/ledger.h"
 #include "core/hex_text.h"
 #include "core/message_log.h"
 #include "programming/block_layout.h"
@@ -389,6 +391,27 @@ bool stamp_board(core::app_state& s, serial_book& book, long address, std::optio
     s.prepared = std::move(blocks);
     core::line_with_break(s.log(), "     Serial number of this board: " + number->text);
     return true;
+}
+
+std::unique_ptr<serial_book> open_serial_book(const serial_choice& c, ledger* in, std::string& why)
+{
+    auto list = c.list_file.empty() ? std::optional<serial_list>(serial_list{}) : read_serial_list(c, why);
+    if (!list) return nullptr;
+    if (!serial_number_at(c, *list, 0)) {
+        why = used_up_text(c, *list, 0);
+        return nullptr;
+    }
+    if (!in) return std::make_unique<memory_book>(c, std::move(*list));
+    // The series is the whole choice: another place or format is another series.
+    const char* formats[] = {"le", "be", "bcd", "ascii"};
+    const auto series =
+        (c.list_file.empty() ? "numbers from " + std::to_string(c.start) + " step " + std::to_string(c.step) + " as " +
+                                   formats[static_cast<int>(c.format)]
+                             : "list " + std::filesystem::absolute(c.list_file).lexically_normal().string()) +
+        " at " + serial_place_text(c);
+    return in->book(
+        series, [c, values = std::move(*list)](std::uint64_t index) { return serial_number_at(c, values, index); },
+        why);
 }
 
 }  // namespace fernwick::cli

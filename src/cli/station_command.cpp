@@ -92,29 +92,6 @@ std::shared_ptr<const station_file> load_file(const cli_request& r, std::string&
     return file;
 }
 
-// A board as the ledger keeps it.
-ledger_row ledger_row_of(const std::string& port, const board_outcome& o, const station_file& file)
-{
-    ledger_row row;
-    row.fixture = port;
-    std::error_code e;
-    row.port = fs::canonical(port, e).string();
-    if (e) row.port = port;
-    row.adapter_serial = adapter_serial(port);
-    row.hex_file = file.description.hex_file;
-    row.hex_sha256 = file.description.hex_sha256;
-    row.result = o.result == result::succeeded ? "passed" : o.result == result::stopped ? "stopped" : "failed";
-    if (o.result != result::succeeded) {
-        row.step = o.run.step;
-        if (o.run.sector >= 0) row.sector = o.run.sector;
-        if (o.run.step == "program block" || o.run.step == "save code") row.block = o.run.block;
-        row.received = core::hex_bytes(o.run.received);
-    }
-    row.attempts = o.attempts.empty() ? 1 : static_cast<int>(o.attempts.size());
-    row.seconds = o.seconds;
-    return row;
-}
-
 class station {
 public:
     station(const cli_request& r, station_view& view) : r_(r), view_(view) {}
@@ -145,7 +122,6 @@ private:
     void record(fixture& f, board_outcome o, const station_file& file, const std::optional<serial_value>& number);
     void wait_until_gone(fixture& f);
     void file_changed();
-    bool open_serials(std::string& why);
     void maybe_quit();
     std::shared_ptr<const station_file> current_file() const;
 
@@ -209,7 +185,7 @@ bool station::prepare()
             return false;
         }
     }
-    if (r_.serial.on && !open_serials(why)) {
+    if (r_.serial.on && !(serials_ = open_serial_book(r_.serial, ledger_.get(), why))) {
         std::cerr << "fernwick-cli station: " << why << "; no board was touched\n";
         return false;
     }
@@ -223,34 +199,6 @@ bool station::prepare()
         }
     }
     return true;
-}
-
-// The numbers come from the ledger when there is one, so that stations
-// sharing it never give one twice; refused when not even the first fits.
-bool station::open_serials(std::string& why)
-{
-    auto list =
-        r_.serial.list_file.empty() ? std::optional<serial_list>(serial_list{}) : read_serial_list(r_.serial, why);
-    if (!list) return false;
-    if (!serial_number_at(r_.serial, *list, 0)) {
-        why = used_up_text(r_.serial, *list, 0);
-        return false;
-    }
-    if (!ledger_) {
-        serials_ = std::make_unique<memory_book>(r_.serial, std::move(*list));
-        return true;
-    }
-    const auto& c = r_.serial;
-    const char* formats[] = {"le", "be", "bcd", "ascii"};
-    const auto series =
-        c.list_file.empty()
-            ? "numbers from " + std::to_string(c.start) + " step " + std::to_string(c.step) + " as " +
-                  formats[static_cast<int>(c.format)] + " at " + serial_place_text(c)
-            : "list " + fs::absolute(c.list_file).lexically_normal().string() + " at " + serial_place_text(c);
-    serials_ = ledger_->book(
-        series, [c, values = std::move(*list)](std::uint64_t index) { return serial_number_at(c, values, index); },
-        why);
-    return serials_ != nullptr;
 }
 
 void station::sleep(fixture& f, milliseconds time)
@@ -395,16 +343,9 @@ void station::record(fixture& f, board_outcome o, const station_file& file, cons
         if (const auto why = append_report(r_.report, {report_record(file.description, o)}))
             errors.push_back("the report was not written: " + *why);
     if (f.log && !f.log->why().empty()) errors.push_back(f.log->why());
-    // The ledger settles the number with the board's row, in one transaction.
-    std::string why;
-    if (ledger_) {
-        auto row = ledger_row_of(f.port, o, file);
-        if (o.serial) row.serial = o.serial->text;
-        if (!ledger_->record(row, number ? &*number : nullptr, why))
-            errors.push_back("the ledger was not written: " + why);
-    } else if (number && !serials_->settle(*number, passed, why)) {
-        errors.push_back("the serial number " + number->text + " was not written down: " + why);
-    }
+    if (const auto why = keep_board(ledger_.get(), serials_.get(), number, ledger_row_of(f.port, o, file.description));
+        !why.empty())
+        errors.push_back(why);
     station_totals now;
     {
         const std::lock_guard lock(totals_mutex_);
