@@ -41,6 +41,8 @@ station() {  # station REPORT [OPTION]...: started in the background, its pid in
 
 records() { local n=0; [ -f "$1" ] && n=$(grep -c "\"device\":\"$2\"" "$1" || true); echo "${n:-0}"; }
 
+passed() { local n=0; [ -f "$1" ] && n=$(grep -c '"result":"ok"' "$1" || true); echo "${n:-0}"; }
+
 case "${1:-}" in
 arrival)
   n=${2:-20}
@@ -82,13 +84,13 @@ rate)
         for ((i = 0; i < b; i++)); do
           "$build/mirel-sim" --line-rate 19200 --erase-ms 300 --program-ms 2 --link "$work/fix/$k" >/dev/null &
           sim=$!
-          until [ "$(records "$work/rate.$fixtures.jsonl" "$work/fix/$k")" -gt "$i" ]; do sleep 0.02; done
+          until [ "$(records "$work/rate.$fixtures.jsonl" "$work/fix/$k")" -gt "$i" ]; do sleep 0.1; done
           kill $sim; wait $sim || true
         done
       ) &
       pids+=($!)
     done
-    until [ "$(grep -c '"result":"ok"' "$work/rate.$fixtures.jsonl" 2>/dev/null || echo 0)" -ge $((fixtures * b)) ]; do
+    until [ "$(passed "$work/rate.$fixtures.jsonl")" -ge $((fixtures * b)) ]; do
       sleep 0.1
     done
     end=$(date +%s.%N)

@@ -13,6 +13,9 @@ using core::app_state;
 namespace {
 
 constexpr int k_stop_watch_ms = 50;
+// A station's fixture may wait for its next board for hours: looked at
+// less often, so that waiting costs next to nothing.
+constexpr int k_stop_watch_waiting_ms = 1000;
 
 }  // namespace
 
@@ -84,7 +87,7 @@ cli_session::verdict cli_session::run(const command& start, const judge& done)
     QObject::connect(&stop_watch, &QTimer::timeout, [this] {
         if (!in_command_ && s_.stop_now()) finish(verdict::stopped);
     });
-    stop_watch.start(k_stop_watch_ms);
+    stop_watch.start(s_.bench.wait_ms < 0 ? k_stop_watch_waiting_ms : k_stop_watch_ms);
     bootstrap::RESET_OK_Click(s_);
     // The first verdict comes after the reset step has returned, as every
     // later one comes after its handler.
