@@ -17,15 +17,6 @@ namespace fernwick::cli {
 
 namespace {
 
-int terminal_width()
-{
-#ifndef _WIN32
-    winsize w{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 20) return w.ws_col;
-#endif
-    return 80;
-}
-
 // One board's place on the screen: phase, block n of m, sector, time left,
 // percent.
 std::string progress_line(const std::string& device, const board_progress& b, std::size_t device_width)
@@ -44,6 +35,30 @@ std::string progress_line(const std::string& device, const board_progress& b, st
 }
 
 }  // namespace
+
+int terminal_width()
+{
+#ifndef _WIN32
+    winsize w{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 20) return w.ws_col;
+#endif
+    return 80;
+}
+
+void erase_lines(std::size_t& drawn)
+{
+    if (drawn == 0) return;
+    if (drawn > 1) std::cout << "\033[" << drawn - 1 << 'A';
+    std::cout << "\r\033[J";
+    drawn = 0;
+}
+
+std::string fitted_to_terminal(std::string line)
+{
+    const auto width = static_cast<std::size_t>(terminal_width() - 1);
+    if (line.size() > width) line.resize(width);
+    return line;
+}
 
 void line_buffer::finish()
 {
@@ -109,24 +124,14 @@ void console::finish()
     erase_live();
     if (!single()) {
         for (std::size_t i = 0; i < devices_.size(); ++i)
-            std::cout << fitted(progress_line(devices_[i], boards_[i], device_width_)) << '\n';
+            std::cout << fitted_to_terminal(progress_line(devices_[i], boards_[i], device_width_)) << '\n';
     }
     std::cout.flush();
 }
 
-std::string console::fitted(std::string line) const
-{
-    const auto width = static_cast<std::size_t>(terminal_width() - 1);
-    if (line.size() > width) line.resize(width);
-    return line;
-}
-
 void console::erase_live()
 {
-    if (!live_ || drawn_ == 0) return;
-    if (drawn_ > 1) std::cout << "\033[" << drawn_ - 1 << 'A';
-    std::cout << "\r\033[J";
-    drawn_ = 0;
+    if (live_) erase_lines(drawn_);
 }
 
 void console::draw_live()
@@ -136,7 +141,7 @@ void console::draw_live()
     for (std::size_t i = 0; i < devices_.size(); ++i) {
         // The log tells the bring-up, but not how long a wait for the board goes on.
         if (single() && boards_[i].progress.blocks_total == 0 && boards_[i].phase != "waiting for the board") continue;
-        lines.push_back(fitted(progress_line(devices_[i], boards_[i], device_width_)));
+        lines.push_back(fitted_to_terminal(progress_line(devices_[i], boards_[i], device_width_)));
     }
     for (std::size_t i = 0; i < lines.size(); ++i) std::cout << (i ? "\n" : "") << lines[i];
     drawn_ = lines.size();

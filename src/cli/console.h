@@ -29,6 +29,13 @@ private:
     std::string pending_;
 };
 
+// The terminal's width in characters (80 when it cannot be told).
+int terminal_width();
+// A line cut to the terminal's width, so that the lines drawn can be counted.
+std::string fitted_to_terminal(std::string line);
+// Takes back the `drawn` lines last drawn, the cursor left at the first.
+void erase_lines(std::size_t& drawn);
+
 // On a terminal, one live line per board redrawn in place (with a single
 // board, below its log); otherwise plain lines prefixed with the device,
 // never a control character. Safe to call from every board's thread.
@@ -44,7 +51,6 @@ public:
     void finish();
 
 private:
-    std::string fitted(std::string line) const;
     void erase_live();
     void draw_live();
 

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "cli/console.h"
 #include "core/progress_text.h"
 
 namespace fernwick::cli {
@@ -123,10 +124,7 @@ void station_view::finish()
 
 void station_view::erase_live()
 {
-    if (!live_ || drawn_ == 0) return;
-    if (drawn_ > 1) std::cout << "\033[" << drawn_ - 1 << 'A';
-    std::cout << "\r\033[J";
-    drawn_ = 0;
+    if (live_) erase_lines(drawn_);
 }
 
 void station_view::draw_live()
@@ -138,9 +136,9 @@ void station_view::draw_live()
     for (const auto& r : rows_) {
         std::ostringstream line;
         line << std::left << std::setw(static_cast<int>(width)) << r.fixture << "  " << r.text;
-        lines.push_back(line.str().substr(0, 159));
+        lines.push_back(fitted_to_terminal(line.str()));
     }
-    lines.push_back(totals_line());
+    lines.push_back(fitted_to_terminal(totals_line()));
     for (std::size_t i = 0; i < lines.size(); ++i) std::cout << (i ? "\n" : "") << lines[i];
     drawn_ = lines.size();
 }
