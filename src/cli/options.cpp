@@ -261,7 +261,7 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
     auto* station = app.add_subcommand(
         "station", "program every board that arrives at a fixture (a port matching --port), once, until Ctrl-C");
     add_hex_choices(*station, r.choices, sectors, now, target, segment);
-    add_bench_options(*station, bench, true);
+    add_bench_options(*station, bench, false);  // a station waits for each board until it answers
     station
         ->add_option("--port", r.ports,
                      "a fixture's port, or a pattern of ports such as '/dev/serial/by-path/*' or '/dev/ttyUSB*' "

@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <filesystem>
 #include <iostream>
@@ -333,7 +334,7 @@ void station::record(fixture& f, board_outcome o, const station_file& file, cons
     if (passed) o.serial = number;
     std::string text = passed ? "passed" : o.result == result::stopped ? "stopped" : "failed";
     if (o.serial) text += "  serial " + o.serial->text;
-    text += "  " + std::to_string(static_cast<int>(o.seconds + 0.5)) + " s";
+    text += "  " + std::to_string(std::lround(o.seconds)) + " s";
     if (!passed) {
         const auto line = failure_line(o);
         text += "  " + line.substr(0, line.find('\n'));

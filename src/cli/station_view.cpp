@@ -1,6 +1,7 @@
 #include "cli/station_view.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <iomanip>
@@ -41,7 +42,7 @@ std::string station_totals::per_hour_text() const
     const double hours = std::chrono::duration<double>(last_end - first_board).count() / 3600;
     // A pace over less than a minute says little.
     if (ended == 0 || hours < 1.0 / 60) return "-";
-    return std::to_string(static_cast<long>(ended / hours + 0.5));
+    return std::to_string(std::lround(ended / hours));
 }
 
 station_view::row& station_view::row_of(const std::string& fixture)

@@ -669,4 +669,34 @@ TEST(station, two_stations_sharing_a_ledger_never_give_a_number_twice)
     for (std::size_t i = 0; i < kept.size(); ++i) ASSERT_EQ(kept[i], i + 1);
 }
 
+// The hex file changed on disk while the station runs: a damaged one
+// programs nothing, the board waits; a sound one is the next board's.
+TEST(station, a_changed_file_is_used_only_once_it_passes_every_check)
+{
+    const auto dir = temp_dir();
+    const auto hex = dir + "/app.hex", report = dir + "/report.jsonl";
+    write_file(hex, read_file(std::string(FERNWICK_SOURCE_DIR) + "/examples/demo.hex"));
+    std::filesystem::create_directory(dir + "/fix");
+    auto station = std::async(std::launch::async, [&] {
+        return run({binary("fernwick-cli"), "station", hex, "--port", dir + "/fix/*", "--report", report}, 60, false,
+                   7000);
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    write_file(hex, ":020000040001F9\n:01800000116F\n:00000001FF\n");  // a wrong checksum
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    simulated_board board({"--link", dir + "/fix/a"});
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_EQ(read_file(report), "");
+    write_file(hex, ":020000040001F9\n:01800000116E\n:00000001FF\n");
+    const auto r = station.get();
+    board.stop();
+    EXPECT_EQ(r.status, 143) << r.out << r.err;
+    EXPECT_NE(r.out.find(hex + " changed and cannot be used; no board is programmed until it can"), std::string::npos)
+        << r.out;
+    const auto records = json_lines(read_file(report));
+    ASSERT_EQ(records.size(), 1u) << r.out;
+    EXPECT_EQ(records[0]["result"], "ok");
+    EXPECT_EQ(records[0]["hex_sha256"], "f6484bf30c56764a433e06c230ff1cc0551152fd824d808221406c6e218e6622");
+}
+
 }  // namespace
