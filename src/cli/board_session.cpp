@@ -106,7 +106,7 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
     board_outcome o;
     o.device = job.device;
     o.started = system_clock::now();
-    const auto began = steady_clock::now();
+    auto began = steady_clock::now();
 
     std::vector<counting_link*> links;  // made in this order: mainform.COM, RESETFORM.MSCom0
     const auto port = core::sharing_one_port({[&job] { return std::make_unique<core::qt_serial_link>(job.device); },
@@ -129,7 +129,15 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
     bool in_command = false;
     auto last_told = steady_clock::time_point{};
     core::code_location code_told;
+    bool answered = false;
     const auto tell = [&](bool now) {
+        // A station's board is timed from its chip's answer, not from when its
+        // fixture began to wait for it.
+        if (s.bench.wait_ms < 0 && !answered && s.id_received) {
+            answered = true;
+            began = steady_clock::now();
+            o.started = system_clock::now();
+        }
         // Where the code lies is told without delay: a quit at once must say it.
         const auto& code = s.run.code;
         const bool code_moved =
