@@ -321,8 +321,9 @@ void station::serve(fixture& f)
             sleep(f, seconds(1));
             continue;
         }
-        // No chip answered: the wait ended for the station's own reasons.
-        if (!arrived && o.run.step == "bring-up" && o.bytes_received == 0) continue;
+        // No chip answered, or the station ended the bring-up for its own
+        // reasons before the board's flash was touched: no board to record.
+        if (!arrived && (!o.chip_answered || (o.result == result::stopped && stop_signal() == 0))) continue;
         record(f, o, *file, number);
         wait_until_gone(f);
     }
@@ -338,6 +339,12 @@ void station::record(fixture& f, board_outcome o, const station_file& file, cons
     if (!passed) {
         const auto line = failure_line(o);
         text += "  " + line.substr(0, line.find('\n'));
+        // The bring-up's line names no exchange: its error block says what went wrong.
+        const auto said = std::find_if(o.reason.begin(), o.reason.end(), [](const std::string& r) {
+            return r.find_first_not_of(' ') != std::string::npos;
+        });
+        if (o.run.step == "bring-up" && said != o.reason.end())
+            text += ": " + said->substr(said->find_first_not_of(' '));
     }
     std::vector<std::string> errors;
     if (!r_.report.empty())
