@@ -516,7 +516,9 @@ TEST(station, every_board_that_arrives_is_programmed_once_and_kept)
     for (int f = 0; f < k_fixtures; ++f)
         fixtures.emplace_back(
             [&, f, delays = std::vector<std::uint_fast32_t>{random(), random(), random(), random(), random()},
-             fault = std::to_string(1 + random() % 30), drop = std::to_string(600 + random() % 1500)] {
+             // a Flag Error at a random block, or a bring-up that fails after the chip answered
+             fault = random() % 3 ? "block:" + std::to_string(1 + random() % 30) + ":status=93" : "ack2:wrong",
+             drop = std::to_string(600 + random() % 1500)] {
                 const auto fixture = dir + "/fix/" + std::to_string(f);
                 for (int b = 0; b < k_boards; ++b) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(delays[b] % 400));
@@ -524,7 +526,7 @@ TEST(station, every_board_that_arrives_is_programmed_once_and_kept)
                     std::vector<std::string> options = {"--link",    fixture,
                                                         "--preload", dir + "/before.bin",
                                                         "--dump",    dir + "/after-" + std::to_string(n) + ".bin"};
-                    if (n == failing) options.insert(options.end(), {"--fault", "block:" + fault + ":status=93"});
+                    if (n == failing) options.insert(options.end(), {"--fault", fault});
                     if (n == removed) options.insert(options.end(), {"--fault", "drop-at:" + drop});
                     simulated_board board(options);
                     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
