@@ -352,7 +352,11 @@ void station::serve(fixture& f)
         bool arrived = false;
         const auto o = run_with_retries(job, r_.retries, file->description.hex_sha256, log, no_notes,
                                         [&](const board_progress& b) {
-                                            if (b.phase == "bring-up" || b.phase == "waiting for the board") return;
+                                            // A run that ends before its command says nothing of a board:
+                                            // the chip's bytes tell whether one was there.
+                                            if (b.phase == "bring-up" || b.phase == "waiting for the board" ||
+                                                (!f.in_command && (b.phase == "stopped" || b.phase == "failed")))
+                                                return;
                                             if (!f.in_command) {
                                                 f.in_command = true;
                                                 arrived = true;
@@ -372,8 +376,8 @@ void station::serve(fixture& f)
             sleep(f, seconds(1));
             continue;
         }
-        // No chip answered: the wait ended for the station's own reasons.
-        if (!arrived && o.run.step == "bring-up" && o.bytes_received == 0) continue;
+        // No chip answered: the wait ended for the station's own reasons (a stop, --count, a new file).
+        if (!arrived && o.run.step == "bring-up" && !o.chip_answered) continue;
         record(f, o, *file, number);
         wait_until_gone(f);
     }
