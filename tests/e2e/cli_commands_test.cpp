@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <future>
+#include <thread>
 #include <tuple>
 
 #include "core/qt_serial_link.h"
@@ -277,6 +279,23 @@ TEST(cli_commands, a_board_taken_out_and_the_next_put_in_are_each_their_own)
         EXPECT_EQ(read_file(dir + "/flash.bin").substr(0x8000, 1), "\x11");  // app.hex's byte, in sector 1
         EXPECT_EQ(read_file(dir + "/flash.bin.2"), std::string(0x20000, '\xFF'));
     }
+    // A station's board stays while another program holds its port for a while: it is not the next board.
+    simulated_board board({"--link", dir + "/fixture", "--fixed-adapter"});
+    const auto report = dir + "/station.jsonl";
+    auto station = std::async(std::launch::async, [&] {
+        return run(
+            {binary("fernwick-cli"), "station", dir + "/app.hex", "--port", dir + "/fixture", "--report", report}, 60,
+            false, 9000);
+    });
+    for (int i = 0; i < 200 && read_file(report).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    fernwick::core::qt_serial_link holder(dir + "/fixture");
+    EXPECT_TRUE(holder.open()) << holder.error_text();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    holder.close();
+    EXPECT_EQ(station.get().status, 143);
+    const auto records = read_file(report);
+    EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 1) << records;
 }
 
 }  // namespace
