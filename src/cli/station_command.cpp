@@ -1,6 +1,7 @@
 #include "cli/station_command.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -92,6 +93,16 @@ std::shared_ptr<const station_file> load_file(const cli_request& r, std::string&
     return file;
 }
 
+// The file a name stands for now, links followed, and its last change: a
+// link pointed at another file of the same time changes it too.
+std::string file_stamp(const fs::path& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return {};
+    return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" + std::to_string(info.st_size) + ":" +
+           std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
+}
+
 // A board as the ledger keeps it.
 ledger_row ledger_row_of(const std::string& port, const board_outcome& o, const station_file& file)
 {
@@ -163,7 +174,7 @@ private:
     QEventLoop loop_;
     std::atomic<bool> stopping_{false};
     std::vector<std::string> ports_;  // matching now
-    fs::file_time_type hex_stamp_;
+    std::string hex_stamp_;
     std::unique_ptr<ledger> ledger_;
     std::unique_ptr<serial_book> serials_;
 };
@@ -503,23 +514,22 @@ int station::run()
     QTimer settle;
     settle.setSingleShot(true);
     QObject::connect(&settle, &QTimer::timeout, &loop_, [&] {
-        if (!file_watch.files().contains(QString::fromStdString(hex.string())))
-            file_watch.addPath(QString::fromStdString(hex.string()));
+        // Watched anew: the name may lead to another file now.
+        file_watch.removePath(QString::fromStdString(hex.string()));
+        file_watch.addPath(QString::fromStdString(hex.string()));
         file_changed();
     });
     const auto touched = [&](const QString&) { settle.start(k_file_settle_ms); };
     QObject::connect(&file_watch, &QFileSystemWatcher::fileChanged, &loop_, touched);
     QObject::connect(&file_watch, &QFileSystemWatcher::directoryChanged, &loop_, [&](const QString&) {
         // Only the hex file's own change matters; the folder tells a rename over it.
-        std::error_code e;
-        const auto stamp = fs::last_write_time(hex, e);
-        if (!e && stamp != hex_stamp_) {
+        const auto stamp = file_stamp(hex);
+        if (!stamp.empty() && stamp != hex_stamp_) {
             hex_stamp_ = stamp;
             touched({});
         }
     });
-    std::error_code e;
-    hex_stamp_ = fs::last_write_time(hex, e);
+    hex_stamp_ = file_stamp(hex);
 
     port_watcher ports(r_.ports, [this](const std::vector<std::string>& now) {
         ports_ = now;

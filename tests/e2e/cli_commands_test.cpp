@@ -279,14 +279,24 @@ TEST(cli_commands, a_board_taken_out_and_the_next_put_in_are_each_their_own)
         EXPECT_EQ(read_file(dir + "/flash.bin").substr(0x8000, 1), "\x11");  // app.hex's byte, in sector 1
         EXPECT_EQ(read_file(dir + "/flash.bin.2"), std::string(0x20000, '\xFF'));
     }
-    // A station's board stays while another program holds its port for a while: it is not the next board.
+    // A station's board comes once its hex file, a link, leads to another file of the same time, and stays
+    // while another program holds its port for a while: it gets the new file, and is not the next board.
+    write_file(dir + "/two.hex", ":020000040001F9\n:01800000116E\n:020000040002F8\n:0101000022DC\n:00000001FF\n");
+    std::filesystem::last_write_time(dir + "/two.hex", std::filesystem::last_write_time(dir + "/app.hex"));
+    std::filesystem::create_symlink(dir + "/app.hex", dir + "/linked.hex");
     simulated_board board({"--link", dir + "/fixture", "--fixed-adapter"});
+    board.take_out_or_put_in();
     const auto report = dir + "/station.jsonl";
     auto station = std::async(std::launch::async, [&] {
         return run(
-            {binary("fernwick-cli"), "station", dir + "/app.hex", "--port", dir + "/fixture", "--report", report}, 60,
-            false, 9000);
+            {binary("fernwick-cli"), "station", dir + "/linked.hex", "--port", dir + "/fixture", "--report", report},
+            60, false, 10000);
     });
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::filesystem::create_symlink(dir + "/two.hex", dir + "/linked.new");
+    std::filesystem::rename(dir + "/linked.new", dir + "/linked.hex");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    board.take_out_or_put_in();
     for (int i = 0; i < 200 && read_file(report).empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     fernwick::core::qt_serial_link holder(dir + "/fixture");
@@ -296,6 +306,7 @@ TEST(cli_commands, a_board_taken_out_and_the_next_put_in_are_each_their_own)
     EXPECT_EQ(station.get().status, 143);
     const auto records = read_file(report);
     EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 1) << records;
+    EXPECT_NE(records.find(R"("result":"ok")"), std::string::npos) << records;
 }
 
 }  // namespace
