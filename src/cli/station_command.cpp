@@ -403,7 +403,11 @@ void station::record(fixture& f, board_outcome o, const station_file& file, cons
     text += "  " + std::to_string(static_cast<int>(o.seconds + 0.5)) + " s";
     if (!passed) {
         const auto line = failure_line(o);
-        text += "  " + line.substr(0, line.find('\n'));
+        const auto cut = line.find('\n');
+        text += "  " + line.substr(0, cut);
+        // This station runs every board from its own --bsl-now: one whose code moved needs a run of its own.
+        if (o.run.code.known && o.run.code.now() != r_.choices.bsl_now)
+            text += "; " + line.substr(cut + 1) + " (fernwick-cli program)";
     }
     std::vector<std::string> errors;
     if (!r_.report.empty())

@@ -74,6 +74,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     simulated_board fixture_board({"--link", dir + "/fixtures/1"});
     simulated_board empty_fixture({"--link", dir + "/fixtures/2", "--fixed-adapter"});
     empty_fixture.take_out_or_put_in();
+    simulated_board flagged_fixture({"--link", dir + "/fixtures/flagged", "--fault", "erase:3:status=93"});
     fernwick::core::qt_serial_link holder;
     ::setenv("FERNWICK_COM2", board.device().c_str(), 1);
     holder.set_comm_port(2);
@@ -198,7 +199,13 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {program("/app.hex", {"--exit", "reset-rts-boot-jumper"}), 2, "--exit: reset-rts-boot-jumper has no exit"},
         {{cli, "ledger", dir + "/app.hex"}, 2, "fernwick-cli ledger: " + dir + "/app.hex: not a ledger"},
         // a fixed adapter without a board is no board, also when --count ends its wait
-        {{cli, "station", dir + "/app.hex", "--port", dir + "/fixtures/*", "--count", "1"}, 0, "Passed 1, failed 0,"},
+        {{cli, "station", dir + "/app.hex", "--port", dir + "/fixtures/[12]", "--count", "1"},
+         0,
+         "Passed 1, failed 0,"},
+        {{cli, "station", dir + "/two.hex", "--port", dir + "/fixtures/flagged"},
+         -1,
+         "Failed at: erase, sector 2, received BE 93; the bootstrap code now lies only in sector 0: run again with "
+         "--bsl-now 0 (fernwick-cli program)"},
         {{cli, "plan", dir + "/app.hex", "--entry", "reset-rts-boot-jumper", "--exit", "reset-rts-boot-dtr-inverted"},
          0,
          "Modem lines:\n  entry before each zero byte (150 ms): reset-rts-boot-jumper (rts=1,wait=100,rts=0,wait=50)\n"
