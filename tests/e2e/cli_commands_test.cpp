@@ -287,9 +287,10 @@ TEST(cli_commands, a_board_taken_out_and_the_next_put_in_are_each_their_own)
         EXPECT_EQ(read_file(dir + "/flash.bin.2"), std::string(0x20000, '\xFF'));
     }
     // A station's board comes once its hex file, a link, leads to another file of the same time, and stays
-    // while another program holds its port for a while: it gets the new file, and is not the next board.
-    write_file(dir + "/two.hex", ":020000040001F9\n:01800000116E\n:020000040002F8\n:0101000022DC\n:00000001FF\n");
-    std::filesystem::last_write_time(dir + "/two.hex", std::filesystem::last_write_time(dir + "/app.hex"));
+    // while another program holds its port for a while: it gets the new file (of the same size and time, with
+    // data in sector 3 instead of 1), and is not the next board.
+    write_file(dir + "/three.hex", ":020000040002F8\n:01800000116E\n:00000001FF\n");
+    std::filesystem::last_write_time(dir + "/three.hex", std::filesystem::last_write_time(dir + "/app.hex"));
     std::filesystem::create_symlink(dir + "/app.hex", dir + "/linked.hex");
     simulated_board board({"--link", dir + "/fixture", "--fixed-adapter"});
     board.take_out_or_put_in();
@@ -300,7 +301,7 @@ TEST(cli_commands, a_board_taken_out_and_the_next_put_in_are_each_their_own)
             60, false, 10000);
     });
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    std::filesystem::create_symlink(dir + "/two.hex", dir + "/linked.new");
+    std::filesystem::create_symlink(dir + "/three.hex", dir + "/linked.new");
     std::filesystem::rename(dir + "/linked.new", dir + "/linked.hex");
     std::this_thread::sleep_for(std::chrono::seconds(1));
     board.take_out_or_put_in();
