@@ -192,6 +192,15 @@ bool station::prepare()
             std::cerr << "fernwick-cli station: " << *why << " (see --help)\n";
             return false;
         }
+    // Before the block file is written: it would replace a report or a ledger of that name.
+    const auto block_file = fs::absolute(programming::new_file_name_for(r_.choices.hex_file)).lexically_normal();
+    std::vector<written_file> files{{"the block file " + block_file.string(), block_file.string()}};
+    if (!r_.report.empty()) files.push_back({"the report " + r_.report, r_.report});
+    if (!r_.ledger_file.empty()) files.push_back({"the ledger " + r_.ledger_file, r_.ledger_file});
+    if (const auto clash = one_file(r_.choices.hex_file, files)) {
+        std::cerr << "fernwick-cli station: " << *clash << "; no board was touched\n";
+        return false;
+    }
     std::string why;
     file_ = load_file(r_, why);
     if (!file_) {
@@ -200,15 +209,6 @@ bool station::prepare()
         return false;
     }
     for (const auto& note : file_->notes) std::cerr << "fernwick-cli station: " << note << "\n";
-    std::vector<written_file> files;
-    if (!file_->description.block_file.empty())
-        files.push_back({"the block file " + file_->description.block_file, file_->description.block_file});
-    if (!r_.report.empty()) files.push_back({"the report " + r_.report, r_.report});
-    if (!r_.ledger_file.empty()) files.push_back({"the ledger " + r_.ledger_file, r_.ledger_file});
-    if (const auto clash = one_file(r_.choices.hex_file, files)) {
-        std::cerr << "fernwick-cli station: " << *clash << "; no board was touched\n";
-        return false;
-    }
     if (const auto bad = r_.report.empty() ? std::nullopt : check_report(r_.report)) {
         std::cerr << "fernwick-cli station: cannot write the report: " << *bad << "\n";
         return false;

@@ -84,6 +84,8 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     write_file(dir + "/nowhere.hex", ":020000040001F9\n:0100000011EE\n:00000001FF\n");
     write_file(dir + "/joined.hex", ":020000040001F9\n:01800000116E\n:00000001FF\n:020000040002F8\n:0100000022DD\n");
     write_file(dir + "/app.hex", ":020000040001F9\n:01800000116E\n:00000001FF\n");
+    write_file(dir + "/line.hex", ":020000040001F9\n:01800000116E\n:00000001FF\n");
+    write_file(dir + "/line.NEW", "a report's record\n");
     write_file(dir + "/two.hex", ":020000040001F9\n:01800000116E\n:020000040002F8\n:0101000022DC\n:00000001FF\n");
     std::filesystem::create_directory(dir + "/logs");
     std::filesystem::create_symlink(dir + "/app.hex", dir + "/link.jsonl");
@@ -202,6 +204,9 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {{cli, "station", dir + "/app.hex", "--port", dir + "/fixtures/[12]", "--count", "1"},
          0,
          "Passed 1, failed 0,"},
+        {{cli, "station", dir + "/line.hex", "--port", dir + "/fixtures/1", "--report", dir + "/line.NEW"},
+         2,
+         "the block file " + dir + "/line.NEW and the report " + dir + "/line.NEW are one file"},
         {{cli, "station", dir + "/two.hex", "--port", dir + "/fixtures/flagged"},
          -1,
          "Failed at: erase, sector 2, received BE 93; the bootstrap code now lies only in sector 0: run again with "
@@ -247,6 +252,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     }
     EXPECT_EQ(read_file(dir + "/logs/held.log"), "another run's log\n");
     EXPECT_EQ(read_file(dir + "/logs/kept.log"), "the last run's log\n");
+    EXPECT_EQ(read_file(dir + "/line.NEW"), "a report's record\n");
     EXPECT_NE(read_file(dir + "/entry.jsonl").find(R"("entry":"reset-rts-boot-jumper (rts=1,)"), std::string::npos);
     ::close(held);
     holder.close();
