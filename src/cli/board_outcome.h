@@ -48,7 +48,7 @@ struct board_outcome {
     int attempts_allowed = 0;     // 1 + the retries; 0 without retries
     bool reset_for_next = false;  // the chip confirmed a software reset after the failure
     bool port_unusable = false;   // the bring-up sent not even the zero byte: the port could not be used
-    bool chip_answered = false;   // some byte came from the chip, in the bring-up or after
+    bool chip_answered = false;   // a byte came back on either link, in any attempt: a board was there
 
     // The serial number the board passed with and keeps; none for a board that failed.
     std::optional<serial_value> serial;

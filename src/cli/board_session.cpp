@@ -185,7 +185,7 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
     read_outcome(o, s, links);
     decide(o, s, job, in_command, verdict, flow_status);
     o.port_unusable = !in_command && o.result == result::failed && links.at(1)->sent == 0;
-    o.chip_answered = links[0]->received + links.at(1)->received > 0;
+    o.chip_answered = links[0]->received + links[1]->received > 0;
     // The zero byte went out and nothing came back.
     if (!in_command && o.result == result::failed && links.at(1)->sent > 0 &&
         links[0]->received + links[1]->received == 0) {

@@ -93,10 +93,10 @@ void port_watcher::watch_folders()
         if (!watched.contains(f)) watcher_.addPath(f);
 }
 
-bool chip_answers(const std::string& device, int baud, const core::modem_sequence& entry, int answer_ms)
+std::optional<bool> chip_answers(const std::string& device, int baud, const core::modem_sequence& entry, int answer_ms)
 {
     QSerialPort port(QString::fromStdString(device));
-    if (!port.open(QIODevice::ReadWrite)) return false;
+    if (!port.open(QIODevice::ReadWrite)) return std::nullopt;
     port.setBaudRate(baud);
     port.setDataBits(QSerialPort::Data8);
     port.setParity(QSerialPort::NoParity);

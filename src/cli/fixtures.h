@@ -43,8 +43,9 @@ private:
 // Whether a chip answers a zero byte on `device` within `answer_ms`: the
 // entry sequence first where one is given, the port closed again after. A
 // chip in its bootstrap loader answers with its identification byte; a
-// board taken out of a fixed adapter says nothing.
-bool chip_answers(const std::string& device, int baud, const core::modem_sequence& entry, int answer_ms);
+// board taken out of a fixed adapter says nothing. nullopt when the port
+// cannot be opened (another program holds it): that says nothing of the board.
+std::optional<bool> chip_answers(const std::string& device, int baud, const core::modem_sequence& entry, int answer_ms);
 
 // The USB serial number of the adapter behind a serial device, as the
 // system gives it; empty when it gives none (a built-in port, a pty).

@@ -173,12 +173,21 @@ std::size_t edit_distance(const std::string& a, const std::string& b)
 }
 
 // "unknown option --devce; did you mean --device?": the nearest option of
-// the program or its commands, when it lies within two typing errors.
+// the command given (of any command before one is), when it lies within two
+// typing errors; another command's option is named as that command's.
 std::string unknown_option(CLI::App& app, const std::string& word)
 {
     const auto typed = word.substr(0, word.find('='));
-    std::vector<CLI::App*> apps = app.get_subcommands([](CLI::App*) { return true; });
+    const auto every = app.get_subcommands([](CLI::App*) { return true; });
+    auto apps = app.get_subcommands();
+    if (apps.empty()) apps = every;
     apps.push_back(&app);
+    if (apps.size() == 2) {
+        std::string owners;
+        for (auto* a : every)
+            if (a->get_option_no_throw(typed)) owners += (owners.empty() ? "" : ", ") + a->get_name();
+        if (!owners.empty()) return typed + " is an option of " + owners + ", not of " + apps.front()->get_name();
+    }
     std::string nearest;
     std::size_t best = 3;
     for (const auto* a : apps)

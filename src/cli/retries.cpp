@@ -44,6 +44,7 @@ board_outcome run_with_retries(board_job job, int retries, const std::string& he
     const int allowed = retries + 1;
     std::vector<attempt_record> attempts;
     std::uint64_t sent = 0, received = 0;
+    bool answered = false;
     double seconds = 0;
     std::optional<std::chrono::system_clock::time_point> started;
     std::ostream quiet(nullptr);  // the file's notes were said at the first attempt
@@ -60,6 +61,7 @@ board_outcome run_with_retries(board_job job, int retries, const std::string& he
         attempts.push_back({o.result, o.run, job.choices.bsl_now, o.seconds, o.blocks_sent});
         sent += o.bytes_sent;
         received += o.bytes_received;
+        answered = answered || o.chip_answered;
         seconds += o.seconds;
         started = started.value_or(o.started);
         const bool stopping = job.stop_requested && job.stop_requested();
@@ -84,6 +86,7 @@ board_outcome run_with_retries(board_job job, int retries, const std::string& he
         o.attempts_allowed = allowed;
         o.bytes_sent = sent;
         o.bytes_received = received;
+        o.chip_answered = answered;
         o.seconds = seconds;
         o.started = *started;
         return o;

@@ -242,8 +242,10 @@ std::string serial_place_text(const serial_choice& c)
 std::optional<serial_list> read_serial_list(const serial_choice& c, std::string& why)
 {
     std::ifstream in(c.list_file);
-    if (!in) {
-        why = "the serial list " + c.list_file + " cannot be read";
+    // A folder opens, and reads as if it held nothing.
+    std::error_code folder;
+    if (!in || std::filesystem::is_directory(c.list_file, folder)) {
+        why = "the serial list " + c.list_file + (in ? " is a folder" : " cannot be read");
         return std::nullopt;
     }
     serial_list list;

@@ -1,6 +1,7 @@
 #include "cli/station_command.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -93,6 +94,16 @@ std::shared_ptr<const station_file> load_file(const cli_request& r, std::string&
     return file;
 }
 
+// The file a name stands for now, links followed, and its last change: a
+// link pointed at another file of the same time changes it too.
+std::string file_stamp(const fs::path& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return {};
+    return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" + std::to_string(info.st_size) + ":" +
+           std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
+}
+
 class station {
 public:
     station(const cli_request& r, station_view& view) : r_(r), view_(view) {}
@@ -140,7 +151,7 @@ private:
     QEventLoop loop_;
     std::atomic<bool> stopping_{false};
     std::vector<std::string> ports_;  // matching now
-    fs::file_time_type hex_stamp_;
+    std::string hex_stamp_;
     std::unique_ptr<ledger> ledger_;
     std::unique_ptr<serial_book> serials_;
 };
@@ -158,6 +169,15 @@ bool station::prepare()
             std::cerr << "fernwick-cli station: " << *why << " (see --help)\n";
             return false;
         }
+    // Before the block file is written: it would replace a report or a ledger of that name.
+    const auto block_file = fs::absolute(programming::new_file_name_for(r_.choices.hex_file)).lexically_normal();
+    std::vector<written_file> files{{"the block file " + block_file.string(), block_file.string()}};
+    if (!r_.report.empty()) files.push_back({"the report " + r_.report, r_.report});
+    if (!r_.ledger_file.empty()) files.push_back({"the ledger " + r_.ledger_file, r_.ledger_file});
+    if (const auto clash = one_file(r_.choices.hex_file, files)) {
+        std::cerr << "fernwick-cli station: " << *clash << "; no board was touched\n";
+        return false;
+    }
     std::string why;
     file_ = load_file(r_, why);
     if (!file_) {
@@ -166,15 +186,6 @@ bool station::prepare()
         return false;
     }
     for (const auto& note : file_->notes) std::cerr << "fernwick-cli station: " << note << "\n";
-    std::vector<written_file> files;
-    if (!file_->description.block_file.empty())
-        files.push_back({"the block file " + file_->description.block_file, file_->description.block_file});
-    if (!r_.report.empty()) files.push_back({"the report " + r_.report, r_.report});
-    if (!r_.ledger_file.empty()) files.push_back({"the ledger " + r_.ledger_file, r_.ledger_file});
-    if (const auto clash = one_file(r_.choices.hex_file, files)) {
-        std::cerr << "fernwick-cli station: " << *clash << "; no board was touched\n";
-        return false;
-    }
     if (const auto bad = r_.report.empty() ? std::nullopt : check_report(r_.report)) {
         std::cerr << "fernwick-cli station: cannot write the report: " << *bad << "\n";
         return false;
@@ -301,7 +312,11 @@ void station::serve(fixture& f)
         bool arrived = false;
         const auto o = run_with_retries(job, r_.retries, file->description.hex_sha256, log, no_notes,
                                         [&](const board_progress& b) {
-                                            if (b.phase == "bring-up" || b.phase == "waiting for the board") return;
+                                            // A run that ends before its command says nothing of a board:
+                                            // the chip's bytes tell whether one was there.
+                                            if (b.phase == "bring-up" || b.phase == "waiting for the board" ||
+                                                (!f.in_command && (b.phase == "stopped" || b.phase == "failed")))
+                                                return;
                                             if (!f.in_command) {
                                                 f.in_command = true;
                                                 arrived = true;
@@ -338,7 +353,11 @@ void station::record(fixture& f, board_outcome o, const station_file& file, cons
     text += "  " + std::to_string(std::lround(o.seconds)) + " s";
     if (!passed) {
         const auto line = failure_line(o);
-        text += "  " + line.substr(0, line.find('\n'));
+        const auto cut = line.find('\n');
+        text += "  " + line.substr(0, cut);
+        // This station runs every board from its own --bsl-now: one whose code moved needs a run of its own.
+        if (o.run.code.known && o.run.code.now() != r_.choices.bsl_now)
+            text += "; " + line.substr(cut + 1) + " (fernwick-cli program)";
         // The bring-up's line names no exchange: its error block says what went wrong.
         const auto said = std::find_if(o.reason.begin(), o.reason.end(), [](const std::string& r) {
             return r.find_first_not_of(' ') != std::string::npos;
@@ -379,7 +398,10 @@ void station::wait_until_gone(fixture& f)
     while (!ending(f)) {
         sleep(f, milliseconds(k_presence_period_ms));
         if (ending(f)) return;
-        if (chip_answers(f.port, r_.baud, r_.bench.entry, k_presence_answer_ms)) {
+        const auto answered = chip_answers(f.port, r_.baud, r_.bench.entry, k_presence_answer_ms);
+        // A port another program holds for a while is no sign that the board left.
+        if (!answered) continue;
+        if (*answered) {
             silent = 0;
         } else if (++silent >= k_silent_to_be_gone && f.present) {
             view_.state(f.port, "board gone");
@@ -445,23 +467,22 @@ int station::run()
     QTimer settle;
     settle.setSingleShot(true);
     QObject::connect(&settle, &QTimer::timeout, &loop_, [&] {
-        if (!file_watch.files().contains(QString::fromStdString(hex.string())))
-            file_watch.addPath(QString::fromStdString(hex.string()));
+        // Watched anew: the name may lead to another file now.
+        file_watch.removePath(QString::fromStdString(hex.string()));
+        file_watch.addPath(QString::fromStdString(hex.string()));
         file_changed();
     });
     const auto touched = [&](const QString&) { settle.start(k_file_settle_ms); };
     QObject::connect(&file_watch, &QFileSystemWatcher::fileChanged, &loop_, touched);
     QObject::connect(&file_watch, &QFileSystemWatcher::directoryChanged, &loop_, [&](const QString&) {
         // Only the hex file's own change matters; the folder tells a rename over it.
-        std::error_code e;
-        const auto stamp = fs::last_write_time(hex, e);
-        if (!e && stamp != hex_stamp_) {
+        const auto stamp = file_stamp(hex);
+        if (!stamp.empty() && stamp != hex_stamp_) {
             hex_stamp_ = stamp;
             touched({});
         }
     });
-    std::error_code e;
-    hex_stamp_ = fs::last_write_time(hex, e);
+    hex_stamp_ = file_stamp(hex);
 
     port_watcher ports(r_.ports, [this](const std::vector<std::string>& now) {
         ports_ = now;

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <future>
+#include <thread>
 #include <tuple>
 
 #include "core/qt_serial_link.h"
@@ -68,6 +70,11 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     simulated_board flagged({"--fault", "erase:3:status=93"});
     simulated_board unclear({"--fault", "erase:3:checksum"});
     simulated_board unconfirmed({"--fault", "erase:3:status=93", "--fault", "reset:1:status=91"});
+    std::filesystem::create_directory(dir + "/fixtures");
+    simulated_board fixture_board({"--link", dir + "/fixtures/1"});
+    simulated_board empty_fixture({"--link", dir + "/fixtures/2", "--fixed-adapter"});
+    empty_fixture.take_out_or_put_in();
+    simulated_board flagged_fixture({"--link", dir + "/fixtures/flagged", "--fault", "erase:3:status=93"});
     fernwick::core::qt_serial_link holder;
     ::setenv("FERNWICK_COM2", board.device().c_str(), 1);
     holder.set_comm_port(2);
@@ -77,6 +84,8 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     write_file(dir + "/nowhere.hex", ":020000040001F9\n:0100000011EE\n:00000001FF\n");
     write_file(dir + "/joined.hex", ":020000040001F9\n:01800000116E\n:00000001FF\n:020000040002F8\n:0100000022DD\n");
     write_file(dir + "/app.hex", ":020000040001F9\n:01800000116E\n:00000001FF\n");
+    write_file(dir + "/line.hex", ":020000040001F9\n:01800000116E\n:00000001FF\n");
+    write_file(dir + "/line.NEW", "a report's record\n");
     write_file(dir + "/two.hex", ":020000040001F9\n:01800000116E\n:020000040002F8\n:0101000022DC\n:00000001FF\n");
     std::filesystem::create_directory(dir + "/logs");
     std::filesystem::create_symlink(dir + "/app.hex", dir + "/link.jsonl");
@@ -191,6 +200,17 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
          dir + "/trace-link"},
         {program("/app.hex", {"--exit", "reset-rts-boot-jumper"}), 2, "--exit: reset-rts-boot-jumper has no exit"},
         {{cli, "ledger", dir + "/app.hex"}, 2, "fernwick-cli ledger: " + dir + "/app.hex: not a ledger"},
+        // a fixed adapter without a board is no board, also when --count ends its wait
+        {{cli, "station", dir + "/app.hex", "--port", dir + "/fixtures/[12]", "--count", "1"},
+         0,
+         "Passed 1, failed 0,"},
+        {{cli, "station", dir + "/line.hex", "--port", dir + "/fixtures/1", "--report", dir + "/line.NEW"},
+         2,
+         "the block file " + dir + "/line.NEW and the report " + dir + "/line.NEW are one file"},
+        {{cli, "station", dir + "/two.hex", "--port", dir + "/fixtures/flagged"},
+         -1,
+         "Failed at: erase, sector 2, received BE 93; the bootstrap code now lies only in sector 0: run again with "
+         "--bsl-now 0 (fernwick-cli program)"},
         {{cli, "plan", dir + "/app.hex", "--entry", "reset-rts-boot-jumper", "--exit", "reset-rts-boot-dtr-inverted"},
          0,
          "Modem lines:\n  entry before each zero byte (150 ms): reset-rts-boot-jumper (rts=1,wait=100,rts=0,wait=50)\n"
@@ -246,6 +266,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     }
     EXPECT_EQ(read_file(dir + "/logs/held.log"), "another run's log\n");
     EXPECT_EQ(read_file(dir + "/logs/kept.log"), "the last run's log\n");
+    EXPECT_EQ(read_file(dir + "/line.NEW"), "a report's record\n");
     EXPECT_NE(read_file(dir + "/entry.jsonl").find(R"("entry":"reset-rts-boot-jumper (rts=1,)"), std::string::npos);
     ::close(held);
     holder.close();
@@ -285,6 +306,35 @@ TEST(cli_commands, a_board_taken_out_and_the_next_put_in_are_each_their_own)
         EXPECT_EQ(read_file(dir + "/flash.bin").substr(0x8000, 1), "\x11");  // app.hex's byte, in sector 1
         EXPECT_EQ(read_file(dir + "/flash.bin.2"), std::string(0x20000, '\xFF'));
     }
+    // A station's board comes once its hex file, a link, leads to another file of the same time, and stays
+    // while another program holds its port for a while: it gets the new file (of the same size and time, with
+    // data in sector 3 instead of 1), and is not the next board.
+    write_file(dir + "/three.hex", ":020000040002F8\n:01800000116E\n:00000001FF\n");
+    std::filesystem::last_write_time(dir + "/three.hex", std::filesystem::last_write_time(dir + "/app.hex"));
+    std::filesystem::create_symlink(dir + "/app.hex", dir + "/linked.hex");
+    simulated_board board({"--link", dir + "/fixture", "--fixed-adapter"});
+    board.take_out_or_put_in();
+    const auto report = dir + "/station.jsonl";
+    auto station = std::async(std::launch::async, [&] {
+        return run(
+            {binary("fernwick-cli"), "station", dir + "/linked.hex", "--port", dir + "/fixture", "--report", report},
+            60, false, 10000);
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::filesystem::create_symlink(dir + "/three.hex", dir + "/linked.new");
+    std::filesystem::rename(dir + "/linked.new", dir + "/linked.hex");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    board.take_out_or_put_in();
+    for (int i = 0; i < 200 && read_file(report).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    fernwick::core::qt_serial_link holder(dir + "/fixture");
+    EXPECT_TRUE(holder.open()) << holder.error_text();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    holder.close();
+    EXPECT_EQ(station.get().status, 143);
+    const auto records = read_file(report);
+    EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 1) << records;
+    EXPECT_NE(records.find(R"("result":"ok")"), std::string::npos) << records;
 }
 
 }  // namespace

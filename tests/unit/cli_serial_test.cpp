@@ -118,6 +118,9 @@ TEST(cli_serial, a_list_is_read_as_written_and_refuses_a_value_given_twice)
     c.list_file = folder.file("twice.txt", "00:1A\n00-1B\n001a\n");
     EXPECT_FALSE(read_serial_list(c, why));
     EXPECT_EQ(why, c.list_file + " line 3: 00:1A is listed before");
+    c.list_file = folder.path("");
+    EXPECT_FALSE(read_serial_list(c, why));
+    EXPECT_EQ(why, "the serial list " + c.list_file + " is a folder");
 }
 
 }  // namespace
