@@ -379,10 +379,13 @@ void station::record(fixture& f, board_outcome o, const station_file& file, cons
         (passed ? totals_.passed : totals_.failed) += 1;
         totals_.last_end = steady_clock::now();
         any_not_passed_ = any_not_passed_ || !passed;
-        for (auto& e : errors) write_errors_.push_back(std::move(e));
+        for (const auto& e : errors) write_errors_.push_back(e);
         if (r_.count > 0 && totals_.passed >= r_.count) count_reached_ = true;
         now = totals_;
     }
+    // Said at once: the operator must not take the board for recorded.
+    if (!errors.empty()) text += "  (not recorded)";
+    for (const auto& e : errors) view_.say("fernwick-cli station: " + f.port + ": " + e);
     view_.state(f.port, text);
     view_.totals(now);
     if (count_reached_)
