@@ -17,6 +17,8 @@ pids=()
 stop() {
   local pid
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  # A fixture's loop killed while its board runs leaves the board's simulator.
+  pkill -f -- "--link $work/fix/" 2>/dev/null || true
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   pids=()
 }
