@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileSystemWatcher>
 #include <QSocketNotifier>
@@ -55,12 +54,12 @@ std::shared_ptr<const station_file> load_file(const cli_request& r, std::string&
 {
     std::string unread;
     const auto before = describe_run(r.choices, r.baud, unread);
-    std::ostringstream notes;
-    const auto p = make_plan(r.choices, notes, r.serial);
     if (!before) {
         why = unread;
         return nullptr;
     }
+    std::ostringstream notes;
+    const auto p = make_plan(r.choices, notes, r.serial);
     if (!p.refusal.empty()) {
         std::ostringstream refusal;
         print_refusal(refusal, "station", p);
