@@ -1,7 +1,10 @@
 #include "cli/board_session.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <map>
 #include <ostream>
+#include <thread>
 
 #include "bootstrap/modem_entry.h"
 #include "bootstrap/reset_step.h"
@@ -11,6 +14,7 @@
 #include "cli/status_reset_command.h"
 #include "command/commands.h"
 #include "core/message_log.h"
+#include "core/port_names.h"
 #include "core/qt_serial_link.h"
 #include "core/qt_ui_timer.h"
 #include "core/shared_port.h"
@@ -24,6 +28,9 @@ using namespace std::chrono;
 using result = core::run_record::result;
 
 constexpr auto k_watch_period = milliseconds(100);
+constexpr auto k_device_poll = milliseconds(100);
+// udev gives a device that just appeared its group a moment later.
+constexpr auto k_permission_grace = seconds(2);
 
 void choose_baud(core::app_state& s, int baud)
 {
@@ -98,6 +105,43 @@ void decide(board_outcome& o, const core::app_state& s, const board_job& job, bo
     }
 }
 
+bool device_there(const std::string& device)
+{
+    struct stat info {};
+    return ::stat(core::device_path(device).c_str(), &info) == 0;
+}
+
+// --wait with a device that is not there yet (a USB adapter plugged in with
+// its board): it is waited for as a silent chip is, up to the same time,
+// and the bring-up has what is left of it. False when a stop came first.
+bool wait_for_device(const board_job& job, core::app_state& s, const std::function<void(const board_progress&)>& watch)
+{
+    if (job.bench.wait_ms <= 0 || device_there(job.device)) return true;
+    core::line_with_break(s.log(), "     Waiting for " + job.device + " to appear (it is not there yet), up to " +
+                                       std::to_string(job.bench.wait_ms / 1000) + " s");
+    s.repaint_now();
+    if (watch) watch({"waiting for the board", {}, {}});
+    const auto began = steady_clock::now();
+    const auto path = core::device_path(job.device);
+    std::optional<steady_clock::time_point> appeared;
+    while (steady_clock::now() - began < milliseconds(job.bench.wait_ms)) {
+        if (s.stop_now()) return false;
+        if (!appeared && device_there(job.device)) appeared = steady_clock::now();
+        if (appeared &&
+            (::access(path.c_str(), R_OK | W_OK) == 0 || steady_clock::now() - *appeared > k_permission_grace))
+            break;
+        std::this_thread::sleep_for(k_device_poll);
+    }
+    const auto waited = duration_cast<milliseconds>(steady_clock::now() - began).count();
+    if (appeared)
+        core::line_with_break(s.log(),
+                              "     " + job.device + " appeared after " + std::to_string((waited + 500) / 1000) + " s");
+    // In whole seconds, as the bring-up says its wait; one attempt at least.
+    s.bench.wait_ms = static_cast<int>(std::max<long long>(1000, (job.bench.wait_ms - waited + 999) / 1000 * 1000));
+    s.repaint_now();
+    return true;
+}
+
 }  // namespace
 
 board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& notes,
@@ -166,7 +210,7 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
         if (job.command == "reset") return reset_verdict(state);
         return flow_status == 0 ? cli_session::verdict::succeeded : cli_session::verdict::failed;
     };
-    const auto verdict = session.run(command, judge);
+    const auto verdict = wait_for_device(job, s, watch) ? session.run(command, judge) : cli_session::verdict::stopped;
     // A hardware reset by the entry sequence needs no help; after a stop no attempt follows, and nothing is sent.
     if (job.reset_after_failure && flow_status == 1 && s.run.outcome == result::failed && s.run.answered &&
         job.bench.entry.empty() && !s.stop_now()) {

@@ -2,9 +2,10 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <map>
 #include <ostream>
-#include <sstream>
-#include <utility>
+
+#include "cli/options_words.h"
 
 #include "core/app_state.h"
 #include "core/port_names.h"
@@ -18,6 +19,9 @@ const char* const k_description =
     "message log as it grows.";
 
 const char* const k_footer =
+    "A command's options may come before or after its name, the port options (--com, --device, --baud) before or "
+    "after the command.\n"
+    "\n"
     "Several boards: give --device (or --com) once per board; program runs them side by side, each with its "
     "own bring-up and message log, and ends with a table of the results.\n"
     "\n"
@@ -145,59 +149,36 @@ core::bench_setup bench_of(const bench_words& b)
     return bench;
 }
 
-// CLI11 lets an empty value through unchecked, and reads it as 0 for a
-// number: "--device ''" would mean COM 1, "--baud ''" no rate at all.
-std::optional<std::string> empty_value(const std::vector<std::string>& args)
+// The commands each port option serves: another command refuses it rather
+// than leave it unused.
+const std::map<std::string, std::string> k_port_option_commands = {
+    {"--baud", "status, reset, program, station, plan"},
+    {"--com", "status, reset, program"},
+    {"--device", "status, reset, program"},
+};
+
+bool serves(const std::string& commands, const std::string& command)
 {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i].starts_with("--") && args[i].ends_with('='))
-            return args[i].substr(0, args[i].size() - 1) + " is given an empty value";
-        if (args[i].empty())
-            return i > 0 && args[i - 1].starts_with("--") ? args[i - 1] + " is given an empty value"
-                                                          : std::string("an empty argument");
-    }
+    return (", " + commands + ",").find(", " + command + ",") != std::string::npos;
+}
+
+std::optional<std::string> port_option_unused(const CLI::App& app, const std::string& command)
+{
+    for (const auto& [name, commands] : k_port_option_commands)
+        if (app.get_option(name)->count() > 0 && !serves(commands, command))
+            return name + " is an option of " + commands + ", not of " + command;
     return std::nullopt;
 }
 
-std::size_t edit_distance(const std::string& a, const std::string& b)
+// Below a command's help: the port options it takes, which the program's help lists.
+std::string port_options_note(const std::string& command)
 {
-    std::vector<std::size_t> row(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        for (std::size_t j = 1; j <= b.size(); ++j)
-            diagonal = std::exchange(row[j], std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])}));
-    }
-    return row[b.size()];
-}
-
-// "unknown option --devce; did you mean --device?": the nearest option of
-// the command given (of any command before one is), when it lies within two
-// typing errors; another command's option is named as that command's.
-std::string unknown_option(CLI::App& app, const std::string& word)
-{
-    const auto typed = word.substr(0, word.find('='));
-    const auto every = app.get_subcommands([](CLI::App*) { return true; });
-    auto apps = app.get_subcommands();
-    if (apps.empty()) apps = every;
-    apps.push_back(&app);
-    if (apps.size() == 2) {
-        std::string owners;
-        for (auto* a : every)
-            if (a->get_option_no_throw(typed)) owners += (owners.empty() ? "" : ", ") + a->get_name();
-        if (!owners.empty()) return typed + " is an option of " + owners + ", not of " + apps.front()->get_name();
-    }
-    std::string nearest;
-    std::size_t best = 3;
-    for (const auto* a : apps)
-        for (const auto* option : a->get_options())
-            for (const auto& name : option->get_lnames())
-                if (const auto d = edit_distance(typed, "--" + name); d < best) {
-                    best = d;
-                    nearest = "--" + name;
-                }
-    return "unknown option " + typed + (nearest.empty() ? "" : "; did you mean " + nearest + "?");
+    if (serves(k_port_option_commands.at("--com"), command))
+        return "\n\nThe port options (--com, --device, --baud) may come before or after the command; see "
+               "fernwick-cli --help.\n";
+    if (serves(k_port_option_commands.at("--baud"), command))
+        return "\n\nThe port option --baud may come before or after the command; see fernwick-cli --help.\n";
+    return "\n";
 }
 
 void take_hex_choices(hex_choices& c, const std::string& sectors, const std::string& now, const std::string& target,
@@ -223,7 +204,8 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
     CLI::App app(k_description, "fernwick-cli");
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("fernwick-cli ") + FERNWICK_VERSION);
-    // The port options may follow the command, as a line's scripts write them.
+    // The port options may follow the command, as a line's scripts write them
+    // (and a command's options may come before it: command_options_last).
     app.fallthrough();
     app.add_option("--com", r.com, "serial port COM 1 or COM 2 (default 1); once per board")
         ->allow_extra_args(false)
@@ -307,18 +289,17 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
     add_ledger_command(app, r.ledger);
     app.footer(k_footer);  // set last: a command's help would take it over
 
+    const auto ordered = command_options_last(app, args);
     std::vector<const char*> argv{"fernwick-cli"};
-    for (const auto& a : args) argv.push_back(a.c_str());
+    for (const auto& a : ordered) argv.push_back(a.c_str());
     try {
         app.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::CallForHelp&) {
         // The usage line names the program as well as the command.
         std::string text = app.help();
         while (text.ends_with('\n')) text.pop_back();
-        out << text
-            << (app.get_subcommands().empty() ? "\n"
-                                              : "\n\nThe port options (--com, --device, --baud) may come "
-                                                "before or after the command; see fernwick-cli --help.\n");
+        const auto commands = app.get_subcommands();
+        out << text << (commands.empty() ? "\n" : port_options_note(commands.front()->get_name()));
         status = 0;
         return std::nullopt;
     } catch (const CLI::CallForVersion& e) {
@@ -349,7 +330,9 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
     if (!r.com.empty() && !r.devices.empty())
         misuse = "--com and --device both name boards; name each board with --device";
     else if (r.command == "station" && r.com.size() + r.devices.size() > 0)
-        misuse = "station finds its boards with --port; --com and --device are for the other commands";
+        misuse = "station finds its boards with --port; --com and --device are for status, reset and program";
+    else if (const auto unused = port_option_unused(app, r.command))
+        misuse = *unused;
     else if (r.com.size() + r.devices.size() > 1 && r.command != "program")
         misuse = r.command + " works on one board; several are for program";
     if (!misuse.empty()) {

@@ -199,6 +199,8 @@ std::string keep_board(line_setup& setup, const std::string& device, const std::
 std::optional<line_setup> prepare(const cli_request& r, const std::vector<std::string>& devices, int& status)
 {
     status = k_usage_error;
+    for (const auto& device : devices)
+        if (const auto problem = core::port_name_problem(device)) return refused(*problem + "; nothing was sent");
     for (std::size_t i = 0; i < devices.size(); ++i)
         for (std::size_t j = 0; j < i; ++j)
             if (same_device(devices[j], devices[i]))
@@ -268,8 +270,8 @@ void say_ports(const cli_request& r)
     if (!r.devices.empty()) return;
     for (const int port : r.com.empty() ? std::vector<int>{1} : r.com) {
         const auto n = std::to_string(port);
-        std::cerr << "fernwick-cli: COM " << n << " is " << core::device_for_port(port) << " (FERNWICK_COM" << n
-                  << "=DEVICE or --device DEVICE chooses another)\n";
+        std::cerr << "fernwick-cli: COM " << n << " is " << core::printable_name(core::device_for_port(port))
+                  << " (FERNWICK_COM" << n << "=DEVICE or --device DEVICE chooses another)\n";
     }
 }
 

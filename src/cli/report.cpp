@@ -19,6 +19,7 @@
 
 #include "cli/fixtures.h"
 #include "core/hex_text.h"
+#include "programming/text_file.h"
 
 namespace fernwick::cli {
 
@@ -153,7 +154,16 @@ int open_report(const std::string& path, std::string& why)
         return -1;
     }
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
-    if (fd < 0) why = path + ": " + std::strerror(errno);
+    if (fd < 0) {
+        why = path + ": " + (errno == ENXIO ? "not a regular file" : std::strerror(errno));
+        return -1;
+    }
+    // One put there after the look, with a reader, opens as well.
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        why = path + ": not a regular file";
+        ::close(fd);
+        return -1;
+    }
     return fd;
 }
 
@@ -163,14 +173,19 @@ std::optional<std::string> sha256_of_file(const std::string& path, std::string& 
 {
     // The bytes of the path as they are: a name that is not UTF-8 would not
     // survive a QString.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string reason;
+    const int fd = programming::open_regular_file(path, reason);
+    if (fd < 0) {
+        why = path + ": " + reason;
+        return std::nullopt;
+    }
     QCryptographicHash hash(QCryptographicHash::Sha256);
     char buffer[65536];
-    ssize_t n = fd < 0 ? -1 : 0;
-    while (fd >= 0 && ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)))
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
         if (n > 0) hash.addData(QByteArrayView(buffer, n));
     if (n < 0) why = path + ": " + std::strerror(errno);
-    if (fd >= 0) ::close(fd);
+    ::close(fd);
     if (n < 0) return std::nullopt;
     return hash.result().toHex().toStdString();
 }

@@ -18,7 +18,65 @@ constexpr long k_group_buffer_fallback = 4096;
 // Machines with dozens of ttyS entries: the first few tell enough.
 constexpr std::size_t k_ports_listed = 8;
 
+// The length of the UTF-8 sequence at `at` (1 to 4), or 0 when its bytes are
+// none: a stray continuation, an overlong form, a surrogate, beyond U+10FFFF.
+std::size_t utf8_length(const std::string& text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return 1;
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
+    if (length == 0 || at + length > text.size()) return 0;
+    for (std::size_t i = 1; i < length; ++i)
+        if ((byte(i) & 0xC0) != 0x80) return 0;
+    // The second byte's range rules out overlong forms, surrogates and too high a code.
+    const unsigned char second = byte(1);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) || (lead == 0xF0 && second < 0x90) ||
+        (lead == 0xF4 && second > 0x8F))
+        return 0;
+    return length;
+}
+
+bool valid_utf8(const std::string& text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const auto length = utf8_length(text, i);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
 }  // namespace
+
+std::string printable_name(const std::string& name)
+{
+    constexpr char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (std::size_t i = 0; i < name.size();) {
+        if (const auto length = utf8_length(name, i)) {
+            text.append(name, i, length);
+            i += length;
+            continue;
+        }
+        const auto byte = static_cast<unsigned char>(name[i++]);
+        text += std::string("\\x") + digits[byte >> 4] + digits[byte & 0x0F];
+    }
+    return text;
+}
+
+std::optional<std::string> port_name_problem(const std::string& name)
+{
+    if (valid_utf8(name)) return std::nullopt;
+    std::error_code e;
+    const auto device = std::filesystem::canonical(device_path(name), e).string();
+    return printable_name(name) + ": the port's name is not valid UTF-8, which is not supported; " +
+           (!e && valid_utf8(device) ? "use " + device + ", the device it leads to"
+                                     : "give it a name in UTF-8, or make a link to it with one");
+}
 
 std::string device_for_port(int port)
 {

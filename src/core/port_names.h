@@ -2,6 +2,7 @@
 // Which device stands behind COM 1 and COM 2 on this machine, and what lets
 // the user open it.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,17 @@ std::string device_for_port(int port);
 // neither /, ./ nor ../ lies in /dev (ttyUSB0, serial/by-id/...), as Qt
 // looks it up.
 std::string device_path(const std::string& name);
+
+// Why the port `name` cannot be used by name, or nullopt: a name that is not
+// valid UTF-8 (a link made by a udev rule from a device's own bytes) does not
+// survive the serial port library, which would open another name or none.
+// Said once, in full: "NAME: the port's name is not valid UTF-8, which is not
+// supported; use DEVICE, the device it leads to"; the name's stray bytes
+// shown as \xHH.
+std::optional<std::string> port_name_problem(const std::string& name);
+
+// `name` with every byte that is not part of valid UTF-8 written as \xHH.
+std::string printable_name(const std::string& name);
 
 inline constexpr const char* k_usb_serial_devices = "/sys/bus/usb-serial/devices";
 

@@ -125,6 +125,11 @@ bool qt_serial_link::open()
     const auto device = fixed_device_.empty() ? device_for_port(comm_port()) : fixed_device_;
     device_ = device.empty() ? "COM " + std::to_string(comm_port()) : device;
     if (device.empty()) return fail("names no port");
+    if (const auto problem = port_name_problem(device)) {
+        device_ = printable_name(device);
+        error_ = *problem;
+        return false;
+    }
     const auto line = parse_settings(settings());
     if (!line) return fail("malformed settings \"" + settings() + "\"");
 

@@ -1,15 +1,14 @@
 #include "programming/flow.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <string_view>
-#include <system_error>
 
 #include "programming/conversion.h"
 #include "programming/hex_scan.h"
+#include "programming/text_file.h"
 #include "programming/unplaced_text.h"
 
 namespace fernwick::programming {
@@ -165,14 +164,14 @@ void recreate_location_form(app_state& s)
     s.LocationForm.segment_choice = s.sector0_segment = k_initial_segment;
 }
 
-// A folder opens as a stream on some systems, yet holds no hex records; a
-// pipe or a device would block the opening or never end.
+// A folder holds no hex records; a pipe or a device would block the opening
+// or never end.
 bool can_open(const std::string& path)
 {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return false;
-    const std::ifstream file(path);
-    return file.is_open();
+    std::string reason;
+    const int fd = open_regular_file(path, reason);
+    if (fd >= 0) ::close(fd);
+    return fd >= 0;
 }
 
 void choose_now(app_state& s, std::int16_t where) { s.LocationForm.now_choice = s.bsl_now = where; }

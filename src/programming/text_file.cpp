@@ -1,10 +1,13 @@
 #include "programming/text_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <system_error>
 
@@ -57,26 +60,50 @@ std::optional<std::string> write_all(std::FILE* file, const std::string& text)
 
 }  // namespace
 
+int open_regular_file(const std::string& path, std::string& reason)
+{
+    // A look first, so that a device (a serial port, whose opening may reset
+    // a board) is never opened as a file.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        reason = S_ISDIR(info.st_mode) ? system_reason(EISDIR) : "not a regular file";
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        reason = system_reason(errno);
+        return -1;
+    }
+    // What was opened, which may no longer be what was looked at.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &info) != 0 || flags < 0)
+        reason = system_reason(errno);
+    else if (!S_ISREG(info.st_mode))
+        reason = S_ISDIR(info.st_mode) ? system_reason(EISDIR) : "not a regular file";
+    else if (::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        reason = system_reason(errno);
+    else
+        return fd;
+    ::close(fd);
+    return -1;
+}
+
 file_text read_text_file(const std::string& path)
 {
-    std::error_code ec;
-    const auto status = fs::status(path, ec);
-    if (ec) return {std::nullopt, ec.message()};
-    // Only a regular file: a folder opens as an empty stream on some
-    // platforms, a pipe blocks the opening and a device may never end.
-    if (fs::is_directory(status)) return {std::nullopt, system_reason(EISDIR)};
-    if (!fs::is_regular_file(status)) return {std::nullopt, "not a regular file"};
-    errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return {std::nullopt, system_reason(errno ? errno : EACCES)};
+    std::string reason;
+    const int fd = open_regular_file(path, reason);
+    if (fd < 0) return {std::nullopt, reason};
     std::string text;
+    struct stat info {};
     // One allocation for the usual case; a file that grows meanwhile still reads whole.
-    text.reserve(static_cast<std::size_t>(fs::file_size(path, ec)) + 1);
+    if (::fstat(fd, &info) == 0) text.reserve(static_cast<std::size_t>(info.st_size) + 1);
     char chunk[65536];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-        text.append(chunk, static_cast<std::size_t>(in.gcount()));
-    }
-    if (in.bad()) return {std::nullopt, system_reason(errno ? errno : EIO)};
+    ssize_t n = 0;
+    while ((n = ::read(fd, chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0) text.append(chunk, static_cast<std::size_t>(n));
+    const int error = errno;
+    ::close(fd);
+    if (n < 0) return {std::nullopt, system_reason(error)};
     return {std::move(text), {}};
 }
 

@@ -91,6 +91,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     std::filesystem::create_symlink(dir + "/app.hex", dir + "/link.jsonl");
     std::filesystem::create_symlink(dir + "/file", dir + "/logs/other.log");
     std::filesystem::create_symlink(board.device(), dir + "/board-link");
+    std::filesystem::create_symlink(board.device(), dir + "/port\xFF");
     ::mkfifo((dir + "/fifo").c_str(), 0600);
     write_file(dir + "/logs/held.log", "another run's log\n");
     write_file(dir + "/logs/kept.log", "the last run's log\n");
@@ -120,6 +121,9 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {{cli, "--com", "2", "status"}, 1, "fernwick-cli: COM 2 is " + board.device()},
         {status_on("/dev/nonexistent-port"), 1, " /dev/nonexistent-port: No such file or directory; "},
         {status_on("ttyNONE"), 1, " /dev/ttyNONE: No such file or directory; "},
+        {status_on(dir + "/port\xFF"), 2,
+         "/port\\xFF: the port's name is not valid UTF-8, which is not supported; use " + board.device() +
+             ", the device it leads to; nothing was sent\n"},
         {status_on(dir + "/file"), 1, in_use(dir + "/file: Inappropriate ioctl for device")},
         {status_on(dir), 1, in_use(dir + ": Is a directory"), dir + "/cli.trace"},
         {status_on(silent.device()), 1,
@@ -130,7 +134,8 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
          1,
          silent.device() + ": the port has no modem lines (Inappropriate ioctl for device)\n     Entry sequence: "
                            "reset-rts-boot-dtr (both=1,1,wait=100,rts=0,wait=50)\n"},
-        {{cli, "--device", silent.device(), "status", "--wait", "3"},
+        // a command's option before the command's name
+        {{cli, "--device", silent.device(), "--wait", "3", "status"},
          1,
          "Waiting for the board (no answer yet), up to 3 s\n"},
         // a board that never answered gets the zero byte again, once the operator may have reset it
@@ -171,6 +176,10 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
          dir + "/none/gui.trace"},
         {status_on(dir), 2, "fernwick-cli: cannot create the trace file " + dir + ": Is a directory\n", dir},
         {program("/missing.hex"), 2, "missing.hex: No such file or directory; nothing was sent"},
+        {program("/fifo"), 2, "/fifo: not a regular file; nothing was sent"},
+        {{cli, "station", dir + "/fifo", "--port", dir + "/fixtures/1"},
+         2,
+         dir + "/fifo: not a regular file; no board was touched"},
         {program("/damaged.hex"), 2, "damaged.hex: line 2 has the checksum EEh, it should be 6Eh; nothing was sent"},
         {program("/nowhere.hex"), 2,
          "nowhere.hex: no data of this file lies in a flash sector with sector 0 mapped to segment 0"},
@@ -236,6 +245,14 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
          2,
          "the port pattern ttyUSB* is not an absolute path"},
         {{cli, "--device", "", "status"}, 2, "--device is given an empty value"},
+        // an option the command does not use is refused, not left unused
+        {{cli, "station", dir + "/app.hex", "--port", board.device(), "--com", "1"},
+         2,
+         "station finds its boards with --port"},
+        {{cli, "--com", "1", "plan", dir + "/app.hex"}, 2, "--com is an option of status, reset, program, not of plan"},
+        {{cli, "ledger", dir + "/ledger", "--baud", "4800"},
+         2,
+         "--baud is an option of status, reset, program, station, plan, not of ledger"},
         {{cli}, 2, "--help"},
         {{cli, "--baud", "1200", "status"}, 2, "--help"},
         {{cli, "flash"}, 2, "--help"},
@@ -300,8 +317,16 @@ TEST(cli_commands, a_board_taken_out_and_the_next_put_in_are_each_their_own)
         EXPECT_EQ(empty.status, 1);
         EXPECT_NE(empty.out.find(fixed ? "no answer from the chip" : "No such file or directory"), std::string::npos)
             << empty.out;
+        // --wait lets the command start before the board is there, with or without its adapter.
+        auto waiting = std::async(std::launch::async, [&] { return on_fixture({"status", "--wait", "20"}); });
+        std::this_thread::sleep_for(std::chrono::seconds(1));
         board.take_out_or_put_in();
-        EXPECT_EQ(on_fixture({"status"}).status, 0);
+        const auto came = waiting.get();
+        EXPECT_EQ(came.status, 0) << came.out;
+        EXPECT_NE(came.out.find(fixed ? "Waiting for the board (no answer yet), up to 20 s"
+                                      : "Waiting for " + dir + "/fixture to appear (it is not there yet), up to 20 s"),
+                  std::string::npos)
+            << came.out;
         board.stop();
         EXPECT_EQ(read_file(dir + "/flash.bin").substr(0x8000, 1), "\x11");  // app.hex's byte, in sector 1
         EXPECT_EQ(read_file(dir + "/flash.bin.2"), std::string(0x20000, '\xFF'));

@@ -84,6 +84,7 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
         {{hex, "--serial", "2FFF0h:4"}, "--serial is an option of program, station, ledger, not of convert"},
         {{hex, "--retrys", "1"}, "unknown option --retrys (see --help)"},
         {{hex, "--com", "1", "--device", "/dev/ttyUSB0"}, "--com and --device both name boards"},
+        {{hex, "--device", "/dev/ttyUSB0"}, "--device is an option of status, reset, program, not of convert"},
         {{folder.path("missing.hex")}, "missing.hex: No such file or directory"},
         {{damaged}, "damaged.hex: line 2 has the checksum EFh, it should be EEh"},
         {{nowhere},

@@ -139,12 +139,16 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
     };
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    // A name that is not UTF-8, given with a needless "./".
+    // A name that is not UTF-8, given relative to the folder the run is in, with a needless "./".
     const auto base = dir.path().toStdString();
     std::ofstream(base + "/app\xFF.hex") << "abc";
     std::string why;
-    auto d = describe_run({.hex_file = base + "/./app\xFF.hex", .bsl_now = 0, .bsl_target = -99, .sector0_segment = 1},
-                          19200, why);
+    const auto run_folder = std::filesystem::current_path();
+    std::filesystem::current_path(base);
+    const auto folder = QString::fromStdString(std::filesystem::current_path().string());  // links resolved
+    auto d =
+        describe_run({.hex_file = "./app\xFF.hex", .bsl_now = 0, .bsl_target = -99, .sector0_segment = 1}, 19200, why);
+    std::filesystem::current_path(run_folder);
     ASSERT_TRUE(d) << why;
     d->block_file = base + "/app.NEW";
     d->bench.entry = *fernwick::core::parse_modem_sequence("reset-rts-boot-jumper", false, why);
@@ -162,7 +166,7 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
     ASSERT_EQ(append_report(report, std::vector(records.begin() + 2, records.end())), std::nullopt);
     const auto back = read_back(report);
     ASSERT_EQ(back.size(), std::size(rows));
-    const QJsonObject shared{{"hex_file", dir.path() + "/app\\xFF.hex"},
+    const QJsonObject shared{{"hex_file", folder + "/app\\xFF.hex"},
                              {"block_file", dir.path() + "/app.NEW"},
                              {"hex_sha256", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
                              {"bsl_target", QJsonValue::Null},
