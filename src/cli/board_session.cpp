@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 #include <map>
 #include <ostream>
 #include <thread>
@@ -105,10 +106,12 @@ void decide(board_outcome& o, const core::app_state& s, const board_job& job, bo
     }
 }
 
+// Missing, not merely out of reach: a folder the user may not search is said
+// by the bring-up at once, never waited on.
 bool device_there(const std::string& device)
 {
     struct stat info {};
-    return ::stat(core::device_path(device).c_str(), &info) == 0;
+    return ::stat(core::device_path(device).c_str(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR);
 }
 
 // --wait with a device that is not there yet (a USB adapter plugged in with
@@ -117,12 +120,12 @@ bool device_there(const std::string& device)
 bool wait_for_device(const board_job& job, core::app_state& s, const std::function<void(const board_progress&)>& watch)
 {
     if (job.bench.wait_ms <= 0 || device_there(job.device)) return true;
-    core::line_with_break(s.log(), "     Waiting for " + job.device + " to appear (it is not there yet), up to " +
+    const auto path = core::device_path(job.device);
+    core::line_with_break(s.log(), "     Waiting for " + path + " to appear (it is not there yet), up to " +
                                        std::to_string(job.bench.wait_ms / 1000) + " s");
     s.repaint_now();
     if (watch) watch({"waiting for the board", {}, {}});
     const auto began = steady_clock::now();
-    const auto path = core::device_path(job.device);
     std::optional<steady_clock::time_point> appeared;
     while (steady_clock::now() - began < milliseconds(job.bench.wait_ms)) {
         if (s.stop_now()) return false;
@@ -135,7 +138,7 @@ bool wait_for_device(const board_job& job, core::app_state& s, const std::functi
     const auto waited = duration_cast<milliseconds>(steady_clock::now() - began).count();
     if (appeared)
         core::line_with_break(s.log(),
-                              "     " + job.device + " appeared after " + std::to_string((waited + 500) / 1000) + " s");
+                              "     " + path + " appeared after " + std::to_string((waited + 500) / 1000) + " s");
     // In whole seconds, as the bring-up says its wait; one attempt at least.
     s.bench.wait_ms = static_cast<int>(std::max<long long>(1000, (job.bench.wait_ms - waited + 999) / 1000 * 1000));
     s.repaint_now();

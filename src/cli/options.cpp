@@ -166,7 +166,7 @@ std::optional<std::string> port_option_unused(const CLI::App& app, const std::st
 {
     for (const auto& [name, commands] : k_port_option_commands)
         if (app.get_option(name)->count() > 0 && !serves(commands, command))
-            return name + " is an option of " + commands + ", not of " + command;
+            return std::string(name).append(" is an option of ").append(commands).append(", not of ").append(command);
     return std::nullopt;
 }
 

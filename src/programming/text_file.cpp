@@ -76,14 +76,14 @@ int open_regular_file(const std::string& path, std::string& reason)
     }
     // What was opened, which may no longer be what was looked at.
     const int flags = ::fcntl(fd, F_GETFL);
-    if (::fstat(fd, &info) != 0 || flags < 0)
-        reason = system_reason(errno);
-    else if (!S_ISREG(info.st_mode))
+    const bool looked = ::fstat(fd, &info) == 0 && flags >= 0;
+    if (looked && !S_ISREG(info.st_mode)) {
         reason = S_ISDIR(info.st_mode) ? system_reason(EISDIR) : "not a regular file";
-    else if (::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-        reason = system_reason(errno);
-    else
+    } else if (looked && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
         return fd;
+    } else {
+        reason = system_reason(errno);
+    }
     ::close(fd);
     return -1;
 }
