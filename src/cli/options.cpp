@@ -19,8 +19,8 @@ const char* const k_description =
     "message log as it grows.";
 
 const char* const k_footer =
-    "A command's options may come before or after its name, the port options (--com, --device, --baud) before or "
-    "after the command.\n"
+    "Options may come before or after the command's name, its own as well as the port options (--com, --device, "
+    "--baud), which status, reset and program take (--baud station and plan too).\n"
     "\n"
     "Several boards: give --device (or --com) once per board; program runs them side by side, each with its "
     "own bring-up and message log, and ends with a table of the results.\n"
