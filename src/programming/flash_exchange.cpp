@@ -1,6 +1,7 @@
 #include "programming/flash_exchange.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "command/reply_engine.h"
@@ -96,6 +97,15 @@ bool wait_for_byte(app_state& s)
     return false;
 }
 
+void answer_reader::written(const written_command& c)
+{
+    last_ = c;
+    first_awaited_ = true;
+    // Taken before this command's answer counts: a copy of an earlier answer
+    // that passes for it comes early and would pull the measure down.
+    run_late_ms_ = static_cast<int>(std::ceil(s_.mainform.COM->answer_delay_ms().value_or(0)));
+}
+
 std::optional<std::uint8_t> answer_reader::next()
 {
     if (taken_ == waiting_.size()) {
@@ -154,7 +164,7 @@ exchange_result settle(answer_reader& reader, app_state& s)
     const auto& last = reader.last_written();
     const int baud = std::atoi(s.baud_rate.c_str());
     const int window =
-        core::line_time_ms(last.bytes + k_answer_bytes, baud) + last.chip_ms + reader.most_late_ms() + k_settle_ms;
+        core::line_time_ms(last.bytes + k_answer_bytes, baud) + last.chip_ms + reader.latency_ms() + k_settle_ms;
     auto stray = reader.unclaimed(std::max(window - com.ms_since_write(), k_settle_ms));
     if (stray.empty()) {
         if (com.gone()) return lost(s, {});
@@ -164,7 +174,7 @@ exchange_result settle(answer_reader& reader, app_state& s)
     // earlier answer that passed for it: its status byte says what went wrong.
     if (static_cast<std::uint8_t>(stray[0]) == last.checksum) {
         if (stray.size() == 1)
-            stray += reader.unclaimed(last.chip_ms + core::line_time_ms(1, baud) + reader.most_late_ms() + k_settle_ms);
+            stray += reader.unclaimed(last.chip_ms + core::line_time_ms(1, baud) + reader.latency_ms() + k_settle_ms);
         const auto status = static_cast<std::uint8_t>(stray.size() > 1 ? stray[1] : k_done);
         if (status != k_done) return exchange_failure{false, {status_message(status)}, stray};
     }

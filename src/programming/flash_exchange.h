@@ -3,6 +3,7 @@
 // program block, each answered by a checksum byte and a status byte, read by
 // polling the command link with its receive notifications off.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -55,16 +56,17 @@ public:
     // Bytes no exchange waits for: the rest of the last read and whatever
     // is pending now or arrives within `settle_ms`. Empty when there are none.
     core::byte_string unclaimed(int settle_ms = 0);
-    void written(const written_command& c)
-    {
-        last_ = c;
-        first_awaited_ = true;
-    }
+    void written(const written_command& c);
     const written_command& last_written() const { return last_; }
     // The most milliseconds an answer of this procedure came after its line
     // time and the chip's time allowed: an adapter's latency, which the
     // check after the last exchange must wait out too.
     int most_late_ms() const { return most_late_ms_; }
+    // That, or the link's answer delay measured over the run's blocks before
+    // the last command, whichever is more: a procedure whose only answer
+    // before its last is the erase's shows no latency of its own, as the
+    // erase takes a time of its own.
+    int latency_ms() const { return std::max(most_late_ms(), run_late_ms_); }
 
 private:
     core::app_state& s_;
@@ -73,6 +75,7 @@ private:
     written_command last_;
     bool first_awaited_ = false;
     int most_late_ms_ = 0;
+    int run_late_ms_ = 0;
 };
 
 using block_bytes = std::array<std::uint8_t, 64>;
@@ -90,8 +93,8 @@ exchange_result program_block(answer_reader& reader, core::app_state& s, int seg
 // After a procedure's last exchange, before it reports success: a failure when
 // any byte comes that no exchange waited for, until the chip's own answer to
 // the last command could have come (its line time both ways and the chip's
-// time, counted from its write, the most any answer of the procedure came
-// late, and k_settle_ms more), at least k_settle_ms.
+// time, counted from its write, the adapter's latency as latency_ms() has
+// it, and k_settle_ms more), at least k_settle_ms.
 // A copy of an earlier answer taken for the last one would otherwise hide
 // the chip's own, which comes that late.
 exchange_result settle(answer_reader& reader, core::app_state& s);

@@ -75,6 +75,9 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     simulated_board empty_fixture({"--link", dir + "/fixtures/2", "--fixed-adapter"});
     empty_fixture.take_out_or_put_in();
     simulated_board flagged_fixture({"--link", dir + "/fixtures/flagged", "--fault", "erase:3:status=93"});
+    simulated_board full_fixture({"--link", dir + "/fixtures/full"});
+    write_file(dir + "/full.jsonl", std::string(1 << 20, '\n'));  // a report that may grow no further
+    std::signal(SIGXFSZ, SIG_IGN);
     fernwick::core::qt_serial_link holder;
     ::setenv("FERNWICK_COM2", board.device().c_str(), 1);
     holder.set_comm_port(2);
@@ -263,6 +266,11 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {{cli, "program", "--help"}, 0, "Usage: fernwick-cli program [OPTIONS] FILE\n"},
         // one board only: the help of the line's options stays with program
         {{cli, "status", "--help"}, 0, "for up to SECONDS (1 to 3600)\n\nThe port options"},
+        // a board programmed as asked whose record could not be written is no success
+        {{"/usr/bin/prlimit", "--fsize=1048576", "--", cli, "station", dir + "/app.hex", "--port",
+          dir + "/fixtures/full", "--count", "1", "--report", dir + "/full.jsonl"},
+         1,
+         " s  (not recorded)\n"},
     };
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     for (const auto& row : rows) {

@@ -452,10 +452,16 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
             EXPECT_EQ(attempts.size(), row.attempts.empty() ? 0 : row.attempts[i]);
             for (qsizetype a = 1; a < attempts.size(); ++a)
                 EXPECT_EQ(attempts[a].toObject()["bsl_now"], attempts[a - 1].toObject()["bsl_now_after"]) << a;
-            // The command link's bytes: every block acknowledged took at least its 64 bytes, in every attempt.
+            // The command link's bytes: every block acknowledged took at least its 64 bytes, in every attempt,
+            // and the board's time is that of all its attempts.
             int blocks = attempts.isEmpty() ? record["blocks_sent"].toInt() : 0;
-            for (const auto& a : attempts) blocks += a.toObject()["blocks_sent"].toInt();
+            double seconds = attempts.isEmpty() ? record["seconds"].toDouble() : 0;
+            for (const auto& a : attempts) {
+                blocks += a.toObject()["blocks_sent"].toInt();
+                seconds += a.toObject()["seconds"].toDouble();
+            }
             EXPECT_GE(record["bytes_sent"].toInt(), 64 * blocks);
+            EXPECT_NEAR(record["seconds"].toDouble(), seconds, 0.001 * static_cast<double>(attempts.size()));
             if (flag_error) {
                 EXPECT_EQ(record["block"].toInt(), 3);
                 EXPECT_TRUE(record["received"].toString().endsWith("93"));

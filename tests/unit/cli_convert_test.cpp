@@ -69,6 +69,11 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
     const auto high = folder.file("high.hex", joined({linear(0), data(0x8000, "11")}));
     const auto partly =
         folder.file("partly.hex", joined({linear(1), data(0, "11"), data(1, "22"), data(0x8000, "22")}));
+    // 22 ranges in no sector, the last two of 2 and 4 bytes.
+    std::vector<std::string> ranges = {linear(1)};
+    for (int i = 0; i < 22; ++i) ranges.push_back(data(0x10 * i, i < 20 ? "11" : i == 20 ? "1122" : "11223344"));
+    ranges.push_back(data(0x8000, "22"));
+    const auto many = folder.file("many.hex", joined(ranges));
     const std::pair<std::vector<std::string>, std::string> rows[] = {
         {{}, "FILE is required"},
         {{hex, "--sectors", "4"}, "--sectors: takes"},
@@ -101,6 +106,10 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
         {{partly},
          "partly.hex: 2 bytes of its data reach no flash (--allow-unplaced programs the rest)\n"
          "  01'0000h-01'0001h (lines 2-3, 2 bytes): in no flash sector with sector 0 mapped to segment 0\n"},
+        // twenty ranges listed, the rest summed up
+        {{many},
+         "  01'0130h (line 21, 1 byte): in no flash sector with sector 0 mapped to segment 0\n  and 2 more ranges, 6 "
+         "bytes\n"},
     };
     for (const auto& [args, reason] : rows) {
         const auto [status, out, err] = run(args);
@@ -110,7 +119,7 @@ TEST(cli_convert, refuses_bad_arguments_and_files_program_would_refuse_with_one_
         const auto said = err.substr(err.rfind("fernwick-cli"));
         EXPECT_NE(said.find(reason), std::string::npos) << err;
     }
-    for (const char* name : {"app.NEW", "damaged.NEW", "nowhere.NEW", "high.NEW", "partly.NEW"})
+    for (const char* name : {"app.NEW", "damaged.NEW", "nowhere.NEW", "high.NEW", "partly.NEW", "many.NEW"})
         EXPECT_FALSE(fs::exists(folder.path(name)));
 }
 

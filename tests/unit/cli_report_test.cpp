@@ -57,7 +57,7 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
     const QJsonValue null = QJsonValue::Null;
     // Where the code lies after the run, given in sector 2 or 0 (none: the run never began).
     const fernwick::core::code_location in2{true, 2, false, true}, in0{true, 2, true}, both{true, 0, true, true},
-        nowhere{true, 2}, none;
+        nowhere{true, 2}, from0{true, 0, true}, none;
     const std::string again = ": run again with --bsl-now ";
     const board_row rows[] = {
         {{"/dev/ttyUSB0", result::succeeded, {}, all, 322, 322, 41000, 700, 41.3, started, 0, {}, 13.46},
@@ -136,6 +136,46 @@ TEST(cli_report, boards_read_back_from_the_report_as_they_ended)
          "\n/dev/ttyUSB5:\n     Failed at: erase, sector 2, nothing received\n     the bootstrap code now lies in no "
          "sector" +
              again + "-99\n"},
+        // with retries: each attempt from where the one before left the code; the time of all of them
+        {{"/dev/ttyUSB6",
+          result::succeeded,
+          {result::succeeded, "", -1, 0, "", false, from0},
+          all,
+          322,
+          322,
+          83000,
+          1400,
+          7.3466,
+          started,
+          0,
+          {},
+          13.46,
+          {{result::failed, {result::failed, "erase", 2, 7, "\xBE\x93"s, false, in0}, 2, 2.3456, 7},
+           {result::succeeded, {result::succeeded, "", -1, 0, "", false, from0}, 0, 5.0009, 322}},
+          3},
+         {{"attempts", QJsonArray{QJsonObject{{"attempt", 1},
+                                              {"bsl_now", 2},
+                                              {"blocks_sent", 7},
+                                              {"seconds", 2.346},
+                                              {"result", "failed"},
+                                              {"bsl_now_after", 0},
+                                              {"step", "erase"},
+                                              {"sector", 2},
+                                              {"block", null},
+                                              {"received", "BE 93"},
+                                              {"gone", false}},
+                                  QJsonObject{{"attempt", 2},
+                                              {"bsl_now", 0},
+                                              {"blocks_sent", 322},
+                                              {"seconds", 5.001},
+                                              {"result", "ok"},
+                                              {"bsl_now_after", 0}}}},
+          {"attempts_allowed", 3},
+          {"seconds", 7.347},
+          {"bsl_now_after", 0}},
+         "",
+         {"ok", "2 of 3", "7.3"},
+         "Attempts: 2 of 3\n"},
     };
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());

@@ -48,8 +48,8 @@ TEST(cli_serial, numbers_are_written_in_their_format_until_they_no_longer_fit)
 TEST(cli_serial, the_place_must_be_free_in_one_programmed_sector_and_takes_each_boards_number)
 {
     temp_folder folder;
-    const auto hex =
-        folder.file("app.hex", joined({linear(2), data(0x100, "55"), data(0x8000, "11223344"), data(0x8100, "FFFF")}));
+    const auto hex = folder.file("app.hex", joined({linear(2), data(0x100, "55"), data(0x8000, "11223344"),
+                                                    data(0x8100, "FFFF"), data(0x60, "66"), data(0xFFFF, "77")}));
     const std::pair<std::string, std::string> rows[] = {
         {"1FFF0h:4", "at 01'FFF0h-01'FFF3h lies in sector 1, which this run does not program"},
         {"02'0010h:4", "lies under the bootstrap loader code of sector 2"},
@@ -59,6 +59,13 @@ TEST(cli_serial, the_place_must_be_free_in_one_programmed_sector_and_takes_each_
         {"27FFEh:4", "straddles sectors 2 and 3"},
         {"28100h:2 --serial-over ff", ""},
         {"2803Eh:4:be", ""},  // two blocks
+        // the code's last byte, and right behind it where only the file's byte stands in the way
+        {"2005Fh:1", "lies under the bootstrap loader code of sector 2"},
+        {"20060h:1", "is not free: the file gives 02'0060h (line 5) the byte 66h"},
+        {"00'0010h:4 --bsl-target 0", "lies under the bootstrap loader code of sector 0"},
+        // the last byte of sectors 1 and 3, a record of one byte there
+        {"1FFFFh:1", "at 01'FFFFh lies in sector 1, which this run does not program"},
+        {"2FFFFh:1", "is not free: the file gives 02'FFFFh (line 6) the byte 77h"},
     };
     for (const auto& [serial, why] : rows) {
         SCOPED_TRACE(serial);

@@ -138,12 +138,20 @@ TEST_F(ledger_test, a_file_that_is_no_ledger_is_refused_untouched)
 TEST_F(ledger_test, the_ledger_command_prints_totals_rows_and_one_serial)
 {
     ASSERT_TRUE(l) << why;
-    const ledger_row boards[] = {{.fixture = "board 1", .result = "passed"},
-                                 {.fixture = "board \"2\", left", .result = "failed", .step = "erase"},
-                                 {.fixture = "board 1", .result = "passed"}};
+    const ledger_row boards[] = {
+        {.fixture = "board 1", .result = "passed"},
+        {.fixture = "board \"2\", left", .result = "failed", .step = "erase"},
+        {.fixture = "board 1", .result = "passed"},
+        {.fixture = "board 3", .hex_sha256 = "bb", .result = "failed", .step = "program block"},
+        {.fixture = "board 3", .hex_sha256 = "bb", .result = "failed", .step = "program block"},
+        {.fixture = "board 1", .hex_sha256 = "aa", .result = "stopped", .step = "erase"},  // no good one, no failure
+        {.fixture = "board 1", .hex_sha256 = "aa", .result = "passed"}};
     for (const auto& row : boards) ASSERT_TRUE(l->record(row, nullptr, why)) << why;
     const std::pair<ledger_request, std::string> rows[] = {
-        {{.file = path}, "Boards: 3, passed: 2, failed: 1, other: 0\nYield: 66.7 %\nFailures by step:\n  erase  1\n"},
+        {{.file = path},
+         "Boards: 7, passed: 3, failed: 3, other: 1\nYield: 42.9 %\nFailures by step:\n  program block  2\n  erase  "
+         "        1\nFailures by fixture:\n  board 3          2\n  board \"2\", left  1\nBy hex file (SHA-256):\n  aa  "
+         "passed 1, failed 0\n  bb  passed 0, failed 2\n"},
         {{.file = path, .csv = true}, ",\"board \"\"2\"\", left\",,"},
         {{.file = path, .json = true}, "\"serial\":null,\"series\":\"\",\"step\":\"erase\""},
         {{.file = path, .serial = "1000"}, ""},
