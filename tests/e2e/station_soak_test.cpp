@@ -5,7 +5,10 @@
 // random exchanges, --retries, a ledger and serial numbers, on one station or
 // two sharing the ledger (on fixtures of their own, or both on the same
 // ones), the hex file changed or replaced during the run, and SIGTERM at a
-// random moment or --count. After each run:
+// random moment or --count. (A board that drops its line by itself, --fault
+// drop-at, is left out: the simulator keeps its link then, and another
+// simulator's new pseudo-terminal of the same number may come behind it.)
+// After each run:
 //
 //   one record      every board whose chip answered has exactly one record in
 //                   the reports and one row in the ledger, telling the same
@@ -77,7 +80,8 @@ soak_plan make_plan(unsigned seed)
                     {"--fault", "block:" + n + ":repeat"},
                     {"--fault", "block:" + n + ":silence"},
                     {"--fault", "ack2:wrong", "--faulty-bring-ups", "1"},
-                    {"--fault", "drop-at:" + std::to_string(100 + pick(6000))},
+                    {"--fault", "block:" + n + ":checksum"},
+                    {"--fault", "erase:" + std::to_string(1 + pick(4)) + ":delay=" + std::to_string(200 + pick(3000))},
                 };
                 const auto& fault = faults[static_cast<std::size_t>(pick(static_cast<int>(faults.size())))];
                 board.sim.insert(board.sim.end(), fault.begin(), fault.end());
