@@ -72,25 +72,7 @@ void soak_run::check_fixture(int f, const std::vector<QJsonObject>& records, con
                 owned[i] = true;
             }
         since = b->left;
-        const auto said = chip_said(*b);
-        const auto name = board_name(*b) + (b->fixed ? " (fixed)" : " (usb)");
-        if (said.heard && its.empty())
-            say_broken("one record", name + ": its chip answered" +
-                                         (said.commands ? " and took commands" : " only zero bytes") +
-                                         ", and it has no record");
-        if (its.size() > 1)
-            say_broken("one record", name + " has " + std::to_string(its.size()) + " records " + list(its, "result"));
-        if (!said.any && !its.empty())
-            say_broken("one record", name + ": its chip never answered, and it has a record " + list(its, "result"));
-        if (its.size() != 1) continue;
-        if (its[0]["result"] == "ok") {
-            check_passed(*b, its[0]);
-        } else if (const auto code = its[0]["bsl_now_after"]; code.isDouble()) {
-            const auto flash = read_image(b->dump);
-            if (flash.size() == k_flash && !holds_the_code(flash, {static_cast<std::size_t>(code.toInt())}))
-                say_broken("holds the code", name + ": its record says the code lies in sector " +
-                                                 std::to_string(code.toInt()) + "; it does not");
-        }
+        check_board(*b, its);
     }
     for (std::size_t i = 0; i < recs.size(); ++i)
         if (!owned[i])
@@ -110,6 +92,29 @@ void soak_run::check_fixture(int f, const std::vector<QJsonObject>& records, con
     if (told_all(recs) != told_all(its_rows))
         say_broken("one record", "f" + std::to_string(f) + ": the reports say " + list(recs, "result") +
                                      ", the ledger " + list(its_rows, "result"));
+}
+
+void soak_run::check_board(const board_seen& b, const std::vector<QJsonObject>& its)
+{
+    const auto said = chip_said(b);
+    const auto name = board_name(b) + (b.fixed ? " (fixed)" : " (usb)");
+    if (said.heard && its.empty())
+        say_broken("one record", name + ": its chip answered" +
+                                     (said.commands ? " and took commands" : " only zero bytes") +
+                                     ", and it has no record");
+    if (its.size() > 1)
+        say_broken("one record", name + " has " + std::to_string(its.size()) + " records " + list(its, "result"));
+    if (!said.any && !its.empty())
+        say_broken("one record", name + ": its chip never answered, and it has a record " + list(its, "result"));
+    if (its.size() != 1) return;
+    if (its[0]["result"] == "ok") {
+        check_passed(b, its[0]);
+    } else if (const auto code = its[0]["bsl_now_after"]; code.isDouble()) {
+        const auto flash = read_image(b.dump);
+        if (flash.size() == k_flash && !holds_the_code(flash, {static_cast<std::size_t>(code.toInt())}))
+            say_broken("holds the code", name + ": its record says the code lies in sector " +
+                                             std::to_string(code.toInt()) + "; it does not");
+    }
 }
 
 void soak_run::check_passed(const board_seen& b, const QJsonObject& record)

@@ -64,6 +64,8 @@ private:
         run_result result;
     };
     void check_fixture(int f, const std::vector<QJsonObject>& records, const std::vector<QJsonObject>& rows);
+    // A board against the records begun while it was in its fixture.
+    void check_board(const board_seen& b, const std::vector<QJsonObject>& its);
     void check_passed(const board_seen& b, const QJsonObject& record);
     void check_exit(std::size_t k);
     // The file's image with a board's own number where it goes.
