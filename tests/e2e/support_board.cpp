@@ -126,6 +126,44 @@ run_result run(const std::vector<std::string>& argv, int timeout_s, bool reader_
     return r;
 }
 
+started_program::started_program(const std::vector<std::string>& argv)
+    : dir_(temp_dir()), pid_(spawn(argv, dir_ + "/out", dir_ + "/err"))
+{
+}
+
+started_program::~started_program()
+{
+    if (pid_ > 0 && !ended()) wait(0);
+}
+
+void started_program::signal(int number) const
+{
+    if (pid_ > 0 && !status_) ::kill(pid_, number);
+}
+
+bool started_program::ended()
+{
+    int status = 0;
+    if (pid_ > 0 && !status_ && ::waitpid(pid_, &status, WNOHANG) == pid_)
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return pid_ <= 0 || status_.has_value();
+}
+
+run_result started_program::wait(int timeout_s)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
+    while (!ended() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!ended()) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        status_ = -1;
+    }
+    run_result r{status_.value_or(-1), read_file(dir_ + "/out"), read_file(dir_ + "/err")};
+    if (r.status == -1) r.err += "(no normal end within " + std::to_string(timeout_s) + " s)";
+    return r;
+}
+
 std::string temp_dir()
 {
     // Removed when the test program ends: a case that fails halfway leaves nothing behind either.

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 #include <csignal>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,26 @@ struct run_result {
     int status = -1;
     std::string out;
     std::string err;
+};
+
+// A program started in the background with its output in files, signalled
+// and waited for at will; killed when dropped while it still runs.
+class started_program {
+public:
+    explicit started_program(const std::vector<std::string>& argv);
+    ~started_program();
+    started_program(const started_program&) = delete;
+    started_program& operator=(const started_program&) = delete;
+
+    void signal(int number) const;
+    bool ended();
+    // Until its end, killed after `timeout_s` (status -1); once.
+    run_result wait(int timeout_s);
+
+private:
+    std::string dir_;
+    pid_t pid_ = -1;
+    std::optional<int> status_;
 };
 
 // Runs a program to its end (killed after `timeout_s`, status -1), collecting
