@@ -20,6 +20,7 @@ struct sim_options {
     std::string trace_path;      // every byte in both directions, with its time
     std::string replay_path;     // a FERNWICK_TRACE file played back instead of the chip
     bool fixed_adapter = false;  // a board taken out leaves the device in place, silent
+    bool reset_on_close = false;  // the adapter's DTR line resets the board when the host closes the port
     bool help = false;
     bool version = false;
 };
