@@ -86,7 +86,8 @@ void pty_board::watch_host(micros now, short events)
             reset_for_close_ = false;
             backlog_.clear();
         }
-        if (!reset_for_close_ && now - closed_since_ >= k_reset_after_close_ms * k_micros_per_ms) {
+        if (options_.reset_on_close && !reset_for_close_ &&
+            now - closed_since_ >= k_reset_after_close_ms * k_micros_per_ms) {
             reset_board(now, "port closed");
             reset_for_close_ = true;
         }

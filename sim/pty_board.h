@@ -11,10 +11,10 @@
 
 namespace fernwick::sim {
 
-// How long the host must keep the device closed before the board resets:
-// longer than the switch from the bootstrap link to the command link, also
-// on a machine so busy (dozens of boards brought up at once) that the switch
-// waits 100 ms and more for the processor.
+// With --reset-on-close, how long the host must keep the device closed
+// before the board resets: longer than the switch from the bootstrap link
+// to the command link, also on a machine so busy (dozens of boards brought
+// up at once) that the switch waits 100 ms and more for the processor.
 inline constexpr int k_reset_after_close_ms = 500;
 
 class pty_board {

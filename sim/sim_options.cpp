@@ -179,6 +179,7 @@ bool apply_flag(std::string_view arg, sim_options& options)
         return true;
     }
     if (arg == "--fixed-adapter") return options.fixed_adapter = true;
+    if (arg == "--reset-on-close") return options.reset_on_close = true;
     if (arg == "--joined-answers") {
         options.chip.grouping = answer_grouping::joined;
         return true;
@@ -210,9 +211,13 @@ std::string usage_text()
 A simulated Mirel board on a pseudo-terminal. The first line on standard
 output is the path of the device to open (for example /dev/pts/3).
 
-The board resets at start, on SIGUSR1 (the reset button), after the software
-reset command, and when the host keeps the device closed for 500 ms or more.
-SIGTERM or SIGINT ends it (after writing the --dump file).
+The board resets at start, on SIGUSR1 (the reset button: kill -USR1 PID) and
+after the software reset command. Like a real board it knows nothing of the
+port: the host may open and close the device as it likes. With
+--reset-on-close it also resets when the host keeps the device closed for
+500 ms or more, as a board on an adapter whose DTR line drives its reset
+(DTR drops when the port closes). SIGTERM or SIGINT ends it (after writing
+the --dump file).
 
 SIGUSR2 takes the board out, and the next SIGUSR2 puts a fresh one in, as on
 a production fixture: its flash holds the --preload image (or all FFh), and
@@ -228,7 +233,6 @@ Files and traces:
   --preload FILE      start with this flash image: 131072 bytes, sectors 0 to 3
                       in order, 32 KiB each (default: all FFh)
   --dump FILE         write the flash image in the same layout at the end
-  --fixed-adapter     a board taken out (SIGUSR2) leaves its device in place
   --trace FILE        log every byte from the host and from the chip, board
                       resets and a dropped line, each with its time in ms
   --replay FILE       instead of the chip, play back the chip's side of a
@@ -236,6 +240,13 @@ Files and traces:
                       host read, once the host has written what it wrote
                       before it; resets do not restart it and the chip
                       options have no effect (see the README)
+
+The adapter:
+  --fixed-adapter     a board taken out (SIGUSR2) leaves its device in place
+  --reset-on-close    the board resets once the host has kept the device
+                      closed for 500 ms: an adapter whose DTR line is wired
+                      to the board's reset (default: the port's opening and
+                      closing never touch the board)
 
 Timing (all 0 by default: no time passes):
   --line-rate BAUD    10 bits per byte in both directions

@@ -14,12 +14,13 @@ struct sim_options {
     chip_config chip;
     bool follow_line_rate = false;  // pace at the baud rate the host sets on the device
 
-    std::string link_path;       // a symlink to the device, made and removed by the simulator
-    std::string preload_path;    // flash image read at start
-    std::string dump_path;       // flash image written at the end, and of each board taken out
-    std::string trace_path;      // every byte in both directions, with its time
-    std::string replay_path;     // a FERNWICK_TRACE file played back instead of the chip
-    bool fixed_adapter = false;  // a board taken out leaves the device in place, silent
+    std::string link_path;        // a symlink to the device, made and removed by the simulator
+    std::string preload_path;     // flash image read at start
+    std::string dump_path;        // flash image written at the end, and of each board taken out
+    std::string trace_path;       // every byte in both directions, with its time
+    std::string replay_path;      // a FERNWICK_TRACE file played back instead of the chip
+    bool fixed_adapter = false;   // a board taken out leaves the device in place, silent
+    bool reset_on_close = false;  // the adapter's DTR line resets the board when the host closes the port
     bool help = false;
     bool version = false;
 };

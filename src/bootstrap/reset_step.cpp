@@ -1,10 +1,12 @@
 #include "bootstrap/reset_step.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "bootstrap/loader_images.h"
 #include "bootstrap/modem_entry.h"
+#include "core/hex_text.h"
 #include "core/protocol.h"
 #include "core/timeouts.h"
 
@@ -37,14 +39,86 @@ void report_port_in_use(app_state& s)
                   " Close that application and Re-Start Fernwick !"});
 }
 
-// The entry sequence where one is given, then the zero byte; false after an
-// error block.
-bool wake(app_state& s, bool again)
+// False after an error block.
+bool send_zero_byte(app_state& s)
 {
-    if (!enter_bootstrap_mode(s, again)) return false;
     if (s.RESETFORM.MSCom0->write(core::byte_string(1, k_zero_byte))) return true;
     report_port_in_use(s);
     return false;
+}
+
+// The line is quiet once no byte has come for a few line times and an
+// adapter's latency (the one measured in the last run on top); at least
+// k_quiet_ms, as a busy system delays a byte that much.
+constexpr int k_quiet_ms = 100;
+constexpr int k_adapter_latency_ms = 20;
+constexpr std::size_t k_quiet_bytes = 4;
+// A line that never falls quiet (noise, a board that babbles) holds the
+// bring-up no longer than this; the waits are counted, not the clock, so it
+// also ends on a link whose waits return at once.
+constexpr int k_drain_limit_ms = 1000;
+constexpr int k_drain_slice_ms = 20;
+constexpr std::size_t k_late_bytes_shown = 16;
+
+int quiet_ms(const app_state& s)
+{
+    const double measured = s.mainform.COM->answer_delay_ms().value_or(0);
+    const int line = core::line_time_ms(k_quiet_bytes, std::atoi(s.baud_rate.c_str()));
+    return std::max(k_quiet_ms, line + k_adapter_latency_ms + static_cast<int>(std::ceil(measured)));
+}
+
+struct drained {
+    core::byte_string bytes;
+    bool quiet = true;  // false: the limit ended the wait
+};
+
+// What is on the line before the zero byte is no answer to it: the late
+// answer of the last exchange, or a chip still amid a command. Taken as the
+// identification byte, it would send the loader into a chip that runs its
+// program. The wait goes in slices, the windows painted between them, as
+// the entry sequence's waits do.
+drained drain_line(app_state& s)
+{
+    auto& link = *s.RESETFORM.MSCom0;
+    drained d{link.read_all()};
+    const int quiet = quiet_ms(s);
+    int silent = 0;
+    for (int waited = 0; silent < quiet && !link.gone(); waited += k_drain_slice_ms) {
+        if (waited >= k_drain_limit_ms) {
+            d.quiet = false;
+            break;
+        }
+        const int slice = std::min(k_drain_slice_ms, quiet - silent);
+        if (link.wait_for_data(slice)) {
+            d.bytes += link.read_all();
+            silent = 0;
+        } else {
+            silent += slice;
+        }
+        s.keep_alive_now();
+    }
+    return d;
+}
+
+std::string shown(const core::byte_string& bytes)
+{
+    if (bytes.size() <= k_late_bytes_shown) return core::hex_bytes(bytes);
+    return core::hex_bytes(std::string_view(bytes).substr(0, k_late_bytes_shown)) + " ... " +
+           std::to_string(bytes.size()) + " bytes";
+}
+
+// True when it wrote a line: the log of this bring-up has begun.
+bool say_drained(app_state& s, const drained& d)
+{
+    if (d.bytes.empty()) return false;
+    const std::string line =
+        d.quiet ? "     A late answer of the last exchange was on the line (" + shown(d.bytes) + "); it was discarded"
+                : "     The line did not fall quiet within " + std::to_string(k_drain_limit_ms / 1000) +
+                      " s; what came (" + shown(d.bytes) + ") was discarded";
+    // After the entry sequence's line, the log goes on.
+    (s.bench.entry.empty() ? core::fresh_line_with_break : core::line_with_break)(s.log(), line);
+    s.repaint_now();
+    return true;
 }
 
 constexpr int k_day_ms = 24 * 3600 * 1000;
@@ -77,7 +151,8 @@ bool wake_again(app_state& s)
                                                     : "     Waiting for the board (no answer yet), up to " +
                                                           std::to_string(bench.wait_ms / 1000) + " s");
     s.repaint_now();
-    if (wake(s, true))
+    // No wait for quiet between the repeats: a byte now is the board's answer.
+    if (enter_bootstrap_mode(s, true) && send_zero_byte(s))
         s.RESETFORM.Timer0->start(repeat_period(s));
     else
         s.RESETFORM.Timer0->stop();
@@ -122,9 +197,11 @@ void RESET_OK_Click(app_state& s)
         report_port_in_use(s);
         return;
     }
-    if (!wake(s, false)) return;
-    // After the entry sequence's line, the log goes on.
-    (s.bench.entry.empty() ? core::fresh_line_with_break : core::line_with_break)(
+    if (!enter_bootstrap_mode(s, false)) return;
+    const bool said = say_drained(s, drain_line(s));
+    if (!send_zero_byte(s)) return;
+    // After the entry sequence's line or the late answer's, the log goes on.
+    (s.bench.entry.empty() && !said ? core::fresh_line_with_break : core::line_with_break)(
         s.log(), "     Sending the zero byte to the uC... ");
     s.repaint_now();
     s.RESETFORM.Timer0->start(s.bench.wait_ms != 0 ? repeat_period(s) : core::reply_period_after(s, 1));

@@ -66,6 +66,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     simulated_board board;
     simulated_board silent({"--fault", "id:none"});
     simulated_board answering_wrong({"--fault", "ack1:wrong"});
+    simulated_board left_running;  // its program runs on after a status reading
     // The third erase is sector 2's, once the code was saved in sector 0.
     simulated_board flagged({"--fault", "erase:3:status=93"});
     simulated_board unclear({"--fault", "erase:3:checksum"});
@@ -137,10 +138,14 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
          1,
          silent.device() + ": the port has no modem lines (Inappropriate ioctl for device)\n     Entry sequence: "
                            "reset-rts-boot-dtr (both=1,1,wait=100,rts=0,wait=50)\n"},
+        {status_on(left_running.device()), 0, sectors},
         // a command's option before the command's name
         {{cli, "--device", silent.device(), "--wait", "3", "status"},
          1,
          "Waiting for the board (no answer yet), up to 3 s\n"},
+        // a board knows nothing of its port: 3 s after the last run closed it, its program still runs
+        {status_on(left_running.device()), 0,
+         "     The uC's program was still running and has reset: sending the zero byte again\n"},
         // a board that never answered gets the zero byte again, once the operator may have reset it
         {{cli, "--device", silent.device(), "program", dir + "/app.hex", "--retries", "1"},
          1,

@@ -51,7 +51,8 @@ TEST(bring_up, each_answer_of_the_chip_leads_to_its_log_and_state)
         std::vector<std::optional<core::byte_string>> answers;  // nullopt: the reply timer runs out
         std::string log;                                        // the whole log at the end
         broken port = broken::nothing;
-        int restart_before = -1;  // Re-Start and OK again before this answer
+        int restart_before = -1;         // Re-Start and OK again before this answer
+        core::byte_string on_line = {};  // before OK: the late answer of the last exchange
     };
     const row rows[] = {
         {{std::nullopt},
@@ -79,6 +80,12 @@ TEST(bring_up, each_answer_of_the_chip_leads_to_its_log_and_state)
         {{"\xD5", "\x22", "\x11"},
          ready + block({"     I couldn't open the serial port for the commands !", "     fake", "", restart}),
          broken::command_port},
+        {{"\xD5"},
+         le + "     A late answer of the last exchange was on the line (BE 88); it was discarded" + le + sending +
+             identified + loader_sent,
+         broken::nothing,
+         -1,
+         "\xBE\x88"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.log);
@@ -87,6 +94,7 @@ TEST(bring_up, each_answer_of_the_chip_leads_to_its_log_and_state)
         bootstrap::com2__Click(app.state);
         app.MSCom0().fail_open = r.port == broken::port;
         app.COM().fail_open = r.port == broken::command_port;
+        app.MSCom0().rx = r.on_line;
         bootstrap::RESET_OK_Click(app.state);
         core::byte_string wrote = r.port == broken::port ? "" : core::byte_string(1, '\0');
         const bool again = !r.answers.empty() && r.answers[0] == core::byte_string("\x12");
@@ -127,7 +135,8 @@ TEST(bring_up, each_answer_of_the_chip_leads_to_its_log_and_state)
 // Each wiring is brought up by its entry sequence, its commands go on over the
 // port kept open, and its exit starts the board's program; a board reset
 // without its bootstrap pin, a wrong wiring and a port without modem lines
-// are named; a board reset by hand at 5 s is found while the bring-up waits.
+// are named; a board reset by hand at 5 s is found while the bring-up waits;
+// the late answer of a Flash-Status reading is no identification byte.
 TEST(bench, the_modem_lines_and_the_wait_bring_up_the_board_as_it_is_wired)
 {
     const sim::modem_wiring direct, inverted{.reset_level = false, .boot_level = false}, jumper{.boot = {}};
@@ -148,7 +157,10 @@ TEST(bench, the_modem_lines_and_the_wait_bring_up_the_board_as_it_is_wired)
         sim::chip_config chip;
         std::string entry, exit, log;  // the log once the bring-up has ended
         int wait_s = 0, reset_at_ms = 0;
+        bool after_slow_status = false;  // Re-Start and OK 100 ms after a Flash-Status reading timed out
     };
+    // Its answer comes 50 ms into the wait for the line to fall quiet.
+    const sim::chip_config slow_status{.faults = {{.kind = sim::exchange_kind::status, .delay_ms = 2150}}};
     const row rows[] = {
         {{.wiring = direct}, "reset-rts-boot-dtr", "reset-rts-boot-dtr", ready},
         {{.wiring = inverted}, "reset-rts-boot-dtr-inverted", "reset-rts-boot-dtr-inverted", ready},
@@ -174,6 +186,7 @@ TEST(bench, the_modem_lines_and_the_wait_bring_up_the_board_as_it_is_wired)
         {{.id_byte = {}, .faulty_bring_ups = 1, .wiring = direct}, "reset-rts-boot-dtr", "", ready, 10},  // reset again
         {silent_once, "", "", sending + le + "     Waiting for the board (no answer yet), up to 4 s" + le + no_id(""),
          4, 5000},
+        {slow_status, "", "", ready, 0, 0, true},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.entry + r.log);
@@ -185,6 +198,14 @@ TEST(bench, the_modem_lines_and_the_wait_bring_up_the_board_as_it_is_wired)
         if (!r.entry.empty()) s.bench.entry = *core::parse_modem_sequence(r.entry, false, why);
         if (!r.exit.empty()) s.bench.exit = *core::parse_modem_sequence(r.exit, true, why);
         s.bench.wait_ms = r.wait_s * 1000;
+        if (r.after_slow_status) {
+            bootstrap::RESET_OK_Click(s);
+            board.run_for(1000);
+            command::show_status_Click(s);
+            board.run_for(2100);
+            ASSERT_NE(s.log().text().find("     TimeOut Error !"), std::string::npos);
+            shell::restart_flash__Click(s);
+        }
         bootstrap::RESET_OK_Click(s);
         for (int ms = 0; ms < 3000 + r.wait_s * 1000 && s.RESETFORM.Timer0->active(); ms += 10) {
             if (ms == r.reset_at_ms && ms > 0) board.chip().board_reset();
