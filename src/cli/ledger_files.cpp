@@ -23,7 +23,8 @@ struct folder_state {
 
 std::optional<std::string> folder_fault(const std::string& path, folder_state& folder)
 {
-    const auto absolute = fs::absolute(path).lexically_normal();
+    std::error_code no_folder;
+    const auto absolute = fs::absolute(path, no_folder).lexically_normal();
     folder.name = absolute.parent_path().string();
     struct stat info {};
     if (::stat(folder.name.c_str(), &info) != 0) {
