@@ -3,6 +3,7 @@
 // stations of a host share, and the book of serial numbers kept in it, so
 // that no two stations ever give one number.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/ledger_files.h"
 #include "cli/serial_numbers.h"
 
 struct sqlite3;
@@ -45,15 +47,39 @@ class ledger;
 // number fits.
 std::unique_ptr<serial_book> open_serial_book(const serial_choice& c, ledger* in, std::string& why);
 
+// One series of numbers as the ledger books it.
+struct numbers_series {
+    std::string name;   // the caller's key, e.g. "numbers from 1000 step 1 as le at 02'FFF0h-02'FFF3h"
+    std::string place;  // where the numbers go and how long they are: "02'FFF0h-02'FFF3h"
+    // The index-th number, nullopt when the series has no more.
+    std::function<std::optional<serial_value>(std::uint64_t)> value_at;
+    // A list's name and a digest of its values: a list whose values are not
+    // those this ledger last gave from under the series' name is said to
+    // have changed. Empty for numbers counted.
+    std::string list_name, list_digest;
+    std::uint64_t list_values = 0;
+};
+
 inline constexpr const char* k_unsettled_step = "the station ended before the board's result was recorded";
 
+// A ledger's numbers are kept by their bytes at their place: a number a
+// board passed with (or may hold, its station having ended before its
+// result) is never given again at that place, by whatever series; a series
+// skips it, says so with the number it gives next, and notes it in the
+// ledger once. A series gives its lowest number that no board keeps and no
+// station holds.
 class ledger {
 public:
-    // Creates or opens the ledger at `path`. nullptr with `why` for a link, a
-    // file that is not a ledger (nothing is written into it), a ledger of a
-    // newer version, or one that cannot be opened.
+    // Creates or opens the ledger at `path`, bringing one of version 1 to
+    // this version. nullptr with `why` (naming the file or its folder) for a
+    // link, a file that is not a ledger (nothing is written into it), a
+    // -wal or -shm file that is a link or no regular file, a read-only
+    // medium, file or folder, a ledger of a newer version, or one that
+    // cannot be opened.
     static std::unique_ptr<ledger> open(const std::string& path, std::string& why);
-    // For reading: never creates a file or a table.
+    // For reading: never creates a file or a table (a ledger of version 1 is
+    // read as it is); on a read-only medium a ledger without -wal is read as
+    // it stands.
     static std::unique_ptr<ledger> open_to_read(const std::string& path, std::string& why);
     ~ledger();
     ledger(const ledger&) = delete;
@@ -62,32 +88,56 @@ public:
     // Writes the row and, in the same transaction, settles the board's
     // number (taken from a book of this ledger in this process): kept for
     // good when the board passed, else given back. False with `why` when
-    // nothing was written.
+    // the row is not in the ledger at its path (gone() among the reasons).
     bool record(const ledger_row& row, const serial_value* serial, std::string& why);
 
-    // The book of one series (the caller's key, e.g. "numbers from 1000 step
-    // 1 at 2FFF0h"); `value_at` gives the index-th number, nullopt when the
-    // series has no more. The ledger must outlive the book.
-    std::unique_ptr<serial_book> book(const std::string& series,
-                                      std::function<std::optional<serial_value>(std::uint64_t)> value_at,
-                                      std::string& why);
+    // The book of one series. The ledger must outlive the book. nullptr with
+    // `why` when the ledger cannot say whether a list changed.
+    std::unique_ptr<serial_book> book(numbers_series series, std::string& why);
 
     // The rows in the order written; only those of `serial` when given.
     std::optional<std::vector<ledger_row>> rows(const std::optional<std::string>& serial, std::string& why);
+    // The ledger's notes in the order written, each "TIME  HOST  NOTE": the
+    // numbers skipped, the lists that changed.
+    std::optional<std::vector<std::string>> notes(std::string& why);
+
+    // True once the file at the ledger's path, or its -wal file, is no
+    // longer the one opened (deleted, or another put in its place): what is
+    // written would go nowhere. Checked anew at each call (a few lstat
+    // calls; any thread), and before and after each transaction; from then
+    // on every transaction fails with gone_text(), taking no number and
+    // recording no board. A station asks it to stop taking boards and to
+    // end with the status of records lost. Always false for a ledger opened
+    // to read.
+    bool gone() const;
+    // "the ledger PATH was deleted or replaced while in use: ..."
+    std::string gone_text() const;
 
 private:
     class book_in_ledger;
-    explicit ledger(sqlite3* db) : db_(db) {}
+    ledger(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
     static std::unique_ptr<ledger> open_file(const std::string& path, bool write, std::string& why);
     bool set_up(std::string& why);
-    // BEGIN IMMEDIATE, `work`, COMMIT; rolled back when `work` fails.
+    bool bring_from_version_1(std::string& why);
+    bool keep_version_1_numbers();
+    // BEGIN IMMEDIATE, `work`, COMMIT; rolled back when `work` fails. Fails
+    // without a word to SQLite once the ledger is gone, and when it went
+    // during the transaction.
     bool transaction(const std::function<bool(std::string&)>& work, std::string& why);
     bool insert_row(const ledger_row& row, std::string& why);
-    bool settle_number(const std::string& series, std::uint64_t index, bool kept, std::string& why);
+    // The number held at `place` by this process: kept for good by the
+    // board `board` (a row's id, or none), or given back.
+    bool settle_number(const std::string& place, const serial_value& value, bool kept,
+                       std::optional<std::int64_t> board, std::string& why);
     bool skip_unsettled(std::string& why);
 
     std::mutex mutex_;
     sqlite3* db_;
+    const std::string path_;
+    int version_ = 0;
+    // The ledger's file and its -wal as opened for writing.
+    std::optional<file_identity> file_, wal_;
+    mutable std::atomic<bool> gone_{false};
 };
 
 }  // namespace fernwick::cli

@@ -114,7 +114,7 @@ void print_counts(std::ostream& out, const char* title, const std::map<std::stri
     for (const auto& [name, n] : sorted) out << "  " << name << std::string(width - name.size() + 2, ' ') << n << '\n';
 }
 
-void print_summary(std::ostream& out, const std::vector<ledger_row>& rows)
+void print_summary(std::ostream& out, const std::vector<ledger_row>& rows, const std::vector<std::string>& notes)
 {
     int passed = 0, failed = 0;
     std::map<std::string, int> by_step, by_fixture;
@@ -142,10 +142,12 @@ void print_summary(std::ostream& out, const std::vector<ledger_row>& rows)
         out << "Yield: - (no boards)\n";
     print_counts(out, "Failures by step", by_step);
     print_counts(out, "Failures by fixture", by_fixture);
-    if (by_file.empty()) return;
-    out << "By hex file (SHA-256):\n";
+    if (!by_file.empty()) out << "By hex file (SHA-256):\n";
     for (const auto& [sha, counts] : by_file)
         out << "  " << sha << "  passed " << counts.first << ", failed " << counts.second << '\n';
+    // What the ledger did with numbers that no row says.
+    if (!notes.empty()) out << "Notes:\n";
+    for (const auto& note : notes) out << "  " << note << '\n';
 }
 
 void print_serial(std::ostream& out, const std::vector<ledger_row>& rows)
@@ -177,7 +179,8 @@ int run_ledger(const ledger_request& r, std::ostream& out, std::ostream& err)
     std::string why;
     const auto book = ledger::open_to_read(r.file, why);
     const auto rows = book ? book->rows(r.serial, why) : std::nullopt;
-    if (!rows) {
+    const auto notes = rows ? book->notes(why) : std::nullopt;
+    if (!notes) {
         err << "fernwick-cli ledger: " << why << '\n';
         return k_unusable;
     }
@@ -192,7 +195,7 @@ int run_ledger(const ledger_request& r, std::ostream& out, std::ostream& err)
     else if (r.serial)
         print_serial(out, *rows);
     else
-        print_summary(out, *rows);
+        print_summary(out, *rows, *notes);
     return 0;
 }
 

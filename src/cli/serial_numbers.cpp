@@ -136,13 +136,6 @@ std::optional<std::vector<std::uint8_t>> encoded(std::uint64_t n, serial_format 
     return out;
 }
 
-std::string bytes_text(const std::vector<std::uint8_t>& bytes)
-{
-    std::string text;
-    for (const auto b : bytes) text += (text.empty() ? "" : ":") + core::hex2(b);
-    return text;
-}
-
 std::string address_text(long linear)
 {
     return programming::flash_address(static_cast<int>(linear >> 16), static_cast<int>(linear & 0xFFFF));
@@ -239,6 +232,35 @@ std::string serial_place_text(const serial_choice& c)
     return c.bytes > 1 ? first + "-" + address_text(c.address + c.bytes - 1) : first;
 }
 
+std::string serial_bytes_text(const std::vector<std::uint8_t>& bytes)
+{
+    std::string text;
+    for (const auto b : bytes) text += (text.empty() ? "" : ":") + core::hex2(b);
+    return text;
+}
+
+std::optional<std::pair<std::string, std::string>> recorded_number(const std::string& series, const std::string& text)
+{
+    const auto at = series.rfind(" at ");
+    if (at == std::string::npos) return std::nullopt;
+    const auto place = series.substr(at + 4);
+    const auto dash = place.find('-');
+    const auto first = read_address(place.substr(0, dash));
+    const auto last = dash == std::string::npos ? first : read_address(place.substr(dash + 1));
+    if (!first || !last || *last < *first || *last - *first >= most_bytes(serial_format::ascii)) return std::nullopt;
+    if (series.starts_with("list ")) return std::pair(place, text);
+    const auto as = series.rfind(" as ", at);
+    const auto n = whole(text);
+    if (!series.starts_with("numbers from ") || as == std::string::npos || !n) return std::nullopt;
+    const auto* name =
+        std::find(std::begin(k_format_names), std::end(k_format_names), series.substr(as + 4, at - as - 4));
+    if (name == std::end(k_format_names)) return std::nullopt;
+    const auto bytes = encoded(*n, static_cast<serial_format>(name - std::begin(k_format_names)),
+                               static_cast<int>(*last - *first + 1));
+    if (!bytes) return std::nullopt;
+    return std::pair(place, serial_bytes_text(*bytes));
+}
+
 std::optional<serial_list> read_serial_list(const serial_choice& c, std::string& why)
 {
     std::ifstream in(c.list_file);
@@ -260,14 +282,14 @@ std::optional<serial_list> read_serial_list(const serial_choice& c, std::string&
         const auto at = c.list_file + " line " + std::to_string(number);
         if (!hex_digits(digits) || digits.size() != 2 * static_cast<std::size_t>(c.bytes)) {
             why = at + ": takes " + std::to_string(c.bytes) + " hex bytes such as " +
-                  bytes_text(std::vector<std::uint8_t>(static_cast<std::size_t>(c.bytes), 0x1A));
+                  serial_bytes_text(std::vector<std::uint8_t>(static_cast<std::size_t>(c.bytes), 0x1A));
             return std::nullopt;
         }
         std::vector<std::uint8_t> value;
         for (std::size_t i = 0; i < digits.size(); i += 2)
             value.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
         if (std::find(list.begin(), list.end(), value) != list.end()) {
-            why = at + ": " + bytes_text(value) + " is listed before";
+            why = at + ": " + serial_bytes_text(value) + " is listed before";
             return std::nullopt;
         }
         list.push_back(std::move(value));
@@ -280,7 +302,7 @@ std::optional<serial_value> serial_number_at(const serial_choice& c, const seria
 {
     if (!c.list_file.empty()) {
         if (index >= list.size()) return std::nullopt;
-        return serial_value{index, bytes_text(list[index]), list[index]};
+        return serial_value{index, serial_bytes_text(list[index]), list[index]};
     }
     const auto n = number_at(c, index);
     auto bytes = n ? encoded(*n, c.format, c.bytes) : std::nullopt;
@@ -323,97 +345,6 @@ std::optional<std::string> serial_place_fault(const serial_choice& c, const std:
         return where + " is not free: the file gives " + *given +
                (c.over ? "" : " (--serial-over allows FFh or 00h there)");
     return std::nullopt;
-}
-
-std::shared_ptr<const core::prepared_blocks> stamp(const core::prepared_blocks& blocks, long address,
-                                                   const serial_value& value)
-{
-    auto out = std::make_shared<core::prepared_blocks>(blocks);
-    auto& text = out->block_text;
-    const long last = address + static_cast<long>(value.bytes.size()) - 1;
-    std::size_t stamped = 0;
-    for (std::size_t from = 0; from < text.size();) {
-        const auto end = std::min(text.find('\n', from), text.size());
-        const auto record = programming::read_block_record(std::string_view(text).substr(from, end - from));
-        if (record) {
-            const long first = record->segment * 0x10000L + record->address;
-            const auto data = text.find('"', from) + 1;
-            for (long at = std::max(first, address); at <= std::min(last, first + programming::k_block_size - 1);
-                 ++at) {
-                const auto b = value.bytes[static_cast<std::size_t>(at - address)];
-                const auto pos = data + static_cast<std::size_t>(at - first) * 2;
-                text[pos] = core::hex_digit(b >> 4);
-                text[pos + 1] = core::hex_digit(b);
-                ++stamped;
-            }
-        }
-        from = end + 1;
-    }
-    return stamped == value.bytes.size() ? out : nullptr;
-}
-
-memory_book::memory_book(serial_choice c, serial_list list) : choice_(std::move(c)), list_(std::move(list)) {}
-
-std::optional<serial_value> memory_book::take(std::string& why)
-{
-    const std::lock_guard lock(mutex_);
-    const bool again = !given_back_.empty();
-    const auto index = again ? *given_back_.begin() : next_;
-    auto value = serial_number_at(choice_, list_, index);
-    if (!value) {
-        why = used_up_text(choice_, list_, index);
-        return std::nullopt;
-    }
-    if (again)
-        given_back_.erase(given_back_.begin());
-    else
-        ++next_;
-    return value;
-}
-
-bool memory_book::settle(const serial_value& value, bool passed, std::string&)
-{
-    const std::lock_guard lock(mutex_);
-    if (!passed) given_back_.insert(value.index);
-    return true;
-}
-
-bool stamp_board(core::app_state& s, serial_book& book, long address, std::optional<serial_value>& number)
-{
-    std::string why;
-    if (!number) number = book.take(why);
-    auto blocks = number && s.prepared ? stamp(*s.prepared, address, *number) : nullptr;
-    if (!blocks) {
-        s.run.step = "serial number";
-        s.run.outcome = core::run_record::result::failed;
-        core::error_block(s.log(), {"     No serial number for this board !",
-                                    "     " + (why.empty() ? "its place is in no block of the run" : why)});
-        return false;
-    }
-    s.prepared = std::move(blocks);
-    core::line_with_break(s.log(), "     Serial number of this board: " + number->text);
-    return true;
-}
-
-std::unique_ptr<serial_book> open_serial_book(const serial_choice& c, ledger* in, std::string& why)
-{
-    auto list = c.list_file.empty() ? std::optional<serial_list>(serial_list{}) : read_serial_list(c, why);
-    if (!list) return nullptr;
-    if (!serial_number_at(c, *list, 0)) {
-        why = used_up_text(c, *list, 0);
-        return nullptr;
-    }
-    if (!in) return std::make_unique<memory_book>(c, std::move(*list));
-    // The series is the whole choice: another place or format is another series.
-    const char* formats[] = {"le", "be", "bcd", "ascii"};
-    const auto series =
-        (c.list_file.empty() ? "numbers from " + std::to_string(c.start) + " step " + std::to_string(c.step) + " as " +
-                                   formats[static_cast<int>(c.format)]
-                             : "list " + std::filesystem::absolute(c.list_file).lexically_normal().string()) +
-        " at " + serial_place_text(c);
-    return in->book(
-        series, [c, values = std::move(*list)](std::uint64_t index) { return serial_number_at(c, values, index); },
-        why);
 }
 
 }  // namespace fernwick::cli

@@ -41,6 +41,9 @@ struct serial_value {
     std::uint64_t index = 0;          // its place: start + index * step, or the list's index-th value
     std::string text;                 // as the operator reads it: "1042", or the list's "00:1A:2B:3C:4D:5E"
     std::vector<std::uint8_t> bytes;  // as written into flash, lowest address first
+    // What the operator is told with it: the numbers skipped for it (kept by
+    // boards already), a list that changed.
+    std::vector<std::string> notes = {};
 };
 
 // Gives the numbers out. Implementations: in memory for one process, or in
@@ -49,8 +52,9 @@ class serial_book {
 public:
     virtual ~serial_book() = default;
     // The next number for a board: the lowest one given back, else the next
-    // one not given yet. nullopt (with `why`) when the series is used up or
-    // the book cannot be read.
+    // one not given yet; in a ledger, the lowest that no board keeps at its
+    // place and no station holds. nullopt (with `why`) when the series is
+    // used up or the book cannot be read.
     virtual std::optional<serial_value> take(std::string& why) = 0;
     // After the board: kept for good when it passed, else given back.
     // False (with `why`) when this could not be written down.
@@ -67,6 +71,15 @@ void add_serial_options(CLI::App& command, serial_choice& c);
 
 // "02'FFF0h-02'FFF3h": where the number goes.
 std::string serial_place_text(const serial_choice& c);
+
+// "00:1A:2B": bytes as a list gives them, and as a ledger keeps a number.
+std::string serial_bytes_text(const std::vector<std::uint8_t>& bytes);
+
+// A number as a ledger of version 1 recorded it, by its series' name
+// ("numbers from 1000 step 1 as le at 02'FFF0h-02'FFF3h", "list FILE at
+// 02'FFF0h-02'FFF1h") and its text: its place and its bytes' text. nullopt
+// for a name this program never wrote.
+std::optional<std::pair<std::string, std::string>> recorded_number(const std::string& series, const std::string& text);
 
 // The values of --serial-list: one a line as hex bytes (00:1A:2B, 00-1A-2B or
 // 001A2B), blank lines and # comments skipped, each of c.bytes bytes, none
@@ -110,9 +123,9 @@ private:
 std::string used_up_text(const serial_choice& c, const serial_list& list, std::uint64_t index);
 
 // Just before a board's run: its number (taken once, the same over its
-// attempts) stamped into the blocks it sends. False, with the reason in the
-// board's log and its run failed at the step "serial number", when the book
-// gives none.
+// attempts, its notes then said in the board's log) stamped into the blocks
+// it sends. False, with the reason in the board's log and its run failed at
+// the step "serial number", when the book gives none.
 bool stamp_board(core::app_state& s, serial_book& book, long address, std::optional<serial_value>& number);
 
 }  // namespace fernwick::cli

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sqlite3.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -6,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -16,18 +20,52 @@
 namespace {
 
 using namespace fernwick::cli;
+namespace fs = std::filesystem;
 
-serial_value number(std::uint64_t i) { return {i, std::to_string(1000 + i), {}}; }
+serial_value number(std::uint64_t i) { return {i, std::to_string(1000 + i), {static_cast<std::uint8_t>(i)}}; }
 
 // Numbers from 1000, `count` of them.
 std::unique_ptr<serial_book> book_of(ledger& l, std::uint64_t count = 5)
 {
     std::string why;
-    auto b = l.book(
-        "numbers from 1000", [count](std::uint64_t i) { return i < count ? std::optional(number(i)) : std::nullopt; },
-        why);
+    auto b =
+        l.book({.name = "numbers from 1000",
+                .place = "02'FFF0h",
+                .value_at = [count](std::uint64_t i) { return i < count ? std::optional(number(i)) : std::nullopt; }},
+               why);
     EXPECT_TRUE(b) << why;
     return b;
+}
+
+// What `work` says, run in a child process: there a test may mount a medium
+// of its own or give up root's rights.
+std::string in_child(const std::function<std::string()>& work)
+{
+    int pipe_ends[2];
+    if (::pipe(pipe_ends) != 0) return "no pipe";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe_ends[0]);
+        const auto said = work();
+        ::_exit(::write(pipe_ends[1], said.data(), said.size()) == static_cast<ssize_t>(said.size()) ? 0 : 1);
+    }
+    ::close(pipe_ends[1]);
+    std::string said;
+    char part[512];
+    for (ssize_t n; (n = ::read(pipe_ends[0], part, sizeof part)) > 0;) said.append(part, static_cast<std::size_t>(n));
+    ::close(pipe_ends[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return said;
+}
+
+// A ledger with one row, closed again (its -wal and -shm gone with it).
+std::string made(const std::string& path)
+{
+    std::string why;
+    const auto l = ledger::open(path, why);
+    if (l) l->record({.result = "passed"}, nullptr, why);
+    return path;
 }
 
 std::uint64_t take(serial_book& b)
@@ -99,6 +137,105 @@ TEST_F(ledger_test, two_stations_never_give_one_number_twice)
     EXPECT_EQ(all.size(), top + 1);
 }
 
+// A ledger of version 1, which booked numbers by their index in a series:
+// 1000 and 1001 kept.
+void write_version_1(const std::string& path)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    const char* const sql = R"(
+CREATE TABLE boards(id INTEGER PRIMARY KEY, time TEXT NOT NULL, host TEXT NOT NULL, fixture TEXT NOT NULL,
+  port TEXT NOT NULL, adapter_serial TEXT NOT NULL, hex_file TEXT NOT NULL, hex_sha256 TEXT NOT NULL,
+  series TEXT NOT NULL, serial TEXT, result TEXT NOT NULL, step TEXT NOT NULL, sector INTEGER, block INTEGER,
+  received TEXT NOT NULL, attempts INTEGER NOT NULL, seconds REAL NOT NULL, version TEXT NOT NULL);
+CREATE TABLE series(key TEXT PRIMARY KEY, next_index INTEGER NOT NULL);
+CREATE TABLE given_back(series TEXT NOT NULL, idx INTEGER NOT NULL, PRIMARY KEY(series, idx));
+CREATE TABLE used(series TEXT NOT NULL, idx INTEGER NOT NULL, PRIMARY KEY(series, idx));
+CREATE TABLE reserved(series TEXT NOT NULL, idx INTEGER NOT NULL, serial TEXT NOT NULL, host TEXT NOT NULL,
+  pid INTEGER NOT NULL, time TEXT NOT NULL, PRIMARY KEY(series, idx));
+INSERT INTO boards (time, host, fixture, port, adapter_serial, hex_file, hex_sha256, series, serial, result, step,
+  received, attempts, seconds, version)
+  VALUES ('t', 'h', 'f', 'p', '', 'a.hex', '', 'numbers from 1000 step 1 as le at 02''FFF0h-02''FFF3h', '1000',
+    'passed', '', '', 1, 1, '2.0'),
+  ('t', 'h', 'f', 'p', '', 'a.hex', '', 'numbers from 1000 step 1 as le at 02''FFF0h-02''FFF3h', '1001',
+    'passed', '', '', 1, 1, '2.0');
+INSERT INTO series VALUES ('numbers from 1000 step 1 as le at 02''FFF0h-02''FFF3h', 2);
+INSERT INTO used VALUES ('numbers from 1000 step 1 as le at 02''FFF0h-02''FFF3h', 0),
+  ('numbers from 1000 step 1 as le at 02''FFF0h-02''FFF3h', 1);
+PRAGMA user_version = 1;
+PRAGMA application_id = 1180126279;
+)";
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+}
+
+// Runs one after another on one ledger, each with one board that passes: a
+// number kept at its place is never given there again, whatever the series,
+// and one skipped is said with the next number and noted in the ledger,
+// once; a list is booked by its values, and a changed one is said to be.
+TEST_F(ledger_test, a_number_kept_at_its_place_is_never_given_there_again_whatever_the_series)
+{
+    const auto list_file = dir.filePath("serials.txt").toStdString();
+    const auto from = [](std::uint64_t start, long address = 0x2FFF0) {
+        return serial_choice{.on = true, .address = address, .bytes = 4, .start = start};
+    };
+    const serial_choice list{.on = true, .address = 0x2FFF0, .bytes = 2, .list_file = list_file};
+    struct run {
+        serial_choice c;
+        const char* gives;
+        std::string says = "";    // in the number's notes and the ledger's
+        const char* values = "";  // the list, when it is one
+    };
+    const auto skipped =
+        "serial numbers 1001 and 1002 skipped: boards keep them already, from the series numbers "
+        "from 1000 step 1 as le at 02'FFF0h-02'FFF3h";
+    const struct {
+        bool version_1;
+        std::vector<run> runs;
+    } rows[] = {
+        {false,
+         {{from(1000), "1000"},
+          {from(1000), "1001"},
+          {from(1000), "1002"},
+          {from(1001), "1003", skipped},
+          {from(1001), "1004"}}},
+        {false, {{from(1000), "1000"}, {from(1000, 0x2FFE0), "1000"}}},  // another place
+        {false,
+         {{list, "00:01", "", "00:01\n00:02\n"},
+          {list, "00:09",
+           "the serial list " + list_file + " changed since this ledger last gave from it (3 values now, 2 then)",
+           "00:09\n00:01\n00:02\n"},
+          {list, "00:02", "", "00:09\n00:01\n00:02\n"}}},
+        {true, {{from(1000), "1002"}, {from(1001), "1003", skipped}}},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        const auto file = dir.filePath(QString::number(++n)).toStdString();
+        if (row.version_1) write_version_1(file);
+        auto in = ledger::open(file, why);
+        ASSERT_TRUE(in) << why;
+        for (const auto& r : row.runs) {
+            SCOPED_TRACE(std::to_string(n) + ": " + r.gives);
+            if (*r.values) std::ofstream(list_file) << r.values;
+            const auto book = open_serial_book(r.c, in.get(), why);
+            ASSERT_TRUE(book) << why;
+            const auto v = book->take(why);
+            ASSERT_TRUE(v) << why;
+            EXPECT_EQ(v->text, r.gives);
+            ASSERT_TRUE(in->record({.result = "passed"}, &*v, why)) << why;
+            std::string notes;
+            for (const auto& note : v->notes) notes += note + "\n";
+            EXPECT_EQ(notes.empty(), r.says.empty()) << notes;
+            EXPECT_NE(notes.find(r.says), std::string::npos) << notes;
+            const auto noted = in->notes(why);
+            ASSERT_TRUE(noted) << why;
+            EXPECT_TRUE(r.says.empty() || std::any_of(noted->begin(), noted->end(), [&](const std::string& line) {
+                            return line.find(r.says) != std::string::npos;
+                        }));
+        }
+    }
+}
+
 TEST_F(ledger_test, a_number_held_by_a_station_that_ended_is_skipped_and_recorded)
 {
     ASSERT_TRUE(l) << why;
@@ -117,21 +254,88 @@ TEST_F(ledger_test, a_number_held_by_a_station_that_ended_is_skipped_and_recorde
     EXPECT_EQ(rows->front().result + ": " + rows->front().step, std::string("unknown: ") + k_unsettled_step);
 }
 
-// A hex file given for the ledger, or a link, is refused and left as it is.
-TEST_F(ledger_test, a_file_that_is_no_ledger_is_refused_untouched)
+// What is wrong with the ledger's file, its -wal or -shm, or its folder is
+// said of them; a ledger deleted or replaced while open records no more. A
+// hex file given for the ledger, or a link, is refused and left as it is. A
+// read-only medium is a tmpfs mounted in the child's own mount namespace;
+// read-only files and folders are tried as nobody when run as root, which
+// writes them whatever their bits.
+TEST_F(ledger_test, what_is_wrong_with_a_ledgers_files_is_said_at_open_and_after)
 {
-    const auto hex = dir.filePath("app.hex").toStdString(), link = dir.filePath("link").toStdString();
-    const std::string text = ":00000001FF\n";
-    std::ofstream(hex) << text;
-    std::filesystem::create_symlink(path, link);
-    for (const auto& [file, says] : {std::pair{hex, "not a ledger"}, {link, "a link"}}) {
-        EXPECT_FALSE(ledger::open(file, why));
-        EXPECT_NE(why.find(says), std::string::npos) << why;
+    enum where { here, read_only_medium, as_nobody };
+    const struct {
+        const char* what;
+        std::function<std::string(const std::string&)> before;  // in the row's folder: the ledger's path
+        std::string says;                                       // empty: opened
+        bool write = true;
+        where in = here;
+        std::function<void(const std::string&)> after = {};  // with the ledger open: record() then fails
+    } rows[] = {
+        {"a hex file", [](auto f) { return (std::ofstream(f + "/app.hex") << ":00000001FF\n", f + "/app.hex"); },
+         "app.hex: not a ledger (no SQLite database); it is left as it is"},
+        {"a link", [](auto f) { return fs::create_symlink(f + "/line.ledger", f + "/link"), f + "/link"; },
+         "link: a link; a ledger is not written through one"},
+        {"a link for its -shm",
+         [](auto f) { return fs::create_symlink(f + "/x", made(f + "/line.ledger") + "-shm"), f + "/line.ledger"; },
+         "line.ledger-shm is a link, where the ledger's own -shm file must be"},
+        {"a link for its -wal, to read",
+         [](auto f) { return fs::create_symlink(f + "/x", made(f + "/line.ledger") + "-wal"), f + "/line.ledger"; },
+         "line.ledger-wal is a link, where the ledger's own -wal file must be", false},
+        {"a file for its folder", [](auto f) { return (std::ofstream(f + "/dir") << "x", f + "/dir/line.ledger"); },
+         "/dir is no folder but a file"},
+        {"a read-only medium", [](auto f) { return made(f + "/line.ledger"); }, "line.ledger: on a read-only medium (",
+         true, read_only_medium},
+        {"a read-only medium, to read", [](auto f) { return made(f + "/line.ledger"); }, "", false, read_only_medium},
+        {"a read-only file", [](auto f) { return fs::permissions(made(f + "/l"), fs::perms(0444)), f + "/l"; },
+         "l: a read-only file", true, as_nobody},
+        {"a read-only folder", [](auto f) { return fs::permissions(f, fs::perms(0555)), f + "/line.ledger"; },
+         "it cannot be made: its folder ", true, as_nobody},
+        {"deleted", [](auto f) { return f + "/line.ledger"; }, "line.ledger was deleted or replaced while in use", true,
+         here, [](auto path) { fs::remove(path); }},
+        {"replaced", [](auto f) { return made(f + "/other"), f + "/line.ledger"; },
+         "line.ledger was deleted or replaced while in use", true, here,
+         [](auto path) { fs::rename(fs::path(path).parent_path() / "other", path); }},
+        {"its -wal deleted", [](auto f) { return f + "/line.ledger"; },
+         "line.ledger was deleted or replaced while in use", true, here, [](auto path) { fs::remove(path + "-wal"); }},
+    };
+    fs::permissions(dir.path().toStdString(), fs::perms(0755));  // for nobody
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const auto folder = dir.filePath(row.what).toStdString();
+        fs::create_directory(folder);
+        fs::permissions(folder, fs::perms(0777));
+        const auto said = in_child([&]() -> std::string {
+            if (row.in == read_only_medium &&
+                (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                 ::mount("tmpfs", folder.c_str(), "tmpfs", 0, nullptr) != 0))
+                return "skipped: no mount namespace here";
+            const auto path = row.before(folder);
+            if (row.in == read_only_medium &&
+                ::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr))
+                return "skipped: no read-only remount here";
+            if (row.in == as_nobody && ::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                return "skipped: nobody's rights cannot be taken";
+            std::string why;
+            auto l = row.write ? ledger::open(path, why) : ledger::open_to_read(path, why);
+            if (!l || !row.after) return l ? (l->rows(std::nullopt, why) ? "" : why) : why;
+            auto b = book_of(*l);
+            const auto n = b->take(why);
+            row.after(path);
+            if (!n || l->record({.result = "passed"}, &*n, why) || !l->gone()) return "recorded: " + why;
+            return b->take(why) ? "gave a number" : why;
+        });
+        if (said.starts_with("skipped")) {
+            std::cout << row.what << ": " << said << '\n';
+            continue;
+        }
+        EXPECT_EQ(said.empty(), row.says.empty()) << said;
+        EXPECT_NE(said.find(row.says), std::string::npos) << said;
     }
+    const auto hex = dir.filePath("a hex file/app.hex").toStdString();
     std::ostringstream out, err;
     EXPECT_EQ(run_ledger({.file = hex}, out, err), 2);
-    EXPECT_EQ(std::filesystem::file_size(hex), text.size());
-    for (const auto& e : std::filesystem::directory_iterator(dir.path().toStdString()))
+    EXPECT_EQ(fs::file_size(hex), 12u);
+    for (const auto& e : fs::directory_iterator(fs::path(hex).parent_path()))
         EXPECT_FALSE(e.path().string().starts_with(hex + "-")) << e.path();  // no journal of it either
 }
 
