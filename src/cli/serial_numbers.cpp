@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <sstream>
 #include <string_view>
 
 #include "cli/ledger.h"
@@ -14,6 +15,7 @@
 #include "core/message_log.h"
 #include "programming/block_layout.h"
 #include "programming/block_record.h"
+#include "programming/text_file.h"
 
 namespace fernwick::cli {
 
@@ -263,13 +265,13 @@ std::optional<std::pair<std::string, std::string>> recorded_number(const std::st
 
 std::optional<serial_list> read_serial_list(const serial_choice& c, std::string& why)
 {
-    std::ifstream in(c.list_file);
-    // A folder opens, and reads as if it held nothing.
-    std::error_code folder;
-    if (!in || std::filesystem::is_directory(c.list_file, folder)) {
-        why = "the serial list " + c.list_file + (in ? " is a folder" : " cannot be read");
+    // Read as the hex file is: a FIFO or a device at its name would hold the run forever.
+    const auto file = programming::read_text_file(c.list_file);
+    if (!file.text) {
+        why = "the serial list " + c.list_file + " cannot be read: " + file.reason;
         return std::nullopt;
     }
+    std::istringstream in(*file.text);
     serial_list list;
     int number = 0;
     for (std::string line; std::getline(in, line);) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <limits>
 #include <sstream>
@@ -125,9 +126,13 @@ TEST(cli_serial, a_list_is_read_as_written_and_refuses_a_value_given_twice)
     c.list_file = folder.file("twice.txt", "00:1A\n00-1B\n001a\n");
     EXPECT_FALSE(read_serial_list(c, why));
     EXPECT_EQ(why, c.list_file + " line 3: 00:1A is listed before");
-    c.list_file = folder.path("");
-    EXPECT_FALSE(read_serial_list(c, why));
-    EXPECT_EQ(why, "the serial list " + c.list_file + " is a folder");
+    // Neither a folder nor a FIFO is a list; a FIFO must not hold the run until a writer comes.
+    ASSERT_EQ(::mkfifo(folder.path("fifo").c_str(), 0600), 0);
+    for (const auto& [name, reason] : {std::pair{"", "Is a directory"}, {"fifo", "not a regular file"}}) {
+        c.list_file = folder.path(name);
+        EXPECT_FALSE(read_serial_list(c, why));
+        EXPECT_EQ(why, "the serial list " + c.list_file + " cannot be read: " + reason);
+    }
 }
 
 }  // namespace
