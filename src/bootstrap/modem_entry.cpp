@@ -48,11 +48,11 @@ void report_refusal(app_state& s, const core::serial_link& link, const std::stri
     const bool option = from.starts_with("--");
     const std::string key = which == "Entry" ? "entry" : "exit";
     lines.push_back(option ? "     given by " + from : "     given by the key " + key + " of " + from);
-    lines.insert(lines.end(), {"", "     Re-Start with a port that has modem lines, or " +
-                                       (option ? "start Fernwick without " + from
-                                               : "remove the key " + key + " from " + from +
-                                                     " and start Fernwick again") +
-                                       " !"});
+    lines.insert(lines.end(),
+                 {"", "     Re-Start with a port that has modem lines, or " +
+                          (option ? "start Fernwick without " + from
+                                  : "remove the key " + key + " from " + from + " and start Fernwick again") +
+                          " !"});
     core::error_block(s.log(), lines);
 }
 

@@ -38,9 +38,10 @@ bool read_bench_settings(const std::string& file, core::bench_setup& bench, std:
             sequence.given_in = file;
             continue;
         }
-        const std::string problem = file + ": " + key + ": " + why;
-        err << "fernwick: " << problem << "\n";
-        show(problem + "\n\nCorrect or remove the key " + key + " in that file, then start Fernwick again.");
+        err << "fernwick: " << file << ": " << key << ": " << why << "\n";
+        std::string message = "The key ";
+        message.append(key).append(" of the settings file ").append(file).append(" is wrong:\n").append(why);
+        show(message.append("\n\nCorrect or remove it there, then start Fernwick again."));
         return false;
     }
     return true;

@@ -77,7 +77,7 @@ struct run_row {
     sim::chip_config chip = {};
     int block = 0;  // of a failure, counted from 1
     std::vector<std::string> hex = all_sectors;
-    std::string listed;  // the notice of the file's bytes that reach no flash
+    std::string listed;                       // the notice of the file's bytes that reach no flash
     std::vector<std::string> rewritten = {};  // the file as another program writes it after OK
     const char* left = nullptr;               // where a failure left the code, as the preselection says it
 };
@@ -86,7 +86,8 @@ sim::chip_config status(ek kind, int nth, std::uint8_t byte) { return {.faults =
 sim::chip_config silent(ek kind, int nth) { return {.faults = {{.kind = kind, .nth = nth, .silence = true}}}; }
 
 // Load Hex-File, the choices, the boxes, Program; the exchanges the chip received.
-std::string run(sim_app& app, const std::string& hex, const choices& how, const std::vector<std::string>& rewritten = {})
+std::string run(sim_app& app, const std::string& hex, const choices& how,
+                const std::vector<std::string>& rewritten = {})
 {
     app.choose(hex, how.now, how.target, how.segment);
     if (!rewritten.empty()) write_hex(hex, rewritten);
@@ -102,7 +103,8 @@ void expect_preselection(sim_app& app, const std::string& hex, const run_row& r,
 {
     programming::load_hex__Click(app.state, hex);
     EXPECT_TRUE(succeeded || r.how.code < 0 || app.state.LocationForm.now_choice == r.how.code);
-    const std::string where = r.left != nullptr ? r.left : "(the code only in Sector [02]|the code in Sector 0 and in Sector 2)";
+    const std::string where =
+        r.left != nullptr ? r.left : "(the code only in Sector [02]|the code in Sector 0 and in Sector 2)";
     const std::regex said(" preselected: the run on COM 1 at [0-2][0-9]:[0-5][0-9] left " + where +
                           "; for another board, choose where its code lies");
     const std::string& log = app.state.log().text();

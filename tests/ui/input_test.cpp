@@ -38,15 +38,16 @@ const effect no_menu_open = [](core::app_state&) { return QApplication::activePo
 // repeats coming as X11 sends them (a release and a press of one time stamp,
 // not always marked as repeats), then let go.
 enum class input { click, enter, menu, close_box, mouse, alt_r, repeat, held_enter, held_space, wheel };
-const char* const k_input_names[] = {"click",  "Enter",      "menu",       "close box", "mouse",
-                                     "Alt+R",  "repeat",     "held Enter", "held Space", "wheel"};
+const char* const k_input_names[] = {"click", "Enter",  "menu",       "close box",  "mouse",
+                                     "Alt+R", "repeat", "held Enter", "held Space", "wheel"};
 
 // The run's first step hides the sector window: it still shows, so no run began.
 const effect no_run = shown(W::ConfirmForm);
 
 // A file with data for sector 1 only, chosen: OK in the location window opens the sector window.
 const setup chosen_file = [](core::app_state& s) {
-    s.hex_file_name = test::write_lines(test::scratch_dir() / "a.hex", {":020000040001F9", ":01800000AAD5", ":00000001FF"});
+    s.hex_file_name =
+        test::write_lines(test::scratch_dir() / "a.hex", {":020000040001F9", ":01800000AAD5", ":00000001FF"});
     s.LocationForm.visible = true;
 };
 
@@ -155,10 +156,7 @@ TEST(input, each_kind_of_input_reaches_its_handler_and_the_windows_follow_the_mo
         {input::held_enter, W::LocationForm, "Command1", chosen_file, no_run},
         // While a dialog waits the main window takes no command, but its log scrolls.
         {input::alt_r, W::mainform, nullptr, long_log, no_menu_open},
-        {input::wheel,
-         W::mainform,
-         "dialog",
-         long_log,
+        {input::wheel, W::mainform, "dialog", long_log,
          [](auto&) {
              for (const QWidget* w : QApplication::topLevelWidgets()) {
                  const auto* log = w->findChild<QPlainTextEdit*>("dialog");

@@ -60,8 +60,9 @@ TEST_F(ui_test, every_window_shows_its_controls_whole_apart_and_readable_and_the
         "     These bytes of the Hex-file reach no flash and will not be programmed :",
         "       02'0040h-02'004Fh (line 2, 16 bytes): under the bootstrap loader code of sector 2",
         "     Use Back to change the choices, or Cancel; Program Flash programs the rest."};
-    s->LocationForm.preselected = "preselected: the run on COM 1 at 10:42 left the code only in Sector 0; for "
-                                  "another board, choose where its code lies";
+    s->LocationForm.preselected =
+        "preselected: the run on COM 1 at 10:42 left the code only in Sector 0; for "
+        "another board, choose where its code lies";
     const auto show_all = [this](bool shown) {
         for (const auto& [id, dialog] : k_windows) state_of(*s, id).visible = shown;
         windows->sync();
@@ -151,10 +152,11 @@ TEST(start_up, the_windows_say_what_is_wrong_in_words_the_operator_can_act_on)
         bool read;
         std::string shown, exit_given_in;  // the window's text; where the exit sequence came from
     };
-    const std::string why = file + ": entry: step 2 'wait=x': wait takes 0 to 10000 ms";
+    const std::string why = "step 2 'wait=x': wait takes 0 to 10000 ms";
     const row rows[] = {
         {"entry=both=1,1,wait=x\n", "", false,
-         why + "\n\nCorrect or remove the key entry in that file, then start Fernwick again."},
+         "The key entry of the settings file " + file + " is wrong:\n" + why +
+             "\n\nCorrect or remove it there, then start Fernwick again."},
         {"entry=both=1,1,wait=x\nexit=reset-rts-boot-dtr\n", "dtr=1", true, "", file},  // --entry comes first
     };
     for (const auto& r : rows) {
@@ -167,7 +169,7 @@ TEST(start_up, the_windows_say_what_is_wrong_in_words_the_operator_can_act_on)
         std::string shown;
         EXPECT_EQ(ui::read_bench_settings(file, bench, err, [&shown](const std::string& t) { shown = t; }), r.read);
         EXPECT_EQ(shown, r.shown);
-        EXPECT_EQ(err.str(), r.read ? "" : "fernwick: " + why + "\n");
+        EXPECT_EQ(err.str(), r.read ? "" : "fernwick: " + file + ": entry: " + why + "\n");
         EXPECT_EQ(bench.exit.given_in, r.exit_given_in);
     }
     // A device that is not there: the windows read FERNWICK_COM1 at start-up, they have no --device.
@@ -175,8 +177,7 @@ TEST(start_up, the_windows_say_what_is_wrong_in_words_the_operator_can_act_on)
     core::qt_serial_link link;
     link.set_comm_port(1);
     EXPECT_FALSE(link.open());
-    EXPECT_NE(link.error_text().find(" when starting Fernwick"), std::string::npos)
-        << link.error_text();
+    EXPECT_NE(link.error_text().find(" when starting Fernwick"), std::string::npos) << link.error_text();
     EXPECT_EQ(link.error_text().find("--device"), std::string::npos);
     ::unsetenv("FERNWICK_COM1");
 }
