@@ -5,7 +5,6 @@
 #include <memory>
 
 #include <QApplication>
-#include <QSettings>
 
 #include "core/app_state.h"
 #include "core/link_trace.h"
@@ -13,6 +12,7 @@
 #include "core/qt_ui_timer.h"
 #include "core/shared_port.h"
 #include "shell/events.h"
+#include "ui/bench_settings.h"
 #include "ui/shell.h"
 
 namespace {
@@ -34,27 +34,24 @@ const char* const k_footer =
     "\n"
     "Qt's own options, such as -platform or -style, are passed on to Qt.";
 
-// The entry and exit sequences of the options, else of the settings file;
-// false after saying on standard error which one is wrong.
-bool read_bench(const std::string& entry, const std::string& exit, core::bench_setup& bench)
+// The entry and exit sequences of the options; false after saying on
+// standard error which one is wrong. The settings file gives the others once
+// there is a display to say a wrong key on.
+bool read_bench_options(const std::string& entry, const std::string& exit, core::bench_setup& bench)
 {
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, "fernwick", "fernwick");
-    const auto read = [&settings](const std::string& option, const char* key, bool is_exit,
-                                  core::modem_sequence& sequence) {
-        // Commas make a list of an unquoted value.
-        const auto kept = settings.value(key).toStringList().join(',').toStdString();
-        const auto& text = option.empty() ? kept : option;
+    const auto read = [](const std::string& text, const char* option, bool is_exit, core::modem_sequence& sequence) {
         if (text.empty()) return true;
         std::string why;
-        const auto read = core::parse_modem_sequence(text, is_exit, why);
-        if (read) sequence = *read;
-        if (!read)
-            std::cerr << "fernwick: "
-                      << (option.empty() ? settings.fileName().toStdString() + ": " + key : "--" + std::string(key))
-                      << ": " << why << "\n";
-        return read.has_value();
+        auto parsed = core::parse_modem_sequence(text, is_exit, why);
+        if (!parsed) {
+            std::cerr << "fernwick: " << option << ": " << why << "\n";
+            return false;
+        }
+        sequence = std::move(*parsed);
+        sequence.given_in = option;
+        return true;
     };
-    return read(entry, "entry", false, bench.entry) && read(exit, "exit", true, bench.exit);
+    return read(entry, "--entry", false, bench.entry) && read(exit, "--exit", true, bench.exit);
 }
 
 // --help and --version come before the QApplication, so that they work
@@ -80,7 +77,7 @@ int read_options(int argc, char** argv, core::bench_setup& bench)
     } catch (const CLI::ParseError& e) {
         return app.exit(e);
     }
-    return read_bench(entry, exit, bench) ? -1 : 2;
+    return read_bench_options(entry, exit, bench) ? -1 : 2;
 }
 
 }  // namespace
@@ -106,6 +103,7 @@ int main(int argc, char** argv)
     // The program ends only through its own commands, never because no
     // window happens to be shown for a moment.
     QApplication::setQuitOnLastWindowClosed(false);
+    if (!ui::read_bench_settings(ui::settings_file(), bench, std::cerr)) return 2;
 
     const auto platform = core::sharing_one_port({[] { return std::make_unique<core::qt_serial_link>(); },
                                                   [] { return std::make_unique<core::qt_ui_timer>(); }});

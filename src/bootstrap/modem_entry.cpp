@@ -33,6 +33,29 @@ std::vector<std::string> refused_lines(const core::serial_link& link, const std:
             "     " + which + " sequence: " + core::sequence_text(sequence)};
 }
 
+// The windows' sequence is fixed at start-up: a Re-Start on the same port
+// meets the same refusal, so the block names where the sequence comes from
+// and the ways out that work.
+void report_refusal(app_state& s, const core::serial_link& link, const std::string& which,
+                    const core::modem_sequence& sequence)
+{
+    auto lines = refused_lines(link, which, sequence);
+    const std::string& from = sequence.given_in;
+    if (from.empty()) {
+        core::error_block_with_restart(s, std::move(lines));
+        return;
+    }
+    const bool option = from.starts_with("--");
+    const std::string key = which == "Entry" ? "entry" : "exit";
+    lines.push_back(option ? "     given by " + from : "     given by the key " + key + " of " + from);
+    lines.insert(lines.end(),
+                 {"", "     Re-Start with a port that has modem lines, or " +
+                          (option ? "start Fernwick without " + from
+                                  : "remove the key " + key + " from " + from + " and start Fernwick again") +
+                          " !"});
+    core::error_block(s.log(), lines);
+}
+
 }  // namespace
 
 bool enter_bootstrap_mode(app_state& s, bool quiet)
@@ -43,7 +66,7 @@ bool enter_bootstrap_mode(app_state& s, bool quiet)
         // The exit sequence needs the lines too: found out before the board is
         // touched, not once it is programmed and would stay in its bootstrap mode.
         if (s.bench.exit.empty() || link.set_modem_lines({})) return true;
-        core::error_block_with_restart(s, refused_lines(link, "Exit", s.bench.exit));
+        report_refusal(s, link, "Exit", s.bench.exit);
         link.close();
         return false;
     }
@@ -53,7 +76,7 @@ bool enter_bootstrap_mode(app_state& s, bool quiet)
         s.repaint_now();
     }
     if (run_steps(s, link, entry)) return true;
-    core::error_block_with_restart(s, refused_lines(link, "Entry", entry));
+    report_refusal(s, link, "Entry", entry);
     link.close();
     return false;
 }

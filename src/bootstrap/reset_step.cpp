@@ -26,6 +26,8 @@ void choose_baud(app_state& s, const char* rate)
 
 void choose_port(app_state& s, int port)
 {
+    // Where a run left the code is the board's on that port, not another port's.
+    if (port != s.comm_port) s.code_left.reset();
     s.RESETFORM.port_choice = port;
     s.comm_port = static_cast<std::int16_t>(port);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,10 @@ struct menu_state {
 struct check_box_state {
     int value = 0;  // 1 ticked, 0 not ticked
     bool enabled = true;
+    // Ticked and locked by a code rule; `own_value` is what it held before,
+    // which it returns to when no rule holds it any longer.
+    bool by_rule = false;
+    int own_value = 0;
 };
 
 struct window_state {
@@ -124,10 +129,23 @@ struct locationform_state : window_state {
     std::int16_t now_choice = 2;      // sect0 / sect2 / external
     std::int16_t target_choice = 2;   // Option1 / Option2 / Option3
     std::int16_t segment_choice = 0;  // seg0 / seg1
+    std::string preselected;          // why now_choice was chosen for the operator; empty when it was not
 };
 
 struct confirmform_state : window_state {
     std::array<check_box_state, 4> sector;  // sector0 ... sector3
+    // The notice of the file's bytes that reach no flash, as the log has it:
+    // shown in the window too, which may cover the log.
+    std::vector<std::string> unplaced;
+};
+
+// Where a run that failed or was stopped left the bootstrap loader code: the
+// next Load Hex-File preselects it, but only on the port the run was on, and
+// says so, since another board may be on that port by then.
+struct code_left_behind {
+    int port = 0;       // comm_port of the run
+    std::string began;  // the run's start, "10:42"
+    code_location code;
 };
 
 struct focus_request {
@@ -161,6 +179,9 @@ struct app_state {
     std::int16_t sector0_segment = 0;
     flag sector0_on = k_false, sector1_on = k_false, sector2_on = k_false, sector3_on = k_false;
     std::string hex_file_name;
+    // The hex file's text as OK in the location window read it: Program Flash
+    // converts this, so that it programs exactly what the choices were made on.
+    std::optional<std::string> hex_file_text;
     flag sector0_has_data = k_false, sector1_has_data = k_false, sector2_has_data = k_false, sector3_has_data = k_false;
     flag flash_error = k_false;
     std::int16_t current_sector = 0;
@@ -171,6 +192,7 @@ struct app_state {
     std::string new_file_text;
     std::shared_ptr<const prepared_blocks> prepared;  // shared read-only between boards
     run_record run;
+    std::optional<code_left_behind> code_left;
     bench_setup bench;  // the modem-line wiring and the wait for a board; none in the windows by default
     byte_string last_received;
     flag reply_awaited = k_false;

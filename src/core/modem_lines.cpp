@@ -141,7 +141,7 @@ std::optional<modem_sequence> parse_modem_sequence(std::string_view text, bool e
             why = std::string(w.name) + " has no exit sequence: its jumper holds the bootstrap pin";
             return std::nullopt;
         }
-        return modem_sequence{std::string(w.name), *read_steps(exit ? w.exit : w.entry, why)};
+        return modem_sequence{std::string(w.name), *read_steps(exit ? w.exit : w.entry, why), {}};
     }
     if (given.find_first_of(",=") == std::string_view::npos) {
         why = "'" + std::string(given) + "' is neither a wiring (" + wiring_names() + ") nor a step (" +
@@ -150,7 +150,7 @@ std::optional<modem_sequence> parse_modem_sequence(std::string_view text, bool e
     }
     auto steps = read_steps(given, why);
     if (!steps) return std::nullopt;
-    return modem_sequence{{}, std::move(*steps)};
+    return modem_sequence{{}, std::move(*steps), {}};
 }
 
 std::string wiring_names()

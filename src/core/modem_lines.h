@@ -21,6 +21,9 @@ struct modem_step {
 struct modem_sequence {
     std::string wiring;  // the named wiring it comes from; empty when given as steps
     std::vector<modem_step> steps;
+    // Where the windows took it from, for the way out when a port refuses it:
+    // "--entry" or "--exit", or the settings file's path; empty where not said.
+    std::string given_in;
 
     bool empty() const { return steps.empty(); }
     int wait_ms() const;  // all its waits

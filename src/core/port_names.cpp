@@ -129,11 +129,13 @@ std::string with_group_advice(const std::string& reason, const std::string& grou
            " $USER, then log in again)";
 }
 
-std::string with_port_list(const std::string& reason, const std::vector<std::string>& ports, int port)
+std::string with_port_list(const std::string& reason, const std::vector<std::string>& ports, int port, bool in_windows)
 {
     const std::string example = ports.empty() ? "/dev/ttyUSB0" : ports.back();
-    const std::string how = "FERNWICK_COM" + std::to_string(port == 2 ? 2 : 1) + "=" + example +
-                            " (or fernwick-cli --device " + example + ")";
+    const std::string variable = "FERNWICK_COM" + std::to_string(port == 2 ? 2 : 1) + "=" + example;
+    // The windows read the variable at start-up and have no command line.
+    const std::string how =
+        in_windows ? variable + " when starting Fernwick" : variable + " (or fernwick-cli --device " + example + ")";
     if (ports.empty()) return reason + "; no serial port found here: plug in the adapter, then choose it with " + how;
     std::string listed;
     for (std::size_t i = 0; i < std::min(ports.size(), k_ports_listed); ++i) listed += (i ? ", " : "") + ports[i];

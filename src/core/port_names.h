@@ -47,7 +47,9 @@ std::string with_group_advice(const std::string& reason, const std::string& grou
 
 // The reason a device could not be found, with the serial ports that do
 // exist (`ports`, as the system lists them) and how to choose one for COM
-// `port` or on fernwick-cli's command line.
-std::string with_port_list(const std::string& reason, const std::vector<std::string>& ports, int port);
+// `port`: by its variable, and on fernwick-cli's command line unless the
+// reason is for the windows.
+std::string with_port_list(const std::string& reason, const std::vector<std::string>& ports, int port,
+                           bool in_windows = false);
 
 }  // namespace fernwick::core

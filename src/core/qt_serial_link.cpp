@@ -87,10 +87,11 @@ bool hung_up([[maybe_unused]] QSerialPort& port)
 // only a device the user may open tells the two apart. A device the user
 // may not open is most often one of a group the user has not joined yet; a
 // missing one, a name mistyped or an adapter on another number.
-std::string open_failure(QSerialPort& port, [[maybe_unused]] const std::string& device, int comm_port)
+std::string open_failure(QSerialPort& port, [[maybe_unused]] const std::string& device, int comm_port,
+                         bool by_port_number)
 {
     if (port.error() == QSerialPort::DeviceNotFoundError)
-        return with_port_list(text_of(port.errorString()), serial_ports(), comm_port);
+        return with_port_list(text_of(port.errorString()), serial_ports(), comm_port, by_port_number);
 #ifndef _WIN32
     if (port.error() == QSerialPort::PermissionError) {
         if (::access(device.c_str(), R_OK | W_OK) == 0) return "held by another program";
@@ -140,7 +141,9 @@ bool qt_serial_link::open()
     port_->setParity(parity_of(line->parity));
     port_->setStopBits(line->stop_bits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
     port_->setFlowControl(QSerialPort::NoFlowControl);
-    if (!port_->open(QIODevice::ReadWrite)) return fail(open_failure(*port_, device_, comm_port()));
+    // Only the windows open a port by its number; fernwick-cli names its device.
+    if (!port_->open(QIODevice::ReadWrite))
+        return fail(open_failure(*port_, device_, comm_port(), fixed_device_.empty()));
     if (!claim()) return false;
     low_latency_asked_ = ask_low_latency(*port_);
     return true;

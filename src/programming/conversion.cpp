@@ -114,8 +114,15 @@ conversion_result convert_hex(const conversion_request& request, const std::opti
     if (is_same_file(hex_file, new_file)) return failure(std::move(new_file), {kind::would_overwrite, hex_file, {}, 0});
     auto read = read_hex_records(hex_file);
     if (!read.hex) return failure(std::move(new_file), file_failure(hex_file, read.reason, read.fault));
+    return convert_hex_records(request, std::move(*read.hex), reserved);
+}
 
-    auto& hex = *read.hex;
+conversion_result convert_hex_records(const conversion_request& request, hex_records hex,
+                                      const std::optional<reserved_bytes>& reserved)
+{
+    std::string new_file = new_file_name_for(request.hex_file_name);
+    if (is_same_file(request.hex_file_name, new_file))
+        return failure(std::move(new_file), {kind::would_overwrite, request.hex_file_name, {}, 0});
     if (reserved) {
         // The first record's byte is the one placed where records overlap.
         data_record zeros;

@@ -9,6 +9,7 @@
 
 #include "programming/block_layout.h"
 #include "programming/hex_check.h"
+#include "programming/hex_records.h"
 
 namespace fernwick::programming {
 
@@ -60,6 +61,10 @@ struct reserved_bytes {
 
 // The block records in memory; no file is written.
 conversion_result convert_hex(const conversion_request& request, const std::optional<reserved_bytes>& reserved = {});
+
+// convert_hex of records read before, whatever the file holds now.
+conversion_result convert_hex_records(const conversion_request& request, hex_records hex,
+                                      const std::optional<reserved_bytes>& reserved = {});
 
 // convert_hex, and the block file written beside the hex file. The file
 // appears whole or not at all, and the hex file is never written.

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "programming/conversion.h"
+#include "programming/hex_records.h"
 #include "programming/hex_scan.h"
 #include "programming/text_file.h"
 #include "programming/unplaced_text.h"
@@ -62,8 +63,11 @@ bool erases_code_to_keep(app_state& s, int sector)
 
 void force_sector(app_state& s, int sector)
 {
+    auto& b = box(s, sector);
+    if (!b.by_rule) b.own_value = b.value;
+    b.by_rule = true;
     sector_on(s, sector) = k_true;
-    box(s, sector).enabled = false;
+    b.enabled = false;
     set_check_value(s, sector, 1);
 }
 
@@ -71,9 +75,24 @@ void force_sector(app_state& s, int sector)
 void offer_box(app_state& s, int sector)
 {
     const bool has = has_data(s, sector);
+    box(s, sector).by_rule = false;
     box(s, sector).enabled = has;
     set_check_value(s, sector, has ? 1 : 0);
     sector_on(s, sector) = has ? k_true : k_false;
+}
+
+// A box no rule holds any longer shows again what the file offers and what
+// the operator left in it: a sector without data is not erased because a rule
+// once needed it.
+void release_box(app_state& s, int sector)
+{
+    auto& b = box(s, sector);
+    if (!b.by_rule) return;
+    b.by_rule = false;
+    const bool has = has_data(s, sector);
+    b.enabled = has;
+    set_check_value(s, sector, has ? b.own_value : 0);
+    sector_on(s, sector) = b.value == 1 ? k_true : k_false;
 }
 
 // The order matters: the click handling runs in between and the rules
@@ -105,11 +124,23 @@ void code_sector_click(app_state& s, int sector)
         force_sector(s, other);
         return;
     }
-    // No rule holds the other box any longer: it keeps its tick, but the
-    // operator may take it off, so that no sector is erased unasked.
-    box(s, other).enabled = has_data(s, other) || box(s, other).value == 1;
-    if (must_receive_code(s, other)) force_sector(s, other);
+    if (must_receive_code(s, other))
+        force_sector(s, other);
+    else
+        release_box(s, other);
 }
+
+void choose_now(app_state& s, std::int16_t where) { s.LocationForm.now_choice = s.bsl_now = where; }
+
+void choose_own_now(app_state& s, std::int16_t where)
+{
+    choose_now(s, where);
+    s.LocationForm.preselected.clear();
+}
+
+void choose_target(app_state& s, std::int16_t where) { s.LocationForm.target_choice = s.bsl_target = where; }
+
+void choose_segment(app_state& s, std::int16_t segment) { s.LocationForm.segment_choice = s.sector0_segment = segment; }
 
 void end_run_cancelled(app_state& s)
 {
@@ -152,6 +183,32 @@ void report_unplaced(app_state& s, bool no_data, const std::vector<unplaced_rang
         lines.push_back(warned ? "     Use Cancel to change the choices; OK and Program Flash program the rest."
                                : "     Use Back to change the choices, or Cancel; Program Flash programs the rest.");
     core::notice_block(s.log(), lines);
+    s.ConfirmForm.unplaced = std::move(lines);
+}
+
+std::string sector_text(const core::code_location& code)
+{
+    if (code.in_0 && code.in_2) return "the code in Sector 0 and in Sector 2";
+    if (code.in_0 || code.in_2) return std::string("the code only in Sector ") + (code.in_0 ? "0" : "2");
+    return "no code in the flash";
+}
+
+// After a run that failed or was stopped on this port, "now" is where it
+// left the code; a board put in since may hold its code elsewhere, so the
+// operator is told whose location it is.
+void preselect_left_code(app_state& s)
+{
+    const bool was_preselected = !s.LocationForm.preselected.empty();
+    s.LocationForm.preselected.clear();
+    if (!s.code_left || s.code_left->port != s.comm_port) {
+        // What the window shows came from another port's board.
+        if (was_preselected) choose_now(s, k_initial_now);
+        return;
+    }
+    const auto& left = *s.code_left;
+    choose_now(s, left.code.now());
+    s.LocationForm.preselected = "preselected: the run on COM " + std::to_string(left.port) + " at " + left.began +
+                                 " left " + sector_text(left.code) + "; for another board, choose where its code lies";
 }
 
 // A closed LocationForm is unloaded; it comes back as created, and the
@@ -162,6 +219,7 @@ void recreate_location_form(app_state& s)
     s.LocationForm.now_choice = s.bsl_now = k_initial_now;
     s.LocationForm.target_choice = s.bsl_target = k_initial_target;
     s.LocationForm.segment_choice = s.sector0_segment = k_initial_segment;
+    s.LocationForm.preselected.clear();
 }
 
 // A folder holds no hex records; a pipe or a device would block the opening
@@ -173,12 +231,6 @@ bool can_open(const std::string& path)
     if (fd >= 0) ::close(fd);
     return fd >= 0;
 }
-
-void choose_now(app_state& s, std::int16_t where) { s.LocationForm.now_choice = s.bsl_now = where; }
-
-void choose_target(app_state& s, std::int16_t where) { s.LocationForm.target_choice = s.bsl_target = where; }
-
-void choose_segment(app_state& s, std::int16_t segment) { s.LocationForm.segment_choice = s.sector0_segment = segment; }
 
 flag to_flag(bool b) { return b ? k_true : k_false; }
 
@@ -195,19 +247,22 @@ void load_hex__Click(app_state& s, const std::optional<std::string>& chosen)
     s.mainform.COM->set_threshold(0);
     s.statusform.visible = false;
     s.hex_file_name = *chosen;
-    core::fresh_notice_block(s.log(), {" Program Hex-File : " + *chosen});
-    // After a run that failed or was stopped, "now" is where it left the code.
-    using result = core::run_record::result;
-    if (s.run.code.known && (s.run.outcome == result::failed || s.run.outcome == result::stopped))
-        choose_now(s, s.run.code.now());
+    s.hex_file_text.reset();
+    preselect_left_code(s);
+    const std::string& why = s.LocationForm.preselected;
+    if (why.empty())
+        core::fresh_notice_block(s.log(), {" Program Hex-File : " + *chosen});
+    else
+        core::fresh_notice_block(s.log(), {" Program Hex-File : " + *chosen, " " + why});
     s.LocationForm.visible = true;
     s.repaint_now();
     s.mainform.enabled = false;
 }
 
-void sect0_Click(app_state& s) { choose_now(s, 0); }
-void sect2_Click(app_state& s) { choose_now(s, 2); }
-void external_Click(app_state& s) { choose_now(s, k_nowhere); }
+// The operator's own choice is no preselection any longer.
+void sect0_Click(app_state& s) { choose_own_now(s, 0); }
+void sect2_Click(app_state& s) { choose_own_now(s, 2); }
+void external_Click(app_state& s) { choose_own_now(s, k_nowhere); }
 void Option1_Click(app_state& s) { choose_target(s, 0); }
 void Option2_Click(app_state& s) { choose_target(s, 2); }
 void Option3_Click(app_state& s) { choose_target(s, k_nowhere); }
@@ -216,17 +271,20 @@ void seg1_Click(app_state& s) { choose_segment(s, 1); }
 
 void LocationForm_Command1_Click(app_state& s)
 {
-    const auto scan = scan_sectors(s.hex_file_name, s.sector0_segment, s.bsl_target);
-    if (scan.fault) {
-        end_run_damaged(s, *scan.fault);
+    auto read = read_hex_records(s.hex_file_name);
+    if (read.fault) {
+        end_run_damaged(s, *read.fault);
         return;
     }
-    if (!scan.flags) {
+    if (!read.hex) {
         // The file went away since it was chosen: nothing to program.
         end_run_cancelled(s);
         s.LocationForm.visible = false;
         return;
     }
+    const auto scan = scan_records(*read.hex, s.sector0_segment, s.bsl_target);
+    s.hex_file_text = std::move(read.hex->text);
+    s.ConfirmForm.unplaced.clear();
     const auto& found = *scan.flags;
     s.sector0_has_data = to_flag(found[0]);
     s.sector1_has_data = to_flag(found[1]);

@@ -10,6 +10,7 @@
 #include "programming/block_layout.h"
 #include "programming/bsl_code.h"
 #include "programming/hex_check.h"
+#include "programming/hex_records.h"
 
 namespace fernwick::programming {
 
@@ -26,5 +27,8 @@ struct scan_result {
 // sector has data when some byte of the file lies at one of its addresses,
 // also where the code goes.
 scan_result scan_sectors(const std::string& path, int sector0_segment, int bsl_target = k_bsl_nowhere);
+
+// The same of records read before: always with flags.
+scan_result scan_records(const hex_records& hex, int sector0_segment, int bsl_target = k_bsl_nowhere);
 
 }  // namespace fernwick::programming

@@ -1,10 +1,13 @@
 #include "programming/programming_run.h"
 
+#include <ctime>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "bootstrap/modem_entry.h"
 #include "programming/conversion.h"
+#include "programming/hex_records.h"
 #include "programming/sector_programming.h"
 
 namespace fernwick::programming {
@@ -50,10 +53,15 @@ std::optional<int> convert(app_state& s)
         s.new_file_name = s.prepared->new_file_name;
         return s.prepared->block_count;
     }
-    const auto result = convert_hex_file({s.hex_file_name,
-                                          {s.sector0_on != 0, s.sector1_on != 0, s.sector2_on != 0, s.sector3_on != 0},
-                                          s.bsl_target,
-                                          s.sector0_segment});
+    const conversion_request request{s.hex_file_name,
+                                     {s.sector0_on != 0, s.sector1_on != 0, s.sector2_on != 0, s.sector3_on != 0},
+                                     s.bsl_target,
+                                     s.sector0_segment};
+    // What OK in the location window read, never the file again: another
+    // program may have rewritten it since the sectors were chosen.
+    const auto result = s.hex_file_text
+                            ? write_block_file(convert_hex_records(request, parse_hex_records(*s.hex_file_text)))
+                            : convert_hex_file(request);
     s.new_file_name = result.new_file_name;
     s.new_file_text = result.block_text;
     if (result.ok()) return result.block_count;
@@ -72,6 +80,30 @@ void show_progress(app_state& s, const std::vector<run_step>& steps, int file_bl
     for (const auto& st : steps) progress.blocks_total += st.what == run_step::kind::save ? k_saved_code_blocks : 0;
     progress.started = std::chrono::steady_clock::now();
     progress.visible = true;
+}
+
+// "10:42": the local time, as the operator's clock shows it.
+std::string clock_time(std::time_t t)
+{
+    std::tm local{};
+    char text[8] = "";
+#ifdef _WIN32
+    const bool known = ::localtime_s(&local, &t) == 0;
+#else
+    const bool known = ::localtime_r(&t, &local) != nullptr;
+#endif
+    if (known) std::strftime(text, sizeof text, "%H:%M", &local);
+    return text;
+}
+
+// A run that failed or was stopped leaves the code where its exchanges say;
+// one that succeeded leaves nothing to preselect.
+void note_code_left(app_state& s, const std::string& began)
+{
+    if (s.run.outcome == core::run_record::result::succeeded)
+        s.code_left.reset();
+    else
+        s.code_left = core::code_left_behind{s.comm_port, began, s.run.code};
 }
 
 }  // namespace
@@ -98,11 +130,13 @@ void program_button_Click(app_state& s)
     show_progress(s, steps, *file_blocks);
     s.run.outcome = core::run_record::result::running;
     s.run.code.start(s.bsl_now);
+    const std::string began = clock_time(std::time(nullptr));
     for (const auto& st : steps) {
         s.current_sector = static_cast<std::int16_t>(st.sector);
         // The progress names the sector a save writes too, not the one before it.
         s.mainform.progress.sector = st.sector;
         (st.what == run_step::kind::save ? save_bsl_code : program_sector)(s);
+        if (s.flash_error || s.run.outcome == core::run_record::result::stopped) note_code_left(s, began);
         if (s.flash_error) {
             s.mainform.progress.visible = false;
             core::hide_command_menus(s);
@@ -118,6 +152,7 @@ void program_button_Click(app_state& s)
         }
     }
     s.run.outcome = core::run_record::result::succeeded;
+    note_code_left(s, began);
     s.mainform.progress.visible = false;
     s.log().append(s.line_end);
     core::notice_block(s.log(), {"                        Programming sucessfully finished !"});

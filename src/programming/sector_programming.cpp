@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "programming/block_layout.h"
 #include "programming/block_record.h"
 #include "programming/bsl_code.h"
 #include "programming/flash_exchange.h"
@@ -114,6 +115,7 @@ void program_sector(app_state& s)
     answer_reader reader(s);
     if (!erase(s, reader, time_out)) return;
     std::string_view file(s.prepared ? s.prepared->block_text : s.new_file_text);
+    int code_blocks = 0;  // of the code's two, acknowledged
     for (;;) {
         const auto next = read_next(file, n);
         if (next.broken) {
@@ -127,6 +129,10 @@ void program_sector(app_state& s)
         if (!about_to(s, "program block", n, true)) return;
         if (failed(s, program_block(reader, s, segment, next.record->address, next.bytes), time_out)) return;
         advance_progress(s);
+        // The block file puts the code into the first two blocks of the sector
+        // that shall keep it: once both are acknowledged, a failure further on
+        // leaves a copy there too.
+        if (n == s.bsl_target && next.record->address < k_bsl_code_end && ++code_blocks == 2) s.run.code.set(n, true);
     }
     s.run.step = "late-byte check";
     if (failed(s, settle(reader, s), time_out)) return;

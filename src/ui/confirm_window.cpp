@@ -2,9 +2,11 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
 
@@ -16,6 +18,10 @@ namespace fernwick::ui {
 namespace {
 
 constexpr std::array<const char*, 4> k_box_names{"sector0", "sector1", "sector2", "sector3"};
+// The notice's lines are up to about 100 characters; more rows scroll.
+constexpr int k_unplaced_columns = 104;
+constexpr int k_unplaced_rows = 9;
+constexpr int k_log_margin = 5;
 
 // A locked box reads apart from a free one by its grey fill; its tick keeps
 // the window's text colour, so it reads as well as a free one's.
@@ -77,6 +83,18 @@ confirm_window::confirm_window(input_route route) : route_(std::move(route))
     grid->addWidget(cancel, 6, 0);
     grid->addWidget(back, 6, 1);
 
+    // The notice of the bytes that will not be programmed, here as in the
+    // log: the window may lie over the log's notice.
+    unplaced_ = new QPlainTextEdit(this);
+    unplaced_->setObjectName(QStringLiteral("unplaced"));
+    unplaced_->setReadOnly(true);
+    unplaced_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    unplaced_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    unplaced_->setFixedSize(unplaced_->fontMetrics().horizontalAdvance(QLatin1Char('0')) * k_unplaced_columns,
+                            unplaced_->fontMetrics().lineSpacing() * k_unplaced_rows);
+    unplaced_->setVisible(false);
+    grid->addWidget(unplaced_, 7, 0, 1, 2);
+
     make_fixed_dialog(this);
     program->setFocus();
 }
@@ -91,6 +109,12 @@ void confirm_window::sync()
         sectors_[i]->setToolTip(lock_reason(c.sector[i]));
         captions_[i]->setToolTip(lock_reason(c.sector[i]));
     }
+    // Without the log's left margin; the ranges stay indented under their heading.
+    QStringList unplaced;
+    for (const auto& line : c.unplaced) unplaced << QString::fromStdString(line).mid(k_log_margin);
+    const QString text = unplaced.join(QLatin1Char('\n'));
+    if (unplaced_->toPlainText() != text) unplaced_->setPlainText(text);
+    unplaced_->setVisible(!c.unplaced.empty());
     apply_window_state(this, c);
 }
 

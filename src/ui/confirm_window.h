@@ -10,6 +10,7 @@
 
 class QCheckBox;
 class QLabel;
+class QPlainTextEdit;
 
 namespace fernwick::ui {
 
@@ -26,6 +27,7 @@ private:
     input_route route_;
     std::array<QCheckBox*, 4> sectors_{};  // indexed by sector number
     std::array<QLabel*, 4> captions_{};    // the boxes' Label2, by sector number
+    QPlainTextEdit* unplaced_ = nullptr;
 };
 
 }  // namespace fernwick::ui

@@ -1,5 +1,6 @@
 #include "ui/input_gate.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
@@ -42,6 +43,8 @@ bool is_own_window(const QWidget* w)
     return w->isWindow() && (w->windowType() == Qt::Window || w->windowType() == Qt::Dialog);
 }
 
+bool is_key(QEvent::Type t) { return t == QEvent::KeyPress || t == QEvent::KeyRelease; }
+
 }  // namespace
 
 input_gate::input_gate()
@@ -73,7 +76,31 @@ bool input_gate::eventFilter(QObject* watched, QEvent* event)
         return false;
     }
     if (holding_ && is_operator_input(type)) return true;
+    if (is_key(type) && widget != nullptr && !pressed_here(widget, static_cast<const QKeyEvent*>(event))) return true;
     return (is_click(type) || presses_button(event)) && widget != nullptr && just_appeared(widget->window());
+}
+
+// A key held down repeats into whatever window has the focus by then: Enter
+// held on the Warning's OK would press Program Flash in the sector window
+// that OK opened. A repeat never presses a button, and a key goes on only in
+// the window its press began on.
+bool input_gate::pressed_here(const QWidget* widget, const QKeyEvent* key)
+{
+    const QWidget* window = widget->window();
+    held_key& held = keys_[key->key()];
+    const ulong at = key->timestamp();
+    if (key->type() == QEvent::KeyRelease) {
+        held.released_at = at;
+        return held.pressed_on == window;
+    }
+    // X11 sends each repeat as a release and a press of one time stamp; Qt
+    // marks the two as repeats only when it finds them queued together.
+    const bool repeat = key->isAutoRepeat() || (at != 0 && at == held.released_at);
+    if (!repeat) {
+        held.pressed_on = window;
+        return true;
+    }
+    return qobject_cast<const QAbstractButton*>(widget) == nullptr && held.pressed_on == window;
 }
 
 bool input_gate::just_appeared(const QWidget* window) const

@@ -1,12 +1,17 @@
 #pragma once
 // Input the operator cannot have meant for what it would do: a click, Enter
 // or Space on a window that appeared a moment ago (the second half of a
-// double click or a double Enter on the window before it), and input made while a handler blocks the window
-// thread, which would otherwise be carried out after the handler.
+// double click or a double Enter on the window before it), a key held down
+// that repeats onto a button or into another window than it was pressed on,
+// and input made while a handler blocks the window thread, which would
+// otherwise be carried out after the handler.
+
+#include <map>
 
 #include <QElapsedTimer>
 #include <QObject>
 
+class QKeyEvent;
 class QWidget;
 
 namespace fernwick::ui {
@@ -30,8 +35,14 @@ protected:
 
 private:
     bool just_appeared(const QWidget* window) const;
+    bool pressed_here(const QWidget* widget, const QKeyEvent* key);
 
     QElapsedTimer clock_;
+    struct held_key {
+        const QWidget* pressed_on = nullptr;  // the window of its last press that was no repeat
+        unsigned long released_at = 0;        // its last release's time stamp
+    };
+    std::map<int, held_key> keys_;
     bool holding_ = false;
     bool draining_ = false;
 };

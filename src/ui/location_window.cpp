@@ -90,6 +90,13 @@ location_window::location_window(input_route route) : route_(std::move(route))
 
     auto* column = new QVBoxLayout(this);
     column->addWidget(build_now_frame(this));
+    // Why "now" is already chosen, right under the choice it explains.
+    preselected_ = make_label(this, "preselected", {});
+    preselected_->setWordWrap(true);
+    set_background(preselected_, QColor(255, 255, 128));
+    preselected_->setMargin(4);
+    preselected_->setVisible(false);
+    column->addWidget(preselected_);
     column->addWidget(make_line(this, 5));
     column->addWidget(build_target_frame(this));
     column->addWidget(make_line(this, 6));
@@ -148,6 +155,8 @@ void location_window::sync()
     show_value(now_, l.now_choice);
     show_value(target_, l.target_choice);
     show_value(segment_, l.segment_choice);
+    preselected_->setText(QString::fromStdString(l.preselected));
+    preselected_->setVisible(!l.preselected.empty());
     apply_window_state(this, l);
 }
 

@@ -10,6 +10,7 @@
 #include "ui/window_style.h"
 
 class QBoxLayout;
+class QLabel;
 class QRadioButton;
 
 namespace fernwick::ui {
@@ -38,6 +39,7 @@ private:
     std::vector<option> now_;
     std::vector<option> target_;
     std::vector<option> segment_;
+    QLabel* preselected_ = nullptr;
 };
 
 }  // namespace fernwick::ui

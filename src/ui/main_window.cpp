@@ -120,7 +120,11 @@ void main_window::sync()
     program_->menuAction()->setVisible(m.program_.visible);
     dialog_->show_log(m.dialog);
     sync_progress();
-    apply_window_state(this, m);
+    // Disabled, the main window takes no command, its close box included,
+    // but its log still scrolls: the dialog over it may ask to confirm what
+    // the log lists.
+    menuBar()->setEnabled(m.enabled);
+    apply_window_state(this, {m.visible, true});
 }
 
 void main_window::sync_progress()
@@ -142,8 +146,7 @@ void main_window::sync_progress()
 void main_window::closeEvent(QCloseEvent* event)
 {
     event->ignore();
-    // A disabled window takes no input, its close box included.
-    if (isEnabled()) route_(shell::mainform_Unload);
+    if (route_.state().mainform.enabled) route_(shell::mainform_Unload);
 }
 
 }  // namespace fernwick::ui

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <QApplication>
+#include <QTimer>
 #include <QWindow>
 
 #include "ui/about_window.h"
@@ -42,6 +44,35 @@ void keep_above(QWidget* dialog, QWidget* main)
     dialog->windowHandle()->setTransientParent(main->windowHandle());
 }
 
+// The window manager minimises a dialog together with its main window (the
+// whole group of windows kept above it), so that minimising a dialog hides the
+// whole program until Alt+Tab; a fixed dialog has no minimise button, but
+// some window managers offer one anyway. A dialog the operator minimised (it
+// was the active window) comes back at once with its main window; the main
+// window minimised by the operator takes the dialogs with it as before.
+class keep_dialog_shown : public QObject {
+public:
+    explicit keep_dialog_shown(QWidget* main) : main_(main) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::WindowStateChange) return false;
+        auto* dialog = static_cast<QWidget*>(watched);
+        if (!dialog->isMinimized() || QApplication::activeWindow() != dialog) return false;
+        QTimer::singleShot(0, dialog, [dialog, main = main_] {
+            main->showNormal();
+            dialog->showNormal();
+            dialog->raise();
+            dialog->activateWindow();
+        });
+        return false;
+    }
+
+private:
+    QWidget* main_;
+};
+
 }  // namespace
 
 shell::shell(core::app_state& s) : s_(s), gate_(std::make_unique<input_gate>())
@@ -58,6 +89,11 @@ shell::shell(core::app_state& s) : s_(s), gate_(std::make_unique<input_gate>())
     for (auto id : {core::window_id::Warning, core::window_id::ConfirmForm, core::window_id::statusform,
                     core::window_id::LocationForm, core::window_id::AboutForm}) {
         keep_above(window(id), mainform_.get());
+    }
+    restore_ = std::make_unique<keep_dialog_shown>(mainform_.get());
+    for (auto id : {core::window_id::Warning, core::window_id::ConfirmForm, core::window_id::LocationForm,
+                    core::window_id::AboutForm}) {
+        window(id)->installEventFilter(restore_.get());
     }
 
     // Shows what the handler wrote so far before it goes on with a blocking

@@ -11,6 +11,7 @@
 
 #include "core/app_state.h"
 
+class QObject;
 class QWidget;
 
 namespace fernwick::ui {
@@ -51,6 +52,7 @@ private:
 
     core::app_state& s_;
     std::unique_ptr<input_gate> gate_;
+    std::unique_ptr<QObject> restore_;  // brings back a fixed dialog the operator minimised
     std::unique_ptr<main_window> mainform_;
     std::unique_ptr<warning_window> Warning_;
     std::unique_ptr<confirm_window> ConfirmForm_;

@@ -157,10 +157,13 @@ TEST(bench, the_modem_lines_and_the_wait_bring_up_the_board_as_it_is_wired)
         sim::chip_config chip;
         std::string entry, exit, log;  // the log once the bring-up has ended
         int wait_s = 0, reset_at_ms = 0;
+        std::string given_in = {};       // where the windows took the sequences from
         bool after_slow_status = false;  // Re-Start and OK 100 ms after a Flash-Status reading timed out
     };
     // Its answer comes 50 ms into the wait for the line to fall quiet.
     const sim::chip_config slow_status{.faults = {{.kind = sim::exchange_kind::status, .delay_ms = 2150}}};
+    const std::string ini = "/home/op/.config/fernwick/fernwick.ini",
+                      other_port = "     Re-Start with a port that has modem lines, or ";
     const row rows[] = {
         {{.wiring = direct}, "reset-rts-boot-dtr", "reset-rts-boot-dtr", ready},
         {{.wiring = inverted}, "reset-rts-boot-dtr-inverted", "reset-rts-boot-dtr-inverted", ready},
@@ -182,11 +185,32 @@ TEST(bench, the_modem_lines_and_the_wait_bring_up_the_board_as_it_is_wired)
          "reset-rts-boot-dtr",
          block({"     I couldn't set the modem lines of the port !", "     COM1: the port has no modem lines",
                 "     Exit sequence: reset-rts-boot-dtr (dtr=0,rts=1,wait=100,rts=0)", "", restart})},
+        // The windows' sequences are fixed at start-up: a Re-Start on this port would meet the same refusal.
+        {{},
+         "reset-rts-boot-dtr",
+         "",
+         le + "     Entering the bootstrap mode by the modem lines: " + direct_entry + le +
+             block({"     I couldn't set the modem lines of the port !", "     COM1: the port has no modem lines",
+                    "     Entry sequence: " + direct_entry, "     given by --entry", "",
+                    other_port + "start Fernwick without --entry !"}),
+         0,
+         0,
+         "--entry"},
+        {{},
+         "",
+         "reset-rts-boot-dtr",
+         block({"     I couldn't set the modem lines of the port !", "     COM1: the port has no modem lines",
+                "     Exit sequence: reset-rts-boot-dtr (dtr=0,rts=1,wait=100,rts=0)",
+                "     given by the key exit of " + ini, "",
+                other_port + "remove the key exit from " + ini + " and start Fernwick again !"}),
+         0,
+         0,
+         ini},
         {silent_once, "", "", ready, 10, 5000},
         {{.id_byte = {}, .faulty_bring_ups = 1, .wiring = direct}, "reset-rts-boot-dtr", "", ready, 10},  // reset again
         {silent_once, "", "", sending + le + "     Waiting for the board (no answer yet), up to 4 s" + le + no_id(""),
          4, 5000},
-        {slow_status, "", "", ready, 0, 0, true},
+        {slow_status, "", "", ready, 0, 0, {}, true},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.entry + r.log);
@@ -197,6 +221,7 @@ TEST(bench, the_modem_lines_and_the_wait_bring_up_the_board_as_it_is_wired)
         std::string why;
         if (!r.entry.empty()) s.bench.entry = *core::parse_modem_sequence(r.entry, false, why);
         if (!r.exit.empty()) s.bench.exit = *core::parse_modem_sequence(r.exit, true, why);
+        s.bench.entry.given_in = s.bench.exit.given_in = r.given_in;
         s.bench.wait_ms = r.wait_s * 1000;
         if (r.after_slow_status) {
             bootstrap::RESET_OK_Click(s);

@@ -118,13 +118,16 @@ TEST_F(location_flow, clicks_on_the_boxes_keep_the_code_rules)
         int now, target;
         bool has0, has2;
         std::vector<std::pair<int, int>> clicks;  // box, value
-        const char* ends;                         // of boxes 0 and 2: 'T' ticked, 'C' cleared, 'F' ticked and locked
+        // Of boxes 0 and 2: 'T' ticked, 'C' cleared, 'F' ticked and locked, 'L' cleared and locked.
+        const char* ends;
     };
     const row rows[] = {
         {0, 0, true, true, {{0, 0}}, "CT"},  // code in 0 stays: unticking 0 frees 2
         {0, 0, true, true, {{0, 0}, {0, 1}}, "TF"},
         {0, 0, true, true, {{0, 0}, {2, 0}, {0, 1}}, "TF"},  // forcing 2 runs its own click handling
-        {0, 0, true, false, {{0, 0}}, "CT"},                 // a freed 2 without data may be taken off
+        // A box the rules no longer hold shows what the file offers: no data, cleared and locked.
+        {0, 0, true, false, {{0, 0}}, "CL"},
+        {2, 2, false, true, {{2, 0}}, "LC"},  // demo.hex: sector 0 was only ever ticked for the code's copy
         {2, 0, true, true, {{2, 0}}, "FC"},
         {0, 2, true, false, {{0, 0}}, "CF"},
         {2, 2, true, true, {{2, 0}, {0, 0}}, "CC"},
@@ -139,7 +142,9 @@ TEST_F(location_flow, clicks_on_the_boxes_keep_the_code_rules)
         if (t.Warning.visible) Warning_Command1_Click(t);
         for (const auto& [box, value] : r.clicks) set_check_value(t, box, value);
         const auto& b = t.ConfirmForm.sector;
-        const auto code = [](const core::check_box_state& box) { return !box.value ? 'C' : box.enabled ? 'T' : 'F'; };
+        const auto code = [](const core::check_box_state& box) {
+            return !box.value ? (box.enabled ? 'C' : 'L') : box.enabled ? 'T' : 'F';
+        };
         EXPECT_EQ(std::string({code(b[0]), code(b[2])}), r.ends);
         const core::flag on[] = {t.sector0_on, t.sector1_on, t.sector2_on, t.sector3_on};
         for (int n = 0; n < 4; ++n) EXPECT_EQ(on[n], b[n].value ? k_true : k_false) << n;

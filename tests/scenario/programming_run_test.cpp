@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <sstream>
 
 #include "programming/flash_exchange.h"
 #include "programming/sector_programming.h"
+#include "shell/main_menu.h"
 #include "sim_app.h"
 
 namespace {
@@ -75,28 +77,57 @@ struct run_row {
     sim::chip_config chip = {};
     int block = 0;  // of a failure, counted from 1
     std::vector<std::string> hex = all_sectors;
-    std::string listed;  // the notice of the file's bytes that reach no flash
+    std::string listed;                       // the notice of the file's bytes that reach no flash
+    std::vector<std::string> rewritten = {};  // the file as another program writes it after OK
+    const char* left = nullptr;               // where a failure left the code, as the preselection says it
 };
 
 sim::chip_config status(ek kind, int nth, std::uint8_t byte) { return {.faults = {{kind, nth, false, byte}}}; }
 sim::chip_config silent(ek kind, int nth) { return {.faults = {{.kind = kind, .nth = nth, .silence = true}}}; }
 
 // Load Hex-File, the choices, the boxes, Program; the exchanges the chip received.
-std::string run(sim_app& app, const std::string& hex, const choices& how)
+std::string run(sim_app& app, const std::string& hex, const choices& how,
+                const std::vector<std::string>& rewritten = {})
 {
     app.choose(hex, how.now, how.target, how.segment);
+    if (!rewritten.empty()) write_hex(hex, rewritten);
     app.tick_only(how.ticked);
     const auto mark = app.board.received().size();
     programming::program_button_Click(app.state);
     return exchanges(app.board.received().substr(mark));
 }
 
+// After a failure the next Load Hex-File offers where the code lies now and
+// says whose run left it there; on another port it offers nothing.
+void expect_preselection(sim_app& app, const std::string& hex, const run_row& r, bool succeeded)
+{
+    programming::load_hex__Click(app.state, hex);
+    EXPECT_TRUE(succeeded || r.how.code < 0 || app.state.LocationForm.now_choice == r.how.code);
+    const std::string where =
+        r.left != nullptr ? r.left : "(the code only in Sector [02]|the code in Sector 0 and in Sector 2)";
+    const std::regex said(" preselected: the run on COM 1 at [0-2][0-9]:[0-5][0-9] left " + where +
+                          "; for another board, choose where its code lies");
+    const std::string& log = app.state.log().text();
+    EXPECT_EQ(std::regex_search(log.substr(log.rfind(" Program Hex-File")), said), !succeeded) << log;
+    shell::restart_flash__Click(app.state);
+    bootstrap::com2__Click(app.state);
+    programming::load_hex__Click(app.state, hex);
+    EXPECT_EQ(app.state.log().text().find("preselected", log.size()), std::string::npos);
+    EXPECT_TRUE(succeeded || app.state.LocationForm.now_choice == 2);
+}
+
 void expect_run(const run_row& r)
 {
     SCOPED_TRACE(r.sent + r.log);
     sim_app app(r.chip);
+    if (r.how.now == 0 || r.how.now == 2) {  // the code lies where the operator says
+        std::vector<std::uint8_t> image(sim::k_flash_size, 0xFF);
+        const auto code = bsl_code_bytes();
+        std::copy(code.begin(), code.end(), image.begin() + static_cast<long>(r.how.now * sim::k_sector_size));
+        EXPECT_TRUE(app.board.chip().flash().load(image));
+    }
     const auto hex = write_hex(test::scratch_dir() / "app.hex", r.hex);
-    const auto sent = run(app, hex, r.how);
+    const auto sent = run(app, hex, r.how, r.rewritten);
     EXPECT_EQ(sent, r.sent);
     EXPECT_EQ(app.state.log().text(), notice(" Program Hex-File : " + hex) + r.listed +
                                           notice("                             Please wait one moment !") + r.log);
@@ -109,9 +140,11 @@ void expect_run(const run_row& r)
     EXPECT_EQ(app.state.run.block, succeeded ? blocks : r.block);
     EXPECT_EQ(app.state.run.gone, r.log.find("The board is gone") != std::string::npos);
     EXPECT_TRUE(r.how.code < 0 || holds_bsl_code(app.board, r.how.code));
-    // After a failure the next Load Hex-File offers where the code lies now.
-    programming::load_hex__Click(app.state, hex);
-    EXPECT_TRUE(succeeded || r.how.code < 0 || app.state.LocationForm.now_choice == r.how.code);
+    // The sector window lists what the log's notice lists, which it may cover.
+    std::string shown;
+    for (const auto& line : app.state.ConfirmForm.unplaced) shown += le + line;
+    EXPECT_EQ(shown.empty() ? shown : le + bar + shown + le + bar + le, r.listed);
+    expect_preselection(app, hex, r, succeeded);
 }
 
 TEST(programming_run, sends_the_exchanges_in_the_order_that_keeps_the_code_and_logs_how_it_ended)
@@ -175,7 +208,23 @@ TEST(programming_run, sends_the_exchanges_in_the_order_that_keeps_the_code_and_l
          p + "E0 B0:0000 B0:0040 E2 B2:0000",
          logged("P1 P3 S0") + failed(flag, "     The Bootstrap Loader Code now lies only in Sector 0 !"),
          status(ek::block, 7, 0x93),
-         7},
+         7,
+         all_sectors,
+         "",
+         {},
+         "the code only in Sector 0"},
+        // Sector 2 fails behind the code's two blocks: the code lies in both sectors.
+        {{.now = 0, .code = 0},
+         p + "E2 B2:0000 B2:0040 B2:0200",
+         logged("P1 P3") + failed(flag, "     The Bootstrap Loader Code now lies in Sector 0 and in Sector 2 !"),
+         status(ek::block, 7, 0x93),
+         7,
+         all_sectors,
+         "",
+         {},
+         "the code in Sector 0 and in Sector 2"},
+        // The file rewritten after OK: what OK read is programmed, nothing of the new file.
+        {{.ticked = {1}}, "E1 B1:8000", logged("P1 end"), {}, 0, one_block, "", hex_of({{1, 0x9000}, {2, 0x8000}})},
     };
     for (const auto& r : rows) expect_run(r);
 }

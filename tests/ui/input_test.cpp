@@ -7,6 +7,9 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QWheelEvent>
 
 #include "ui/main_window.h"
 #include "ui/support_ui.h"
@@ -30,8 +33,56 @@ effect shown(W id, bool visible = true)
 
 const effect no_menu_open = [](core::app_state&) { return QApplication::activePopupWidget() == nullptr; };
 
-enum class input { click, enter, menu, close_box, mouse, alt_r };
-const char* const k_input_names[] = {"click", "Enter", "menu", "close box", "mouse", "Alt+R"};
+// A repeat: Enter held down, its first press long gone. Held: a key pressed
+// on the control and held while the window it opens takes the focus, its
+// repeats coming as X11 sends them (a release and a press of one time stamp,
+// not always marked as repeats), then let go.
+enum class input { click, enter, menu, close_box, mouse, alt_r, repeat, held_enter, held_space, wheel };
+const char* const k_input_names[] = {"click", "Enter",  "menu",       "close box",  "mouse",
+                                     "Alt+R", "repeat", "held Enter", "held Space", "wheel"};
+
+// The run's first step hides the sector window: it still shows, so no run began.
+const effect no_run = shown(W::ConfirmForm);
+
+// A file with data for sector 1 only, chosen: OK in the location window opens the sector window.
+const setup chosen_file = [](core::app_state& s) {
+    s.hex_file_name =
+        test::write_lines(test::scratch_dir() / "a.hex", {":020000040001F9", ":01800000AAD5", ":00000001FF"});
+    s.LocationForm.visible = true;
+};
+
+// The log holds more than it shows while a dialog waits over the disabled main window.
+const setup long_log = [](core::app_state& s) {
+    for (int i = 0; i < 100; ++i) core::note(s.log(), "line " + std::to_string(i));
+    s.mainform.visible = s.ConfirmForm.visible = true;
+    s.mainform.enabled = false;
+};
+
+QKeyEvent* key_event(QEvent::Type type, int key, ulong at, bool repeat = false)
+{
+    auto* e = new QKeyEvent(type, key, Qt::NoModifier, {}, repeat);
+    e->setTimestamp(at);
+    return e;
+}
+
+// The press, then each later event to whatever has the focus by then.
+void hold(QWidget* control, int key)
+{
+    const auto to_focus = [](QEvent* e) {
+        if (QApplication::focusWidget() == nullptr) return ADD_FAILURE() << "no focus";
+        QApplication::postEvent(QApplication::focusWidget(), e);
+        QApplication::processEvents();
+    };
+    control->activateWindow();
+    QApplication::processEvents();
+    control->setFocus();
+    to_focus(key_event(QEvent::KeyPress, key, 1000));
+    for (const ulong at : {1660UL, 1700UL}) {
+        to_focus(key_event(QEvent::KeyRelease, key, at, at > 1660));
+        to_focus(key_event(QEvent::KeyPress, key, at, at > 1660));
+    }
+    to_focus(key_event(QEvent::KeyRelease, key, 2000));
+}
 // Long after its window appeared, within the double-click interval of it, or
 // while a handler blocks the window (the bring-up after OK, which paints).
 enum class moment { settled, fresh, in_run };
@@ -96,6 +147,23 @@ TEST(input, each_kind_of_input_reaches_its_handler_and_the_windows_follow_the_mo
         {input::mouse, W::AboutForm, "Command1", show(W::AboutForm), shown(W::AboutForm), 0, moment::in_run},
         {input::enter, W::AboutForm, "Command1", show(W::AboutForm), shown(W::AboutForm), 0, moment::in_run},
         {input::alt_r, W::mainform, nullptr, {}, no_menu_open, 0, moment::in_run},
+        // A held key presses nothing in the windows it opens, nor does its repeat where it lands.
+        {input::repeat, W::Warning, "Command1", show(W::Warning), shown(W::Warning)},
+        {input::repeat, W::LocationForm, "Command1", show(W::LocationForm), shown(W::LocationForm)},
+        {input::repeat, W::ConfirmForm, "program_button", show(W::ConfirmForm), no_run},
+        {input::held_enter, W::Warning, "Command1", show(W::Warning), no_run},
+        {input::held_space, W::Warning, "Command1", show(W::Warning), no_run},
+        {input::held_enter, W::LocationForm, "Command1", chosen_file, no_run},
+        // While a dialog waits the main window takes no command, but its log scrolls.
+        {input::alt_r, W::mainform, nullptr, long_log, no_menu_open},
+        {input::wheel, W::mainform, "dialog", long_log,
+         [](auto&) {
+             for (const QWidget* w : QApplication::topLevelWidgets()) {
+                 const auto* log = w->findChild<QPlainTextEdit*>("dialog");
+                 if (log != nullptr) return log->verticalScrollBar()->value() < log->verticalScrollBar()->maximum();
+             }
+             return false;
+         }},
     };
     for (const auto& row : rows) {
         QApplication::setDoubleClickInterval(row.when == moment::fresh ? 3'600'000 : 0);
@@ -118,6 +186,15 @@ TEST(input, each_kind_of_input_reaches_its_handler_and_the_windows_follow_the_mo
             if (row.how == input::enter) post(control, new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier));
             if (row.how == input::close_box) post(w, new QCloseEvent);
             if (row.how == input::alt_r) post(w, new QKeyEvent(QEvent::KeyPress, Qt::Key_R, Qt::AltModifier, "r"));
+            if (row.how == input::repeat) post(control, key_event(QEvent::KeyPress, Qt::Key_Return, 1660, true));
+            if (row.how == input::held_enter || row.how == input::held_space)
+                hold(control, row.how == input::held_enter ? Qt::Key_Return : Qt::Key_Space);
+            if (row.how == input::wheel) {
+                QWidget* view = static_cast<QPlainTextEdit*>(control)->viewport();
+                const QPointF at = view->rect().center();
+                post(view, new QWheelEvent(at, view->mapToGlobal(at), {}, {0, 120}, Qt::NoButton, {}, Qt::NoScrollPhase,
+                                           false));
+            }
             if (row.how != input::mouse) return;
             const QPointF at = control->rect().center(), on_screen = control->mapToGlobal(at);
             post(control, new QMouseEvent(QEvent::MouseButtonPress, at, on_screen, Qt::LeftButton, Qt::LeftButton, {}));

@@ -45,6 +45,10 @@ TEST(port_advice, says_how_to_open_the_device_or_find_another)
         {with_port_list("No such file or directory", {}, 1),
          "No such file or directory; no serial port found here: plug in the adapter, then choose it with "
          "FERNWICK_COM1=/dev/ttyUSB0 (or fernwick-cli --device /dev/ttyUSB0)"},
+        // The windows have no command line to give --device on.
+        {with_port_list("No such file or directory", {"/dev/ttyS0", "/dev/ttyUSB0"}, 2, true),
+         "No such file or directory; the serial ports here are /dev/ttyS0, /dev/ttyUSB0: choose one with "
+         "FERNWICK_COM2=/dev/ttyUSB0 when starting Fernwick"},
     };
     for (const auto& [got, want] : rows) EXPECT_EQ(got, want);
     std::filesystem::remove_all(sys);
