@@ -1,7 +1,6 @@
 #include "cli/station_command.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <QEventLoop>
 #include <QFileSystemWatcher>
@@ -15,17 +14,19 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 
 #include "cli/console.h"
 #include "cli/fixtures.h"
+#include "cli/latency_hint.h"
 #include "cli/ledger.h"
 #include "cli/program_command.h"
 #include "cli/report.h"
 #include "cli/retries.h"
+#include "cli/station_file.h"
 #include "cli/station_view.h"
 #include "cli/written_files.h"
-#include "core/hex_text.h"
 
 namespace fernwick::cli {
 
@@ -41,67 +42,8 @@ constexpr int k_presence_answer_ms = 300;
 constexpr int k_silent_to_be_gone = 2;  // one silence may be a slip of the line
 constexpr int k_file_settle_ms = 300;   // an editor's save is several events
 
-// The file as the boards get it: checked, converted, hashed.
-struct station_file {
-    std::shared_ptr<const core::prepared_blocks> blocks;
-    run_description description;
-    std::vector<std::string> notes;  // what the plan leaves out, said once
-};
-
-// The file planned and converted, its block file written beside it, and the
-// same SHA-256 before and after; the reason it cannot be used otherwise.
-std::shared_ptr<const station_file> load_file(const cli_request& r, std::string& why)
-{
-    std::string unread;
-    const auto before = describe_run(r.choices, r.baud, unread);
-    if (!before) {
-        why = unread;
-        return nullptr;
-    }
-    std::ostringstream notes;
-    const auto p = make_plan(r.choices, notes, r.serial);
-    if (!p.refusal.empty()) {
-        std::ostringstream refusal;
-        print_refusal(refusal, "station", p);
-        why = refusal.str();
-        while (why.ends_with('\n')) why.pop_back();
-        return nullptr;
-    }
-    auto file = std::make_shared<station_file>();
-    file->description = *before;
-    const auto written = programming::write_block_file(p.conversion);
-    if (written.ok())
-        file->description.block_file = fs::absolute(written.new_file_name).lexically_normal().string();
-    else if (written.failure->what == programming::conversion_failure::kind::unwritable)
-        file->notes.push_back("warning: " + programming::failure_text(*written.failure) +
-                              "; the boards get the blocks converted in memory");
-    const auto after = describe_run(r.choices, r.baud, unread);
-    if (!after || after->hex_sha256 != before->hex_sha256) {
-        why = unread.empty() ? r.choices.hex_file + " changed while it was read" : unread;
-        return nullptr;
-    }
-    file->description.unplaced = p.unplaced_all;
-    file->description.bench = r.bench;
-    std::ostringstream left_out;
-    print_left_out(left_out, "station", p);
-    for (const auto* said : {&notes, &left_out}) {
-        std::istringstream lines(said->str());
-        for (std::string line; std::getline(lines, line);) file->notes.push_back(line);
-    }
-    file->blocks = std::make_shared<const core::prepared_blocks>(core::prepared_blocks{
-        p.sectors, p.conversion.new_file_name, p.conversion.block_text, p.conversion.block_count});
-    return file;
-}
-
-// The file a name stands for now, links followed, and its last change: a
-// link pointed at another file of the same time changes it too.
-std::string file_stamp(const fs::path& path)
-{
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return {};
-    return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" + std::to_string(info.st_size) + ":" +
-           std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
-}
+// A fresh board's loader that heard a flash status reading first: deaf until its reset.
+const char* const k_needs_reset = "the board in the fixture did not come up: reset it";
 
 class station {
 public:
@@ -113,43 +55,65 @@ public:
     int run();
 
 private:
+    // One device, whatever its names, served by one thread at a time.
     struct fixture {
-        std::string port;
+        std::string key;
+        std::string port;                // its name on the lines: the first it had when it came
+        std::vector<std::string> names;  // every name it has now (under `mutex`)
+        std::set<std::string> known;     // the names said to be its (the main thread's)
         std::size_t index = 0;
-        std::unique_ptr<log_file> log;
+        log_file* log = nullptr;
         QThread* thread = nullptr;
         std::atomic<bool> present{true};
         std::atomic<bool> in_command{false};
         std::mutex mutex;
         std::condition_variable wake;
+        // Its thread's:
+        std::optional<device_hold> hold;
+        std::string waiting = "waiting";  // the line while no chip answers
+        bool hinted = false;              // the latency hint was given
+    };
+    struct fixture_log {
+        std::string port;  // whose log it is
+        std::unique_ptr<log_file> file;
+        std::set<std::string> clashes;  // other fixtures whose log name it is too, said
     };
 
-    bool ending(const fixture& f) const { return stop_signal() != 0 || count_reached_ || !f.present; }
+    bool gone(const fixture& f) const { return !f.present || (f.hold && f.hold->gone()); }
+    bool ending(const fixture& f) const { return stop_signal() != 0 || count_reached_ || gone(f); }
+    std::string device_name(fixture& f);
     void sleep(fixture& f, milliseconds time);
     void wake_all();
-    void ports_changed(const std::vector<std::string>& ports);
+    void ports_changed(const std::vector<port_device>& devices);
+    void name_new(fixture& f, const std::vector<std::string>& names);
+    log_file* log_of(const std::string& port);
     void start(fixture& f);
     void serve(fixture& f);
+    bool take_hold(fixture& f);
+    void serve_board(fixture& f);
     void record(fixture& f, board_outcome o, const station_file& file, const std::optional<serial_value>& number);
-    void wait_until_gone(fixture& f);
-    void file_changed();
+    void hint_latency(fixture& f, const board_outcome& o);
+    void wait_until_gone(fixture& f, const board_outcome& o);
+    void file_changed(std::shared_ptr<const station_file> file, const std::string& why);
     void maybe_quit();
     std::shared_ptr<const station_file> current_file() const;
 
     const cli_request& r_;
     station_view& view_;
-    std::map<std::string, std::unique_ptr<fixture>> fixtures_;
-    std::shared_ptr<const station_file> file_;  // nullptr while the file on disk cannot be used
+    std::map<std::string, std::unique_ptr<fixture>> fixtures_;  // by device
+    std::map<std::string, fixture_log> logs_;                   // by path
+    std::vector<port_device> devices_;                          // matching now
+    std::shared_ptr<const station_file> file_;                  // nullptr while the file on disk cannot be used
     mutable std::mutex file_mutex_;
     std::atomic<int> generation_{0};  // of the file: a fixture waiting with an older one starts again
     std::atomic<bool> count_reached_{false};
     std::mutex totals_mutex_;
     station_totals totals_;
     bool any_not_passed_ = false;
+    bool unlogged_ = false;  // a fixture's log could not be written
     std::vector<std::string> write_errors_;
     QEventLoop loop_;
     std::atomic<bool> stopping_{false};
-    std::vector<std::string> ports_;  // matching now
     std::string hex_stamp_;
     std::unique_ptr<ledger> ledger_;
     std::unique_ptr<serial_book> serials_;
@@ -212,6 +176,14 @@ bool station::prepare()
     return true;
 }
 
+// The name its sessions open: the one on its line while it is there.
+std::string station::device_name(fixture& f)
+{
+    const std::lock_guard lock(f.mutex);
+    if (f.names.empty() || std::find(f.names.begin(), f.names.end(), f.port) != f.names.end()) return f.port;
+    return f.names.front();
+}
+
 void station::sleep(fixture& f, milliseconds time)
 {
     std::unique_lock lock(f.mutex);
@@ -220,42 +192,89 @@ void station::sleep(fixture& f, milliseconds time)
 
 void station::wake_all()
 {
-    for (auto& [port, f] : fixtures_) {
+    for (auto& [key, f] : fixtures_) {
         const std::lock_guard lock(f->mutex);
         f->wake.notify_all();
     }
 }
 
-void station::ports_changed(const std::vector<std::string>& ports)
+// A name that comes for a device already served (the by-id link udev makes
+// after ttyUSB0) joins its fixture: said once, never a second fixture.
+void station::name_new(fixture& f, const std::vector<std::string>& names)
 {
-    for (auto& [port, f] : fixtures_)
-        if (f->present && std::find(ports.begin(), ports.end(), port) == ports.end()) {
+    for (const auto& name : names)
+        if (f.known.insert(name).second && name != f.port)
+            view_.say("fernwick-cli station: " + name + " is another name of " + f.port + ": one fixture");
+}
+
+void station::ports_changed(const std::vector<port_device>& devices)
+{
+    devices_ = devices;
+    const auto device_of = [&](const std::string& key) {
+        return std::find_if(devices.begin(), devices.end(), [&](const port_device& d) { return d.key == key; });
+    };
+    for (auto& [key, f] : fixtures_) {
+        const auto d = device_of(key);
+        const std::lock_guard lock(f->mutex);
+        if (d == devices.end()) {
             f->present = false;
-            const std::lock_guard lock(f->mutex);
             f->wake.notify_all();
+            continue;
         }
-    if (stopping_) return;
-    for (const auto& port : ports) {
-        auto& f = fixtures_[port];
+        f->names = d->names;
+    }
+    if (stopping_ || count_reached_ || stop_signal() != 0) return;
+    for (const auto& d : devices) {
+        auto& f = fixtures_[d.key];
         if (!f) {
             f = std::make_unique<fixture>();
-            f->port = port;
+            f->key = d.key;
             f->index = fixtures_.size() - 1;
-            if (!r_.log_dir.empty()) {
-                std::string why;
-                f->log = log_file::open((fs::path(r_.log_dir) / log_file_name(port)).string(), why);
-                if (!f->log || !f->log->cut()) {
-                    const std::lock_guard lock(totals_mutex_);
-                    write_errors_.push_back("cannot write the log " + (f->log ? f->log->why() : why));
-                    f->log.reset();
-                }
-            }
         }
-        if (!f->thread) {
-            f->present = true;
-            start(*f);
+        if (f->thread) {
+            name_new(*f, d.names);
+            continue;
         }
+        // A line and a log belong to a name: another device under the name of
+        // one still being recorded waits for it.
+        const auto& name = d.names.front();
+        if (std::any_of(fixtures_.begin(), fixtures_.end(),
+                        [&](const auto& g) { return g.second->thread && g.second->port == name; }))
+            continue;
+        f->port = name;
+        f->known.clear();
+        name_new(*f, d.names);
+        f->log = log_of(name);
+        f->present = true;
+        start(*f);
     }
+}
+
+// Its log, opened when the fixture first comes; nullptr (said at once) when
+// it cannot be written or is another fixture's.
+log_file* station::log_of(const std::string& port)
+{
+    if (r_.log_dir.empty()) return nullptr;
+    const auto path = (fs::path(r_.log_dir) / log_file_name(port)).string();
+    auto& log = logs_[path];
+    if (log.port == port) return log.file.get();
+    std::string trouble;
+    if (!log.port.empty()) {
+        if (!log.clashes.insert(port).second) return nullptr;
+        trouble = "cannot write the log " + path + ": it is also the log of " + log.port + "; " + port +
+                  "'s boards are not logged";
+    } else {
+        std::string why;
+        log.port = port;
+        log.file = log_file::open(path, why);
+        if (log.file && log.file->cut()) return log.file.get();
+        trouble = "cannot write the log " + (log.file ? log.file->why() : why);
+        log.file.reset();
+    }
+    // Said now, while the operator can still act; the exit status says it again.
+    view_.say("fernwick-cli station: " + port + ": " + trouble);
+    unlogged_ = true;
+    return nullptr;
 }
 
 void station::start(fixture& f)
@@ -265,82 +284,113 @@ void station::start(fixture& f)
         f.thread->deleteLater();
         f.thread = nullptr;
         if (!f.present) view_.state(f.port, "gone");
-        // It may have come back while its last board was still recorded.
-        if (!stopping_ && !count_reached_ && stop_signal() == 0 &&
-            std::find(ports_.begin(), ports_.end(), f.port) != ports_.end()) {
-            f.present = true;
-            start(f);
-            return;
-        }
+        // It, or another device under its name, may have come while its last board was recorded.
+        ports_changed(devices_);
         maybe_quit();
     });
     f.thread->start();
 }
 
-// One fixture, board after board: wait for a chip to answer, program it,
-// record it, and wait until it has gone before the next.
+// One fixture while its device is there: held, then board after board.
 void station::serve(fixture& f)
 {
+    f.waiting = "waiting";
+    if (take_hold(f))
+        while (!ending(f)) serve_board(f);
+    // Another device that took its number since is another fixture's arrival.
+    if (gone(f)) f.present = false;
+    f.hold.reset();
+}
+
+// The device held for this station; while another station holds it, said
+// once and taken up when it frees.
+bool station::take_hold(fixture& f)
+{
+    bool said = false;
     while (!ending(f)) {
-        const auto file = current_file();
-        const int generation = generation_;
-        if (!file) {
-            view_.state(f.port, "waiting for a hex file that can be used");
-            sleep(f, seconds(1));
-            continue;
+        std::string why;
+        const auto got = device_hold::take(device_name(f), f.hold, why);
+        if (got == device_hold::outcome::held) return true;
+        if (got == device_hold::outcome::held_elsewhere) {
+            if (!said)
+                view_.say("fernwick-cli station: " + f.port +
+                          " is held by another station; this station leaves it to that one");
+            said = true;
+            view_.state(f.port, "held by another station");
+        } else {
+            view_.state(f.port, "cannot open the port: " + why);
         }
-        view_.state(f.port, "waiting");
-        line_buffer lines([&](const std::string& line) {
-            if (f.log) f.log->write_line(line);
+        sleep(f, seconds(1));
+    }
+    return false;
+}
+
+// Waits for a chip to answer, programs it, records it, and waits until it has gone.
+void station::serve_board(fixture& f)
+{
+    const auto file = current_file();
+    const int generation = generation_;
+    if (!file) {
+        view_.state(f.port, "waiting for a hex file that can be used");
+        sleep(f, seconds(1));
+        return;
+    }
+    view_.state(f.port, f.waiting);
+    line_buffer lines([&](const std::string& line) {
+        if (f.log) f.log->write_line(line);
+    });
+    std::ostream log(&lines);
+    std::ostream no_notes(nullptr);  // said once, at the start
+    auto bench = r_.bench;
+    bench.wait_ms = -1;  // until a board answers
+    bench.repeat_ms = k_repeat_ms;
+    board_job job{device_name(f), "program", r_.baud, r_.choices, file->blocks, nullptr, nullptr, bench};
+    f.in_command = false;
+    job.stop_requested = [&] {
+        return stop_signal() != 0 || (!f.in_command && (count_reached_ || gone(f) || generation_ != generation));
+    };
+    std::optional<serial_value> number;  // the same over the attempts of one board
+    if (serials_) {
+        job.serial = r_.serial;
+        job.before_run = [&](core::app_state& s) { return stamp_board(s, *serials_, r_.serial.address, number); };
+    }
+    bool arrived = false;
+    f.hold->discard_input();
+    const auto o =
+        run_with_retries(job, r_.retries, file->description.hex_sha256, log, no_notes, [&](const board_progress& b) {
+            // A run that ends before its command says nothing of a board:
+            // the chip's bytes tell whether one was there.
+            if (b.phase == "bring-up" || b.phase == "waiting for the board" ||
+                (!f.in_command && (b.phase == "stopped" || b.phase == "failed")))
+                return;
+            if (!f.in_command) {
+                f.in_command = true;
+                arrived = true;
+                const std::lock_guard lock(totals_mutex_);
+                if (totals_.first_board == steady_clock::time_point{}) totals_.first_board = steady_clock::now();
+            }
+            view_.progress(f.port, b);
+            tell_code(f.index, f.port, b, r_.report);
         });
-        std::ostream log(&lines);
-        std::ostream no_notes(nullptr);  // said once, at the start
-        auto bench = r_.bench;
-        bench.wait_ms = -1;  // until a board answers
-        bench.repeat_ms = k_repeat_ms;
-        board_job job{f.port, "program", r_.baud, r_.choices, file->blocks, nullptr, nullptr, bench};
-        f.in_command = false;
-        job.stop_requested = [&] {
-            return stop_signal() != 0 || (!f.in_command && (count_reached_ || !f.present || generation_ != generation));
-        };
-        std::optional<serial_value> number;  // the same over the attempts of one board
-        if (serials_) {
-            job.serial = r_.serial;
-            job.before_run = [&](core::app_state& s) { return stamp_board(s, *serials_, r_.serial.address, number); };
-        }
-        bool arrived = false;
-        const auto o = run_with_retries(job, r_.retries, file->description.hex_sha256, log, no_notes,
-                                        [&](const board_progress& b) {
-                                            // A run that ends before its command says nothing of a board:
-                                            // the chip's bytes tell whether one was there.
-                                            if (b.phase == "bring-up" || b.phase == "waiting for the board" ||
-                                                (!f.in_command && (b.phase == "stopped" || b.phase == "failed")))
-                                                return;
-                                            if (!f.in_command) {
-                                                f.in_command = true;
-                                                arrived = true;
-                                                const std::lock_guard lock(totals_mutex_);
-                                                if (totals_.first_board == steady_clock::time_point{})
-                                                    totals_.first_board = steady_clock::now();
-                                            }
-                                            view_.progress(f.port, b);
-                                            tell_code(f.index, f.port, b, r_.report);
-                                        });
-        forget_code(f.index);
-        lines.finish();
-        f.in_command = false;
+    forget_code(f.index);
+    lines.finish();
+    f.in_command = false;
+    // A chip that answered in any attempt was a board, whatever came after
+    // (it left, its port went): it is recorded. No chip answered, or the
+    // station ended the bring-up for its own reasons before the board's flash
+    // was touched: no board to record.
+    if (!(arrived || o.chip_answered) || (!arrived && o.result == result::stopped && stop_signal() == 0)) {
         if (o.port_unusable) {
             // Just plugged in, its permissions may not be set yet.
             view_.state(f.port, "cannot open the port: " + (o.reason.empty() ? std::string() : o.reason.front()));
             sleep(f, seconds(1));
-            continue;
         }
-        // No chip answered, or the station ended the bring-up for its own
-        // reasons before the board's flash was touched: no board to record.
-        if (!arrived && (!o.chip_answered || (o.result == result::stopped && stop_signal() == 0))) continue;
-        record(f, o, *file, number);
-        wait_until_gone(f);
+        return;
     }
+    f.waiting = "waiting";
+    record(f, o, *file, number);
+    hint_latency(f, o);
+    wait_until_gone(f, o);
 }
 
 void station::record(fixture& f, board_outcome o, const station_file& file, const std::optional<serial_value>& number)
@@ -354,15 +404,16 @@ void station::record(fixture& f, board_outcome o, const station_file& file, cons
         const auto line = failure_line(o);
         const auto cut = line.find('\n');
         text += "  " + line.substr(0, cut);
-        // This station runs every board from its own --bsl-now: one whose code moved needs a run of its own.
-        if (o.run.code.known && o.run.code.now() != r_.choices.bsl_now)
-            text += "; " + line.substr(cut + 1) + " (fernwick-cli program)";
         // The bring-up's line names no exchange: its error block says what went wrong.
         const auto said = std::find_if(o.reason.begin(), o.reason.end(), [](const std::string& r) {
             return r.find_first_not_of(' ') != std::string::npos;
         });
         if (o.run.step == "bring-up" && said != o.reason.end())
             text += ": " + said->substr(said->find_first_not_of(' '));
+        // This station runs every board from its own --bsl-now: one whose
+        // code moved needs a run of its own, gone or not.
+        if (o.run.code.known && o.run.code.now() != r_.choices.bsl_now)
+            text += "; " + line.substr(cut + 1) + " (fernwick-cli program)";
     }
     std::vector<std::string> errors;
     if (!r_.report.empty())
@@ -392,22 +443,52 @@ void station::record(fixture& f, board_outcome o, const station_file& file, cons
             &loop_, [this] { wake_all(); }, Qt::QueuedConnection);
 }
 
-// A fixture whose port stays (a fixed adapter) hears its board gone when the
-// chip falls silent; one whose port goes with the board, when it goes.
-void station::wait_until_gone(fixture& f)
+// Once per fixture: its adapter holds the answers back.
+void station::hint_latency(fixture& f, const board_outcome& o)
 {
+    if (f.hinted || !o.answer_delay_ms || *o.answer_delay_ms < k_late_answer_ms) return;
+    f.hinted = true;
+    std::ostringstream hint;
+    print_latency_hint(hint, {o});
+    std::istringstream lines(hint.str());
+    for (std::string line; std::getline(lines, line);) view_.say(line);
+}
+
+// Until the board has gone: its port went, or on a port that stays its
+// resident program no longer answers a flash status reading, which changes
+// nothing on the chip (a zero byte would reset it). An answer of another
+// kind comes from a board put in since, whose loader the reading set to a
+// wrong rate: it needs a reset before it answers the zero byte.
+void station::wait_until_gone(fixture& f, const board_outcome& o)
+{
+    if (o.result == result::succeeded && !r_.bench.exit.empty()) {
+        // It runs its own program and cannot be asked. A board put in in its
+        // bootstrap mode answers the zero byte; with an entry sequence that
+        // would wake this one again, so only its port going tells it left.
+        if (r_.bench.entry.empty()) return;
+        while (!ending(f)) sleep(f, milliseconds(k_presence_period_ms));
+        return;
+    }
+    std::optional<presence_probe> probe;  // one port for every reading
     int silent = 0;
     while (!ending(f)) {
         sleep(f, milliseconds(k_presence_period_ms));
         if (ending(f)) return;
-        const auto answered = chip_answers(f.port, r_.baud, r_.bench.entry, k_presence_answer_ms);
-        // A port another program holds for a while is no sign that the board left.
-        if (!answered) continue;
-        if (*answered) {
-            silent = 0;
-        } else if (++silent >= k_silent_to_be_gone && f.present) {
+        if (!probe) probe.emplace(device_name(f), r_.baud);
+        switch (probe->ask(k_presence_answer_ms)) {
+        case presence::same_board: silent = 0; break;
+        case presence::silent:
+            if (++silent < k_silent_to_be_gone) break;
             view_.state(f.port, "board gone");
             return;
+        case presence::other_answer:
+            f.waiting = k_needs_reset;
+            view_.state(f.port, k_needs_reset);
+            return;
+        case presence::unusable:
+            // Another program holds the port for a while: no sign that the board left.
+            probe.reset();
+            break;
         }
     }
 }
@@ -416,15 +497,13 @@ void station::maybe_quit()
 {
     if (!stopping_ && stop_signal() == 0 && !count_reached_) return;
     stopping_ = true;
-    for (const auto& [port, f] : fixtures_)
+    for (const auto& [key, f] : fixtures_)
         if (f->thread) return;
     loop_.quit();
 }
 
-void station::file_changed()
+void station::file_changed(std::shared_ptr<const station_file> file, const std::string& why)
 {
-    std::string why;
-    auto file = load_file(r_, why);
     const auto old = current_file();
     if (file && old && file->description.hex_sha256 == old->description.hex_sha256) return;
     if (!file && !old) return;  // still not usable: said already
@@ -461,7 +540,9 @@ int station::run()
     });
 
     // An editor saves by writing a new file and renaming it over the old:
-    // the folder is watched too, and a change is looked at once it settles.
+    // the folder is watched too, and a change is looked at once it settles,
+    // off this thread: it serves the fixtures, whatever the file does.
+    file_checker checker(loop_, [this](auto file, const std::string& why) { file_changed(std::move(file), why); });
     QFileSystemWatcher file_watch;
     const auto hex = fs::absolute(r_.choices.hex_file);
     file_watch.addPath(QString::fromStdString(hex.string()));
@@ -472,7 +553,7 @@ int station::run()
         // Watched anew: the name may lead to another file now.
         file_watch.removePath(QString::fromStdString(hex.string()));
         file_watch.addPath(QString::fromStdString(hex.string()));
-        file_changed();
+        checker.check(r_);
     });
     const auto touched = [&](const QString&) { settle.start(k_file_settle_ms); };
     QObject::connect(&file_watch, &QFileSystemWatcher::fileChanged, &loop_, touched);
@@ -486,19 +567,16 @@ int station::run()
     });
     hex_stamp_ = file_stamp(hex);
 
-    port_watcher ports(r_.ports, [this](const std::vector<std::string>& now) {
-        ports_ = now;
-        ports_changed(now);
-    });
-    ports_ = ports.ports();
-    view_.say("fernwick-cli station: " + std::to_string(ports_.size()) + " fixture(s) now; waiting for boards on " +
+    port_watcher ports(r_.ports, [this](const std::vector<port_device>& now) { ports_changed(now); });
+    const auto now = ports.devices();
+    view_.say("fernwick-cli station: " + std::to_string(now.size()) + " fixture(s) now; waiting for boards on " +
               [this] {
                   std::string all;
                   for (const auto& p : r_.ports) all += (all.empty() ? "" : " ") + p;
                   return all;
               }() +
               " (Ctrl-C ends)");
-    ports_changed(ports_);
+    ports_changed(now);
     QTimer redraw;
     QObject::connect(&redraw, &QTimer::timeout, &loop_, [this] { view_.redraw(); });
     if (view_.live()) redraw.start(1000);
@@ -516,7 +594,7 @@ int station::run()
 
     for (const auto& why : write_errors_) std::cerr << "fernwick-cli station: " << why << "\n";
     if (const int signal = stop_signal()) return 128 + signal;
-    return any_not_passed_ || !write_errors_.empty() ? 1 : 0;
+    return any_not_passed_ || unlogged_ || !write_errors_.empty() ? 1 : 0;
 }
 
 }  // namespace
