@@ -769,6 +769,7 @@ struct station_step {
         link,           // another name, `text`, for board 0's device
         fifo,           // a FIFO moved over the hex file
         arrive,         // a board of its own comes with its adapter as `text`
+        repoint,        // the name `text` leads to another board's device from one moment to the next
     } what;
     std::string text;
     int n = 0;
@@ -818,6 +819,10 @@ void play_steps(const station_row& row, const std::string& dir, const std::funct
         case k::arrive:
             boards.push_back(
                 std::make_unique<simulated_board>(std::vector<std::string>{"--link", dir + "/fix/" + s.text}));
+            break;
+        case k::repoint:
+            boards.push_back(std::make_unique<simulated_board>(std::vector<std::string>{"--link", dir + "/next"}));
+            std::filesystem::rename(dir + "/next", dir + "/fix/" + s.text);
             break;
         case k::fifo:
             ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0600), 0);
@@ -929,6 +934,13 @@ TEST(station, one_board_one_fixture_one_record)
          {{k::said, "programming"}, {k::link, "by-id-0"}, {k::records, "", 1}, {k::pause, "", 4000}},
          {"ok"},
          {"by-id-0 is another name of "}},
+        // As when udev's events for a board's going and the next one's coming are seen at once.
+        {"a name that leads to another device at once: the next board",
+         {{}},
+         {"a"},
+         serial,
+         {{k::records, "", 1}, {k::repoint, "a"}, {k::records, "", 2}},
+         {"ok", "ok"}},
         {"a second station leaves a held port alone",
          {{}},
          {"a"},
