@@ -89,11 +89,12 @@ private:
     log_file* log_of(const std::string& port);
     void start(fixture& f);
     void serve(fixture& f);
-    bool take_hold(fixture& f);
+    bool take_hold(fixture& f, bool& taken_over);
     void serve_board(fixture& f);
-    void record(fixture& f, board_outcome o, const station_file& file, const std::optional<serial_value>& number);
+    std::string record(fixture& f, board_outcome o, const station_file& file,
+                       const std::optional<serial_value>& number);
     void hint_latency(fixture& f, const board_outcome& o);
-    void wait_until_gone(fixture& f, const board_outcome& o);
+    void wait_until_gone(fixture& f, bool can_be_asked, const std::string& line);
     void file_changed(std::shared_ptr<const station_file> file, const std::string& why);
     void maybe_quit();
     std::shared_ptr<const station_file> current_file() const;
@@ -295,8 +296,12 @@ void station::start(fixture& f)
 void station::serve(fixture& f)
 {
     f.waiting = "waiting";
-    if (take_hold(f))
+    bool taken_over = false;
+    if (take_hold(f, taken_over)) {
+        // The board that station served may still be there: asked, never woken.
+        if (taken_over) wait_until_gone(f, true, "");
         while (!ending(f)) serve_board(f);
+    }
     // Another device that took its number since is another fixture's arrival.
     if (gone(f)) f.present = false;
     f.hold.reset();
@@ -304,18 +309,17 @@ void station::serve(fixture& f)
 
 // The device held for this station; while another station holds it, said
 // once and taken up when it frees.
-bool station::take_hold(fixture& f)
+bool station::take_hold(fixture& f, bool& taken_over)
 {
-    bool said = false;
     while (!ending(f)) {
         std::string why;
         const auto got = device_hold::take(device_name(f), f.hold, why);
         if (got == device_hold::outcome::held) return true;
         if (got == device_hold::outcome::held_elsewhere) {
-            if (!said)
+            if (!taken_over)
                 view_.say("fernwick-cli station: " + f.port +
                           " is held by another station; this station leaves it to that one");
-            said = true;
+            taken_over = true;
             view_.state(f.port, "held by another station");
         } else {
             view_.state(f.port, "cannot open the port: " + why);
@@ -388,12 +392,14 @@ void station::serve_board(fixture& f)
         return;
     }
     f.waiting = "waiting";
-    record(f, o, *file, number);
+    const auto line = record(f, o, *file, number);
     hint_latency(f, o);
-    wait_until_gone(f, o);
+    // After the exit sequence the board runs its own program, which cannot be asked.
+    wait_until_gone(f, o.result != result::succeeded || r_.bench.exit.empty(), line);
 }
 
-void station::record(fixture& f, board_outcome o, const station_file& file, const std::optional<serial_value>& number)
+std::string station::record(fixture& f, board_outcome o, const station_file& file,
+                            const std::optional<serial_value>& number)
 {
     const bool passed = o.result == result::succeeded;
     if (passed) o.serial = number;
@@ -441,6 +447,7 @@ void station::record(fixture& f, board_outcome o, const station_file& file, cons
     if (count_reached_)
         QMetaObject::invokeMethod(
             &loop_, [this] { wake_all(); }, Qt::QueuedConnection);
+    return text;
 }
 
 // Once per fixture: its adapter holds the answers back.
@@ -458,14 +465,15 @@ void station::hint_latency(fixture& f, const board_outcome& o)
 // resident program no longer answers a flash status reading, which changes
 // nothing on the chip (a zero byte would reset it). An answer of another
 // kind comes from a board put in since, whose loader the reading set to a
-// wrong rate: it needs a reset before it answers the zero byte.
-void station::wait_until_gone(fixture& f, const board_outcome& o)
+// wrong rate: it needs a reset before it answers the zero byte. A board that
+// cannot be asked (it runs its own program) is waited for no longer: its
+// program does not answer the zero byte, a board put in does; but where the
+// entry sequence would wake it again, only its port going tells it left.
+void station::wait_until_gone(fixture& f, bool can_be_asked, const std::string& line)
 {
-    if (o.result == result::succeeded && !r_.bench.exit.empty()) {
-        // It runs its own program and cannot be asked. A board put in in its
-        // bootstrap mode answers the zero byte; with an entry sequence that
-        // would wake this one again, so only its port going tells it left.
+    if (!can_be_asked) {
         if (r_.bench.entry.empty()) return;
+        view_.state(f.port, line + "; the next board once this port has gone");
         while (!ending(f)) sleep(f, milliseconds(k_presence_period_ms));
         return;
     }

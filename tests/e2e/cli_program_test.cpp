@@ -723,18 +723,20 @@ public:
     // SIGTERM, as an operator ends a line; status -1 when it does not end within 20 s.
     run_result stop()
     {
+        if (result_) return *result_;
         const auto pid = static_cast<pid_t>(std::atoi(read_file(dir_ + "/pid").c_str()));
         if (pid > 0 && !ended()) ::kill(pid, SIGTERM);
         if (pid > 0 && ended_.wait_for(std::chrono::seconds(20)) != std::future_status::ready) ::kill(pid, SIGKILL);
-        auto r = ended_.get();
-        r.out = read_file(dir_ + "/out");
-        r.err = read_file(dir_ + "/err");
-        return r;
+        result_ = ended_.get();
+        result_->out = read_file(dir_ + "/out");
+        result_->err = read_file(dir_ + "/err");
+        return *result_;
     }
 
 private:
     std::string dir_;
     std::future<run_result> ended_;
+    std::optional<run_result> result_;
 };
 
 // Whether `done` came true within `seconds`.
@@ -770,6 +772,7 @@ struct station_step {
         fifo,           // a FIFO moved over the hex file
         arrive,         // a board of its own comes with its adapter as `text`
         repoint,        // the name `text` leads to another board's device from one moment to the next
+        stop_holder,    // the station that holds the port is stopped
     } what;
     std::string text;
     int n = 0;
@@ -795,10 +798,15 @@ struct station_row {
 };
 
 // Plays the row's steps on the running stations and boards.
-void play_steps(const station_row& row, const std::string& dir, const std::function<std::string()>& said,
+void play_steps(const station_row& row, const std::string& dir, std::vector<std::unique_ptr<live_station>>& stations,
                 std::vector<std::unique_ptr<simulated_board>>& boards)
 {
     using k = station_step::kind;
+    const auto said = [&] {
+        std::string all;
+        for (const auto& s : stations) all += s->said();
+        return all;
+    };
     const auto records = [&] { return json_lines(read_file(dir + "/report.jsonl")).size(); };
     for (const auto& s : row.steps) {
         const auto n = static_cast<std::size_t>(s.n);
@@ -823,6 +831,13 @@ void play_steps(const station_row& row, const std::string& dir, const std::funct
         case k::repoint:
             boards.push_back(std::make_unique<simulated_board>(std::vector<std::string>{"--link", dir + "/next"}));
             std::filesystem::rename(dir + "/next", dir + "/fix/" + s.text);
+            break;
+        case k::stop_holder:
+            for (auto& station : stations)
+                if (station->said().find(" is held by another station") == std::string::npos) {
+                    EXPECT_EQ(station->stop().status, 143);
+                    break;
+                }
             break;
         case k::fifo:
             ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0600), 0);
@@ -882,14 +897,7 @@ void play_station_row(const station_row& row)
         boards.push_back(std::make_unique<simulated_board>(options));
         if (row.hold_open) held.push_back(::open(boards.back()->device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
     }
-    play_steps(
-        row, dir,
-        [&] {
-            std::string all;
-            for (const auto& s : stations) all += s->said();
-            return all;
-        },
-        boards);
+    play_steps(row, dir, stations, boards);
     std::string all;
     for (auto& s : stations) {
         const auto r = s->stop();
@@ -941,11 +949,12 @@ TEST(station, one_board_one_fixture_one_record)
          serial,
          {{k::records, "", 1}, {k::repoint, "a"}, {k::records, "", 2}},
          {"ok", "ok"}},
+        // Nor does it take the board for a new one when the port frees.
         {"a second station leaves a held port alone",
          {{}},
          {"a"},
          serial,
-         {{k::records, "", 1}, {k::pause, "", 5000}},
+         {{k::records, "", 1}, {k::pause, "", 3000}, {k::stop_holder}, {k::pause, "", 4000}},
          {"ok"},
          {" is held by another station; this station leaves it to that one"},
          {},
