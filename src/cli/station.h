@@ -82,7 +82,7 @@ private:
     void hint_latency(fixture& f, const board_outcome& o);
     void wait_until_gone(fixture& f, bool can_be_asked, const std::string& line);
     void watch_board(fixture& f, bool can_be_asked, const std::string& line);
-    void file_changed(std::shared_ptr<const station_file> file, const std::string& why);
+    void file_changed(const std::shared_ptr<const station_file>& file, const std::string& why);
     void maybe_quit();
     std::shared_ptr<const station_file> current_file() const;
 

@@ -106,12 +106,14 @@ void station::ports_changed(const std::vector<port_device>& devices)
 {
     // A fixture is there while its device is there under the name on its
     // line; under other names only, it is another appearance.
-    for (auto& [key, f] : fixtures_) {
-        const auto d = std::find_if(devices.begin(), devices.end(), [&](const port_device& d) { return d.key == key; });
-        if (d != devices.end() && std::find(d->names.begin(), d->names.end(), f->port) != d->names.end()) continue;
-        const std::lock_guard lock(f->mutex);
-        f->present = false;
-        f->wake.notify_all();
+    for (auto& entry : fixtures_) {
+        auto& f = *entry.second;
+        const auto d =
+            std::find_if(devices.begin(), devices.end(), [&](const port_device& one) { return one.key == f.key; });
+        if (d != devices.end() && std::find(d->names.begin(), d->names.end(), f.port) != d->names.end()) continue;
+        const std::lock_guard lock(f.mutex);
+        f.present = false;
+        f.wake.notify_all();
     }
     if (stopping_ || count_reached_ || stop_signal() != 0) return;
     for (const auto& d : devices) {
@@ -191,7 +193,7 @@ void station::maybe_quit()
     loop_.quit();
 }
 
-void station::file_changed(std::shared_ptr<const station_file> file, const std::string& why)
+void station::file_changed(const std::shared_ptr<const station_file>& file, const std::string& why)
 {
     const auto old = current_file();
     if (file && old && file->description.hex_sha256 == old->description.hex_sha256) return;
@@ -231,7 +233,7 @@ int station::run()
     // An editor saves by writing a new file and renaming it over the old:
     // the folder is watched too, and a change is looked at once it settles,
     // off this thread: it serves the fixtures, whatever the file does.
-    file_checker checker(loop_, [this](auto file, const std::string& why) { file_changed(std::move(file), why); });
+    file_checker checker(loop_, [this](const auto& file, const std::string& why) { file_changed(file, why); });
     QFileSystemWatcher file_watch;
     const auto hex = fs::absolute(r_.choices.hex_file);
     file_watch.addPath(QString::fromStdString(hex.string()));

@@ -205,6 +205,8 @@ TEST(fault_matrix, programming)
         // The chip's program, left running by an answer that never came whole, takes the next zero byte for a reset.
         {fault("block:1:silence"), program_own_file({"--retries", "1"}), 0, "Attempts: 2 of 2"},
         {fault("erase:2:checksum"), program_own_file({"--retries", "1"}), 0, "Attempts: 2 of 2"},
+        // A board that went away during its run is not run again, whatever the retries left.
+        {fault("drop-at:700"), program_own_file({"--retries", "1"}), 1, "No further attempt: the board is gone"},
     };
     for (const int n : {0, 2})
         for (const auto& [action, message] :
