@@ -1,5 +1,5 @@
 #pragma once
-// The station's own parts, for its two sources: the fixtures and the file
+// The station, shared by its two sources: the fixtures and the file
 // (station_command.cpp), and the boards of one fixture (station_board.cpp).
 
 #include <QEventLoop>
