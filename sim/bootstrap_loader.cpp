@@ -50,12 +50,15 @@ std::size_t bootstrap_loader::bytes_to_reaction() const
 bool bootstrap_loader::faulty() const { return !config_.faulty_bring_ups || bring_ups_ <= *config_.faulty_bring_ups; }
 
 // The loader measures the line rate on the zero byte; any other first byte
-// gives it a wrong rate, after which it understands nothing.
+// gives it a wrong rate: it answers its identification byte at that rate,
+// which the host reads as another byte, and understands nothing after.
 reaction bootstrap_loader::take_zero(std::uint8_t byte)
 {
     if (byte != wire::zero) {
         phase_ = chip_phase::halted;
-        return {};
+        reaction r;
+        r.answer.push_back({0, k_wrong_rate_identification});
+        return r;
     }
     phase_ = chip_phase::receiving_loader;
     ++bring_ups_;

@@ -10,12 +10,18 @@
 
 namespace fernwick::sim {
 
+// The identification byte D5h as the host reads it from a loader that
+// timed the seven low bits of 40h (a flash status reading's first byte) for
+// the nine of the zero byte: sent at 9/7 of the host's rate, its bits sampled
+// by the host give FBh. Any first byte but the zero byte gets this one here.
+inline constexpr std::uint8_t k_wrong_rate_identification = 0xFB;
+
 enum class chip_phase {
     awaiting_zero,      // bootstrap loader after a board reset
     receiving_loader,   // bootstrap loader taking the 32-byte first-level loader
     receiving_program,  // first-level loader taking the main program
     resident,           // the resident program serves commands
-    halted,             // runs code that is not ours: silent until a board reset
+    halted,             // runs code that is not ours, or has a wrong rate: deaf until a board reset
 };
 
 class bootstrap_loader {

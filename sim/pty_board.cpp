@@ -60,10 +60,11 @@ void pty_board::serve(micros now, short master_events)
 {
     watch_host(now, master_events);
     pass_answers(now);
+    // The device goes, and its link with it, as udev's link of an adapter
+    // unplugged: left in place it would lead to the next device of its number.
     if (chip_->link_dropped() && master_ >= 0) {
         trace(now, "line dropped");
-        ::close(master_);
-        master_ = -1;
+        close_master(master_, options_.link_path);
     }
 }
 

@@ -1,13 +1,22 @@
 #include "cli/fixtures.h"
 
+#include <fcntl.h>
 #include <glob.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
 #include <QSerialPort>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <thread>
+#include <utility>
+
+#include "core/protocol.h"
 
 namespace fernwick::cli {
 
@@ -40,10 +49,9 @@ std::optional<std::string> pattern_problem(const std::string& pattern)
     return std::nullopt;
 }
 
-std::vector<std::string> matching_ports(const std::vector<std::string>& patterns)
+std::vector<port_device> matching_devices(const std::vector<std::string>& patterns)
 {
-    std::vector<std::string> ports;
-    std::vector<std::string> seen;  // the devices behind them
+    std::vector<port_device> devices;
     for (const auto& pattern : patterns) {
         glob_t found{};
         if (::glob(pattern.c_str(), 0, nullptr, &found) == 0) {
@@ -51,28 +59,26 @@ std::vector<std::string> matching_ports(const std::vector<std::string>& patterns
                 const std::string path = found.gl_pathv[i];
                 struct stat st {};
                 if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) continue;
-                std::error_code e;
-                auto device = fs::canonical(path, e).string();
-                if (e) device = path;
-                if (std::find(seen.begin(), seen.end(), device) != seen.end()) continue;
-                seen.push_back(device);
-                ports.push_back(path);
+                const auto key = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+                auto at = std::find_if(devices.begin(), devices.end(), [&](const auto& d) { return d.key == key; });
+                if (at == devices.end()) at = devices.insert(devices.end(), {key, {}});
+                if (std::find(at->names.begin(), at->names.end(), path) == at->names.end()) at->names.push_back(path);
             }
         }
         ::globfree(&found);
     }
-    return ports;
+    return devices;
 }
 
 port_watcher::port_watcher(std::vector<std::string> patterns,
-                           std::function<void(const std::vector<std::string>&)> changed)
+                           std::function<void(const std::vector<port_device>&)> changed)
     : patterns_(std::move(patterns)), changed_(std::move(changed))
 {
     watch_folders();
     QObject::connect(&watcher_, &QFileSystemWatcher::directoryChanged, [this](const QString&) {
         // A folder that came or went changes what is watched.
         watch_folders();
-        changed_(ports());
+        changed_(devices());
     });
 }
 
@@ -93,23 +99,85 @@ void port_watcher::watch_folders()
         if (!watched.contains(f)) watcher_.addPath(f);
 }
 
-std::optional<bool> chip_answers(const std::string& device, int baud, const core::modem_sequence& entry, int answer_ms)
+device_hold::outcome device_hold::take(const std::string& device, std::optional<device_hold>& hold, std::string& why)
 {
-    QSerialPort port(QString::fromStdString(device));
-    if (!port.open(QIODevice::ReadWrite)) return std::nullopt;
-    port.setBaudRate(baud);
-    port.setDataBits(QSerialPort::Data8);
-    port.setParity(QSerialPort::NoParity);
-    port.setStopBits(QSerialPort::OneStop);
-    port.setFlowControl(QSerialPort::NoFlowControl);
-    port.clear();
-    for (const auto& step : entry.steps) {
-        if (step.lines.dtr && !port.setDataTerminalReady(*step.lines.dtr)) return false;
-        if (step.lines.rts && !port.setRequestToSend(*step.lines.rts)) return false;
-        if (step.wait_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(step.wait_ms));
+    // O_NONBLOCK: a port without carrier would hold the open otherwise.
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return outcome::unusable;
     }
-    if (port.write(QByteArray(1, '\0')) != 1 || !port.waitForBytesWritten(answer_ms)) return false;
-    return port.bytesAvailable() > 0 || port.waitForReadyRead(answer_ms);
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_SETLK, &whole) != 0) {
+        const int error = errno;
+        ::close(fd);
+        if (error == EAGAIN || error == EACCES) return outcome::held_elsewhere;
+        why = std::strerror(error);
+        return outcome::unusable;
+    }
+    hold.emplace(device_hold(fd));
+    return outcome::held;
+}
+
+device_hold::device_hold(device_hold&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+device_hold::~device_hold()
+{
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool device_hold::gone() const
+{
+    // A hung-up terminal says so to every descriptor still open on it.
+    pollfd p{fd_, 0, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+void device_hold::discard_input() const { ::tcflush(fd_, TCIFLUSH); }
+
+struct presence_probe::port {
+    QSerialPort serial;
+};
+
+presence_probe::presence_probe(const std::string& device, int baud) : port_(std::make_unique<port>())
+{
+    auto& p = port_->serial;
+    p.setPortName(QString::fromStdString(device));
+    if (!p.open(QIODevice::ReadWrite)) return;
+    p.setBaudRate(baud);
+    p.setDataBits(QSerialPort::Data8);
+    p.setParity(QSerialPort::NoParity);
+    p.setStopBits(QSerialPort::OneStop);
+    p.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+presence_probe::~presence_probe() = default;
+
+presence presence_probe::ask(int answer_ms)
+{
+    auto& p = port_->serial;
+    if (!p.isOpen()) return presence::unusable;
+    // What came since the last reading (a late copy of its answer) is no answer to this one.
+    p.clear(QSerialPort::Input);
+    p.readAll();
+    constexpr char reading[] = {char(protocol::status_command), char(protocol::status_command)};
+    if (p.write(reading, sizeof reading) != sizeof reading || !p.waitForBytesWritten(answer_ms))
+        return presence::unusable;
+    // The two status bytes, the checksum of the command, the status byte.
+    constexpr qsizetype k_answer = 4;
+    constexpr auto k_checksum = static_cast<char>((256 - 2 * protocol::status_command % 256) % 256);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(answer_ms);
+    QByteArray answer;
+    for (auto left = answer_ms; answer.size() < k_answer && left > 0;) {
+        if (p.bytesAvailable() > 0 || p.waitForReadyRead(left)) answer += p.readAll();
+        if (p.error() == QSerialPort::ResourceError) return presence::unusable;
+        left = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count());
+    }
+    if (answer.isEmpty()) return presence::silent;
+    return answer.size() >= k_answer && answer[2] == k_checksum ? presence::same_board : presence::other_answer;
 }
 
 std::string adapter_serial(const std::string& device)

@@ -42,6 +42,10 @@ board_outcome run_with_retries(board_job job, int retries, const std::string& he
                                std::ostream& notes, const std::function<void(const board_progress&)>& watch)
 {
     const int allowed = retries + 1;
+    // A station waits for its next board until one answers; an attempt
+    // after the first waits for no one: an answer later would be that board.
+    const bool waits_for_boards = job.bench.wait_ms < 0;
+    std::optional<core::code_location> code_known;  // the last attempt's that knew where the code lies
     std::vector<attempt_record> attempts;
     std::uint64_t sent = 0, received = 0;
     bool answered = false;
@@ -50,11 +54,17 @@ board_outcome run_with_retries(board_job job, int retries, const std::string& he
     std::ostream quiet(nullptr);  // the file's notes were said at the first attempt
     for (int attempt = 1;; ++attempt) {
         job.reset_after_failure = attempt < allowed;
+        if (attempt > 1 && waits_for_boards) job.bench.wait_ms = 0;
         auto o = run_board(job, log, attempt == 1 ? notes : quiet, [&](board_progress b) {
             b.attempt = attempt;
             b.attempts_allowed = allowed;
             if (watch) watch(b);
         });
+        // An attempt that never began its run left the code where the one before it did.
+        if (o.run.code.known)
+            code_known = o.run.code;
+        else if (code_known)
+            o.run.code = *code_known;
         const bool failed = job.command == "program" && o.result != result::succeeded && o.exit_status != 2;
         if (failed) log << failure_line(o) << '\n';
         if (retries <= 0) return o;
@@ -70,8 +80,14 @@ board_outcome run_with_retries(board_job job, int retries, const std::string& he
             // A missing device, or one without the modem lines the entry needs, stays so from one attempt to the next.
             if (o.port_unusable) {
                 log << "No further attempt: the port could not be used, and nothing was sent to the board\n";
+            } else if (o.run.gone) {
+                log << "No further attempt: the board is gone\n";
             } else if (o.run.step == "serial number") {
                 log << "No further attempt: the book has no serial number for the board\n";
+            } else if (waits_for_boards && job.bench.entry.empty() && !o.reset_for_next) {
+                // A hand's reset and the next board put in answer alike.
+                log << "No further attempt: the chip was not reset by software, and a board reset by hand could not "
+                       "be told from the next board\n";
             } else if (const auto why_not = start_from(job, now, hex_sha256)) {
                 log << "No further attempt: " << *why_not << '\n';
             } else {

@@ -5,12 +5,17 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -564,6 +569,378 @@ TEST(station, a_changed_file_is_used_only_once_it_passes_every_check)
     ASSERT_EQ(records.size(), 1u) << r.out;
     EXPECT_EQ(records[0]["result"], "ok");
     EXPECT_EQ(records[0]["hex_sha256"], "f6484bf30c56764a433e06c230ff1cc0551152fd824d808221406c6e218e6622");
+}
+
+// A station run in the background, whose output is read while it runs.
+class live_station {
+public:
+    explicit live_station(const std::vector<std::string>& args) : dir_(temp_dir())
+    {
+        std::vector<std::string> argv = {
+            "/bin/sh", "-c", "echo $$ >" + dir_ + "/pid; exec \"$0\" \"$@\" >" + dir_ + "/out 2>" + dir_ + "/err",
+            binary("fernwick-cli"), "station"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ended_ = std::async(std::launch::async, [argv] { return run(argv, 240); });
+    }
+    std::string said() const { return read_file(dir_ + "/out") + read_file(dir_ + "/err"); }
+    bool ended() const { return ended_.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }
+    // SIGTERM, as an operator ends a line; status -1 when it does not end within 20 s.
+    run_result stop()
+    {
+        if (result_) return *result_;
+        const auto pid = static_cast<pid_t>(std::atoi(read_file(dir_ + "/pid").c_str()));
+        if (pid > 0 && !ended()) ::kill(pid, SIGTERM);
+        if (pid > 0 && ended_.wait_for(std::chrono::seconds(20)) != std::future_status::ready) ::kill(pid, SIGKILL);
+        result_ = ended_.get();
+        result_->out = read_file(dir_ + "/out");
+        result_->err = read_file(dir_ + "/err");
+        return *result_;
+    }
+
+private:
+    std::string dir_;
+    std::future<run_result> ended_;
+    std::optional<run_result> result_;
+};
+
+// Whether `done` came true within `seconds`.
+bool within(int seconds, const std::function<bool()>& done)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done())
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return true;
+}
+
+std::size_t times_said(const std::string& text, const std::string& words)
+{
+    std::size_t n = 0;
+    for (auto at = text.find(words); at != std::string::npos; at = text.find(words, at + 1)) ++n;
+    return n;
+}
+
+const std::string k_needs_reset = "the board in the fixture did not come up: reset it";
+
+// What the test does to the boards while the station runs, in turn.
+struct station_step {
+    enum class kind {
+        said,           // waits until the station has said `text`
+        records,        // waits until the report has `n` records
+        pause,          // waits `n` ms: for what must not happen
+        take_out,       // board 0 taken out of its fixture, or the next put in (`n` times)
+        reset_if_said,  // presses board 0's reset once `text` is said, unless `n` records came first
+        link,           // another name, `text`, for board 0's device
+        fifo,           // a FIFO moved over the hex file
+        arrive,         // a board of its own comes with its adapter as `text`
+        repoint,        // the name `text` leads to another board's device from one moment to the next
+        stop_holder,    // the station that holds the port is stopped
+    } what;
+    std::string text;
+    int n = 0;
+};
+
+struct station_row {
+    const char* name;
+    std::vector<std::vector<std::string>> boards;  // mirel-sim options
+    std::vector<std::string> links;                // each board's name under DIR/fix
+    std::vector<std::string> options;              // of the station, beyond the file, report and ledger
+    std::vector<station_step> steps;
+    std::vector<std::string> results;  // of the records, in turn
+    std::vector<std::string> said;     // by the station (each once where `once`)
+    std::vector<std::string> never;
+    bool own_file = false;   // the small file of the byte counts below, else demo.hex
+    int stations = 1;        // on the same pattern
+    bool hold_open = false;  // the test holds the devices open: the boards never see their port closed
+    std::vector<int> attempts = {};
+    int code_after = 2;    // the last record's bsl_now_after
+    bool once = false;     // each of `said` said once only
+    std::string log_ends;  // the last line of the first fixture's log
+    std::vector<std::string> ports = {"fix/*"};
+};
+
+// Plays the row's steps on the running stations and boards.
+void play_steps(const station_row& row, const std::string& dir, std::vector<std::unique_ptr<live_station>>& stations,
+                std::vector<std::unique_ptr<simulated_board>>& boards)
+{
+    using k = station_step::kind;
+    const auto said = [&] {
+        std::string all;
+        for (const auto& s : stations) all += s->said();
+        return all;
+    };
+    const auto records = [&] { return json_lines(read_file(dir + "/report.jsonl")).size(); };
+    for (const auto& s : row.steps) {
+        const auto n = static_cast<std::size_t>(s.n);
+        switch (s.what) {
+        case k::said:
+            EXPECT_TRUE(within(40, [&] { return said().find(s.text) != std::string::npos; })) << s.text;
+            break;
+        case k::records: EXPECT_TRUE(within(40, [&] { return records() >= n; })) << s.n; break;
+        case k::pause: std::this_thread::sleep_for(std::chrono::milliseconds(s.n)); break;
+        case k::take_out:
+            for (int i = 0; i < s.n; ++i) boards[0]->take_out_or_put_in();
+            break;
+        case k::reset_if_said:
+            if (within(20, [&] { return said().find(s.text) != std::string::npos || records() >= n; }) && records() < n)
+                boards[0]->press_reset();
+            break;
+        case k::link: std::filesystem::create_symlink(boards[0]->device(), dir + "/fix/" + s.text); break;
+        case k::arrive:
+            boards.push_back(
+                std::make_unique<simulated_board>(std::vector<std::string>{"--link", dir + "/fix/" + s.text}));
+            break;
+        case k::repoint:
+            boards.push_back(std::make_unique<simulated_board>(std::vector<std::string>{"--link", dir + "/next"}));
+            std::filesystem::rename(dir + "/next", dir + "/fix/" + s.text);
+            break;
+        case k::stop_holder:
+            for (auto& station : stations)
+                if (station->said().find(" is held by another station") == std::string::npos) {
+                    EXPECT_EQ(station->stop().status, 143);
+                    break;
+                }
+            break;
+        case k::fifo:
+            ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0600), 0);
+            std::filesystem::rename(dir + "/pipe", dir + "/app.hex");
+            break;
+        }
+    }
+}
+
+// The records of the report and the ledger, against the row.
+void check_records(const station_row& row, const std::string& dir, const std::string& said)
+{
+    const auto kept = json_lines(read_file(dir + "/report.jsonl"));
+    const auto rows = json_lines(run({binary("fernwick-cli"), "ledger", dir + "/ledger.db", "--json"}).out);
+    ASSERT_EQ(kept.size(), row.results.size()) << said;
+    ASSERT_EQ(rows.size(), kept.size());
+    std::vector<std::string> numbers;
+    for (std::size_t r = 0; r < kept.size(); ++r) {
+        SCOPED_TRACE(r);
+        EXPECT_EQ(kept[r]["result"].toString().toStdString(), row.results[r]);
+        EXPECT_EQ(rows[r]["result"].toString().toStdString(), row.results[r] == "ok" ? "passed" : "failed");
+        EXPECT_EQ(rows[r]["serial"].toString(), kept[r]["serial"].toString());
+        if (kept[r]["serial"].isString()) numbers.push_back(kept[r]["serial"].toString().toStdString());
+        if (!row.attempts.empty()) {
+            EXPECT_EQ(kept[r]["attempts"].toArray().size(), row.attempts[r]);
+        }
+    }
+    EXPECT_EQ(kept.back()["bsl_now_after"].toInt(), row.code_after);
+    std::sort(numbers.begin(), numbers.end());
+    EXPECT_TRUE(std::adjacent_find(numbers.begin(), numbers.end()) == numbers.end());
+}
+
+void play_station_row(const station_row& row)
+{
+    SCOPED_TRACE(row.name);
+    const auto dir = temp_dir();
+    const auto hex = dir + "/app.hex";
+    write_file(hex, row.own_file ? ":020000040000FA\n:10010000000102030405060708090A0B0C0D0E0F77\n"
+                                   ":020000040002F8\n:10010000000102030405060708090A0B0C0D0E0F77\n:00000001FF\n"
+                                 : read_file(std::string(FERNWICK_SOURCE_DIR) + "/examples/demo.hex"));
+    for (const auto& link : row.links)
+        std::filesystem::create_directories(std::filesystem::path(dir + "/fix/" + link).parent_path());
+    std::vector<std::string> args = {hex, "--report", dir + "/report.jsonl", "--ledger", dir + "/ledger.db"};
+    for (const auto& p : row.ports) args.insert(args.end(), {"--port", dir + "/" + p});
+    for (const auto& o : row.options) args.push_back(o == "logs" ? dir + "/logs" : o);
+    std::vector<std::unique_ptr<live_station>> stations;
+    for (int s = 0; s < row.stations; ++s) {
+        stations.push_back(std::make_unique<live_station>(args));
+        EXPECT_TRUE(
+            within(20, [&] { return stations.back()->said().find("waiting for boards on") != std::string::npos; }));
+    }
+    std::vector<std::unique_ptr<simulated_board>> boards;
+    std::vector<int> held;
+    for (std::size_t b = 0; b < row.boards.size(); ++b) {
+        auto options = row.boards[b];
+        options.insert(options.end(), {"--link", dir + "/fix/" + row.links[b]});
+        boards.push_back(std::make_unique<simulated_board>(options));
+        if (row.hold_open) held.push_back(::open(boards.back()->device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    }
+    play_steps(row, dir, stations, boards);
+    std::string all;
+    for (auto& s : stations) {
+        const auto r = s->stop();
+        EXPECT_EQ(r.status, 143) << r.out << r.err;
+        all += r.out + r.err;
+    }
+    for (const int fd : held) ::close(fd);
+    boards.clear();
+    for (const auto& words : row.said) {
+        const auto n = times_said(all, words);
+        EXPECT_TRUE(n == 1 || (n > 1 && !row.once)) << words << " said " << n << " times in " << all;
+    }
+    for (const auto& words : row.never) EXPECT_EQ(all.find(words), std::string::npos) << words << " in " << all;
+    // Said as the second fixture came, before any board's end.
+    if (row.ports.size() > 1) {
+        EXPECT_LT(all.find(row.said[0]), all.find(": passed")) << all;
+    }
+    if (!row.log_ends.empty()) {
+        auto log_name = dir.substr(1) + "/fix/" + row.links[0];
+        std::replace(log_name.begin(), log_name.end(), '/', '-');
+        auto log = read_file(dir + "/logs/" + log_name + ".log");
+        while (log.ends_with('\n')) log.pop_back();
+        EXPECT_EQ(log.substr(log.rfind('\n') + 1), row.log_ends);
+    }
+    check_records(row, dir, all);
+}
+
+// Each board that answered has one record in the report and one row in the
+// ledger, whatever it did: leave, get a second name, meet a second station,
+// be swapped at once, or find its hex file become a FIFO.
+TEST(station, one_board_one_fixture_one_record)
+{
+    using k = station_step::kind;
+    const std::vector<std::string> own = {"--sectors", "0,2",       "--bsl-now", "2",         "--bsl-target",
+                                          "2",         "--retries", "1",         "--log-dir", "logs"};
+    const std::vector<std::string> serial = {"--serial", "2FFF0h:4"};
+    const station_row rows[] = {
+        {"a name that comes during the run joins its device's fixture",
+         {{"--program-ms", "100"}},
+         {"usb0"},
+         serial,
+         {{k::said, "programming"}, {k::link, "by-id-0"}, {k::records, "", 1}, {k::pause, "", 4000}},
+         {"ok"},
+         {"by-id-0 is another name of "}},
+        // As when udev's events for a board's going and the next one's coming are seen at once.
+        {"a name that leads to another device at once: the next board",
+         {{}},
+         {"a"},
+         serial,
+         {{k::records, "", 1}, {k::repoint, "a"}, {k::records, "", 2}},
+         {"ok", "ok"}},
+        // Nor does it take the board for a new one when the port frees.
+        {"a second station leaves a held port alone",
+         {{}},
+         {"a"},
+         serial,
+         {{k::records, "", 1}, {k::pause, "", 3000}, {k::stop_holder}, {k::pause, "", 4000}},
+         {"ok"},
+         {" is held by another station; this station leaves it to that one"},
+         {},
+         false,
+         2},
+        // Asked every second after its pass, it changes nothing; one put in at once answers otherwise.
+        {"a board that never resets by itself stays; one swapped at once is seen",
+         {{"--fixed-adapter"}},
+         {"a"},
+         serial,
+         {{k::records, "", 1},
+          {k::pause, "", 6000},
+          {k::take_out, "", 2},
+          {k::reset_if_said, k_needs_reset, 2},
+          {k::records, "", 2}},
+         {"ok", "ok"},
+         {k_needs_reset},
+         {"board gone"},
+         false,
+         1,
+         true},
+        // drop-at: during the first block of sector 2, after sector 0 got the code
+        {"pulled during its run with retries: recorded, never retried",
+         {{"--fault", "drop-at:700"}},
+         {"a"},
+         own,
+         {{k::records, "", 1}},
+         {"failed"},
+         {"Passed 0, failed 1", "the board is gone"},
+         {"Attempt 2 of 2"},
+         true,
+         1,
+         false,
+         {1},
+         0},
+        // A Flag Error at sector 2's second block, the code only in sector 0; gone in the retry's loader.
+        {"gone in the retry's bring-up: the code's place from the attempt that knew it",
+         {{"--fault", "block:4:status=93", "--fault", "drop-at:830"}},
+         {"a"},
+         own,
+         {{k::records, "", 1}},
+         {"failed"},
+         {"the board is gone", "run again with --bsl-now 0 (fernwick-cli program)"},
+         {},
+         true,
+         1,
+         false,
+         {2},
+         0,
+         false,
+         "the bootstrap code now lies only in sector 0: run again with --bsl-now 0"},
+        {"taken out of a fixed adapter during its run: the next board is a board of its own",
+         {{"--fixed-adapter", "--program-ms", "300"}},
+         {"a"},
+         {"--retries", "1", "--serial", "2FFF0h:4"},
+         {{k::said, "programming"},
+          {k::take_out, "", 1},
+          {k::records, "", 1},
+          {k::take_out, "", 1},
+          {k::reset_if_said, k_needs_reset, 2},
+          {k::records, "", 2}},
+         {"failed", "ok"},
+         {},
+         {"Attempt 2 of 2"},
+         false,
+         1,
+         false,
+         {1, 1}},
+        {"answers held back by the adapter: the hint once per fixture",
+         {{"--fixed-adapter", "--line-rate", "follow", "--adapter-latency", "16"}},
+         {"a"},
+         serial,
+         {{k::records, "", 1},
+          {k::take_out, "", 1},
+          {k::said, "board gone"},
+          {k::take_out, "", 1},
+          {k::records, "", 2}},
+         {"ok", "ok"},
+         {"ATTR{latency_timer}=\"1\""},
+         {},
+         false,
+         1,
+         false,
+         {},
+         2,
+         true},
+        {"two fixtures with one log name: said when the second comes",
+         {{}, {}},
+         {"x-y", "x/y"},
+         {"--log-dir", "logs"},
+         {{k::records, "", 2}},
+         {"ok", "ok"},
+         {"it is also the log of "},
+         {},
+         false,
+         1,
+         false,
+         {},
+         2,
+         true,
+         "",
+         {"fix/x-y", "fix/x/y"}},
+        // The station's loop goes on serving whatever the file's check waits for.
+        {"a FIFO moved over the hex file",
+         {{"--fixed-adapter"}},
+         {"a"},
+         serial,
+         {{k::records, "", 1},
+          {k::fifo},
+          {k::said, "app.hex changed and cannot be used"},
+          {k::arrive, "b"},
+          {k::said, "fix/b: waiting for a hex file that can be used"}},
+         {"ok"},
+         {"app.hex: not a regular file"}},
+    };
+    std::atomic<std::size_t> next{0};
+    std::vector<std::future<void>> workers;
+    for (int w = 0; w < 3; ++w)
+        workers.push_back(std::async(std::launch::async, [&] {
+            for (std::size_t i = next++; i < std::size(rows); i = next++) play_station_row(rows[i]);
+        }));
+    for (auto& w : workers) w.get();
 }
 
 }  // namespace

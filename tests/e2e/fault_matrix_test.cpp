@@ -211,6 +211,8 @@ TEST(fault_matrix, programming)
         // discards it. (Under load it may come within the wait or before the retry opens the port.)
         {fault("erase:2:delay=10080"), program_own_file({"--retries", "1"}), 0,
          "                        Programming sucessfully finished !"},
+        // A board that went away during its run is not run again, whatever the retries left.
+        {fault("drop-at:700"), program_own_file({"--retries", "1"}), 1, "No further attempt: the board is gone"},
     };
     for (const int n : {0, 2})
         for (const auto& [action, message] :
