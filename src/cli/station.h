@@ -67,7 +67,8 @@ private:
     };
 
     bool gone(const fixture& f) const { return !f.present || (f.hold && f.hold->gone()); }
-    bool ending(const fixture& f) const { return stop_signal() != 0 || count_reached_ || gone(f); }
+    bool ending(const fixture& f) const { return stop_signal() != 0 || count_reached_ || ledger_lost_ || gone(f); }
+    bool ledger_gone();
     void sleep(fixture& f, std::chrono::milliseconds time);
     void wake_all();
     void ports_changed(const std::vector<port_device>& devices);
@@ -94,6 +95,7 @@ private:
     mutable std::mutex file_mutex_;
     std::atomic<int> generation_{0};  // of the file: a fixture waiting with an older one starts again
     std::atomic<bool> count_reached_{false};
+    std::atomic<bool> ledger_lost_{false};  // its file deleted or replaced: no board may be taken
     std::mutex totals_mutex_;
     station_totals totals_;
     bool any_not_passed_ = false;

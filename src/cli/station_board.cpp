@@ -78,6 +78,7 @@ bool station::take_hold(fixture& f, bool& taken_over)
 // Waits for a chip to answer, programs it, records it, and waits until it has gone.
 void station::serve_board(fixture& f)
 {
+    if (ledger_gone()) return;
     const auto file = current_file();
     const int generation = generation_;
     if (!file) {
@@ -97,12 +98,20 @@ void station::serve_board(fixture& f)
     board_job job{f.port, "program", r_.baud, r_.choices, file->blocks, nullptr, nullptr, bench};
     f.in_command = false;
     job.stop_requested = [&] {
-        return stop_signal() != 0 || (!f.in_command && (count_reached_ || gone(f) || generation_ != generation));
+        return stop_signal() != 0 ||
+               (!f.in_command && (count_reached_ || gone(f) || generation_ != generation || ledger_gone()));
     };
     std::optional<serial_value> number;  // the same over the attempts of one board
     if (serials_) {
         job.serial = r_.serial;
-        job.before_run = [&](core::app_state& s) { return stamp_board(s, *serials_, r_.serial.address, number); };
+        job.before_run = [&, said = false](core::app_state& s) mutable {
+            const bool stamped = stamp_board(s, *serials_, r_.serial.address, number);
+            // A number skipped or a list changed is the operator's to know, not only the log's.
+            if (number && !said)
+                for (const auto& note : number->notes) view_.say("fernwick-cli station: " + f.port + ": " + note);
+            said = said || number.has_value();
+            return stamped;
+        };
     }
     bool arrived = false;
     f.hold->discard_input();
@@ -175,6 +184,7 @@ std::string station::record(fixture& f, board_outcome o, const station_file& fil
     if (const auto why = keep_board(ledger_.get(), serials_.get(), number, ledger_row_of(f.port, o, file.description));
         !why.empty())
         errors.push_back(why);
+    ledger_gone();
     station_totals now;
     {
         const std::lock_guard lock(totals_mutex_);

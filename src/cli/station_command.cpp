@@ -115,7 +115,7 @@ void station::ports_changed(const std::vector<port_device>& devices)
         f.present = false;
         f.wake.notify_all();
     }
-    if (stopping_ || count_reached_ || stop_signal() != 0) return;
+    if (stopping_ || count_reached_ || ledger_lost_ || stop_signal() != 0) return;
     for (const auto& d : devices) {
         auto& f = fixtures_[d.key];
         if (!f) {
@@ -184,9 +184,27 @@ void station::start(fixture& f)
     f.thread->start();
 }
 
+// A ledger whose file went away keeps no record: a board programmed now
+// would pass unrecorded and its number could be given again, so the station
+// takes no further board and ends with the status of records lost.
+bool station::ledger_gone()
+{
+    if (ledger_lost_) return true;
+    if (!ledger_ || !ledger_->gone() || ledger_lost_.exchange(true)) return ledger_lost_;
+    view_.say("fernwick-cli station: " + ledger_->gone_text() + "; the station takes no further board");
+    QMetaObject::invokeMethod(
+        &loop_,
+        [this] {
+            wake_all();
+            maybe_quit();
+        },
+        Qt::QueuedConnection);
+    return true;
+}
+
 void station::maybe_quit()
 {
-    if (!stopping_ && stop_signal() == 0 && !count_reached_) return;
+    if (!stopping_ && stop_signal() == 0 && !count_reached_ && !ledger_lost_) return;
     stopping_ = true;
     for (const auto& [key, f] : fixtures_)
         if (f->thread) return;
@@ -258,6 +276,15 @@ int station::run()
     });
     hex_stamp_ = file_stamp(hex);
 
+    // A ledger deleted, moved or replaced changes its folder: seen at once,
+    // even while every board is only being watched.
+    QFileSystemWatcher ledger_watch;
+    if (ledger_) {
+        ledger_watch.addPath(QString::fromStdString(fs::absolute(r_.ledger_file).parent_path().string()));
+        QObject::connect(&ledger_watch, &QFileSystemWatcher::directoryChanged, &loop_,
+                         [this](const QString&) { ledger_gone(); });
+    }
+
     port_watcher ports(r_.ports, [this](const std::vector<port_device>& now) { ports_changed(now); });
     const auto now = ports.devices();
     view_.say("fernwick-cli station: " + std::to_string(now.size()) + " fixture(s) now; waiting for boards on " +
@@ -285,7 +312,7 @@ int station::run()
 
     for (const auto& why : write_errors_) std::cerr << "fernwick-cli station: " << why << "\n";
     if (const int signal = stop_signal()) return 128 + signal;
-    return any_not_passed_ || unlogged_ || !write_errors_.empty() ? 1 : 0;
+    return any_not_passed_ || unlogged_ || ledger_lost_ || !write_errors_.empty() ? 1 : 0;
 }
 
 int run_station(const cli_request& r)

@@ -637,6 +637,7 @@ struct station_step {
         arrive,         // a board of its own comes with its adapter as `text`
         repoint,        // the name `text` leads to another board's device from one moment to the next
         stop_holder,    // the station that holds the port is stopped
+        move_ledger,    // the ledger's files moved away, as a clean-up script might
     } what;
     std::string text;
     int n = 0;
@@ -659,6 +660,7 @@ struct station_row {
     bool once = false;     // each of `said` said once only
     std::string log_ends;  // the last line of the first fixture's log
     std::vector<std::string> ports = {"fix/*"};
+    int status = 143;  // of each station: stopped by the test unless it ended by itself
 };
 
 // Plays the row's steps on the running stations and boards.
@@ -702,6 +704,10 @@ void play_steps(const station_row& row, const std::string& dir, std::vector<std:
                     EXPECT_EQ(station->stop().status, 143);
                     break;
                 }
+            break;
+        case k::move_ledger:
+            for (const std::string end : {"", "-wal", "-shm"})
+                std::filesystem::rename(dir + "/ledger.db" + end, dir + "/moved.db" + end);
             break;
         case k::fifo:
             ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0600), 0);
@@ -765,10 +771,13 @@ void play_station_row(const station_row& row)
     std::string all;
     for (auto& s : stations) {
         const auto r = s->stop();
-        EXPECT_EQ(r.status, 143) << r.out << r.err;
+        EXPECT_EQ(r.status, row.status) << r.out << r.err;
         all += r.out + r.err;
     }
     for (const int fd : held) ::close(fd);
+    std::error_code none;
+    for (const std::string end : {"", "-wal", "-shm"})
+        std::filesystem::rename(dir + "/moved.db" + end, dir + "/ledger.db" + end, none);
     boards.clear();
     for (const auto& words : row.said) {
         const auto n = times_said(all, words);
@@ -933,6 +942,24 @@ TEST(station, one_board_one_fixture_one_record)
           {k::said, "fix/b: waiting for a hex file that can be used"}},
          {"ok"},
          {"app.hex: not a regular file"}},
+        // Its rows would go nowhere, and a ledger made anew would give its numbers again.
+        {"the ledger moved away while the station runs: no further board, and the status says so",
+         {{}},
+         {"a"},
+         serial,
+         {{k::records, "", 1}, {k::move_ledger}, {k::said, "the station takes no further board"}, {k::pause, "", 1500}},
+         {"ok"},
+         {"was deleted or replaced while in use"},
+         {},
+         false,
+         1,
+         false,
+         {},
+         2,
+         true,
+         "",
+         {"fix/*"},
+         1},
     };
     std::atomic<std::size_t> next{0};
     std::vector<std::future<void>> workers;
