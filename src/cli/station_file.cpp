@@ -51,9 +51,12 @@ std::shared_ptr<const station_file> load_file(const cli_request& r, std::string&
     file->description.bench = r.bench;
     std::ostringstream left_out;
     print_left_out(left_out, "station", p);
+    constexpr std::string_view k_prefix = "fernwick-cli station: ";
     for (const auto* said : {&notes, &left_out}) {
         std::istringstream lines(said->str());
-        for (std::string line; std::getline(lines, line);) file->notes.push_back(line);
+        // Said later behind the station's own prefix: not twice.
+        for (std::string line; std::getline(lines, line);)
+            file->notes.push_back(line.starts_with(k_prefix) ? line.substr(k_prefix.size()) : line);
     }
     file->blocks = std::make_shared<const core::prepared_blocks>(core::prepared_blocks{
         p.sectors, p.conversion.new_file_name, p.conversion.block_text, p.conversion.block_count});

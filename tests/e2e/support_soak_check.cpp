@@ -98,6 +98,11 @@ void soak_run::check_board(const board_seen& b, const std::vector<QJsonObject>& 
 {
     const auto said = chip_said(b);
     const auto name = board_name(b) + (b.fixed ? " (fixed)" : " (usb)");
+    // Left unseen it would stay blank: its fixture's line must have said so.
+    if (said.deaf && its.empty() && std::none_of(stations_.begin(), stations_.end(), [&](const station& s) {
+            return s.result.out.find("did not come up: reset it") != std::string::npos;
+        }))
+        say_broken("one record", name + ": its loader heard a presence reading first, and no line said so");
     if (said.heard && its.empty())
         say_broken("one record", name + ": its chip answered" +
                                      (said.commands ? " and took commands" : " only zero bytes") +

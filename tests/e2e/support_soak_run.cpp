@@ -175,9 +175,13 @@ soak_run::chip_words soak_run::chip_said(const board_seen& b) const
         events.emplace_back(at, what);
     }
     chip_words said;
+    std::string asked;  // the host's first bytes to this board
     for (const auto& [at, what] : events) {
         if (at < first || (b.fixed && at > last)) continue;
+        if (asked.empty() && what.starts_with("host ")) asked = what;
         const bool answer = what.starts_with("chip ") && what.find("(lost") == std::string::npos;
+        if (answer && !said.any && asked == "host 40 40") said.deaf = true;
+        if (said.deaf) continue;
         said.any = said.any || answer;
         if (at > last - k_heard_ms) continue;
         said.heard = said.heard || answer;

@@ -74,6 +74,9 @@ private:
         bool heard = false;     // it answered in time for the host to read it
         bool commands = false;  // and the host sent more than zero bytes after
         bool any = false;       // it said anything at all
+        // Its loader heard a presence reading first and answered it at a wrong
+        // rate: deaf until a reset, it cannot be programmed and is not recorded.
+        bool deaf = false;
     };
     chip_words chip_said(const board_seen& b) const;
 
