@@ -214,6 +214,11 @@ bool ledger::transaction(const std::function<bool(std::string&)>& work, std::str
     if (!exec(db_, "BEGIN IMMEDIATE", why)) return false;
     std::string reason;
     if (work(reason) && exec(db_, "COMMIT", reason)) {
+        // The ledger is one file: what was committed goes into it at once, so
+        // that a copy, or the file moved without its -wal, holds every row.
+        // Through the open file, not its path; a reader in the way only
+        // delays it to the next transaction.
+        sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
         // Written into a file no longer at the path: as good as not written.
         if (!gone()) return true;
         why = gone_text();

@@ -115,7 +115,7 @@ void station::serve_board(fixture& f)
     }
     bool arrived = false;
     f.hold->discard_input();
-    const auto o =
+    auto o =
         run_with_retries(job, r_.retries, file->description.hex_sha256, log, no_notes, [&](const board_progress& b) {
             // A run that ends before its command says nothing of a board:
             // the chip's bytes tell whether one was there.
@@ -134,6 +134,15 @@ void station::serve_board(fixture& f)
     forget_code(f.index);
     lines.finish();
     f.in_command = false;
+    // Stopped because its board left after its chip answered: that board
+    // failed its bring-up, and is recorded as every board that answered.
+    if (!arrived && o.chip_answered && o.result == result::stopped && stop_signal() == 0 && gone(f)) {
+        o.result = result::failed;
+        o.run.step = "bring-up";
+        o.run.gone = true;
+        o.exit_status = 1;
+        if (!o.attempts.empty()) o.attempts.back().result = result::failed, o.attempts.back().run = o.run;
+    }
     // A chip that answered in any attempt was a board, whatever came after
     // (it left, its port went): it is recorded. No chip answered, or the
     // station ended the bring-up for its own reasons before the board's flash

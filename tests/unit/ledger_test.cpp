@@ -270,6 +270,7 @@ TEST_F(ledger_test, what_is_wrong_with_a_ledgers_files_is_said_at_open_and_after
         bool write = true;
         where in = here;
         std::function<void(const std::string&)> after = {};  // with the ledger open: record() then fails
+        const char* moved_to = nullptr;  // where the row recorded before `after` must be, in the file alone
     } rows[] = {
         {"a hex file", [](auto f) { return (std::ofstream(f + "/app.hex") << ":00000001FF\n", f + "/app.hex"); },
          "app.hex: not a ledger (no SQLite database); it is left as it is"},
@@ -297,6 +298,9 @@ TEST_F(ledger_test, what_is_wrong_with_a_ledgers_files_is_said_at_open_and_after
          [](auto path) { fs::rename(fs::path(path).parent_path() / "other", path); }},
         {"its -wal deleted", [](auto f) { return f + "/line.ledger"; },
          "line.ledger was deleted or replaced while in use", true, here, [](auto path) { fs::remove(path + "-wal"); }},
+        {"moved without its -wal", [](auto f) { return f + "/line.ledger"; },
+         "line.ledger was deleted or replaced while in use", true, here,
+         [](auto path) { fs::rename(path, path + ".moved"); }, "line.ledger.moved"},
     };
     fs::permissions(dir.path().toStdString(), fs::perms(0755));  // for nobody
     for (const auto& row : rows) {
@@ -320,8 +324,9 @@ TEST_F(ledger_test, what_is_wrong_with_a_ledgers_files_is_said_at_open_and_after
             if (!l || !row.after) return l ? (l->rows(std::nullopt, why) ? "" : why) : why;
             auto b = book_of(*l);
             const auto n = b->take(why);
+            if (!n || !l->record({.result = "failed"}, nullptr, why)) return "not recorded before: " + why;
             row.after(path);
-            if (!n || l->record({.result = "passed"}, &*n, why) || !l->gone()) return "recorded: " + why;
+            if (l->record({.result = "passed"}, &*n, why) || !l->gone()) return "recorded: " + why;
             return b->take(why) ? "gave a number" : why;
         });
         if (said.starts_with("skipped")) {
@@ -330,6 +335,13 @@ TEST_F(ledger_test, what_is_wrong_with_a_ledgers_files_is_said_at_open_and_after
         }
         EXPECT_EQ(said.empty(), row.says.empty()) << said;
         EXPECT_NE(said.find(row.says), std::string::npos) << said;
+        if (!row.moved_to) continue;
+        std::string why;
+        auto moved = ledger::open_to_read(folder + "/" + row.moved_to, why);
+        ASSERT_TRUE(moved) << why;
+        const auto kept = moved->rows(std::nullopt, why);
+        ASSERT_TRUE(kept) << why;
+        EXPECT_EQ(kept->size(), 1u) << "the board recorded before the move is not in the moved file";
     }
     const auto hex = dir.filePath("a hex file/app.hex").toStdString();
     std::ostringstream out, err;
