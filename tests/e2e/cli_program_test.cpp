@@ -128,11 +128,12 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
     const std::vector<std::string> timed = {"--line-rate", "19200", "--erase-ms", "300", "--program-ms", "2"};
     const std::vector<std::string> slow = {"--line-rate", "2400"};  // a bring-up of 2.3 s
     const std::vector<std::string> silent = {"--fault", "id:none"};
+    const std::vector<std::string> flag_error = {"--fault", "block:3:status=93"};
     const struct {
         const char* name;
         std::vector<std::vector<std::string>> boards;  // mirel-sim options of each
-        int stop_after_ms;
-        int status;
+        int stop_after_ms = 0;
+        int status = 1;
         std::vector<std::string> results;  // of each board in the report; "flag error" is failed at block 3
         int damage_hex_after_ms = 0;
         int signal = SIGTERM;
@@ -142,80 +143,71 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
         std::vector<int> attempts = {};  // of each board, run with --retries 1
         std::string new_hex = ":0180000011EE\n:00000001FF\n";  // written at damage_hex_after_ms
     } rows[] = {
-        {"a Flag Error on one board among healthy ones",
-         {{}, {"--fault", "block:3:status=93"}, {}},
-         0,
-         1,
-         {"ok", "flag error", "ok"}},
-        {"on a terminal", {{}, {"--fault", "block:3:status=93"}}, 0, 1, {"ok", "flag error"}, 0, SIGTERM, true},
-        {"SIGTERM in the middle of the run",
-         {timed, timed},
-         1500,
-         143,
-         {"stopped", "stopped"},
-         0,
-         SIGTERM,
-         false,
-         false,
-         0,
-         {1, 1}},
+        {.name = "a Flag Error on one board among healthy ones",
+         .boards = {{}, flag_error, {}},
+         .results = {"ok", "flag error", "ok"}},
+        {.name = "on a terminal", .boards = {{}, flag_error}, .results = {"ok", "flag error"}, .terminal = true},
+        {.name = "SIGTERM in the middle of the run",
+         .boards = {timed, timed},
+         .stop_after_ms = 1500,
+         .status = 143,
+         .results = {"stopped", "stopped"},
+         .attempts = {1, 1}},
         // the fourth erase is sector 2's, after the code was saved in sector 0; the second attempt's third
-        {"a Flag Error in sector 2, retried from sector 0",
-         {{"--fault", "erase:4:status=93"}, {"--fault", "erase:4:status=93", "--fault", "erase:7:status=93"}},
-         0,
-         1,
-         {"ok", "failed"},
-         0,
-         SIGTERM,
-         false,
-         false,
-         0,
-         {2, 2}},
+        {.name = "a Flag Error in sector 2, retried from sector 0",
+         .boards = {{"--fault", "erase:4:status=93"}, {"--fault", "erase:4:status=93", "--fault", "erase:7:status=93"}},
+         .results = {"ok", "failed"},
+         .attempts = {2, 2}},
         // Programmed as asked, but a report that could not be written is no success.
-        {"a full report", {{}, {}}, 0, 1, {"ok", "ok"}, 0, SIGTERM, false, true},
-        {"SIGINT during the bring-up", {slow, slow}, 600, 130, {"stopped", "stopped"}, 0, SIGINT},
-        {"SIGHUP during the bring-up", {slow, slow}, 600, 129, {"stopped", "stopped"}, 0, SIGHUP},
+        {.name = "a full report", .boards = {{}, {}}, .results = {"ok", "ok"}, .report_full = true},
+        {.name = "SIGINT during the bring-up",
+         .boards = {slow, slow},
+         .stop_after_ms = 600,
+         .status = 130,
+         .results = {"stopped", "stopped"},
+         .signal = SIGINT},
+        {.name = "SIGHUP during the bring-up",
+         .boards = {slow, slow},
+         .stop_after_ms = 600,
+         .status = 129,
+         .results = {"stopped", "stopped"},
+         .signal = SIGHUP},
         // each board's code is said to lie where it does, though no exchange ends
-        {"Ctrl-C twice during the erases",
-         {{"--line-rate", "19200", "--fault", "erase:1:delay=8000"},
-          {"--line-rate", "19200", "--fault", "erase:2:delay=8000"}},
-         3000,
-         130,
-         {"quit", "quit"},
-         0,
-         SIGINT,
-         false,
-         false,
-         300},
+        {.name = "Ctrl-C twice during the erases",
+         .boards = {{"--line-rate", "19200", "--fault", "erase:1:delay=8000"},
+                    {"--line-rate", "19200", "--fault", "erase:2:delay=8000"}},
+         .stop_after_ms = 3000,
+         .status = 130,
+         .results = {"quit", "quit"},
+         .signal = SIGINT,
+         .again_after_ms = 300},
         // the exchange under way ends in a Flag Error: no attempt follows, so no software reset for one
-        {"SIGINT before a Flag Error",
-         {{"--line-rate", "19200", "--fault", "erase:1:delay=3000", "--fault", "erase:1:status=93"}, timed},
-         1500,
-         130,
-         {"failed", "stopped"},
-         0,
-         SIGINT,
-         false,
-         false,
-         0,
-         {1, 1}},
+        {.name = "SIGINT before a Flag Error",
+         .boards = {{"--line-rate", "19200", "--fault", "erase:1:delay=3000", "--fault", "erase:1:status=93"}, timed},
+         .stop_after_ms = 1500,
+         .status = 130,
+         .results = {"failed", "stopped"},
+         .signal = SIGINT,
+         .attempts = {1, 1}},
         // boards that do not answer: stopped, not failed at the bring-up's time-out
-        {"SIGQUIT during the bring-up", {silent, silent}, 600, 131, {"stopped", "stopped"}, 0, SIGQUIT},
+        {.name = "SIGQUIT during the bring-up",
+         .boards = {silent, silent},
+         .stop_after_ms = 600,
+         .status = 131,
+         .results = {"stopped", "stopped"},
+         .signal = SIGQUIT},
         // One board was touched: no "nothing was sent".
-        {"the hex file damaged after one board was programmed", {{}, slow}, 0, 1, {"ok", "failed"}, 1200},
+        {.name = "the hex file damaged after one board was programmed",
+         .boards = {{}, slow},
+         .results = {"ok", "failed"},
+         .damage_hex_after_ms = 1200},
         // a sound file, but not the one the run began with: no retry sends it
-        {"the hex file changed before a retry",
-         {{"--fault", "erase:4:delay=2000,status=93"}, {}},
-         0,
-         1,
-         {"failed", "ok"},
-         1000,
-         SIGTERM,
-         false,
-         false,
-         0,
-         {1, 1},
-         ":020000040001F9\n:01800000116E\n:00000001FF\n"},
+        {.name = "the hex file changed before a retry",
+         .boards = {{"--fault", "erase:4:delay=2000,status=93"}, {}},
+         .results = {"failed", "ok"},
+         .damage_hex_after_ms = 1000,
+         .attempts = {1, 1},
+         .new_hex = ":020000040001F9\n:01800000116E\n:00000001FF\n"},
     };
     const auto dir = temp_dir();
     const auto hex = generated(dir, 8);
@@ -343,114 +335,6 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
     ::unsetenv("FERNWICK_TRACE");
 }
 
-// A station of 8 fixtures whose boards arrive with their adapters, 5 each
-// at random moments; one fails at a random block, one in its bring-up after
-// its chip answered, one is taken out during its run. Every passed board
-// holds the file and its own number, the others their bootstrap code, and
-// the report and the ledger tell each board alike.
-TEST(station, every_board_that_arrives_is_programmed_once_and_kept)
-{
-    constexpr int k_fixtures = 8, k_boards = 5;
-    const char* again = std::getenv("FERNWICK_SEED");  // a failure's seed, to run it again
-    const auto seed = again ? static_cast<unsigned>(std::stoul(again))
-                            : static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
-    SCOPED_TRACE("seed " + std::to_string(seed));
-    std::mt19937 random(seed);
-    const auto dir = temp_dir();
-    const auto hex = generated(dir, 21);
-    const auto ref = read_with_srec_cat(hex, dir);
-    const auto expected = expected_flash(random_flash(dir, 5, 2), ref, "0,1,2,3", 2, 0);
-    std::filesystem::create_directory(dir + "/fix");
-    // The serial number's place: four bytes the file leaves free in sector 1.
-    std::size_t place = 0x18000;
-    while (std::any_of(&ref[0][place], &ref[0][place + 4], [&](const auto& b) { return b == ref[1][&b - &ref[0][0]]; }))
-        place += 4;
-    // Neither the last board of its fixture: the station ends with the last passed one.
-    const int failing = static_cast<int>(random() % k_fixtures) * k_boards + static_cast<int>(random() % 2);
-    const int unready = failing + 2;  // its bring-up fails after the chip answered
-    const int removed =
-        static_cast<int>((failing / k_boards + 1 + random() % (k_fixtures - 1)) % k_fixtures) * k_boards +
-        static_cast<int>(random() % 4);
-    const auto report = dir + "/report.jsonl", ledger = dir + "/ledger.db";
-    auto station = std::async(std::launch::async, [&] {
-        return run({binary("fernwick-cli"), "station", hex, "--allow-unplaced", "--port", dir + "/fix/*", "--report",
-                    report, "--ledger", ledger, "--count", std::to_string(k_fixtures * k_boards - 3), "--serial",
-                    QString::number(place, 16).toStdString() + "h:4", "--serial-start", "7000"},
-                   300);
-    });
-    const auto recorded = [&](const std::string& fixture) {
-        const auto records = json_lines(read_file(report));
-        return std::count_if(records.begin(), records.end(),
-                             [&](const QJsonObject& o) { return o["device"] == fixture.c_str(); });
-    };
-    std::vector<std::thread> fixtures;
-    for (int f = 0; f < k_fixtures; ++f)
-        fixtures.emplace_back(
-            [&, f, delays = std::vector<std::uint_fast32_t>{random(), random(), random(), random(), random()},
-             fault = std::to_string(1 + random() % 30), drop = std::to_string(600 + random() % 1500)] {
-                const auto fixture = dir + "/fix/" + std::to_string(f);
-                for (int b = 0; b < k_boards; ++b) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(delays[b] % 400));
-                    const int n = f * k_boards + b;
-                    std::vector<std::string> options = {"--link",    fixture,
-                                                        "--preload", dir + "/before.bin",
-                                                        "--dump",    dir + "/after-" + std::to_string(n) + ".bin"};
-                    if (n == failing) options.insert(options.end(), {"--fault", "block:" + fault + ":status=93"});
-                    if (n == unready) options.insert(options.end(), {"--fault", "ack2:wrong"});
-                    if (n == removed) options.insert(options.end(), {"--fault", "drop-at:" + drop});
-                    simulated_board board(options);
-                    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-                    while (recorded(fixture) <= b && std::chrono::steady_clock::now() < until &&
-                           station.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-                        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                    board.stop();
-                }
-            });
-    for (auto& t : fixtures) t.join();
-    const auto r = station.get();
-    EXPECT_EQ(r.status, 1) << r.out << r.err;
-    const auto records = json_lines(read_file(report));
-    const auto ledger_rows = json_lines(run({binary("fernwick-cli"), "ledger", ledger, "--json"}).out);
-    ASSERT_EQ(records.size(), std::size_t{k_fixtures * k_boards}) << r.out << r.err;
-    ASSERT_EQ(ledger_rows.size(), records.size());
-    std::vector<unsigned> serials;  // of the boards that passed
-    for (int n = 0; n < k_fixtures * k_boards; ++n) {
-        SCOPED_TRACE("board " + std::to_string(n));
-        const auto fixture = QString::fromStdString(dir + "/fix/" + std::to_string(n / k_boards));
-        // The fixture's (n % k_boards)-th record, in the report and in the ledger.
-        const auto nth = [&](const std::vector<QJsonObject>& rows, const char* key) {
-            int seen = 0;
-            for (const auto& row : rows)
-                if (row[key] == fixture && seen++ == n % k_boards) return row;
-            return QJsonObject();
-        };
-        const auto record = nth(records, "device");
-        const auto row = nth(ledger_rows, "fixture");
-        const auto after = read_image(dir + "/after-" + std::to_string(n) + ".bin");
-        const bool good = n != failing && n != removed && n != unready;
-        EXPECT_EQ(record["result"].toString(), good ? "ok" : "failed");
-        EXPECT_EQ(row["result"].toString(), good ? "passed" : "failed");
-        EXPECT_EQ(row["step"].toString(), record["step"].toString());
-        EXPECT_EQ(row["hex_sha256"], record["hex_sha256"]);
-        EXPECT_EQ(row["serial"].toString(), record["serial"].toString());
-        if (!good) {
-            EXPECT_TRUE(holds_the_code(after));
-            continue;
-        }
-        // The file, and the board's own number in the block that holds it.
-        const auto serial = record["serial"].toString().toUInt();
-        serials.push_back(serial);
-        auto with_number = expected;
-        const auto at = place - 0x10000, block = at / 64 * 64;
-        if (std::all_of(&expected[block], &expected[block + 64], [](auto b) { return b == 0xFF; }))
-            std::fill(&with_number[block], &with_number[block + 64], 0);
-        for (std::size_t i = 0; i < 4; ++i) with_number[at + i] = static_cast<std::uint8_t>(serial >> (8 * i));
-        EXPECT_TRUE(after == with_number) << serial;
-    }
-    std::sort(serials.begin(), serials.end());
-    for (std::size_t i = 0; i < serials.size(); ++i) EXPECT_EQ(serials[i], 7000 + i);
-}
-
 // Each board that passes keeps a serial number of its own in its flash; a
 // failed board's number goes to the board that takes one next, here the one
 // whose bring-up at 2400 baud lasts until the failure is long over.
@@ -572,36 +456,19 @@ TEST(station, a_changed_file_is_used_only_once_it_passes_every_check)
 }
 
 // A station run in the background, whose output is read while it runs.
-class live_station {
-public:
-    explicit live_station(const std::vector<std::string>& args) : dir_(temp_dir())
-    {
-        std::vector<std::string> argv = {
-            "/bin/sh", "-c", "echo $$ >" + dir_ + "/pid; exec \"$0\" \"$@\" >" + dir_ + "/out 2>" + dir_ + "/err",
-            binary("fernwick-cli"), "station"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        ended_ = std::async(std::launch::async, [argv] { return run(argv, 240); });
-    }
-    std::string said() const { return read_file(dir_ + "/out") + read_file(dir_ + "/err"); }
-    bool ended() const { return ended_.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }
-    // SIGTERM, as an operator ends a line; status -1 when it does not end within 20 s.
-    run_result stop()
-    {
-        if (result_) return *result_;
-        const auto pid = static_cast<pid_t>(std::atoi(read_file(dir_ + "/pid").c_str()));
-        if (pid > 0 && !ended()) ::kill(pid, SIGTERM);
-        if (pid > 0 && ended_.wait_for(std::chrono::seconds(20)) != std::future_status::ready) ::kill(pid, SIGKILL);
-        result_ = ended_.get();
-        result_->out = read_file(dir_ + "/out");
-        result_->err = read_file(dir_ + "/err");
-        return *result_;
-    }
+std::unique_ptr<started_program> station_of(const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv = {binary("fernwick-cli"), "station"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return std::make_unique<started_program>(argv);
+}
 
-private:
-    std::string dir_;
-    std::future<run_result> ended_;
-    std::optional<run_result> result_;
-};
+// SIGTERM, as an operator ends a line; status -1 when it does not end within 20 s.
+run_result stop(started_program& station)
+{
+    station.signal(SIGTERM);
+    return station.wait(20);
+}
 
 // Whether `done` came true within `seconds`.
 bool within(int seconds, const std::function<bool()>& done)
@@ -664,7 +531,7 @@ struct station_row {
 };
 
 // Plays the row's steps on the running stations and boards.
-void play_steps(const station_row& row, const std::string& dir, std::vector<std::unique_ptr<live_station>>& stations,
+void play_steps(const station_row& row, const std::string& dir, std::vector<std::unique_ptr<started_program>>& stations,
                 std::vector<std::unique_ptr<simulated_board>>& boards)
 {
     using k = station_step::kind;
@@ -701,7 +568,7 @@ void play_steps(const station_row& row, const std::string& dir, std::vector<std:
         case k::stop_holder:
             for (auto& station : stations)
                 if (station->said().find(" is held by another station") == std::string::npos) {
-                    EXPECT_EQ(station->stop().status, 143);
+                    EXPECT_EQ(stop(*station).status, 143);
                     break;
                 }
             break;
@@ -753,24 +620,26 @@ void play_station_row(const station_row& row)
     std::vector<std::string> args = {hex, "--report", dir + "/report.jsonl", "--ledger", dir + "/ledger.db"};
     for (const auto& p : row.ports) args.insert(args.end(), {"--port", dir + "/" + p});
     for (const auto& o : row.options) args.push_back(o == "logs" ? dir + "/logs" : o);
-    std::vector<std::unique_ptr<live_station>> stations;
+    std::vector<std::unique_ptr<started_program>> stations;
     for (int s = 0; s < row.stations; ++s) {
-        stations.push_back(std::make_unique<live_station>(args));
+        stations.push_back(station_of(args));
         EXPECT_TRUE(
             within(20, [&] { return stations.back()->said().find("waiting for boards on") != std::string::npos; }));
     }
+    random_flash(dir, 3, 2);  // the boards come with the bootstrap code in sector 2
     std::vector<std::unique_ptr<simulated_board>> boards;
     std::vector<int> held;
     for (std::size_t b = 0; b < row.boards.size(); ++b) {
         auto options = row.boards[b];
-        options.insert(options.end(), {"--link", dir + "/fix/" + row.links[b]});
+        options.insert(options.end(), {"--link", dir + "/fix/" + row.links[b], "--preload", dir + "/before.bin",
+                                       "--dump", dir + "/dump" + std::to_string(b)});
         boards.push_back(std::make_unique<simulated_board>(options));
         if (row.hold_open) held.push_back(::open(boards.back()->device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
     }
     play_steps(row, dir, stations, boards);
     std::string all;
     for (auto& s : stations) {
-        const auto r = s->stop();
+        const auto r = stop(*s);
         EXPECT_EQ(r.status, row.status) << r.out << r.err;
         all += r.out + r.err;
     }
@@ -779,6 +648,14 @@ void play_station_row(const station_row& row)
     for (const std::string end : {"", "-wal", "-shm"})
         std::filesystem::rename(dir + "/moved.db" + end, dir + "/ledger.db" + end, none);
     boards.clear();
+    // Whatever became of it, a board holds the bootstrap code, where its record says when it has one.
+    for (std::size_t b = 0; b < row.boards.size(); ++b) {
+        const auto flash = read_image(dir + "/dump" + std::to_string(b));
+        const auto code_at = static_cast<std::size_t>(row.code_after);
+        EXPECT_TRUE(flash.size() == k_flash &&
+                    (row.results.size() == 1 ? holds_the_code(flash, {code_at}) : holds_the_code(flash)))
+            << b;
+    }
     for (const auto& words : row.said) {
         const auto n = times_said(all, words);
         EXPECT_TRUE(n == 1 || (n > 1 && !row.once)) << words << " said " << n << " times in " << all;
@@ -808,158 +685,126 @@ TEST(station, one_board_one_fixture_one_record)
                                           "2",         "--retries", "1",         "--log-dir", "logs"};
     const std::vector<std::string> serial = {"--serial", "2FFF0h:4"};
     const station_row rows[] = {
-        {"a name that comes during the run joins its device's fixture",
-         {{"--program-ms", "100"}},
-         {"usb0"},
-         serial,
-         {{k::said, "programming"}, {k::link, "by-id-0"}, {k::records, "", 1}, {k::pause, "", 4000}},
-         {"ok"},
-         {"by-id-0 is another name of "}},
+        {.name = "a name that comes during the run joins its device's fixture",
+         .boards = {{"--program-ms", "100"}},
+         .links = {"usb0"},
+         .options = serial,
+         .steps = {{k::said, "programming"}, {k::link, "by-id-0"}, {k::records, "", 1}, {k::pause, "", 4000}},
+         .results = {"ok"},
+         .said = {"by-id-0 is another name of "}},
         // As when udev's events for a board's going and the next one's coming are seen at once.
-        {"a name that leads to another device at once: the next board",
-         {{}},
-         {"a"},
-         serial,
-         {{k::records, "", 1}, {k::repoint, "a"}, {k::records, "", 2}},
-         {"ok", "ok"}},
+        {.name = "a name that leads to another device at once: the next board",
+         .boards = {{}},
+         .links = {"a"},
+         .options = serial,
+         .steps = {{k::records, "", 1}, {k::repoint, "a"}, {k::records, "", 2}},
+         .results = {"ok", "ok"}},
         // Nor does it take the board for a new one when the port frees.
-        {"a second station leaves a held port alone",
-         {{}},
-         {"a"},
-         serial,
-         {{k::records, "", 1}, {k::pause, "", 3000}, {k::stop_holder}, {k::pause, "", 4000}},
-         {"ok"},
-         {" is held by another station; this station leaves it to that one"},
-         {},
-         false,
-         2},
+        {.name = "a second station leaves a held port alone",
+         .boards = {{}},
+         .links = {"a"},
+         .options = serial,
+         .steps = {{k::records, "", 1}, {k::pause, "", 3000}, {k::stop_holder}, {k::pause, "", 4000}},
+         .results = {"ok"},
+         .said = {" is held by another station; this station leaves it to that one"},
+         .stations = 2},
         // Asked every second after its pass, it changes nothing; one put in at once answers otherwise.
-        {"a board that never resets by itself stays; one swapped at once is seen",
-         {{"--fixed-adapter"}},
-         {"a"},
-         serial,
-         {{k::records, "", 1},
-          {k::pause, "", 6000},
-          {k::take_out, "", 2},
-          {k::reset_if_said, k_needs_reset, 2},
-          {k::records, "", 2}},
-         {"ok", "ok"},
-         {k_needs_reset},
-         {"board gone"},
-         false,
-         1,
-         true},
+        {.name = "a board that never resets by itself stays; one swapped at once is seen",
+         .boards = {{"--fixed-adapter"}},
+         .links = {"a"},
+         .options = serial,
+         .steps = {{k::records, "", 1},
+                   {k::pause, "", 6000},
+                   {k::take_out, "", 2},
+                   {k::reset_if_said, k_needs_reset, 2},
+                   {k::records, "", 2}},
+         .results = {"ok", "ok"},
+         .said = {k_needs_reset},
+         .never = {"board gone"},
+         .hold_open = true},
         // drop-at: during the first block of sector 2, after sector 0 got the code
-        {"pulled during its run with retries: recorded, never retried",
-         {{"--fault", "drop-at:700"}},
-         {"a"},
-         own,
-         {{k::records, "", 1}},
-         {"failed"},
-         {"Passed 0, failed 1", "the board is gone"},
-         {"Attempt 2 of 2"},
-         true,
-         1,
-         false,
-         {1},
-         0},
+        {.name = "pulled during its run with retries: recorded, never retried",
+         .boards = {{"--fault", "drop-at:700"}},
+         .links = {"a"},
+         .options = own,
+         .steps = {{k::records, "", 1}},
+         .results = {"failed"},
+         .said = {"Passed 0, failed 1", "the board is gone"},
+         .never = {"Attempt 2 of 2"},
+         .own_file = true,
+         .attempts = {1},
+         .code_after = 0},
         // A Flag Error at sector 2's second block, the code only in sector 0; gone in the retry's loader.
-        {"gone in the retry's bring-up: the code's place from the attempt that knew it",
-         {{"--fault", "block:4:status=93", "--fault", "drop-at:830"}},
-         {"a"},
-         own,
-         {{k::records, "", 1}},
-         {"failed"},
-         {"the board is gone", "run again with --bsl-now 0 (fernwick-cli program)"},
-         {},
-         true,
-         1,
-         false,
-         {2},
-         0,
-         false,
-         "the bootstrap code now lies only in sector 0: run again with --bsl-now 0"},
-        {"taken out of a fixed adapter during its run: the next board is a board of its own",
-         {{"--fixed-adapter", "--program-ms", "300"}},
-         {"a"},
-         {"--retries", "1", "--serial", "2FFF0h:4"},
-         {{k::said, "programming"},
-          {k::take_out, "", 1},
-          {k::records, "", 1},
-          {k::take_out, "", 1},
-          {k::reset_if_said, k_needs_reset, 2},
-          {k::records, "", 2}},
-         {"failed", "ok"},
-         {},
-         {"Attempt 2 of 2"},
-         false,
-         1,
-         false,
-         {1, 1}},
-        {"answers held back by the adapter: the hint once per fixture",
-         {{"--fixed-adapter", "--line-rate", "follow", "--adapter-latency", "16"}},
-         {"a"},
-         serial,
-         {{k::records, "", 1},
-          {k::take_out, "", 1},
-          {k::said, "board gone"},
-          {k::take_out, "", 1},
-          {k::records, "", 2}},
-         {"ok", "ok"},
-         {"ATTR{latency_timer}=\"1\""},
-         {},
-         false,
-         1,
-         false,
-         {},
-         2,
-         true},
-        {"two fixtures with one log name: said when the second comes",
-         {{}, {}},
-         {"x-y", "x/y"},
-         {"--log-dir", "logs"},
-         {{k::records, "", 2}},
-         {"ok", "ok"},
-         {"it is also the log of "},
-         {},
-         false,
-         1,
-         false,
-         {},
-         2,
-         true,
-         "",
-         {"fix/x-y", "fix/x/y"}},
+        {.name = "gone in the retry's bring-up: the code's place from the attempt that knew it",
+         .boards = {{"--fault", "block:4:status=93", "--fault", "drop-at:830"}},
+         .links = {"a"},
+         .options = own,
+         .steps = {{k::records, "", 1}},
+         .results = {"failed"},
+         .said = {"the board is gone", "run again with --bsl-now 0 (fernwick-cli program)"},
+         .own_file = true,
+         .attempts = {2},
+         .code_after = 0,
+         .log_ends = "the bootstrap code now lies only in sector 0: run again with --bsl-now 0"},
+        {.name = "taken out of a fixed adapter during its run: the next board is a board of its own",
+         .boards = {{"--fixed-adapter", "--program-ms", "300"}},
+         .links = {"a"},
+         .options = {"--retries", "1", "--serial", "2FFF0h:4"},
+         .steps = {{k::said, "programming"},
+                   {k::take_out, "", 1},
+                   {k::records, "", 1},
+                   {k::take_out, "", 1},
+                   {k::reset_if_said, k_needs_reset, 2},
+                   {k::records, "", 2}},
+         .results = {"failed", "ok"},
+         .never = {"Attempt 2 of 2"},
+         .attempts = {1, 1}},
+        {.name = "answers held back by the adapter: the hint once per fixture",
+         .boards = {{"--fixed-adapter", "--line-rate", "follow", "--adapter-latency", "16"}},
+         .links = {"a"},
+         .options = serial,
+         .steps = {{k::records, "", 1},
+                   {k::take_out, "", 1},
+                   {k::said, "board gone"},
+                   {k::take_out, "", 1},
+                   {k::records, "", 2}},
+         .results = {"ok", "ok"},
+         .said = {"ATTR{latency_timer}=\"1\""},
+         .once = true},
+        {.name = "two fixtures with one log name: said when the second comes",
+         .boards = {{}, {}},
+         .links = {"x-y", "x/y"},
+         .options = {"--log-dir", "logs"},
+         .steps = {{k::records, "", 2}},
+         .results = {"ok", "ok"},
+         .said = {"it is also the log of "},
+         .once = true,
+         .ports = {"fix/x-y", "fix/x/y"}},
         // The station's loop goes on serving whatever the file's check waits for.
-        {"a FIFO moved over the hex file",
-         {{"--fixed-adapter"}},
-         {"a"},
-         serial,
-         {{k::records, "", 1},
-          {k::fifo},
-          {k::said, "app.hex changed and cannot be used"},
-          {k::arrive, "b"},
-          {k::said, "fix/b: waiting for a hex file that can be used"}},
-         {"ok"},
-         {"app.hex: not a regular file"}},
+        {.name = "a FIFO moved over the hex file",
+         .boards = {{"--fixed-adapter"}},
+         .links = {"a"},
+         .options = serial,
+         .steps = {{k::records, "", 1},
+                   {k::fifo},
+                   {k::said, "app.hex changed and cannot be used"},
+                   {k::arrive, "b"},
+                   {k::said, "fix/b: waiting for a hex file that can be used"}},
+         .results = {"ok"},
+         .said = {"app.hex: not a regular file"}},
         // Its rows would go nowhere, and a ledger made anew would give its numbers again.
-        {"the ledger moved away while the station runs: no further board, and the status says so",
-         {{}},
-         {"a"},
-         serial,
-         {{k::records, "", 1}, {k::move_ledger}, {k::said, "the station takes no further board"}, {k::pause, "", 1500}},
-         {"ok"},
-         {"was deleted or replaced while in use"},
-         {},
-         false,
-         1,
-         false,
-         {},
-         2,
-         true,
-         "",
-         {"fix/*"},
-         1},
+        {.name = "the ledger moved away while the station runs: no further board, and the status says so",
+         .boards = {{}},
+         .links = {"a"},
+         .options = serial,
+         .steps = {{k::records, "", 1},
+                   {k::move_ledger},
+                   {k::said, "the station takes no further board"},
+                   {k::pause, "", 1500}},
+         .results = {"ok"},
+         .said = {"was deleted or replaced while in use"},
+         .once = true,
+         .status = 1},
     };
     std::atomic<std::size_t> next{0};
     std::vector<std::future<void>> workers;

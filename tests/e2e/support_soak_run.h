@@ -33,6 +33,11 @@ struct board_seen {
     bool unrecorded_at_limit = false;
 };
 
+inline std::string board_name(const board_seen& b)
+{
+    return "f" + std::to_string(b.fixture) + " board " + std::to_string(b.number);
+}
+
 class soak_run {
 public:
     explicit soak_run(const soak_plan& p);
