@@ -1,25 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QString>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <future>
 #include <memory>
 #include <optional>
-#include <random>
 #include <thread>
 
 #include "support_board.h"
@@ -105,7 +100,8 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
         EXPECT_TRUE(c.reader_gone || r.out.find("Sectors: " + c.sectors + "\n") != std::string::npos) << r.out;
         // The simulated board takes the bytes at once: no share of the line's rate to speak of.
         EXPECT_TRUE(c.reader_gone || r.out.find(", faster than 9600 baud allows") != std::string::npos) << r.out;
-        const auto record = QJsonDocument::fromJson(read_file(dir + "/report.jsonl").c_str()).object();
+        const auto records = json_lines(read_file(dir + "/report.jsonl"));
+        const auto record = records.empty() ? QJsonObject() : records[0];
         EXPECT_EQ(record["block_file"], c.in_the_way ? QJsonValue() : QJsonValue(block_file.c_str()));
         EXPECT_EQ(record["answer_delay_ms"], 0);  // its answers come before the line could carry them: never late
         // Every range is in the report; only the terminal sums the many up.
@@ -129,85 +125,59 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
     const std::vector<std::string> slow = {"--line-rate", "2400"};  // a bring-up of 2.3 s
     const std::vector<std::string> silent = {"--fault", "id:none"};
     const std::vector<std::string> flag_error = {"--fault", "block:3:status=93"};
+    const std::vector<std::string> stopped = {"stopped", "stopped"};
+    struct stopping {
+        int signal = 0;  // sent after `after_ms`, and again after `again_ms`: a quit at once
+        int after_ms = 0, again_ms = 0;
+    };
     const struct {
         const char* name;
         std::vector<std::vector<std::string>> boards;  // mirel-sim options of each
-        int stop_after_ms = 0;
-        int status = 1;
-        std::vector<std::string> results;  // of each board in the report; "flag error" is failed at block 3
+        std::vector<std::string> results;              // of each board in the report; "flag error" is failed at block 3
+        stopping stop = {};                            // the run ends with 128 + the signal, else with 1
+        std::vector<int> attempts = {};                // of each board, run with --retries 1
         int damage_hex_after_ms = 0;
-        int signal = SIGTERM;
-        bool terminal = false;           // on a pseudo-terminal, with a device that does not exist added
-        bool report_full = false;        // the report cannot grow when the boards are done
-        int again_after_ms = 0;          // the signal comes twice: a quit at once
-        std::vector<int> attempts = {};  // of each board, run with --retries 1
         std::string new_hex = ":0180000011EE\n:00000001FF\n";  // written at damage_hex_after_ms
+        bool terminal = false;     // on a pseudo-terminal, with a device that does not exist added
+        bool report_full = false;  // the report cannot grow when the boards are done
     } rows[] = {
-        {.name = "a Flag Error on one board among healthy ones",
-         .boards = {{}, flag_error, {}},
-         .results = {"ok", "flag error", "ok"}},
+        {"a Flag Error on one board among healthy ones", {{}, flag_error, {}}, {"ok", "flag error", "ok"}},
         {.name = "on a terminal", .boards = {{}, flag_error}, .results = {"ok", "flag error"}, .terminal = true},
-        {.name = "SIGTERM in the middle of the run",
-         .boards = {timed, timed},
-         .stop_after_ms = 1500,
-         .status = 143,
-         .results = {"stopped", "stopped"},
-         .attempts = {1, 1}},
+        {"SIGTERM in the middle of the run", {timed, timed}, stopped, {SIGTERM, 1500}, {1, 1}},
         // the fourth erase is sector 2's, after the code was saved in sector 0; the second attempt's third
-        {.name = "a Flag Error in sector 2, retried from sector 0",
-         .boards = {{"--fault", "erase:4:status=93"}, {"--fault", "erase:4:status=93", "--fault", "erase:7:status=93"}},
-         .results = {"ok", "failed"},
-         .attempts = {2, 2}},
+        {"a Flag Error in sector 2, retried from sector 0",
+         {{"--fault", "erase:4:status=93"}, {"--fault", "erase:4:status=93", "--fault", "erase:7:status=93"}},
+         {"ok", "failed"},
+         {},
+         {2, 2}},
         // Programmed as asked, but a report that could not be written is no success.
         {.name = "a full report", .boards = {{}, {}}, .results = {"ok", "ok"}, .report_full = true},
-        {.name = "SIGINT during the bring-up",
-         .boards = {slow, slow},
-         .stop_after_ms = 600,
-         .status = 130,
-         .results = {"stopped", "stopped"},
-         .signal = SIGINT},
-        {.name = "SIGHUP during the bring-up",
-         .boards = {slow, slow},
-         .stop_after_ms = 600,
-         .status = 129,
-         .results = {"stopped", "stopped"},
-         .signal = SIGHUP},
+        {"SIGINT during the bring-up", {slow, slow}, stopped, {SIGINT, 600}},
+        {"SIGHUP during the bring-up", {slow, slow}, stopped, {SIGHUP, 600}},
         // each board's code is said to lie where it does, though no exchange ends
-        {.name = "Ctrl-C twice during the erases",
-         .boards = {{"--line-rate", "19200", "--fault", "erase:1:delay=8000"},
-                    {"--line-rate", "19200", "--fault", "erase:2:delay=8000"}},
-         .stop_after_ms = 3000,
-         .status = 130,
-         .results = {"quit", "quit"},
-         .signal = SIGINT,
-         .again_after_ms = 300},
+        {"Ctrl-C twice during the erases",
+         {{"--line-rate", "19200", "--fault", "erase:1:delay=8000"},
+          {"--line-rate", "19200", "--fault", "erase:2:delay=8000"}},
+         {"quit", "quit"},
+         {SIGINT, 3000, 300}},
         // the exchange under way ends in a Flag Error: no attempt follows, so no software reset for one
-        {.name = "SIGINT before a Flag Error",
-         .boards = {{"--line-rate", "19200", "--fault", "erase:1:delay=3000", "--fault", "erase:1:status=93"}, timed},
-         .stop_after_ms = 1500,
-         .status = 130,
-         .results = {"failed", "stopped"},
-         .signal = SIGINT,
-         .attempts = {1, 1}},
+        {"SIGINT before a Flag Error",
+         {{"--line-rate", "19200", "--fault", "erase:1:delay=3000", "--fault", "erase:1:status=93"}, timed},
+         {"failed", "stopped"},
+         {SIGINT, 1500},
+         {1, 1}},
         // boards that do not answer: stopped, not failed at the bring-up's time-out
-        {.name = "SIGQUIT during the bring-up",
-         .boards = {silent, silent},
-         .stop_after_ms = 600,
-         .status = 131,
-         .results = {"stopped", "stopped"},
-         .signal = SIGQUIT},
+        {"SIGQUIT during the bring-up", {silent, silent}, stopped, {SIGQUIT, 600}},
         // One board was touched: no "nothing was sent".
-        {.name = "the hex file damaged after one board was programmed",
-         .boards = {{}, slow},
-         .results = {"ok", "failed"},
-         .damage_hex_after_ms = 1200},
+        {"the hex file damaged after one board was programmed", {{}, slow}, {"ok", "failed"}, {}, {}, 1200},
         // a sound file, but not the one the run began with: no retry sends it
-        {.name = "the hex file changed before a retry",
-         .boards = {{"--fault", "erase:4:delay=2000,status=93"}, {}},
-         .results = {"failed", "ok"},
-         .damage_hex_after_ms = 1000,
-         .attempts = {1, 1},
-         .new_hex = ":020000040001F9\n:01800000116E\n:00000001FF\n"},
+        {"the hex file changed before a retry",
+         {{"--fault", "erase:4:delay=2000,status=93"}, {}},
+         {"failed", "ok"},
+         {},
+         {1, 1},
+         1000,
+         ":020000040001F9\n:01800000116E\n:00000001FF\n"},
     };
     const auto dir = temp_dir();
     const auto hex = generated(dir, 8);
@@ -247,18 +217,18 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
             std::this_thread::sleep_for(std::chrono::milliseconds(row.damage_hex_after_ms));
             write_file(hex, row.new_hex);
         });
-        const auto r = run(argv, 120, false, row.stop_after_ms, row.signal, row.again_after_ms);
+        const auto r = run(argv, 120, false, row.stop.after_ms, row.stop.signal, row.stop.again_ms);
         damage.join();
         for (auto& b : boards) b->stop();
-        EXPECT_EQ(r.status, row.status) << r.out << r.err;
+        EXPECT_EQ(r.status, row.stop.signal ? 128 + row.stop.signal : 1) << r.out << r.err;
         // Plain lines prefixed with the device, never a control character; on a terminal, live lines.
         EXPECT_EQ(r.out.find(boards[0]->device() + ": ") == std::string::npos, row.terminal);
         EXPECT_TRUE(row.terminal || r.out.find('\033') == std::string::npos);
         EXPECT_EQ(
             r.err.find("stopping after the exchange under way; Ctrl-C again quits at once\n") != std::string::npos,
-            row.signal == SIGINT);
+            row.stop.signal == SIGINT);
         // A stop sends nothing more.
-        EXPECT_TRUE(!row.stop_after_ms || r.out.find("reset by software") == std::string::npos) << r.out;
+        EXPECT_TRUE(!row.stop.signal || r.out.find("reset by software") == std::string::npos) << r.out;
         const auto table = r.out.substr(std::min(r.out.size(), r.out.rfind("\ndevice ")));
         // The plain lines said each reason as it came: none follows the table there.
         EXPECT_EQ(table.find("Failed at: ") != std::string::npos, row.terminal);
@@ -274,7 +244,7 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
                       std::string::npos);
             continue;
         }
-        if (row.again_after_ms) {
+        if (row.stop.again_ms) {
             for (std::size_t i = 0; i < boards.size(); ++i) {
                 const auto said = r.err.find(boards[i]->device() + ": quit during the run; the bootstrap code ");
                 ASSERT_NE(said, std::string::npos) << r.err;
@@ -285,8 +255,8 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
             EXPECT_NE(r.err.find("; the report has no record of it\n"), std::string::npos);
             continue;
         }
-        const auto lines = QString::fromStdString(read_file(dir + "/report.jsonl")).split('\n', Qt::SkipEmptyParts);
-        ASSERT_EQ(lines.size(), static_cast<long>(boards.size() + row.terminal));
+        const auto records = json_lines(read_file(dir + "/report.jsonl"));
+        ASSERT_EQ(records.size(), boards.size() + row.terminal);
         for (std::size_t i = 0; i < boards.size(); ++i) {
             SCOPED_TRACE(i);
             const auto& device = boards[i]->device();
@@ -294,14 +264,10 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
             // A board that did not finish still holds the code in sector 0 or 2.
             EXPECT_TRUE(row.results[i] == "ok" ? after == expected : holds_the_code(after));
             EXPECT_NE(table.find(device), std::string::npos) << table;
-            auto log_name = device.substr(1);  // /dev/pts/3: dev-pts-3.log
-            std::replace(log_name.begin(), log_name.end(), '/', '-');
-            EXPECT_GT(std::filesystem::file_size(dir + "/logs/" + log_name + ".log"), 0u);
+            EXPECT_GT(std::filesystem::file_size(dir + "/logs/" + log_name(device)), 0u);
             EXPECT_FALSE(read_file(dir + "/trace." + std::to_string(i + 1)).empty());  // FILE.1 for the first
-            QJsonObject record;
-            for (const auto& line : lines)
-                if (const auto o = QJsonDocument::fromJson(line.toUtf8()).object(); o["device"] == device.c_str())
-                    record = o;
+            const auto its = records_of(records, device);
+            const auto record = its.empty() ? QJsonObject() : its.back();
             const bool flag_error = row.results[i] == "flag error";
             EXPECT_EQ(record["result"].toString().toStdString(), flag_error ? "failed" : row.results[i]);
             EXPECT_EQ(record["hex_sha256"].toString().size(), 64);
@@ -358,12 +324,11 @@ TEST(cli_program, each_board_that_passes_keeps_a_serial_number_of_its_own)
     for (auto& b : boards) b->stop();
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_NE(r.out.find("  serial  step"), std::string::npos) << r.out;
-    std::vector<std::string> kept(boards.size());  // as the report has them
-    for (const auto& line : QString::fromStdString(read_file(dir + "/report.jsonl")).split('\n', Qt::SkipEmptyParts)) {
-        const auto o = QJsonDocument::fromJson(line.toUtf8()).object();
-        for (std::size_t i = 0; i < boards.size(); ++i)
-            if (o["device"] == boards[i]->device().c_str()) kept[i] = o["serial"].toString().toStdString();
-    }
+    std::vector<std::string> kept;  // as the report has them
+    for (const auto& b : boards)
+        for (const auto& o : records_of(json_lines(read_file(dir + "/report.jsonl")), b->device()))
+            kept.push_back(o["serial"].toString().toStdString());
+    ASSERT_EQ(kept.size(), boards.size());
     EXPECT_TRUE(kept[1].empty());
     EXPECT_TRUE((kept[0] == "1000" && kept[2] == "1001") || (kept[0] == "1001" && kept[2] == "1000")) << kept[0];
     for (const std::size_t i : {0, 2}) {
@@ -400,12 +365,8 @@ TEST(station, two_stations_sharing_a_ledger_never_give_a_number_twice)
                 if (b % 7 == 3) options.insert(options.end(), {"--fault", "block:2:status=93"});
                 simulated_board board(options);
                 const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-                const auto recorded = [&] {
-                    const auto records = json_lines(read_file(report));
-                    return std::count_if(records.begin(), records.end(),
-                                         [&](const QJsonObject& o) { return o["device"] == link.c_str(); });
-                };
-                while (recorded() <= b && std::chrono::steady_clock::now() < until)
+                while (static_cast<int>(records_of(json_lines(read_file(report)), link).size()) <= b &&
+                       std::chrono::steady_clock::now() < until)
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
                 board.stop();
             }
@@ -423,36 +384,6 @@ TEST(station, two_stations_sharing_a_ledger_never_give_a_number_twice)
     std::sort(kept.begin(), kept.end());
     ASSERT_EQ(kept.size(), 4u * (k_per_fixture - k_failing));
     for (std::size_t i = 0; i < kept.size(); ++i) ASSERT_EQ(kept[i], i + 1);
-}
-
-// The hex file changed on disk while the station runs: a damaged one
-// programs nothing, the board waits; a sound one is the next board's.
-TEST(station, a_changed_file_is_used_only_once_it_passes_every_check)
-{
-    const auto dir = temp_dir();
-    const auto hex = dir + "/app.hex", report = dir + "/report.jsonl";
-    write_file(hex, read_file(std::string(FERNWICK_SOURCE_DIR) + "/examples/demo.hex"));
-    std::filesystem::create_directory(dir + "/fix");
-    auto station = std::async(std::launch::async, [&] {
-        return run({binary("fernwick-cli"), "station", hex, "--port", dir + "/fix/*", "--report", report}, 60, false,
-                   7000);
-    });
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    write_file(hex, ":020000040001F9\n:01800000116F\n:00000001FF\n");  // a wrong checksum
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
-    simulated_board board({"--link", dir + "/fix/a"});
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    EXPECT_EQ(read_file(report), "");
-    write_file(hex, ":020000040001F9\n:01800000116E\n:00000001FF\n");
-    const auto r = station.get();
-    board.stop();
-    EXPECT_EQ(r.status, 143) << r.out << r.err;
-    EXPECT_NE(r.out.find(hex + " changed and cannot be used; no board is programmed until it can"), std::string::npos)
-        << r.out;
-    const auto records = json_lines(read_file(report));
-    ASSERT_EQ(records.size(), 1u) << r.out;
-    EXPECT_EQ(records[0]["result"], "ok");
-    EXPECT_EQ(records[0]["hex_sha256"], "f6484bf30c56764a433e06c230ff1cc0551152fd824d808221406c6e218e6622");
 }
 
 // A station run in the background, whose output is read while it runs.
@@ -489,7 +420,7 @@ std::size_t times_said(const std::string& text, const std::string& words)
     return n;
 }
 
-const std::string k_needs_reset = "the board in the fixture did not come up: reset it";
+const std::string k_reset_it = "the board in the fixture did not come up: reset it";
 
 // What the test does to the boards while the station runs, in turn.
 struct station_step {
@@ -505,16 +436,18 @@ struct station_step {
         repoint,        // the name `text` leads to another board's device from one moment to the next
         stop_holder,    // the station that holds the port is stopped
         move_ledger,    // the ledger's files moved away, as a clean-up script might
+        write,          // the hex file rewritten as `text`
+        exactly,        // the report has `n` records now
     } what;
-    std::string text;
     int n = 0;
+    std::string text;
 };
 
 struct station_row {
     const char* name;
-    std::vector<std::vector<std::string>> boards;  // mirel-sim options
-    std::vector<std::string> links;                // each board's name under DIR/fix
-    std::vector<std::string> options;              // of the station, beyond the file, report and ledger
+    std::vector<std::vector<std::string>> boards = {{}};          // mirel-sim options
+    std::vector<std::string> links = {"a"};                       // each board's name under DIR/fix
+    std::vector<std::string> options = {"--serial", "2FFF0h:4"};  // of the station, beyond the file, report, ledger
     std::vector<station_step> steps;
     std::vector<std::string> results;  // of the records, in turn
     std::vector<std::string> said;     // by the station (each once where `once`)
@@ -528,6 +461,7 @@ struct station_row {
     std::string log_ends;  // the last line of the first fixture's log
     std::vector<std::string> ports = {"fix/*"};
     int status = 143;  // of each station: stopped by the test unless it ended by itself
+    std::string sha;   // of the file the last record names
 };
 
 // Plays the row's steps on the running stations and boards.
@@ -576,6 +510,8 @@ void play_steps(const station_row& row, const std::string& dir, std::vector<std:
             for (const std::string end : {"", "-wal", "-shm"})
                 std::filesystem::rename(dir + "/ledger.db" + end, dir + "/moved.db" + end);
             break;
+        case k::write: write_file(dir + "/app.hex", s.text); break;
+        case k::exactly: EXPECT_EQ(records(), n); break;
         case k::fifo:
             ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0600), 0);
             std::filesystem::rename(dir + "/pipe", dir + "/app.hex");
@@ -603,6 +539,7 @@ void check_records(const station_row& row, const std::string& dir, const std::st
         }
     }
     EXPECT_EQ(kept.back()["bsl_now_after"].toInt(), row.code_after);
+    EXPECT_TRUE(row.sha.empty() || kept.back()["hex_sha256"] == row.sha.c_str());
     std::sort(numbers.begin(), numbers.end());
     EXPECT_TRUE(std::adjacent_find(numbers.begin(), numbers.end()) == numbers.end());
 }
@@ -666,9 +603,7 @@ void play_station_row(const station_row& row)
         EXPECT_LT(all.find(row.said[0]), all.find(": passed")) << all;
     }
     if (!row.log_ends.empty()) {
-        auto log_name = dir.substr(1) + "/fix/" + row.links[0];
-        std::replace(log_name.begin(), log_name.end(), '/', '-');
-        auto log = read_file(dir + "/logs/" + log_name + ".log");
+        auto log = read_file(dir + "/logs/" + log_name(dir + "/fix/" + row.links[0]));
         while (log.ends_with('\n')) log.pop_back();
         EXPECT_EQ(log.substr(log.rfind('\n') + 1), row.log_ends);
     }
@@ -683,51 +618,37 @@ TEST(station, one_board_one_fixture_one_record)
     using k = station_step::kind;
     const std::vector<std::string> own = {"--sectors", "0,2",       "--bsl-now", "2",         "--bsl-target",
                                           "2",         "--retries", "1",         "--log-dir", "logs"};
-    const std::vector<std::string> serial = {"--serial", "2FFF0h:4"};
     const station_row rows[] = {
         {.name = "a name that comes during the run joins its device's fixture",
          .boards = {{"--program-ms", "100"}},
          .links = {"usb0"},
-         .options = serial,
-         .steps = {{k::said, "programming"}, {k::link, "by-id-0"}, {k::records, "", 1}, {k::pause, "", 4000}},
+         .steps = {{k::said, 0, "programming"}, {k::link, 0, "by-id-0"}, {k::records, 1}, {k::pause, 4000}},
          .results = {"ok"},
          .said = {"by-id-0 is another name of "}},
         // As when udev's events for a board's going and the next one's coming are seen at once.
         {.name = "a name that leads to another device at once: the next board",
-         .boards = {{}},
-         .links = {"a"},
-         .options = serial,
-         .steps = {{k::records, "", 1}, {k::repoint, "a"}, {k::records, "", 2}},
+         .steps = {{k::records, 1}, {k::repoint, 0, "a"}, {k::records, 2}},
          .results = {"ok", "ok"}},
         // Nor does it take the board for a new one when the port frees.
         {.name = "a second station leaves a held port alone",
-         .boards = {{}},
-         .links = {"a"},
-         .options = serial,
-         .steps = {{k::records, "", 1}, {k::pause, "", 3000}, {k::stop_holder}, {k::pause, "", 4000}},
+         .steps = {{k::records, 1}, {k::pause, 3000}, {k::stop_holder}, {k::pause, 4000}},
          .results = {"ok"},
          .said = {" is held by another station; this station leaves it to that one"},
          .stations = 2},
         // Asked every second after its pass, it changes nothing; one put in at once answers otherwise.
         {.name = "a board that never resets by itself stays; one swapped at once is seen",
          .boards = {{"--fixed-adapter"}},
-         .links = {"a"},
-         .options = serial,
-         .steps = {{k::records, "", 1},
-                   {k::pause, "", 6000},
-                   {k::take_out, "", 2},
-                   {k::reset_if_said, k_needs_reset, 2},
-                   {k::records, "", 2}},
+         .steps =
+             {{k::records, 1}, {k::pause, 6000}, {k::take_out, 2}, {k::reset_if_said, 2, k_reset_it}, {k::records, 2}},
          .results = {"ok", "ok"},
-         .said = {k_needs_reset},
+         .said = {k_reset_it},
          .never = {"board gone"},
          .hold_open = true},
         // drop-at: during the first block of sector 2, after sector 0 got the code
         {.name = "pulled during its run with retries: recorded, never retried",
          .boards = {{"--fault", "drop-at:700"}},
-         .links = {"a"},
          .options = own,
-         .steps = {{k::records, "", 1}},
+         .steps = {{k::records, 1}},
          .results = {"failed"},
          .said = {"Passed 0, failed 1", "the board is gone"},
          .never = {"Attempt 2 of 2"},
@@ -737,9 +658,8 @@ TEST(station, one_board_one_fixture_one_record)
         // A Flag Error at sector 2's second block, the code only in sector 0; gone in the retry's loader.
         {.name = "gone in the retry's bring-up: the code's place from the attempt that knew it",
          .boards = {{"--fault", "block:4:status=93", "--fault", "drop-at:830"}},
-         .links = {"a"},
          .options = own,
-         .steps = {{k::records, "", 1}},
+         .steps = {{k::records, 1}},
          .results = {"failed"},
          .said = {"the board is gone", "run again with --bsl-now 0 (fernwick-cli program)"},
          .own_file = true,
@@ -748,26 +668,19 @@ TEST(station, one_board_one_fixture_one_record)
          .log_ends = "the bootstrap code now lies only in sector 0: run again with --bsl-now 0"},
         {.name = "taken out of a fixed adapter during its run: the next board is a board of its own",
          .boards = {{"--fixed-adapter", "--program-ms", "300"}},
-         .links = {"a"},
          .options = {"--retries", "1", "--serial", "2FFF0h:4"},
-         .steps = {{k::said, "programming"},
-                   {k::take_out, "", 1},
-                   {k::records, "", 1},
-                   {k::take_out, "", 1},
-                   {k::reset_if_said, k_needs_reset, 2},
-                   {k::records, "", 2}},
+         .steps = {{k::said, 0, "programming"},
+                   {k::take_out, 1},
+                   {k::records, 1},
+                   {k::take_out, 1},
+                   {k::reset_if_said, 2, k_reset_it},
+                   {k::records, 2}},
          .results = {"failed", "ok"},
          .never = {"Attempt 2 of 2"},
          .attempts = {1, 1}},
         {.name = "answers held back by the adapter: the hint once per fixture",
          .boards = {{"--fixed-adapter", "--line-rate", "follow", "--adapter-latency", "16"}},
-         .links = {"a"},
-         .options = serial,
-         .steps = {{k::records, "", 1},
-                   {k::take_out, "", 1},
-                   {k::said, "board gone"},
-                   {k::take_out, "", 1},
-                   {k::records, "", 2}},
+         .steps = {{k::records, 1}, {k::take_out, 1}, {k::said, 0, "board gone"}, {k::take_out, 1}, {k::records, 2}},
          .results = {"ok", "ok"},
          .said = {"ATTR{latency_timer}=\"1\""},
          .once = true},
@@ -775,32 +688,39 @@ TEST(station, one_board_one_fixture_one_record)
          .boards = {{}, {}},
          .links = {"x-y", "x/y"},
          .options = {"--log-dir", "logs"},
-         .steps = {{k::records, "", 2}},
+         .steps = {{k::records, 2}},
          .results = {"ok", "ok"},
          .said = {"it is also the log of "},
          .once = true,
          .ports = {"fix/x-y", "fix/x/y"}},
+        // A damaged one programs nothing, the board waits; a sound one is the next board's.
+        {.name = "the hex file changed on disk while the station runs",
+         .boards = {},
+         .options = {},
+         .steps = {{k::write, 0, ":020000040001F9\n:01800000116F\n:00000001FF\n"},  // a wrong checksum
+                   {k::pause, 800},
+                   {k::arrive, 0, "a"},
+                   {k::pause, 2000},
+                   {k::exactly, 0},
+                   {k::write, 0, ":020000040001F9\n:01800000116E\n:00000001FF\n"},
+                   {k::records, 1}},
+         .results = {"ok"},
+         .said = {"app.hex changed and cannot be used; no board is programmed until it can"},
+         .sha = "f6484bf30c56764a433e06c230ff1cc0551152fd824d808221406c6e218e6622"},
         // The station's loop goes on serving whatever the file's check waits for.
         {.name = "a FIFO moved over the hex file",
          .boards = {{"--fixed-adapter"}},
-         .links = {"a"},
-         .options = serial,
-         .steps = {{k::records, "", 1},
+         .steps = {{k::records, 1},
                    {k::fifo},
-                   {k::said, "app.hex changed and cannot be used"},
-                   {k::arrive, "b"},
-                   {k::said, "fix/b: waiting for a hex file that can be used"}},
+                   {k::said, 0, "app.hex changed and cannot be used"},
+                   {k::arrive, 0, "b"},
+                   {k::said, 0, "fix/b: waiting for a hex file that can be used"}},
          .results = {"ok"},
          .said = {"app.hex: not a regular file"}},
         // Its rows would go nowhere, and a ledger made anew would give its numbers again.
         {.name = "the ledger moved away while the station runs: no further board, and the status says so",
-         .boards = {{}},
-         .links = {"a"},
-         .options = serial,
-         .steps = {{k::records, "", 1},
-                   {k::move_ledger},
-                   {k::said, "the station takes no further board"},
-                   {k::pause, "", 1500}},
+         .steps =
+             {{k::records, 1}, {k::move_ledger}, {k::said, 0, "the station takes no further board"}, {k::pause, 1500}},
          .results = {"ok"},
          .said = {"was deleted or replaced while in use"},
          .once = true,

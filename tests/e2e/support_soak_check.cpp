@@ -46,12 +46,7 @@ std::string last_line(const std::string& text)
 
 void soak_run::check_fixture(int f, const std::vector<QJsonObject>& records, const std::vector<QJsonObject>& rows)
 {
-    const auto port = QString::fromStdString(link(f));
-    std::vector<QJsonObject> recs, its_rows;
-    std::copy_if(records.begin(), records.end(), std::back_inserter(recs),
-                 [&](const QJsonObject& r) { return r["device"] == port; });
-    std::copy_if(rows.begin(), rows.end(), std::back_inserter(its_rows),
-                 [&](const QJsonObject& r) { return r["fixture"] == port; });
+    const auto recs = records_of(records, link(f)), its_rows = records_of(rows, link(f), "fixture");
     std::vector<const board_seen*> mine;
     for (const auto& b : boards_)
         if (b.fixture == f) mine.push_back(&b);
@@ -134,10 +129,10 @@ void soak_run::check_passed(const board_seen& b, const QJsonObject& record)
     const auto flash = read_image(b.dump);
     if (flash == expected) return;
     char at[16];
-    std::snprintf(at, sizeof at, "%05zXh",
-                  static_cast<std::size_t>(std::mismatch(flash.begin(), flash.end(), expected.begin(), expected.end())
-                                               .first -
-                                           flash.begin()));
+    std::snprintf(
+        at, sizeof at, "%05zXh",
+        static_cast<std::size_t>(std::mismatch(flash.begin(), flash.end(), expected.begin(), expected.end()).first -
+                                 flash.begin()));
     say_broken("holds the file", board_name(b) + " passed with serial " + std::to_string(serial) + " of file " +
                                      sha.substr(0, 8) + ", but its flash differs from it first at " + at);
 }
