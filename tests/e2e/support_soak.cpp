@@ -20,11 +20,6 @@ using steady = std::chrono::steady_clock;
 constexpr int k_record_limit_s = 15;
 constexpr int k_impatient_ms = 3000;
 
-int ms_since(steady::time_point t)
-{
-    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - t).count());
-}
-
 // Sleeps `ms` unless every station ends first; false then.
 bool pause(const soak_run& s, int ms)
 {
@@ -81,7 +76,7 @@ void usb_fixture(soak_run& s, int f)
         simulated_board board(sim_options(s, f, seen.dump, seen.trace, plan.boards[b].sim));
         seen.sim_start = steady::now();
         stay(s, plan.boards[b], link, before, seen, patient);
-        seen.last_ms = ms_since(seen.sim_start);
+        seen.last_ms = ms_between(seen.sim_start);
         seen.left = std::chrono::system_clock::now();
         board.stop();
         s.add(std::move(seen));
@@ -142,7 +137,7 @@ void watch_stations(soak_run& s, const std::atomic<int>& fixtures_left)
 {
     const auto began = steady::now();
     while (fixtures_left > 0) {
-        if (s.plan.sigterm_ms >= 0 && ms_since(began) >= s.plan.sigterm_ms) s.stop_all();
+        if (s.plan.sigterm_ms >= 0 && ms_between(began) >= s.plan.sigterm_ms) s.stop_all();
         s.look_at_stations();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -152,17 +147,15 @@ void watch_stations(soak_run& s, const std::atomic<int>& fixtures_left)
 
 std::string describe(const soak_plan& p)
 {
+    const char* const changes[] = {"renamed over", "rewritten", "damaged, then renamed over"};  // as file_change
     std::string text = std::to_string(p.stations) + " station(s)" + (p.shared_fixtures ? " on the same fixtures" : "") +
                        ", --retries " + std::to_string(p.retries) + ", --serial-start " +
                        std::to_string(p.serial_start);
     if (p.count) text += ", --count " + std::to_string(p.count);
     if (p.sigterm_ms >= 0) text += ", SIGTERM at " + std::to_string(p.sigterm_ms) + " ms";
     if (p.change_ms >= 0)
-        text += std::string(", the file ") +
-                (p.change == file_change::renamed_over ? "renamed over"
-                 : p.change == file_change::rewritten  ? "rewritten"
-                                                       : "damaged, then renamed over") +
-                " at " + std::to_string(p.change_ms) + " ms";
+        text += std::string(", the file ") + changes[static_cast<int>(p.change)] + " at " +
+                std::to_string(p.change_ms) + " ms";
     for (std::size_t f = 0; f < p.fixtures.size(); ++f) {
         const auto& fixture = p.fixtures[f];
         text += "; f" + std::to_string(f) + " (" + (fixture.fixed ? "fixed" : "usb") + ", s" +

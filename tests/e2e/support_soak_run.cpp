@@ -41,11 +41,6 @@ std::size_t free_place(const reference& a, const reference& b)
     return place;
 }
 
-int ms_between(steady::time_point from, steady::time_point to)
-{
-    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count());
-}
-
 }  // namespace
 
 soak_run::soak_run(const soak_plan& p) : plan(p), dir(temp_dir()), hex(dir + "/app.hex")
