@@ -1,25 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QString>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <future>
 #include <memory>
 #include <optional>
-#include <random>
 #include <thread>
 
 #include "support_board.h"
@@ -105,7 +100,8 @@ TEST(cli_program, the_flash_holds_exactly_the_file_after_programming)
         EXPECT_TRUE(c.reader_gone || r.out.find("Sectors: " + c.sectors + "\n") != std::string::npos) << r.out;
         // The simulated board takes the bytes at once: no share of the line's rate to speak of.
         EXPECT_TRUE(c.reader_gone || r.out.find(", faster than 9600 baud allows") != std::string::npos) << r.out;
-        const auto record = QJsonDocument::fromJson(read_file(dir + "/report.jsonl").c_str()).object();
+        const auto records = json_lines(read_file(dir + "/report.jsonl"));
+        const auto record = records.empty() ? QJsonObject() : records[0];
         EXPECT_EQ(record["block_file"], c.in_the_way ? QJsonValue() : QJsonValue(block_file.c_str()));
         EXPECT_EQ(record["answer_delay_ms"], 0);  // its answers come before the line could carry them: never late
         // Every range is in the report; only the terminal sums the many up.
@@ -128,93 +124,59 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
     const std::vector<std::string> timed = {"--line-rate", "19200", "--erase-ms", "300", "--program-ms", "2"};
     const std::vector<std::string> slow = {"--line-rate", "2400"};  // a bring-up of 2.3 s
     const std::vector<std::string> silent = {"--fault", "id:none"};
+    const std::vector<std::string> flag_error = {"--fault", "block:3:status=93"};
+    const std::vector<std::string> stopped = {"stopped", "stopped"};
+    struct stopping {
+        int signal = 0;  // sent after `after_ms`, and again after `again_ms`: a quit at once
+        int after_ms = 0, again_ms = 0;
+    };
     const struct {
         const char* name;
         std::vector<std::vector<std::string>> boards;  // mirel-sim options of each
-        int stop_after_ms;
-        int status;
-        std::vector<std::string> results;  // of each board in the report; "flag error" is failed at block 3
+        std::vector<std::string> results;              // of each board in the report; "flag error" is failed at block 3
+        stopping stop = {};                            // the run ends with 128 + the signal, else with 1
+        std::vector<int> attempts = {};                // of each board, run with --retries 1
         int damage_hex_after_ms = 0;
-        int signal = SIGTERM;
-        bool terminal = false;           // on a pseudo-terminal, with a device that does not exist added
-        bool report_full = false;        // the report cannot grow when the boards are done
-        int again_after_ms = 0;          // the signal comes twice: a quit at once
-        std::vector<int> attempts = {};  // of each board, run with --retries 1
         std::string new_hex = ":0180000011EE\n:00000001FF\n";  // written at damage_hex_after_ms
+        bool terminal = false;     // on a pseudo-terminal, with a device that does not exist added
+        bool report_full = false;  // the report cannot grow when the boards are done
     } rows[] = {
-        {"a Flag Error on one board among healthy ones",
-         {{}, {"--fault", "block:3:status=93"}, {}},
-         0,
-         1,
-         {"ok", "flag error", "ok"}},
-        {"on a terminal", {{}, {"--fault", "block:3:status=93"}}, 0, 1, {"ok", "flag error"}, 0, SIGTERM, true},
-        {"SIGTERM in the middle of the run",
-         {timed, timed},
-         1500,
-         143,
-         {"stopped", "stopped"},
-         0,
-         SIGTERM,
-         false,
-         false,
-         0,
-         {1, 1}},
+        {"a Flag Error on one board among healthy ones", {{}, flag_error, {}}, {"ok", "flag error", "ok"}},
+        {.name = "on a terminal", .boards = {{}, flag_error}, .results = {"ok", "flag error"}, .terminal = true},
+        {"SIGTERM in the middle of the run", {timed, timed}, stopped, {SIGTERM, 1500}, {1, 1}},
         // the fourth erase is sector 2's, after the code was saved in sector 0; the second attempt's third
         {"a Flag Error in sector 2, retried from sector 0",
          {{"--fault", "erase:4:status=93"}, {"--fault", "erase:4:status=93", "--fault", "erase:7:status=93"}},
-         0,
-         1,
          {"ok", "failed"},
-         0,
-         SIGTERM,
-         false,
-         false,
-         0,
+         {},
          {2, 2}},
         // Programmed as asked, but a report that could not be written is no success.
-        {"a full report", {{}, {}}, 0, 1, {"ok", "ok"}, 0, SIGTERM, false, true},
-        {"SIGINT during the bring-up", {slow, slow}, 600, 130, {"stopped", "stopped"}, 0, SIGINT},
-        {"SIGHUP during the bring-up", {slow, slow}, 600, 129, {"stopped", "stopped"}, 0, SIGHUP},
+        {.name = "a full report", .boards = {{}, {}}, .results = {"ok", "ok"}, .report_full = true},
+        {"SIGINT during the bring-up", {slow, slow}, stopped, {SIGINT, 600}},
+        {"SIGHUP during the bring-up", {slow, slow}, stopped, {SIGHUP, 600}},
         // each board's code is said to lie where it does, though no exchange ends
         {"Ctrl-C twice during the erases",
          {{"--line-rate", "19200", "--fault", "erase:1:delay=8000"},
           {"--line-rate", "19200", "--fault", "erase:2:delay=8000"}},
-         3000,
-         130,
          {"quit", "quit"},
-         0,
-         SIGINT,
-         false,
-         false,
-         300},
+         {SIGINT, 3000, 300}},
         // the exchange under way ends in a Flag Error: no attempt follows, so no software reset for one
         {"SIGINT before a Flag Error",
          {{"--line-rate", "19200", "--fault", "erase:1:delay=3000", "--fault", "erase:1:status=93"}, timed},
-         1500,
-         130,
          {"failed", "stopped"},
-         0,
-         SIGINT,
-         false,
-         false,
-         0,
+         {SIGINT, 1500},
          {1, 1}},
         // boards that do not answer: stopped, not failed at the bring-up's time-out
-        {"SIGQUIT during the bring-up", {silent, silent}, 600, 131, {"stopped", "stopped"}, 0, SIGQUIT},
+        {"SIGQUIT during the bring-up", {silent, silent}, stopped, {SIGQUIT, 600}},
         // One board was touched: no "nothing was sent".
-        {"the hex file damaged after one board was programmed", {{}, slow}, 0, 1, {"ok", "failed"}, 1200},
+        {"the hex file damaged after one board was programmed", {{}, slow}, {"ok", "failed"}, {}, {}, 1200},
         // a sound file, but not the one the run began with: no retry sends it
         {"the hex file changed before a retry",
          {{"--fault", "erase:4:delay=2000,status=93"}, {}},
-         0,
-         1,
          {"failed", "ok"},
-         1000,
-         SIGTERM,
-         false,
-         false,
-         0,
+         {},
          {1, 1},
+         1000,
          ":020000040001F9\n:01800000116E\n:00000001FF\n"},
     };
     const auto dir = temp_dir();
@@ -255,18 +217,18 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
             std::this_thread::sleep_for(std::chrono::milliseconds(row.damage_hex_after_ms));
             write_file(hex, row.new_hex);
         });
-        const auto r = run(argv, 120, false, row.stop_after_ms, row.signal, row.again_after_ms);
+        const auto r = run(argv, 120, false, row.stop.after_ms, row.stop.signal, row.stop.again_ms);
         damage.join();
         for (auto& b : boards) b->stop();
-        EXPECT_EQ(r.status, row.status) << r.out << r.err;
+        EXPECT_EQ(r.status, row.stop.signal ? 128 + row.stop.signal : 1) << r.out << r.err;
         // Plain lines prefixed with the device, never a control character; on a terminal, live lines.
         EXPECT_EQ(r.out.find(boards[0]->device() + ": ") == std::string::npos, row.terminal);
         EXPECT_TRUE(row.terminal || r.out.find('\033') == std::string::npos);
         EXPECT_EQ(
             r.err.find("stopping after the exchange under way; Ctrl-C again quits at once\n") != std::string::npos,
-            row.signal == SIGINT);
+            row.stop.signal == SIGINT);
         // A stop sends nothing more.
-        EXPECT_TRUE(!row.stop_after_ms || r.out.find("reset by software") == std::string::npos) << r.out;
+        EXPECT_TRUE(!row.stop.signal || r.out.find("reset by software") == std::string::npos) << r.out;
         const auto table = r.out.substr(std::min(r.out.size(), r.out.rfind("\ndevice ")));
         // The plain lines said each reason as it came: none follows the table there.
         EXPECT_EQ(table.find("Failed at: ") != std::string::npos, row.terminal);
@@ -282,7 +244,7 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
                       std::string::npos);
             continue;
         }
-        if (row.again_after_ms) {
+        if (row.stop.again_ms) {
             for (std::size_t i = 0; i < boards.size(); ++i) {
                 const auto said = r.err.find(boards[i]->device() + ": quit during the run; the bootstrap code ");
                 ASSERT_NE(said, std::string::npos) << r.err;
@@ -293,8 +255,8 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
             EXPECT_NE(r.err.find("; the report has no record of it\n"), std::string::npos);
             continue;
         }
-        const auto lines = QString::fromStdString(read_file(dir + "/report.jsonl")).split('\n', Qt::SkipEmptyParts);
-        ASSERT_EQ(lines.size(), static_cast<long>(boards.size() + row.terminal));
+        const auto records = json_lines(read_file(dir + "/report.jsonl"));
+        ASSERT_EQ(records.size(), boards.size() + row.terminal);
         for (std::size_t i = 0; i < boards.size(); ++i) {
             SCOPED_TRACE(i);
             const auto& device = boards[i]->device();
@@ -302,14 +264,10 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
             // A board that did not finish still holds the code in sector 0 or 2.
             EXPECT_TRUE(row.results[i] == "ok" ? after == expected : holds_the_code(after));
             EXPECT_NE(table.find(device), std::string::npos) << table;
-            auto log_name = device.substr(1);  // /dev/pts/3: dev-pts-3.log
-            std::replace(log_name.begin(), log_name.end(), '/', '-');
-            EXPECT_GT(std::filesystem::file_size(dir + "/logs/" + log_name + ".log"), 0u);
+            EXPECT_GT(std::filesystem::file_size(dir + "/logs/" + log_name(device)), 0u);
             EXPECT_FALSE(read_file(dir + "/trace." + std::to_string(i + 1)).empty());  // FILE.1 for the first
-            QJsonObject record;
-            for (const auto& line : lines)
-                if (const auto o = QJsonDocument::fromJson(line.toUtf8()).object(); o["device"] == device.c_str())
-                    record = o;
+            const auto its = records_of(records, device);
+            const auto record = its.empty() ? QJsonObject() : its.back();
             const bool flag_error = row.results[i] == "flag error";
             EXPECT_EQ(record["result"].toString().toStdString(), flag_error ? "failed" : row.results[i]);
             EXPECT_EQ(record["hex_sha256"].toString().size(), 64);
@@ -343,114 +301,6 @@ TEST(cli_program, a_production_line_programs_every_board_and_says_how_each_ended
     ::unsetenv("FERNWICK_TRACE");
 }
 
-// A station of 8 fixtures whose boards arrive with their adapters, 5 each
-// at random moments; one fails at a random block, one in its bring-up after
-// its chip answered, one is taken out during its run. Every passed board
-// holds the file and its own number, the others their bootstrap code, and
-// the report and the ledger tell each board alike.
-TEST(station, every_board_that_arrives_is_programmed_once_and_kept)
-{
-    constexpr int k_fixtures = 8, k_boards = 5;
-    const char* again = std::getenv("FERNWICK_SEED");  // a failure's seed, to run it again
-    const auto seed = again ? static_cast<unsigned>(std::stoul(again))
-                            : static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
-    SCOPED_TRACE("seed " + std::to_string(seed));
-    std::mt19937 random(seed);
-    const auto dir = temp_dir();
-    const auto hex = generated(dir, 21);
-    const auto ref = read_with_srec_cat(hex, dir);
-    const auto expected = expected_flash(random_flash(dir, 5, 2), ref, "0,1,2,3", 2, 0);
-    std::filesystem::create_directory(dir + "/fix");
-    // The serial number's place: four bytes the file leaves free in sector 1.
-    std::size_t place = 0x18000;
-    while (std::any_of(&ref[0][place], &ref[0][place + 4], [&](const auto& b) { return b == ref[1][&b - &ref[0][0]]; }))
-        place += 4;
-    // Neither the last board of its fixture: the station ends with the last passed one.
-    const int failing = static_cast<int>(random() % k_fixtures) * k_boards + static_cast<int>(random() % 2);
-    const int unready = failing + 2;  // its bring-up fails after the chip answered
-    const int removed =
-        static_cast<int>((failing / k_boards + 1 + random() % (k_fixtures - 1)) % k_fixtures) * k_boards +
-        static_cast<int>(random() % 4);
-    const auto report = dir + "/report.jsonl", ledger = dir + "/ledger.db";
-    auto station = std::async(std::launch::async, [&] {
-        return run({binary("fernwick-cli"), "station", hex, "--allow-unplaced", "--port", dir + "/fix/*", "--report",
-                    report, "--ledger", ledger, "--count", std::to_string(k_fixtures * k_boards - 3), "--serial",
-                    QString::number(place, 16).toStdString() + "h:4", "--serial-start", "7000"},
-                   300);
-    });
-    const auto recorded = [&](const std::string& fixture) {
-        const auto records = json_lines(read_file(report));
-        return std::count_if(records.begin(), records.end(),
-                             [&](const QJsonObject& o) { return o["device"] == fixture.c_str(); });
-    };
-    std::vector<std::thread> fixtures;
-    for (int f = 0; f < k_fixtures; ++f)
-        fixtures.emplace_back(
-            [&, f, delays = std::vector<std::uint_fast32_t>{random(), random(), random(), random(), random()},
-             fault = std::to_string(1 + random() % 30), drop = std::to_string(600 + random() % 1500)] {
-                const auto fixture = dir + "/fix/" + std::to_string(f);
-                for (int b = 0; b < k_boards; ++b) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(delays[b] % 400));
-                    const int n = f * k_boards + b;
-                    std::vector<std::string> options = {"--link",    fixture,
-                                                        "--preload", dir + "/before.bin",
-                                                        "--dump",    dir + "/after-" + std::to_string(n) + ".bin"};
-                    if (n == failing) options.insert(options.end(), {"--fault", "block:" + fault + ":status=93"});
-                    if (n == unready) options.insert(options.end(), {"--fault", "ack2:wrong"});
-                    if (n == removed) options.insert(options.end(), {"--fault", "drop-at:" + drop});
-                    simulated_board board(options);
-                    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-                    while (recorded(fixture) <= b && std::chrono::steady_clock::now() < until &&
-                           station.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-                        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                    board.stop();
-                }
-            });
-    for (auto& t : fixtures) t.join();
-    const auto r = station.get();
-    EXPECT_EQ(r.status, 1) << r.out << r.err;
-    const auto records = json_lines(read_file(report));
-    const auto ledger_rows = json_lines(run({binary("fernwick-cli"), "ledger", ledger, "--json"}).out);
-    ASSERT_EQ(records.size(), std::size_t{k_fixtures * k_boards}) << r.out << r.err;
-    ASSERT_EQ(ledger_rows.size(), records.size());
-    std::vector<unsigned> serials;  // of the boards that passed
-    for (int n = 0; n < k_fixtures * k_boards; ++n) {
-        SCOPED_TRACE("board " + std::to_string(n));
-        const auto fixture = QString::fromStdString(dir + "/fix/" + std::to_string(n / k_boards));
-        // The fixture's (n % k_boards)-th record, in the report and in the ledger.
-        const auto nth = [&](const std::vector<QJsonObject>& rows, const char* key) {
-            int seen = 0;
-            for (const auto& row : rows)
-                if (row[key] == fixture && seen++ == n % k_boards) return row;
-            return QJsonObject();
-        };
-        const auto record = nth(records, "device");
-        const auto row = nth(ledger_rows, "fixture");
-        const auto after = read_image(dir + "/after-" + std::to_string(n) + ".bin");
-        const bool good = n != failing && n != removed && n != unready;
-        EXPECT_EQ(record["result"].toString(), good ? "ok" : "failed");
-        EXPECT_EQ(row["result"].toString(), good ? "passed" : "failed");
-        EXPECT_EQ(row["step"].toString(), record["step"].toString());
-        EXPECT_EQ(row["hex_sha256"], record["hex_sha256"]);
-        EXPECT_EQ(row["serial"].toString(), record["serial"].toString());
-        if (!good) {
-            EXPECT_TRUE(holds_the_code(after));
-            continue;
-        }
-        // The file, and the board's own number in the block that holds it.
-        const auto serial = record["serial"].toString().toUInt();
-        serials.push_back(serial);
-        auto with_number = expected;
-        const auto at = place - 0x10000, block = at / 64 * 64;
-        if (std::all_of(&expected[block], &expected[block + 64], [](auto b) { return b == 0xFF; }))
-            std::fill(&with_number[block], &with_number[block + 64], 0);
-        for (std::size_t i = 0; i < 4; ++i) with_number[at + i] = static_cast<std::uint8_t>(serial >> (8 * i));
-        EXPECT_TRUE(after == with_number) << serial;
-    }
-    std::sort(serials.begin(), serials.end());
-    for (std::size_t i = 0; i < serials.size(); ++i) EXPECT_EQ(serials[i], 7000 + i);
-}
-
 // Each board that passes keeps a serial number of its own in its flash; a
 // failed board's number goes to the board that takes one next, here the one
 // whose bring-up at 2400 baud lasts until the failure is long over.
@@ -474,12 +324,11 @@ TEST(cli_program, each_board_that_passes_keeps_a_serial_number_of_its_own)
     for (auto& b : boards) b->stop();
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_NE(r.out.find("  serial  step"), std::string::npos) << r.out;
-    std::vector<std::string> kept(boards.size());  // as the report has them
-    for (const auto& line : QString::fromStdString(read_file(dir + "/report.jsonl")).split('\n', Qt::SkipEmptyParts)) {
-        const auto o = QJsonDocument::fromJson(line.toUtf8()).object();
-        for (std::size_t i = 0; i < boards.size(); ++i)
-            if (o["device"] == boards[i]->device().c_str()) kept[i] = o["serial"].toString().toStdString();
-    }
+    std::vector<std::string> kept;  // as the report has them
+    for (const auto& b : boards)
+        for (const auto& o : records_of(json_lines(read_file(dir + "/report.jsonl")), b->device()))
+            kept.push_back(o["serial"].toString().toStdString());
+    ASSERT_EQ(kept.size(), boards.size());
     EXPECT_TRUE(kept[1].empty());
     EXPECT_TRUE((kept[0] == "1000" && kept[2] == "1001") || (kept[0] == "1001" && kept[2] == "1000")) << kept[0];
     for (const std::size_t i : {0, 2}) {
@@ -516,12 +365,8 @@ TEST(station, two_stations_sharing_a_ledger_never_give_a_number_twice)
                 if (b % 7 == 3) options.insert(options.end(), {"--fault", "block:2:status=93"});
                 simulated_board board(options);
                 const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-                const auto recorded = [&] {
-                    const auto records = json_lines(read_file(report));
-                    return std::count_if(records.begin(), records.end(),
-                                         [&](const QJsonObject& o) { return o["device"] == link.c_str(); });
-                };
-                while (recorded() <= b && std::chrono::steady_clock::now() < until)
+                while (static_cast<int>(records_of(json_lines(read_file(report)), link).size()) <= b &&
+                       std::chrono::steady_clock::now() < until)
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
                 board.stop();
             }
@@ -541,67 +386,20 @@ TEST(station, two_stations_sharing_a_ledger_never_give_a_number_twice)
     for (std::size_t i = 0; i < kept.size(); ++i) ASSERT_EQ(kept[i], i + 1);
 }
 
-// The hex file changed on disk while the station runs: a damaged one
-// programs nothing, the board waits; a sound one is the next board's.
-TEST(station, a_changed_file_is_used_only_once_it_passes_every_check)
+// A station run in the background, whose output is read while it runs.
+std::unique_ptr<started_program> station_of(const std::vector<std::string>& args)
 {
-    const auto dir = temp_dir();
-    const auto hex = dir + "/app.hex", report = dir + "/report.jsonl";
-    write_file(hex, read_file(std::string(FERNWICK_SOURCE_DIR) + "/examples/demo.hex"));
-    std::filesystem::create_directory(dir + "/fix");
-    auto station = std::async(std::launch::async, [&] {
-        return run({binary("fernwick-cli"), "station", hex, "--port", dir + "/fix/*", "--report", report}, 60, false,
-                   7000);
-    });
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    write_file(hex, ":020000040001F9\n:01800000116F\n:00000001FF\n");  // a wrong checksum
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
-    simulated_board board({"--link", dir + "/fix/a"});
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    EXPECT_EQ(read_file(report), "");
-    write_file(hex, ":020000040001F9\n:01800000116E\n:00000001FF\n");
-    const auto r = station.get();
-    board.stop();
-    EXPECT_EQ(r.status, 143) << r.out << r.err;
-    EXPECT_NE(r.out.find(hex + " changed and cannot be used; no board is programmed until it can"), std::string::npos)
-        << r.out;
-    const auto records = json_lines(read_file(report));
-    ASSERT_EQ(records.size(), 1u) << r.out;
-    EXPECT_EQ(records[0]["result"], "ok");
-    EXPECT_EQ(records[0]["hex_sha256"], "f6484bf30c56764a433e06c230ff1cc0551152fd824d808221406c6e218e6622");
+    std::vector<std::string> argv = {binary("fernwick-cli"), "station"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return std::make_unique<started_program>(argv);
 }
 
-// A station run in the background, whose output is read while it runs.
-class live_station {
-public:
-    explicit live_station(const std::vector<std::string>& args) : dir_(temp_dir())
-    {
-        std::vector<std::string> argv = {
-            "/bin/sh", "-c", "echo $$ >" + dir_ + "/pid; exec \"$0\" \"$@\" >" + dir_ + "/out 2>" + dir_ + "/err",
-            binary("fernwick-cli"), "station"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        ended_ = std::async(std::launch::async, [argv] { return run(argv, 240); });
-    }
-    std::string said() const { return read_file(dir_ + "/out") + read_file(dir_ + "/err"); }
-    bool ended() const { return ended_.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }
-    // SIGTERM, as an operator ends a line; status -1 when it does not end within 20 s.
-    run_result stop()
-    {
-        if (result_) return *result_;
-        const auto pid = static_cast<pid_t>(std::atoi(read_file(dir_ + "/pid").c_str()));
-        if (pid > 0 && !ended()) ::kill(pid, SIGTERM);
-        if (pid > 0 && ended_.wait_for(std::chrono::seconds(20)) != std::future_status::ready) ::kill(pid, SIGKILL);
-        result_ = ended_.get();
-        result_->out = read_file(dir_ + "/out");
-        result_->err = read_file(dir_ + "/err");
-        return *result_;
-    }
-
-private:
-    std::string dir_;
-    std::future<run_result> ended_;
-    std::optional<run_result> result_;
-};
+// SIGTERM, as an operator ends a line; status -1 when it does not end within 20 s.
+run_result stop(started_program& station)
+{
+    station.signal(SIGTERM);
+    return station.wait(20);
+}
 
 // Whether `done` came true within `seconds`.
 bool within(int seconds, const std::function<bool()>& done)
@@ -622,13 +420,14 @@ std::size_t times_said(const std::string& text, const std::string& words)
     return n;
 }
 
-const std::string k_needs_reset = "the board in the fixture did not come up: reset it";
+const std::string k_reset_it = "the board in the fixture did not come up: reset it";
 
 // What the test does to the boards while the station runs, in turn.
 struct station_step {
     enum class kind {
         said,           // waits until the station has said `text`
         records,        // waits until the report has `n` records
+        rows,           // waits until the ledger has `n` rows
         pause,          // waits `n` ms: for what must not happen
         take_out,       // board 0 taken out of its fixture, or the next put in (`n` times)
         reset_if_said,  // presses board 0's reset once `text` is said, unless `n` records came first
@@ -638,16 +437,18 @@ struct station_step {
         repoint,        // the name `text` leads to another board's device from one moment to the next
         stop_holder,    // the station that holds the port is stopped
         move_ledger,    // the ledger's files moved away, as a clean-up script might
+        write,          // the hex file rewritten as `text`
+        exactly,        // the report has `n` records now
     } what;
-    std::string text;
     int n = 0;
+    std::string text;
 };
 
 struct station_row {
     const char* name;
-    std::vector<std::vector<std::string>> boards;  // mirel-sim options
-    std::vector<std::string> links;                // each board's name under DIR/fix
-    std::vector<std::string> options;              // of the station, beyond the file, report and ledger
+    std::vector<std::vector<std::string>> boards = {{}};          // mirel-sim options
+    std::vector<std::string> links = {"a"};                       // each board's name under DIR/fix
+    std::vector<std::string> options = {"--serial", "2FFF0h:4"};  // of the station, beyond the file, report, ledger
     std::vector<station_step> steps;
     std::vector<std::string> results;  // of the records, in turn
     std::vector<std::string> said;     // by the station (each once where `once`)
@@ -661,10 +462,11 @@ struct station_row {
     std::string log_ends;  // the last line of the first fixture's log
     std::vector<std::string> ports = {"fix/*"};
     int status = 143;  // of each station: stopped by the test unless it ended by itself
+    std::string sha;   // of the file the last record names
 };
 
 // Plays the row's steps on the running stations and boards.
-void play_steps(const station_row& row, const std::string& dir, std::vector<std::unique_ptr<live_station>>& stations,
+void play_steps(const station_row& row, const std::string& dir, std::vector<std::unique_ptr<started_program>>& stations,
                 std::vector<std::unique_ptr<simulated_board>>& boards)
 {
     using k = station_step::kind;
@@ -681,6 +483,12 @@ void play_steps(const station_row& row, const std::string& dir, std::vector<std:
             EXPECT_TRUE(within(40, [&] { return said().find(s.text) != std::string::npos; })) << s.text;
             break;
         case k::records: EXPECT_TRUE(within(40, [&] { return records() >= n; })) << s.n; break;
+        case k::rows:
+            EXPECT_TRUE(within(40, [&] {
+                return json_lines(run({binary("fernwick-cli"), "ledger", dir + "/ledger.db", "--json"}).out).size() >=
+                       n;
+            }));
+            break;
         case k::pause: std::this_thread::sleep_for(std::chrono::milliseconds(s.n)); break;
         case k::take_out:
             for (int i = 0; i < s.n; ++i) boards[0]->take_out_or_put_in();
@@ -701,7 +509,7 @@ void play_steps(const station_row& row, const std::string& dir, std::vector<std:
         case k::stop_holder:
             for (auto& station : stations)
                 if (station->said().find(" is held by another station") == std::string::npos) {
-                    EXPECT_EQ(station->stop().status, 143);
+                    EXPECT_EQ(stop(*station).status, 143);
                     break;
                 }
             break;
@@ -709,6 +517,8 @@ void play_steps(const station_row& row, const std::string& dir, std::vector<std:
             for (const std::string end : {"", "-wal", "-shm"})
                 std::filesystem::rename(dir + "/ledger.db" + end, dir + "/moved.db" + end);
             break;
+        case k::write: write_file(dir + "/app.hex", s.text); break;
+        case k::exactly: EXPECT_EQ(records(), n); break;
         case k::fifo:
             ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0600), 0);
             std::filesystem::rename(dir + "/pipe", dir + "/app.hex");
@@ -731,11 +541,10 @@ void check_records(const station_row& row, const std::string& dir, const std::st
         EXPECT_EQ(rows[r]["result"].toString().toStdString(), row.results[r] == "ok" ? "passed" : "failed");
         EXPECT_EQ(rows[r]["serial"].toString(), kept[r]["serial"].toString());
         if (kept[r]["serial"].isString()) numbers.push_back(kept[r]["serial"].toString().toStdString());
-        if (!row.attempts.empty()) {
-            EXPECT_EQ(kept[r]["attempts"].toArray().size(), row.attempts[r]);
-        }
+        EXPECT_EQ(kept[r]["attempts"].toArray().size(), row.attempts.empty() ? 0 : row.attempts[r]);
     }
     EXPECT_EQ(kept.back()["bsl_now_after"].toInt(), row.code_after);
+    EXPECT_TRUE(row.sha.empty() || kept.back()["hex_sha256"] == row.sha.c_str());
     std::sort(numbers.begin(), numbers.end());
     EXPECT_TRUE(std::adjacent_find(numbers.begin(), numbers.end()) == numbers.end());
 }
@@ -753,24 +562,26 @@ void play_station_row(const station_row& row)
     std::vector<std::string> args = {hex, "--report", dir + "/report.jsonl", "--ledger", dir + "/ledger.db"};
     for (const auto& p : row.ports) args.insert(args.end(), {"--port", dir + "/" + p});
     for (const auto& o : row.options) args.push_back(o == "logs" ? dir + "/logs" : o);
-    std::vector<std::unique_ptr<live_station>> stations;
+    std::vector<std::unique_ptr<started_program>> stations;
     for (int s = 0; s < row.stations; ++s) {
-        stations.push_back(std::make_unique<live_station>(args));
+        stations.push_back(station_of(args));
         EXPECT_TRUE(
             within(20, [&] { return stations.back()->said().find("waiting for boards on") != std::string::npos; }));
     }
+    random_flash(dir, 3, 2);  // the boards come with the bootstrap code in sector 2
     std::vector<std::unique_ptr<simulated_board>> boards;
     std::vector<int> held;
     for (std::size_t b = 0; b < row.boards.size(); ++b) {
         auto options = row.boards[b];
-        options.insert(options.end(), {"--link", dir + "/fix/" + row.links[b]});
+        options.insert(options.end(), {"--link", dir + "/fix/" + row.links[b], "--preload", dir + "/before.bin",
+                                       "--dump", dir + "/dump" + std::to_string(b)});
         boards.push_back(std::make_unique<simulated_board>(options));
         if (row.hold_open) held.push_back(::open(boards.back()->device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
     }
     play_steps(row, dir, stations, boards);
     std::string all;
     for (auto& s : stations) {
-        const auto r = s->stop();
+        const auto r = stop(*s);
         EXPECT_EQ(r.status, row.status) << r.out << r.err;
         all += r.out + r.err;
     }
@@ -779,19 +590,23 @@ void play_station_row(const station_row& row)
     for (const std::string end : {"", "-wal", "-shm"})
         std::filesystem::rename(dir + "/moved.db" + end, dir + "/ledger.db" + end, none);
     boards.clear();
+    // Whatever became of it, a board holds the bootstrap code, where its record says when it has one.
+    for (std::size_t b = 0; b < row.boards.size(); ++b) {
+        const auto flash = read_image(dir + "/dump" + std::to_string(b));
+        const auto code_at = static_cast<std::size_t>(row.code_after);
+        EXPECT_TRUE(flash.size() == k_flash &&
+                    (row.results.size() == 1 ? holds_the_code(flash, {code_at}) : holds_the_code(flash)))
+            << b;
+    }
     for (const auto& words : row.said) {
         const auto n = times_said(all, words);
         EXPECT_TRUE(n == 1 || (n > 1 && !row.once)) << words << " said " << n << " times in " << all;
     }
     for (const auto& words : row.never) EXPECT_EQ(all.find(words), std::string::npos) << words << " in " << all;
     // Said as the second fixture came, before any board's end.
-    if (row.ports.size() > 1) {
-        EXPECT_LT(all.find(row.said[0]), all.find(": passed")) << all;
-    }
+    EXPECT_TRUE(row.ports.size() < 2 || all.find(row.said[0]) < all.find(": passed")) << all;
     if (!row.log_ends.empty()) {
-        auto log_name = dir.substr(1) + "/fix/" + row.links[0];
-        std::replace(log_name.begin(), log_name.end(), '/', '-');
-        auto log = read_file(dir + "/logs/" + log_name + ".log");
+        auto log = read_file(dir + "/logs/" + log_name(dir + "/fix/" + row.links[0]));
         while (log.ends_with('\n')) log.pop_back();
         EXPECT_EQ(log.substr(log.rfind('\n') + 1), row.log_ends);
     }
@@ -806,173 +621,123 @@ TEST(station, one_board_one_fixture_one_record)
     using k = station_step::kind;
     const std::vector<std::string> own = {"--sectors", "0,2",       "--bsl-now", "2",         "--bsl-target",
                                           "2",         "--retries", "1",         "--log-dir", "logs"};
-    const std::vector<std::string> serial = {"--serial", "2FFF0h:4"};
     const station_row rows[] = {
-        {"a name that comes during the run joins its device's fixture",
-         {{"--program-ms", "100"}},
-         {"usb0"},
-         serial,
-         {{k::said, "programming"}, {k::link, "by-id-0"}, {k::records, "", 1}, {k::pause, "", 4000}},
-         {"ok"},
-         {"by-id-0 is another name of "}},
+        {.name = "a name that comes during the run joins its device's fixture",
+         .boards = {{"--program-ms", "100"}},
+         .links = {"usb0"},
+         .steps = {{k::said, 0, "programming"}, {k::link, 0, "by-id-0"}, {k::records, 1}, {k::pause, 4000}},
+         .results = {"ok"},
+         .said = {"by-id-0 is another name of "}},
         // As when udev's events for a board's going and the next one's coming are seen at once.
-        {"a name that leads to another device at once: the next board",
-         {{}},
-         {"a"},
-         serial,
-         {{k::records, "", 1}, {k::repoint, "a"}, {k::records, "", 2}},
-         {"ok", "ok"}},
+        {.name = "a name that leads to another device at once: the next board",
+         .steps = {{k::records, 1}, {k::repoint, 0, "a"}, {k::records, 2}},
+         .results = {"ok", "ok"}},
         // Nor does it take the board for a new one when the port frees.
-        {"a second station leaves a held port alone",
-         {{}},
-         {"a"},
-         serial,
-         {{k::records, "", 1}, {k::pause, "", 3000}, {k::stop_holder}, {k::pause, "", 4000}},
-         {"ok"},
-         {" is held by another station; this station leaves it to that one"},
-         {},
-         false,
-         2},
+        {.name = "a second station leaves a held port alone",
+         .steps = {{k::records, 1}, {k::pause, 3000}, {k::stop_holder}, {k::pause, 4000}},
+         .results = {"ok"},
+         .said = {" is held by another station; this station leaves it to that one"},
+         .stations = 2},
         // Asked every second after its pass, it changes nothing; one put in at once answers otherwise.
-        {"a board that never resets by itself stays; one swapped at once is seen",
-         {{"--fixed-adapter"}},
-         {"a"},
-         serial,
-         {{k::records, "", 1},
-          {k::pause, "", 6000},
-          {k::take_out, "", 2},
-          {k::reset_if_said, k_needs_reset, 2},
-          {k::records, "", 2}},
-         {"ok", "ok"},
-         {k_needs_reset},
-         {"board gone"},
-         false,
-         1,
-         true},
+        {.name = "a board that never resets by itself stays; one swapped at once is seen",
+         .boards = {{"--fixed-adapter"}},
+         .steps =
+             {{k::records, 1}, {k::pause, 6000}, {k::take_out, 2}, {k::reset_if_said, 2, k_reset_it}, {k::records, 2}},
+         .results = {"ok", "ok"},
+         .said = {k_reset_it},
+         .never = {"board gone"},
+         .hold_open = true},
         // drop-at: during the first block of sector 2, after sector 0 got the code
-        {"pulled during its run with retries: recorded, never retried",
-         {{"--fault", "drop-at:700"}},
-         {"a"},
-         own,
-         {{k::records, "", 1}},
-         {"failed"},
-         {"Passed 0, failed 1", "the board is gone"},
-         {"Attempt 2 of 2"},
-         true,
-         1,
-         false,
-         {1},
-         0},
+        {.name = "pulled during its run with retries: recorded, never retried",
+         .boards = {{"--fault", "drop-at:700"}},
+         .options = own,
+         .steps = {{k::records, 1}},
+         .results = {"failed"},
+         .said = {"Passed 0, failed 1", "the board is gone"},
+         .never = {"Attempt 2 of 2"},
+         .own_file = true,
+         .attempts = {1},
+         .code_after = 0},
         // drop-at: in the main program's upload, after the chip answered the zero byte and the first loader
-        {"pulled during its bring-up after its chip answered: recorded, never retried",
-         {{"--fault", "drop-at:100"}},
-         {"a"},
-         own,
-         {{k::records, "", 1}},
-         {"failed"},
-         {"Passed 0, failed 1"},
-         {"Attempt 2 of 2"},
-         true,
-         1,
-         false,
-         {1}},
+        {.name = "pulled during its bring-up after its chip answered: recorded, never retried",
+         .boards = {{"--fault", "drop-at:100"}},
+         .options = own,
+         .steps = {{k::records, 1}},
+         .results = {"failed"},
+         .said = {"Passed 0, failed 1"},
+         .never = {"Attempt 2 of 2"},
+         .own_file = true,
+         .attempts = {1}},
         // A Flag Error at sector 2's second block, the code only in sector 0; gone in the retry's loader.
-        {"gone in the retry's bring-up: the code's place from the attempt that knew it",
-         {{"--fault", "block:4:status=93", "--fault", "drop-at:830"}},
-         {"a"},
-         own,
-         {{k::records, "", 1}},
-         {"failed"},
-         {"the board is gone", "run again with --bsl-now 0 (fernwick-cli program)"},
-         {},
-         true,
-         1,
-         false,
-         {2},
-         0,
-         false,
-         "the bootstrap code now lies only in sector 0: run again with --bsl-now 0"},
-        {"taken out of a fixed adapter during its run: the next board is a board of its own",
-         {{"--fixed-adapter", "--program-ms", "300"}},
-         {"a"},
-         {"--retries", "1", "--serial", "2FFF0h:4"},
-         {{k::said, "programming"},
-          {k::take_out, "", 1},
-          {k::records, "", 1},
-          {k::take_out, "", 1},
-          {k::reset_if_said, k_needs_reset, 2},
-          {k::records, "", 2}},
-         {"failed", "ok"},
-         {},
-         {"Attempt 2 of 2"},
-         false,
-         1,
-         false,
-         {1, 1}},
-        {"answers held back by the adapter: the hint once per fixture",
-         {{"--fixed-adapter", "--line-rate", "follow", "--adapter-latency", "16"}},
-         {"a"},
-         serial,
-         {{k::records, "", 1},
-          {k::take_out, "", 1},
-          {k::said, "board gone"},
-          {k::take_out, "", 1},
-          {k::records, "", 2}},
-         {"ok", "ok"},
-         {"ATTR{latency_timer}=\"1\""},
-         {},
-         false,
-         1,
-         false,
-         {},
-         2,
-         true},
-        {"two fixtures with one log name: said when the second comes",
-         {{}, {}},
-         {"x-y", "x/y"},
-         {"--log-dir", "logs"},
-         {{k::records, "", 2}},
-         {"ok", "ok"},
-         {"it is also the log of "},
-         {},
-         false,
-         1,
-         false,
-         {},
-         2,
-         true,
-         "",
-         {"fix/x-y", "fix/x/y"}},
+        {.name = "gone in the retry's bring-up: the code's place from the attempt that knew it",
+         .boards = {{"--fault", "block:4:status=93", "--fault", "drop-at:830"}},
+         .options = own,
+         .steps = {{k::records, 1}},
+         .results = {"failed"},
+         .said = {"the board is gone", "run again with --bsl-now 0 (fernwick-cli program)"},
+         .own_file = true,
+         .attempts = {2},
+         .code_after = 0,
+         .log_ends = "the bootstrap code now lies only in sector 0: run again with --bsl-now 0"},
+        {.name = "taken out of a fixed adapter during its run: the next board is a board of its own",
+         .boards = {{"--fixed-adapter", "--program-ms", "300"}},
+         .options = {"--retries", "1", "--serial", "2FFF0h:4"},
+         .steps = {{k::said, 0, "programming"},
+                   {k::take_out, 1},
+                   {k::records, 1},
+                   {k::take_out, 1},
+                   {k::reset_if_said, 2, k_reset_it},
+                   {k::records, 2}},
+         .results = {"failed", "ok"},
+         .never = {"Attempt 2 of 2"},
+         .attempts = {1, 1}},
+        {.name = "answers held back by the adapter: the hint once per fixture",
+         .boards = {{"--fixed-adapter", "--line-rate", "follow", "--adapter-latency", "16"}},
+         .steps = {{k::records, 1}, {k::take_out, 1}, {k::said, 0, "board gone"}, {k::take_out, 1}, {k::records, 2}},
+         .results = {"ok", "ok"},
+         .said = {"ATTR{latency_timer}=\"1\""},
+         .once = true},
+        {.name = "two fixtures with one log name: said when the second comes",
+         .boards = {{}, {}},
+         .links = {"x-y", "x/y"},
+         .options = {"--log-dir", "logs"},
+         .steps = {{k::records, 2}},
+         .results = {"ok", "ok"},
+         .said = {"it is also the log of "},
+         .once = true,
+         .ports = {"fix/x-y", "fix/x/y"}},
+        // A damaged one programs nothing, the board waits; a sound one is the next board's.
+        {.name = "the hex file changed on disk while the station runs",
+         .boards = {},
+         .options = {},
+         .steps = {{k::write, 0, ":020000040001F9\n:01800000116F\n:00000001FF\n"},  // a wrong checksum
+                   {k::pause, 800},
+                   {k::arrive, 0, "a"},
+                   {k::pause, 2000},
+                   {k::exactly, 0},
+                   {k::write, 0, ":020000040001F9\n:01800000116E\n:00000001FF\n"},
+                   {k::records, 1}},
+         .results = {"ok"},
+         .said = {"app.hex changed and cannot be used; no board is programmed until it can"},
+         .sha = "f6484bf30c56764a433e06c230ff1cc0551152fd824d808221406c6e218e6622"},
         // The station's loop goes on serving whatever the file's check waits for.
-        {"a FIFO moved over the hex file",
-         {{"--fixed-adapter"}},
-         {"a"},
-         serial,
-         {{k::records, "", 1},
-          {k::fifo},
-          {k::said, "app.hex changed and cannot be used"},
-          {k::arrive, "b"},
-          {k::said, "fix/b: waiting for a hex file that can be used"}},
-         {"ok"},
-         {"app.hex: not a regular file"}},
+        {.name = "a FIFO moved over the hex file",
+         .boards = {{"--fixed-adapter"}},
+         .steps = {{k::records, 1},
+                   {k::fifo},
+                   {k::said, 0, "app.hex changed and cannot be used"},
+                   {k::arrive, 0, "b"},
+                   {k::said, 0, "fix/b: waiting for a hex file that can be used"}},
+         .results = {"ok"},
+         .said = {"app.hex: not a regular file"}},
         // Its rows would go nowhere, and a ledger made anew would give its numbers again.
-        {"the ledger moved away while the station runs: no further board, and the status says so",
-         {{}},
-         {"a"},
-         serial,
-         {{k::records, "", 1}, {k::move_ledger}, {k::said, "the station takes no further board"}, {k::pause, "", 1500}},
-         {"ok"},
-         {"was deleted or replaced while in use"},
-         {},
-         false,
-         1,
-         false,
-         {},
-         2,
-         true,
-         "",
-         {"fix/*"},
-         1},
+        {.name = "the ledger moved away while the station runs: no further board, and the status says so",
+         .steps =
+             {{k::rows, 1}, {k::move_ledger}, {k::said, 0, "the station takes no further board"}, {k::pause, 1500}},
+         .results = {"ok"},
+         .said = {"was deleted or replaced while in use"},
+         .once = true,
+         .status = 1},
     };
     std::atomic<std::size_t> next{0};
     std::vector<std::future<void>> workers;

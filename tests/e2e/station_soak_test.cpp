@@ -12,10 +12,11 @@
 //
 //   one record      every board whose chip answered has exactly one record in
 //                   the reports and one row in the ledger, telling the same
-//                   result and serial number;
+//                   result, step, serial number and file;
 //   holds the file  every board that passed holds exactly the file its record
 //                   names, with the number its record gives;
-//   one number      no serial number is kept by two passed boards in the ledger;
+//   one number      no serial number is kept by two passed boards in the ledger,
+//                   nor one below --serial-start;
 //   holds the code  every board holds the bootstrap code in sector 0 or 2, and
 //                   where its record says the code lies, it does;
 //   exit status     a station sent SIGTERM ends with 143 within 30 s; one that

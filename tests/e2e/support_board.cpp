@@ -141,6 +141,8 @@ void started_program::signal(int number) const
     if (pid_ > 0 && !status_) ::kill(pid_, number);
 }
 
+std::string started_program::said() const { return read_file(dir_ + "/out") + read_file(dir_ + "/err"); }
+
 bool started_program::ended()
 {
     int status = 0;

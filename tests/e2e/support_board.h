@@ -49,6 +49,7 @@ public:
     started_program& operator=(const started_program&) = delete;
 
     void signal(int number) const;
+    std::string said() const;  // its output so far, stdout then stderr
     bool ended();
     // Until its end, killed after `timeout_s` (status -1); once.
     run_result wait(int timeout_s);

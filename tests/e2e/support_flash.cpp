@@ -151,4 +151,19 @@ std::vector<QJsonObject> json_lines(const std::string& text)
     return objects;
 }
 
+std::vector<QJsonObject> records_of(const std::vector<QJsonObject>& records, const std::string& port, const char* key)
+{
+    std::vector<QJsonObject> its;
+    for (const auto& r : records)
+        if (r[key] == port.c_str()) its.push_back(r);
+    return its;
+}
+
+std::string log_name(const std::string& port)
+{
+    auto name = port.substr(1) + ".log";
+    std::replace(name.begin(), name.end(), '/', '-');
+    return name;
+}
+
 }  // namespace fernwick::e2e

@@ -46,5 +46,10 @@ image read_image(const std::string& path);
 
 // Lines of a JSON Lines text as objects.
 std::vector<QJsonObject> json_lines(const std::string& text);
+// Those of `records` whose `key` is `port`.
+std::vector<QJsonObject> records_of(const std::vector<QJsonObject>& records, const std::string& port,
+                                    const char* key = "device");
+// A port's log in --log-dir: /dev/pts/3's is dev-pts-3.log.
+std::string log_name(const std::string& port);
 
 }  // namespace fernwick::e2e

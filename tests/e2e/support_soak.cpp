@@ -20,11 +20,6 @@ using steady = std::chrono::steady_clock;
 constexpr int k_record_limit_s = 15;
 constexpr int k_impatient_ms = 3000;
 
-int ms_since(steady::time_point t)
-{
-    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - t).count());
-}
-
 // Sleeps `ms` unless every station ends first; false then.
 bool pause(const soak_run& s, int ms)
 {
@@ -33,11 +28,10 @@ bool pause(const soak_run& s, int ms)
     return !s.ended;
 }
 
-long records_of(const soak_run& s, const std::string& link)
+long recorded(const soak_run& s, const std::string& link)
 {
     long n = 0;
-    for (const auto& report : s.reports)
-        for (const auto& record : json_lines(read_file(report))) n += record["device"] == link.c_str();
+    for (const auto& report : s.reports) n += static_cast<long>(records_of(json_lines(read_file(report)), link).size());
     return n;
 }
 
@@ -50,11 +44,21 @@ void stay(soak_run& s, const board_plan& b, const std::string& link, long before
         return;
     }
     const auto until = steady::now() + std::chrono::seconds(k_record_limit_s);
-    while (!s.ended && records_of(s, link) <= before && steady::now() < until)
+    while (!s.ended && recorded(s, link) <= before && steady::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    seen.unrecorded_at_limit = !s.ended && records_of(s, link) <= before;
+    seen.unrecorded_at_limit = !s.ended && recorded(s, link) <= before;
     patient = !seen.unrecorded_at_limit;
     pause(s, b.leave_ms);
+}
+
+// A board of fixture `f` with its flash dumped to `dump`, its bytes traced to `trace`.
+std::vector<std::string> sim_options(const soak_run& s, int f, const std::string& dump, const std::string& trace,
+                                     const std::vector<std::string>& own)
+{
+    std::vector<std::string> o{"--link", s.link(f), "--preload", s.dir + "/before.bin",
+                               "--dump", dump,      "--trace",   trace};
+    o.insert(o.end(), own.begin(), own.end());
+    return o;
 }
 
 // A fixture whose link comes and goes with each board: a simulator each.
@@ -68,14 +72,11 @@ void usb_fixture(soak_run& s, int f)
         board_seen seen{f, static_cast<int>(b) + 1, false};
         seen.dump = s.folder(f) + "/dump." + std::to_string(b + 1);
         seen.trace = s.folder(f) + "/trace." + std::to_string(b + 1);
-        std::vector<std::string> options{"--link", link,      "--preload", s.dir + "/before.bin",
-                                         "--dump", seen.dump, "--trace",   seen.trace};
-        options.insert(options.end(), plan.boards[b].sim.begin(), plan.boards[b].sim.end());
-        const auto before = records_of(s, link);
-        simulated_board board(options);
+        const auto before = recorded(s, link);
+        simulated_board board(sim_options(s, f, seen.dump, seen.trace, plan.boards[b].sim));
         seen.sim_start = steady::now();
         stay(s, plan.boards[b], link, before, seen, patient);
-        seen.last_ms = ms_since(seen.sim_start);
+        seen.last_ms = ms_between(seen.sim_start);
         seen.left = std::chrono::system_clock::now();
         board.stop();
         s.add(std::move(seen));
@@ -87,15 +88,14 @@ void fixed_fixture(soak_run& s, int f)
 {
     const auto& plan = s.plan.fixtures[static_cast<std::size_t>(f)];
     const auto dump = s.folder(f) + "/dump", trace = s.folder(f) + "/trace";
-    std::vector<std::string> options{"--link", s.link(f), "--fixed-adapter", "--preload", s.dir + "/before.bin",
-                                     "--dump", dump,      "--trace",         trace};
-    options.insert(options.end(), plan.sim.begin(), plan.sim.end());
+    auto options = sim_options(s, f, dump, trace, plan.sim);
+    options.push_back("--fixed-adapter");
     std::unique_ptr<simulated_board> board;
     steady::time_point started;
     bool patient = true;
     for (std::size_t b = 0; b < plan.boards.size(); ++b) {
         if (!pause(s, plan.boards[b].arrive_ms)) break;
-        const auto before = records_of(s, s.link(f));
+        const auto before = recorded(s, s.link(f));
         if (board) {
             board->take_out_or_put_in();
         } else {
@@ -137,7 +137,7 @@ void watch_stations(soak_run& s, const std::atomic<int>& fixtures_left)
 {
     const auto began = steady::now();
     while (fixtures_left > 0) {
-        if (s.plan.sigterm_ms >= 0 && ms_since(began) >= s.plan.sigterm_ms) s.stop_all();
+        if (s.plan.sigterm_ms >= 0 && ms_between(began) >= s.plan.sigterm_ms) s.stop_all();
         s.look_at_stations();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -147,17 +147,15 @@ void watch_stations(soak_run& s, const std::atomic<int>& fixtures_left)
 
 std::string describe(const soak_plan& p)
 {
+    const char* const changes[] = {"renamed over", "rewritten", "damaged, then renamed over"};  // as file_change
     std::string text = std::to_string(p.stations) + " station(s)" + (p.shared_fixtures ? " on the same fixtures" : "") +
                        ", --retries " + std::to_string(p.retries) + ", --serial-start " +
                        std::to_string(p.serial_start);
     if (p.count) text += ", --count " + std::to_string(p.count);
     if (p.sigterm_ms >= 0) text += ", SIGTERM at " + std::to_string(p.sigterm_ms) + " ms";
     if (p.change_ms >= 0)
-        text += std::string(", the file ") +
-                (p.change == file_change::renamed_over ? "renamed over"
-                 : p.change == file_change::rewritten  ? "rewritten"
-                                                       : "damaged, then renamed over") +
-                " at " + std::to_string(p.change_ms) + " ms";
+        text += std::string(", the file ") + changes[static_cast<int>(p.change)] + " at " +
+                std::to_string(p.change_ms) + " ms";
     for (std::size_t f = 0; f < p.fixtures.size(); ++f) {
         const auto& fixture = p.fixtures[f];
         text += "; f" + std::to_string(f) + " (" + (fixture.fixed ? "fixed" : "usb") + ", s" +

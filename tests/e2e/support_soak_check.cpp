@@ -13,11 +13,6 @@ namespace fernwick::e2e {
 
 namespace {
 
-std::string board_name(const board_seen& b)
-{
-    return "f" + std::to_string(b.fixture) + " board " + std::to_string(b.number);
-}
-
 std::string told(const QJsonObject& o, const char* result_key)
 {
     auto text = o[result_key].toString().toStdString();
@@ -51,12 +46,7 @@ std::string last_line(const std::string& text)
 
 void soak_run::check_fixture(int f, const std::vector<QJsonObject>& records, const std::vector<QJsonObject>& rows)
 {
-    const auto port = QString::fromStdString(link(f));
-    std::vector<QJsonObject> recs, its_rows;
-    std::copy_if(records.begin(), records.end(), std::back_inserter(recs),
-                 [&](const QJsonObject& r) { return r["device"] == port; });
-    std::copy_if(rows.begin(), rows.end(), std::back_inserter(its_rows),
-                 [&](const QJsonObject& r) { return r["fixture"] == port; });
+    const auto recs = records_of(records, link(f)), its_rows = records_of(rows, link(f), "fixture");
     std::vector<const board_seen*> mine;
     for (const auto& b : boards_)
         if (b.fixture == f) mine.push_back(&b);
@@ -78,11 +68,11 @@ void soak_run::check_fixture(int f, const std::vector<QJsonObject>& records, con
         if (!owned[i])
             say_broken("one record", "f" + std::to_string(f) + ": a record begun when no board was there " +
                                          list({recs[i]}, "result"));
-    // The ledger tells each board as the reports do.
+    // The ledger tells each board as the reports do, and of the same file.
     const auto told_all = [](const std::vector<QJsonObject>& objects) {
         std::vector<std::string> all;
         for (const auto& o : objects) {
-            auto t = told(o, "result");
+            auto t = told(o, "result") + " of " + o["hex_sha256"].toString().toStdString();
             if (t.starts_with("ok")) t.replace(0, 2, "passed");
             all.push_back(t);
         }
@@ -138,18 +128,13 @@ void soak_run::check_passed(const board_seen& b, const QJsonObject& record)
     const auto expected = numbered_image(want->second, serial);
     const auto flash = read_image(b.dump);
     if (flash == expected) return;
-    std::size_t differ = 0, first = flash.size();
-    for (std::size_t i = 0; i < std::min(flash.size(), expected.size()); ++i)
-        if (flash[i] != expected[i] && ++differ == 1) first = i;
     char at[16];
-    std::snprintf(at, sizeof at, "%05zXh", first);
-    unsigned held = 0;
-    for (std::size_t i = 0; i < 4 && flash.size() == k_flash; ++i)
-        held |= unsigned{flash[place_ - 0x10000 + i]} << (8 * i);
+    std::snprintf(
+        at, sizeof at, "%05zXh",
+        static_cast<std::size_t>(std::mismatch(flash.begin(), flash.end(), expected.begin(), expected.end()).first -
+                                 flash.begin()));
     say_broken("holds the file", board_name(b) + " passed with serial " + std::to_string(serial) + " of file " +
-                                     sha.substr(0, 8) + ", but " + std::to_string(differ) +
-                                     " bytes of its flash differ (the first at " + at + "); its number place holds " +
-                                     std::to_string(held));
+                                     sha.substr(0, 8) + ", but its flash differs from it first at " + at);
 }
 
 void soak_run::check_exit(std::size_t k)

@@ -41,16 +41,6 @@ std::size_t free_place(const reference& a, const reference& b)
     return place;
 }
 
-int ms_between(steady::time_point from, steady::time_point to)
-{
-    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count());
-}
-
-std::string board_name(const board_seen& b)
-{
-    return "f" + std::to_string(b.fixture) + " board " + std::to_string(b.number);
-}
-
 }  // namespace
 
 soak_run::soak_run(const soak_plan& p) : plan(p), dir(temp_dir()), hex(dir + "/app.hex")
@@ -69,22 +59,10 @@ soak_run::soak_run(const soak_plan& p) : plan(p), dir(temp_dir()), hex(dir + "/a
     for (int k = 0; k < p.stations; ++k) {
         const auto folder = dir + "/s" + std::to_string(p.shared_fixtures ? 0 : k);
         reports.push_back(dir + "/report" + std::to_string(k) + ".jsonl");
-        std::vector<std::string> argv{binary("fernwick-cli"),
-                                      "station",
-                                      hex,
-                                      "--allow-unplaced",
-                                      "--port",
-                                      folder + "/*",
-                                      "--report",
-                                      reports.back(),
-                                      "--ledger",
-                                      dir + "/ledger.db",
-                                      "--serial",
-                                      serial,
-                                      "--serial-start",
-                                      std::to_string(p.serial_start),
-                                      "--retries",
-                                      std::to_string(p.retries)};
+        std::vector<std::string> argv{binary("fernwick-cli"), "station", hex, "--allow-unplaced", "--port"};
+        argv.insert(argv.end(),
+                    {folder + "/*", "--report", reports.back(), "--ledger", dir + "/ledger.db", "--serial", serial,
+                     "--serial-start", std::to_string(p.serial_start), "--retries", std::to_string(p.retries)});
         if (p.count) argv.insert(argv.end(), {"--count", std::to_string(p.count)});
         stations_.push_back({std::make_unique<started_program>(argv), {}, {}, {}});
     }
@@ -205,10 +183,14 @@ std::vector<broken_promise> soak_run::check()
     }
     for (std::size_t f = 0; f < plan.fixtures.size(); ++f) check_fixture(static_cast<int>(f), records, rows);
     std::map<QString, int> kept;
-    for (const auto& row : rows)
-        if (row["result"] == "passed" && ++kept[row["serial"].toString()] == 2)
-            say_broken("one number", "serial number " + row["serial"].toString().toStdString() +
-                                         " is kept by two passed boards in the ledger");
+    for (const auto& row : rows) {
+        const auto serial = row["serial"].toString();
+        if (row["result"] != "passed") continue;
+        if (++kept[serial] == 2)
+            say_broken("one number", "serial number " + serial.toStdString() + " is kept by two passed boards");
+        if (serial.toULongLong() < plan.serial_start)
+            say_broken("one number", "serial number " + serial.toStdString() + " lies below --serial-start");
+    }
     for (const auto& b : boards_) {
         const auto flash = read_image(b.dump);
         if (flash.size() != k_flash)

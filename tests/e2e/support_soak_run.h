@@ -33,6 +33,17 @@ struct board_seen {
     bool unrecorded_at_limit = false;
 };
 
+inline int ms_between(std::chrono::steady_clock::time_point from,
+                      std::chrono::steady_clock::time_point to = std::chrono::steady_clock::now())
+{
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count());
+}
+
+inline std::string board_name(const board_seen& b)
+{
+    return "f" + std::to_string(b.fixture) + " board " + std::to_string(b.number);
+}
+
 class soak_run {
 public:
     explicit soak_run(const soak_plan& p);

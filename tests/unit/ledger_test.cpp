@@ -10,9 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <set>
 #include <sstream>
-#include <thread>
 
 #include "cli/ledger.h"
 #include "cli/ledger_command.h"
@@ -109,33 +107,8 @@ TEST_F(ledger_test, rows_read_back_and_numbers_given_back_come_first)
     EXPECT_FALSE(r.block);
 }
 
-// Two stations on one ledger, each a connection of its own, giving back a
-// quarter of their numbers: none given twice, none skipped.
-TEST_F(ledger_test, two_stations_never_give_one_number_twice)
-{
-    ASSERT_TRUE(l) << why;
-    std::vector<std::uint64_t> kept[2];
-    auto station = [&](int n) {
-        std::string reason;
-        auto own = ledger::open(path, reason);
-        auto b = book_of(*own, 1000);
-        for (int i = 0; kept[n].size() < 100; ++i) {
-            const auto v = b->take(reason);
-            if (!v || !b->settle(*v, i % 4 != 3, reason)) return ADD_FAILURE() << reason;
-            if (i % 4 != 3) kept[n].push_back(v->index);
-        }
-    };
-    std::thread one(station, 0), two(station, 1);
-    one.join();
-    two.join();
-    std::set<std::uint64_t> all(kept[0].begin(), kept[0].end());
-    all.insert(kept[1].begin(), kept[1].end());
-    ASSERT_EQ(all.size(), 200u);
-    const auto top = *all.rbegin();
-    auto b = book_of(*l, 1000);  // what is left in the pool, then the next new number
-    for (auto i = take(*b); i <= top; i = take(*b)) EXPECT_TRUE(all.insert(i).second) << i;
-    EXPECT_EQ(all.size(), top + 1);
-}
+// Two stations sharing a ledger, giving back the numbers of failed boards,
+// run end to end in station.two_stations_sharing_a_ledger_never_give_a_number_twice.
 
 // A ledger of version 1, which booked numbers by their index in a series:
 // 1000 and 1001 kept.
