@@ -139,8 +139,8 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
          silent.device() + ": the port has no modem lines (Inappropriate ioctl for device)\n     Entry sequence: "
                            "reset-rts-boot-dtr (both=1,1,wait=100,rts=0,wait=50)\n"},
         {status_on(left_running.device()), 0, sectors},
-        // a command's option before the command's name
-        {{cli, "--device", silent.device(), "--wait", "3", "status"},
+        // a command's options before the command's name, in both spellings
+        {{cli, "--device", silent.device(), "--wait=3", "status"},
          1,
          "Waiting for the board (no answer yet), up to 3 s\n"},
         // a board knows nothing of its port: 3 s after the last run closed it, its program still runs
