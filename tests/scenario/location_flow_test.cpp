@@ -124,7 +124,8 @@ TEST_F(location_flow, clicks_on_the_boxes_keep_the_code_rules)
     const row rows[] = {
         {0, 0, true, true, {{0, 0}}, "CT"},  // code in 0 stays: unticking 0 frees 2
         {0, 0, true, true, {{0, 0}, {0, 1}}, "TF"},
-        {0, 0, true, true, {{0, 0}, {2, 0}, {0, 1}}, "TF"},  // forcing 2 runs its own click handling
+        {0, 0, true, true, {{0, 0}, {2, 0}, {0, 1}}, "TF"},          // forcing 2 runs its own click handling
+        {0, 0, true, true, {{0, 0}, {2, 0}, {0, 1}, {0, 0}}, "CC"},  // let go, 2 is as the operator left it
         // A box the rules no longer hold shows what the file offers: no data, cleared and locked.
         {0, 0, true, false, {{0, 0}}, "CL"},
         {2, 2, false, true, {{2, 0}}, "LC"},  // demo.hex: sector 0 was only ever ticked for the code's copy
