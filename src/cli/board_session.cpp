@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <ostream>
@@ -168,7 +169,11 @@ board_outcome run_board(const board_job& job, std::ostream& log, std::ostream& n
     if (job.trace) core::trace_links(s, job.trace);
     core::StartModul(s);
     s.bench = job.bench;
-    s.stop_requested = job.stop_requested;
+    s.stop_requested = [&job, &links] {
+        if (job.stop_requested && job.stop_requested()) return true;
+        const bool answered = std::any_of(links.begin(), links.end(), [](auto* l) { return l->received > 0; });
+        return !answered && job.stop_while_waiting && job.stop_while_waiting();
+    };
     s.prepared = job.blocks;
     choose_baud(s, job.baud);
 

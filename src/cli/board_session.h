@@ -33,6 +33,9 @@ struct board_job {
     // its blocks (false: the board is not run).
     serial_choice serial{};
     std::function<bool(core::app_state&)> before_run{};
+    // A stop that holds only until a chip answers: a board that has answered
+    // is under way, and finishes as every board under way does.
+    std::function<bool()> stop_while_waiting{};
 };
 
 // Where a board stands, for the live view.

@@ -97,10 +97,10 @@ void station::serve_board(fixture& f)
     bench.repeat_ms = k_repeat_ms;
     board_job job{f.port, "program", r_.baud, r_.choices, file->blocks, nullptr, nullptr, bench};
     f.in_command = false;
-    job.stop_requested = [&] {
-        return stop_signal() != 0 ||
-               (!f.in_command && (count_reached_ || gone(f) || generation_ != generation || ledger_gone()));
-    };
+    job.stop_requested = [&] { return stop_signal() != 0 || (!f.in_command && gone(f)); };
+    // The station's own reasons end only the wait: a board whose chip has
+    // answered is under way, finishes with the file it began with, and is recorded.
+    job.stop_while_waiting = [&] { return count_reached_ || generation_ != generation || ledger_gone(); };
     std::optional<serial_value> number;  // the same over the attempts of one board
     if (serials_) {
         job.serial = r_.serial;
@@ -144,10 +144,8 @@ void station::serve_board(fixture& f)
         if (!o.attempts.empty()) o.attempts.back().result = result::failed, o.attempts.back().run = o.run;
     }
     // A chip that answered in any attempt was a board, whatever came after
-    // (it left, its port went): it is recorded. No chip answered, or the
-    // station ended the bring-up for its own reasons before the board's flash
-    // was touched: no board to record.
-    if (!(arrived || o.chip_answered) || (!arrived && o.result == result::stopped && stop_signal() == 0)) {
+    // (it left, its port went, the station was stopped): it is recorded.
+    if (!(arrived || o.chip_answered)) {
         if (o.port_unusable) {
             // Just plugged in, its permissions may not be set yet.
             view_.state(f.port, "cannot open the port: " + (o.reason.empty() ? std::string() : o.reason.front()));

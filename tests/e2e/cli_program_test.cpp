@@ -730,6 +730,14 @@ TEST(station, one_board_one_fixture_one_record)
                    {k::said, 0, "fix/b: waiting for a hex file that can be used"}},
          .results = {"ok"},
          .said = {"app.hex: not a regular file"}},
+        // The other board waits for the acknowledge of its main program as the first passes.
+        {.name = "--count reached while another board's chip has answered: that board finishes and is recorded",
+         .boards = {{}, {"--fault", "ack2:none"}},
+         .links = {"a", "b"},
+         .options = {"--serial", "2FFF0h:4", "--count", "1"},
+         .steps = {{k::records, 2}},
+         .results = {"ok", "failed"},
+         .status = 1},
         // Its rows would go nowhere, and a ledger made anew would give its numbers again.
         {.name = "the ledger moved away while the station runs: no further board, and the status says so",
          .steps =
