@@ -76,8 +76,8 @@ board_outcome run_with_retries(board_job job, int retries, const std::string& he
         if (answered) job.stop_while_waiting = nullptr;
         seconds += o.seconds;
         started = started.value_or(o.started);
-        const bool stopping = (job.stop_requested && job.stop_requested()) ||
-                              (job.stop_while_waiting && job.stop_while_waiting());
+        const bool stopping =
+            (job.stop_requested && job.stop_requested()) || (job.stop_while_waiting && job.stop_while_waiting());
         if (failed && o.result == result::failed && attempt < allowed && !stopping) {
             const auto now = o.run.code.known ? o.run.code.now() : job.choices.bsl_now;
             // A missing device, or one without the modem lines the entry needs, stays so from one attempt to the next.
