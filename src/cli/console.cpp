@@ -60,21 +60,6 @@ std::string fitted_to_terminal(std::string line)
     return line;
 }
 
-void line_buffer::finish()
-{
-    if (!pending_.empty()) line_(std::exchange(pending_, {}));
-}
-
-line_buffer::int_type line_buffer::overflow(int_type c)
-{
-    if (c == traits_type::eof()) return traits_type::not_eof(c);
-    if (c == '\n')
-        line_(std::exchange(pending_, {}));
-    else
-        pending_ += static_cast<char>(c);
-    return c;
-}
-
 console::console(std::vector<std::string> devices, bool live)
     : devices_(std::move(devices)), live_(live), boards_(devices_.size())
 {

@@ -8,26 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "cli/board_session.h"
+#include "station/board_session.h"
+#include "station/line_buffer.h"
 
 namespace fernwick::cli {
 
-// Hands each whole line to `line`; what is left unfinished goes at the end.
-class line_buffer : public std::streambuf {
-public:
-    explicit line_buffer(std::function<void(const std::string&)> line) : line_(std::move(line)) {}
-    ~line_buffer() override { finish(); }
-    line_buffer(const line_buffer&) = delete;
-    line_buffer& operator=(const line_buffer&) = delete;
-    void finish();
-
-protected:
-    int_type overflow(int_type c) override;
-
-private:
-    std::function<void(const std::string&)> line_;
-    std::string pending_;
-};
+// The station and the boards it runs, as every command sees them.
+using namespace fernwick::station;
 
 // The terminal's width in characters (80 when it cannot be told).
 int terminal_width();

@@ -1,7 +1,7 @@
 #include "cli/convert_command.h"
 
-#include "cli/file_preparation.h"
 #include "programming/conversion.h"
+#include "station/file_preparation.h"
 
 namespace fernwick::cli {
 

@@ -4,9 +4,12 @@
 
 #include <ostream>
 
-#include "cli/file_preparation.h"
+#include "station/file_preparation.h"
 
 namespace fernwick::cli {
+
+// The station and the boards it runs, as every command sees them.
+using namespace fernwick::station;
 
 // The same choices and defaults as "program", so the file written is the one
 // "program" would send. Prints the path written; returns 0, or 2 with a

@@ -11,10 +11,12 @@
 #include <sstream>
 #include <vector>
 
-#include "cli/ledger.h"
-#include "cli/report.h"
+#include "station/ledger.h"
+#include "station/report.h"
 
 namespace fernwick::cli {
+
+using namespace fernwick::station;
 
 namespace {
 

@@ -7,11 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "cli/file_preparation.h"
 #include "cli/ledger_command.h"
-#include "cli/serial_numbers.h"
+#include "station/file_preparation.h"
+#include "station/serial_numbers.h"
 
 namespace fernwick::cli {
+
+// The station and the boards it runs, as every command sees them.
+using namespace fernwick::station;
 
 inline constexpr int k_usage_error = 2;
 

@@ -6,11 +6,14 @@
 #include <iosfwd>
 #include <vector>
 
-#include "cli/file_preparation.h"
 #include "programming/flash_exchange.h"
 #include "programming/programming_run.h"
+#include "station/file_preparation.h"
 
 namespace fernwick::cli {
+
+// The station and the boards it runs, as every command sees them.
+using namespace fernwick::station;
 
 // The chip's typical times, which the simulated board also takes for a real
 // board's (./run --simulated-board).

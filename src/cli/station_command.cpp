@@ -1,326 +1,43 @@
 #include "cli/station_command.h"
 
-#include <fcntl.h>
 #include <unistd.h>
-#include <QFileSystemWatcher>
-#include <QSocketNotifier>
 #include <QTimer>
-#include <filesystem>
 #include <iostream>
 
-#include "cli/program_command.h"
-#include "cli/station.h"
+#include "cli/station_view.h"
+#include "station/station_core.h"
 
 namespace fernwick::cli {
 
-namespace {
-
-namespace fs = std::filesystem;
-using namespace std::chrono;
-
-constexpr int k_file_settle_ms = 300;  // an editor's save is several events
-
-}  // namespace
-
-std::shared_ptr<const station_file> station::current_file() const
+station_setup setup_of(const cli_request& r)
 {
-    const std::lock_guard lock(file_mutex_);
-    return file_;
-}
-
-bool station::prepare()
-{
-    for (const auto& pattern : r_.ports)
-        if (const auto why = pattern_problem(pattern)) {
-            std::cerr << "fernwick-cli station: " << *why << " (see --help)\n";
-            return false;
-        }
-    // Before the block file is written: it would replace a report or a ledger of that name.
-    const auto block_file = fs::absolute(programming::new_file_name_for(r_.choices.hex_file)).lexically_normal();
-    std::vector<written_file> files{{"the block file " + block_file.string(), block_file.string()}};
-    if (!r_.report.empty()) files.push_back({"the report " + r_.report, r_.report});
-    if (!r_.ledger_file.empty()) files.push_back({"the ledger " + r_.ledger_file, r_.ledger_file});
-    if (const auto clash = one_file(r_.choices.hex_file, files)) {
-        std::cerr << "fernwick-cli station: " << *clash << "; no board was touched\n";
-        return false;
-    }
-    std::string why;
-    file_ = load_file(r_, why);
-    if (!file_) {
-        std::cerr << (why.starts_with("fernwick-cli") ? "" : "fernwick-cli station: ") << why
-                  << "; no board was touched\n";
-        return false;
-    }
-    for (const auto& note : file_->notes) std::cerr << "fernwick-cli station: " << note << "\n";
-    if (const auto bad = r_.report.empty() ? std::nullopt : check_report(r_.report)) {
-        std::cerr << "fernwick-cli station: cannot write the report: " << *bad << "\n";
-        return false;
-    }
-    if (!r_.ledger_file.empty()) {
-        ledger_ = ledger::open(r_.ledger_file, why);
-        if (!ledger_) {
-            std::cerr << "fernwick-cli station: cannot keep the ledger: " << why << "\n";
-            return false;
-        }
-    }
-    if (r_.serial.on && !(serials_ = open_serial_book(r_.serial, ledger_.get(), why))) {
-        std::cerr << "fernwick-cli station: " << why << "; no board was touched\n";
-        return false;
-    }
-    if (!r_.log_dir.empty()) {
-        std::error_code e;
-        fs::create_directories(r_.log_dir, e);
-        if (e) {
-            std::cerr << "fernwick-cli station: cannot make the log folder " << r_.log_dir << ": " << e.message()
-                      << "\n";
-            return false;
-        }
-    }
-    return true;
-}
-
-void station::sleep(fixture& f, milliseconds time)
-{
-    std::unique_lock lock(f.mutex);
-    f.wake.wait_for(lock, time);
-}
-
-void station::wake_all()
-{
-    for (auto& [key, f] : fixtures_) {
-        const std::lock_guard lock(f->mutex);
-        f->wake.notify_all();
-    }
-}
-
-// A name that comes for a device already served (the by-id link udev makes
-// after ttyUSB0) joins its fixture: said once, never a second fixture.
-void station::name_new(fixture& f, const std::vector<std::string>& names)
-{
-    for (const auto& name : names)
-        if (f.known.insert(name).second && name != f.port)
-            view_.say("fernwick-cli station: " + name + " is another name of " + f.port + ": one fixture");
-}
-
-void station::ports_changed(const std::vector<port_device>& devices)
-{
-    // A fixture is there while its device is there under the name on its
-    // line; under other names only, it is another appearance.
-    for (auto& entry : fixtures_) {
-        auto& f = *entry.second;
-        const auto d =
-            std::find_if(devices.begin(), devices.end(), [&](const port_device& one) { return one.key == f.key; });
-        if (d != devices.end() && std::find(d->names.begin(), d->names.end(), f.port) != d->names.end()) continue;
-        const std::lock_guard lock(f.mutex);
-        f.present = false;
-        f.wake.notify_all();
-    }
-    if (stopping_ || count_reached_ || ledger_lost_ || stop_signal() != 0) return;
-    for (const auto& d : devices) {
-        auto& f = fixtures_[d.key];
-        if (!f) {
-            f = std::make_unique<fixture>();
-            f->key = d.key;
-            f->index = fixtures_.size() - 1;
-        }
-        if (f->thread) {
-            name_new(*f, d.names);
-            continue;
-        }
-        // A line and a log belong to a name: another device under the name of
-        // one still being recorded waits for it.
-        const auto& name = d.names.front();
-        if (std::any_of(fixtures_.begin(), fixtures_.end(),
-                        [&](const auto& g) { return g.second->thread && g.second->port == name; }))
-            continue;
-        f->port = name;
-        f->known.clear();
-        name_new(*f, d.names);
-        f->log = log_of(name);
-        f->present = true;
-        start(*f);
-    }
-}
-
-// Its log, opened when the fixture first comes; nullptr (said at once) when
-// it cannot be written or is another fixture's.
-log_file* station::log_of(const std::string& port)
-{
-    if (r_.log_dir.empty()) return nullptr;
-    const auto path = (fs::path(r_.log_dir) / log_file_name(port)).string();
-    auto& log = logs_[path];
-    if (log.port == port) return log.file.get();
-    std::string trouble;
-    if (!log.port.empty()) {
-        if (!log.clashes.insert(port).second) return nullptr;
-        trouble = "cannot write the log " + path + ": it is also the log of " + log.port + "; " + port +
-                  "'s boards are not logged";
-    } else {
-        std::string why;
-        log.port = port;
-        log.file = log_file::open(path, why);
-        if (log.file && log.file->cut()) return log.file.get();
-        trouble = "cannot write the log " + (log.file ? log.file->why() : why);
-        log.file.reset();
-    }
-    // Said now, while the operator can still act; the exit status says it again.
-    view_.say("fernwick-cli station: " + port + ": " + trouble);
-    unlogged_ = true;
-    return nullptr;
-}
-
-void station::start(fixture& f)
-{
-    f.thread = QThread::create([this, &f] { serve(f); });
-    QObject::connect(f.thread, &QThread::finished, &loop_, [this, &f] {
-        f.thread->deleteLater();
-        f.thread = nullptr;
-        if (!f.present) view_.state(f.port, "gone");
-        // It, or another device under its name, may have come while its last
-        // board was recorded: what is there now.
-        ports_changed(matching_devices(r_.ports));
-        maybe_quit();
-    });
-    f.thread->start();
-}
-
-// A ledger whose file went away keeps no record: a board programmed now
-// would pass unrecorded and its number could be given again, so the station
-// takes no further board and ends with the status of records lost.
-bool station::ledger_gone()
-{
-    if (ledger_lost_) return true;
-    if (!ledger_ || !ledger_->gone() || ledger_lost_.exchange(true)) return ledger_lost_;
-    view_.say("fernwick-cli station: " + ledger_->gone_text() + "; the station takes no further board");
-    QMetaObject::invokeMethod(
-        &loop_,
-        [this] {
-            wake_all();
-            maybe_quit();
-        },
-        Qt::QueuedConnection);
-    return true;
-}
-
-void station::maybe_quit()
-{
-    if (!stopping_ && stop_signal() == 0 && !count_reached_ && !ledger_lost_) return;
-    stopping_ = true;
-    for (const auto& [key, f] : fixtures_)
-        if (f->thread) return;
-    loop_.quit();
-}
-
-void station::file_changed(const std::shared_ptr<const station_file>& file, const std::string& why)
-{
-    const auto old = current_file();
-    if (file && old && file->description.hex_sha256 == old->description.hex_sha256) return;
-    if (!file && !old) return;  // still not usable: said already
-    {
-        const std::lock_guard lock(file_mutex_);
-        file_ = file;
-    }
-    ++generation_;
-    if (file) {
-        view_.say("fernwick-cli station: " + r_.choices.hex_file + " changed; boards from now on get it (SHA-256 " +
-                  file->description.hex_sha256 + ")");
-        for (const auto& note : file->notes) view_.say("fernwick-cli station: " + note);
-    } else {
-        view_.say((why.starts_with("fernwick-cli") ? "" : "fernwick-cli station: ") + why);
-        view_.say("fernwick-cli station: " + r_.choices.hex_file +
-                  " changed and cannot be used; no board is programmed until it can");
-    }
-    wake_all();
-}
-
-int station::run()
-{
-    int pipe_fds[2];
-    if (::pipe2(pipe_fds, O_CLOEXEC | O_NONBLOCK) != 0) return k_usage_error;
-    wake_on_stop(pipe_fds[1]);
-    QSocketNotifier stop_notifier(pipe_fds[0], QSocketNotifier::Read);
-    QObject::connect(&stop_notifier, &QSocketNotifier::activated, &loop_, [&] {
-        char drained[16];
-        while (::read(pipe_fds[0], drained, sizeof drained) > 0) {}
-        stopping_ = true;
-        view_.say("fernwick-cli station: stopping: every board under way finishes its exchange");
-        wake_all();
-        maybe_quit();
-    });
-
-    // An editor saves by writing a new file and renaming it over the old:
-    // the folder is watched too, and a change is looked at once it settles,
-    // off this thread: it serves the fixtures, whatever the file does.
-    file_checker checker(loop_, [this](const auto& file, const std::string& why) { file_changed(file, why); });
-    QFileSystemWatcher file_watch;
-    const auto hex = fs::absolute(r_.choices.hex_file);
-    file_watch.addPath(QString::fromStdString(hex.string()));
-    file_watch.addPath(QString::fromStdString(hex.parent_path().string()));
-    QTimer settle;
-    settle.setSingleShot(true);
-    QObject::connect(&settle, &QTimer::timeout, &loop_, [&] {
-        // Watched anew: the name may lead to another file now.
-        file_watch.removePath(QString::fromStdString(hex.string()));
-        file_watch.addPath(QString::fromStdString(hex.string()));
-        checker.check(r_);
-    });
-    const auto touched = [&](const QString&) { settle.start(k_file_settle_ms); };
-    QObject::connect(&file_watch, &QFileSystemWatcher::fileChanged, &loop_, touched);
-    QObject::connect(&file_watch, &QFileSystemWatcher::directoryChanged, &loop_, [&](const QString&) {
-        // Only the hex file's own change matters; the folder tells a rename over it.
-        const auto stamp = file_stamp(hex);
-        if (!stamp.empty() && stamp != hex_stamp_) {
-            hex_stamp_ = stamp;
-            touched({});
-        }
-    });
-    hex_stamp_ = file_stamp(hex);
-
-    // A ledger deleted, moved or replaced changes its folder: seen at once,
-    // even while every board is only being watched.
-    QFileSystemWatcher ledger_watch;
-    if (ledger_) {
-        ledger_watch.addPath(QString::fromStdString(fs::absolute(r_.ledger_file).parent_path().string()));
-        QObject::connect(&ledger_watch, &QFileSystemWatcher::directoryChanged, &loop_,
-                         [this](const QString&) { ledger_gone(); });
-    }
-
-    port_watcher ports(r_.ports, [this](const std::vector<port_device>& now) { ports_changed(now); });
-    const auto now = ports.devices();
-    view_.say("fernwick-cli station: " + std::to_string(now.size()) + " fixture(s) now; waiting for boards on " +
-              [this] {
-                  std::string all;
-                  for (const auto& p : r_.ports) all += (all.empty() ? "" : " ") + p;
-                  return all;
-              }() +
-              " (Ctrl-C ends)");
-    ports_changed(now);
-    QTimer redraw;
-    QObject::connect(&redraw, &QTimer::timeout, &loop_, [this] { view_.redraw(); });
-    if (view_.live()) redraw.start(1000);
-    if (stop_signal() != 0) {
-        stopping_ = true;
-        wake_all();
-    }
-    const bool under_way =
-        std::any_of(fixtures_.begin(), fixtures_.end(), [](const auto& f) { return f.second->thread != nullptr; });
-    if (!stopping_ || under_way) loop_.exec();
-    wake_on_stop(-1);
-    ::close(pipe_fds[0]);
-    ::close(pipe_fds[1]);
-    view_.finish();
-
-    for (const auto& why : write_errors_) std::cerr << "fernwick-cli station: " << why << "\n";
-    if (const int signal = stop_signal()) return 128 + signal;
-    return any_not_passed_ || unlogged_ || ledger_lost_ || !write_errors_.empty() ? 1 : 0;
+    station_setup s;
+    s.ports = r.ports;
+    s.baud = r.baud;
+    s.choices = r.choices;
+    s.bench = r.bench;
+    s.retries = r.retries;
+    s.report = r.report;
+    s.log_dir = r.log_dir;
+    s.ledger_file = r.ledger_file;
+    s.count = r.count;
+    s.serial = r.serial;
+    return s;
 }
 
 int run_station(const cli_request& r)
 {
-    station_view view(::isatty(STDOUT_FILENO) == 1);
-    station s(r, view);
-    if (!s.prepare()) return k_usage_error;
-    return s.run();
+    const auto setup = setup_of(r);
+    station_model model;
+    station_view view(::isatty(STDOUT_FILENO) == 1, model);
+    station_core s(setup, model);
+    if (!s.prepare(std::cerr)) return k_usage_error;
+    QTimer redraw;
+    QObject::connect(&redraw, &QTimer::timeout, [&view] { view.redraw(); });
+    if (view.live()) redraw.start(1000);
+    const int status = s.run();
+    for (const auto& why : s.write_errors()) std::cerr << "fernwick-cli station: " << why << "\n";
+    return status;
 }
 
 }  // namespace fernwick::cli

@@ -1,8 +1,6 @@
 #include "cli/station_view.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <ctime>
 #include <iomanip>
 #include <iostream>
@@ -27,22 +25,18 @@ std::string clock_now()
 
 }  // namespace
 
-std::string station_totals::yield_text() const
+station_view::station_view(bool live, station_model& model) : live_(live)
 {
-    const int ended = passed + failed;
-    if (ended == 0) return "-";
-    char text[16];
-    std::snprintf(text, sizeof text, "%.1f %%", 100.0 * passed / ended);
-    return text;
-}
-
-std::string station_totals::per_hour_text() const
-{
-    const int ended = passed + failed;
-    const double hours = std::chrono::duration<double>(last_end - first_board).count() / 3600;
-    // A pace over less than a minute says little.
-    if (ended == 0 || hours < 1.0 / 60) return "-";
-    return std::to_string(std::lround(ended / hours));
+    model.listen([this](const station_change& c) {
+        using k = station_change::kind;
+        switch (c.what) {
+        case k::state: state(c.port, c.text); break;
+        case k::progress: progress(c.port, c.progress); break;
+        case k::totals: totals(c.totals); break;
+        case k::said: say(c.text); break;
+        case k::ended: finish(); break;
+        }
+    });
 }
 
 station_view::row& station_view::row_of(const std::string& fixture)

@@ -1,34 +1,25 @@
 #pragma once
 // What the operator of a station sees: on a terminal one line per fixture,
 // redrawn in place, and the totals below them; otherwise one plain line per
-// event, never a control character. Safe to call from every fixture's thread.
+// event, never a control character. It follows the station's model, told of
+// each change in the thread that made it.
 
 #include <chrono>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "cli/board_session.h"
+#include "station/board_session.h"
+#include "station/station_model.h"
 
 namespace fernwick::cli {
 
-struct station_totals {
-    int passed = 0;
-    int failed = 0;                                       // stopped boards too: they do not hold the file
-    std::chrono::steady_clock::time_point first_board{};  // when the first board arrived
-    std::chrono::steady_clock::time_point last_end{};     // when the last board ended
-
-    // Passed boards in whole percent of those that ended, one decimal.
-    std::string yield_text() const;
-    // Boards that ended per hour, from the first one's arrival to the last
-    // one's end: the station's pace while it had boards, idle hours left out
-    // at its ends. "-" before a board ended.
-    std::string per_hour_text() const;
-};
+// The station and the boards it runs, as every command sees them.
+using namespace fernwick::station;
 
 class station_view {
 public:
-    explicit station_view(bool live) : live_(live) {}
+    station_view(bool live, station_model& model);
     bool live() const { return live_; }
 
     // A fixture's state in words: "waiting", "passed  serial 1042", "gone" ...

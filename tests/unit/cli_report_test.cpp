@@ -8,11 +8,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli/report.h"
+#include "station/report.h"
 
 namespace {
 
-using namespace fernwick::cli;
+using namespace fernwick::station;
 using namespace std::chrono;
 using namespace std::string_literals;
 using result = fernwick::core::run_record::result;

@@ -5,13 +5,14 @@
 #include <sstream>
 
 #include "cli/options.h"
-#include "cli/serial_numbers.h"
 #include "hex_test_files.h"
+#include "station/serial_numbers.h"
 
 namespace {
 
 using namespace hex_test;
 using namespace fernwick::cli;
+using namespace fernwick::station;
 using bytes = std::vector<std::uint8_t>;
 
 TEST(cli_serial, numbers_are_written_in_their_format_until_they_no_longer_fit)

@@ -5,12 +5,13 @@
 #include <filesystem>
 #include <fstream>
 
-#include "cli/fixtures.h"
 #include "cli/station_view.h"
+#include "station/fixtures.h"
 
 namespace {
 
 using namespace fernwick::cli;
+using namespace fernwick::station;
 namespace fs = std::filesystem;
 
 // What a folder of ports holds, and which of its names the station takes as

@@ -12,12 +12,13 @@
 #include <functional>
 #include <sstream>
 
-#include "cli/ledger.h"
 #include "cli/ledger_command.h"
+#include "station/ledger.h"
 
 namespace {
 
 using namespace fernwick::cli;
+using namespace fernwick::station;
 namespace fs = std::filesystem;
 
 serial_value number(std::uint64_t i) { return {i, std::to_string(1000 + i), {static_cast<std::uint8_t>(i)}}; }

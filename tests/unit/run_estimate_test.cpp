@@ -10,9 +10,9 @@
 #include "bootstrap/reset_step.h"
 #include "cli/options.h"
 #include "cli/plan_command.h"
-#include "cli/programming_flow.h"
 #include "shell/events.h"
 #include "sim_link.h"
+#include "station/programming_flow.h"
 
 namespace {
 
