@@ -8,6 +8,9 @@
 #   bench/station.sh rate [F] [B]    boards per hour of F fixtures at 19200
 #                                    baud, B boards each back to back, against
 #                                    F times one fixture's rate
+#   bench/station.sh cycle [F] [B]   the same measured per fixture at a steady
+#                                    state: from one board's arrival to the
+#                                    next one's, the first board of each left out
 # BUILD= names the build folder (default build/).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -42,6 +45,8 @@ station() {  # station REPORT [OPTION]...: started in the background, its pid in
 }
 
 records() { local n=0; [ -f "$1" ] && n=$(grep -c "\"device\":\"$2\"" "$1" || true); echo "${n:-0}"; }
+
+records_all() { local n=0; [ -f "$1" ] && n=$(wc -l <"$1"); echo "${n:-0}"; }
 
 passed() { local n=0; [ -f "$1" ] && n=$(grep -c '"result":"ok"' "$1" || true); echo "${n:-0}"; }
 
@@ -102,8 +107,43 @@ rate)
     END {printf "one fixture: %.0f boards per hour; %d fixtures: %.0f boards per hour, %.3f of %d times one\n",
          per_hour[1], n, per_hour[n], per_hour[n] / (n * per_hour[1]), n}'
   ;;
+cycle)
+  f=${2:-16} b=${3:-5}
+  for fixtures in 1 "$f"; do
+    station "$work/cycle.$fixtures.jsonl"
+    for ((k = 0; k < fixtures; k++)); do
+      (
+        for ((i = 0; i < b; i++)); do
+          # The next board is put in as soon as the last one's record is written.
+          echo "$fixtures $k $i $(date +%s.%N)" >>"$work/arrivals.$fixtures"
+          "$build/mirel-sim" --line-rate 19200 --erase-ms 300 --program-ms 2 --link "$work/fix/$k" >/dev/null &
+          sim=$!
+          until [ "$(records "$work/cycle.$fixtures.jsonl" "$work/fix/$k")" -gt "$i" ]; do sleep 0.05; done
+          kill $sim; wait $sim || true
+        done
+      ) &
+      pids+=($!)
+    done
+    until [ "$(records_all "$work/cycle.$fixtures.jsonl")" -ge $((fixtures * b)) ]; do sleep 0.2; done
+    stop
+    cat "$work/arrivals.$fixtures"
+  done | sort -k1,1n -k2,2n -k3,3n | awk -v b="$b" '
+    { t[$1 " " $2 " " $3] = $4; n[$1] = $1 }
+    END {
+      for (f in n) {
+        sum = 0; cycles = 0
+        for (k = 0; k < f; k++)
+          for (i = 2; i < b; i++) { sum += t[f " " k " " i] - t[f " " k " " (i - 1)]; cycles++ }
+        cycle[f] = sum / cycles
+      }
+      for (f in n) if (f > 1) many = f
+      one = 3600 / cycle[1]; all = many * 3600 / cycle[many]
+      printf "one fixture: a board every %.2f s, %.0f boards per hour; %d fixtures: a board every %.2f s each, %.0f boards per hour, %.3f of %d times one\n",
+        cycle[1], one, many, cycle[many], all, all / (many * one), many
+    }'
+  ;;
 *)
-  sed -n '2,11p' "$0" >&2
+  sed -n '2,14p' "$0" >&2
   exit 2
   ;;
 esac
