@@ -139,8 +139,12 @@ void station_window::refresh()
         }
     }
     if (placed) place_tiles();
-    const QString said = picture.said.empty() ? QString() : QString::fromStdString(picture.said.back());
-    if (!stop_asked_ && said_->text() != said) said_->setText(said);
+    // The station's own lines (the file changed, a stop); the terminal's hints stay the log's.
+    const std::string prefix = "fernwick-cli station: ";
+    const auto own = std::find_if(picture.said.rbegin(), picture.said.rend(),
+                                  [&](const std::string& l) { return l.starts_with(prefix); });
+    const QString said = own == picture.said.rend() ? QString() : QString::fromStdString(own->substr(prefix.size()));
+    if (!stop_asked_ && !closing_ && said_->text() != said) said_->setText(said);
     const auto& t = picture.totals;
     QString totals = QStringLiteral("Passed %1    Failed %2    Yield %3    Boards per hour %4")
                          .arg(t.passed)

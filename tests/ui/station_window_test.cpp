@@ -2,8 +2,8 @@
 // station's threads would, and only a confirmed Stop stops the station.
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
@@ -78,12 +78,21 @@ TEST(station_window, a_tile_shows_each_state_as_a_colour_and_a_word)
          "block 3 not acknowledged",
          "take the board out"},
         {fixture_state::board_gone, "board gone", {}, "Board gone", ""},
-        {fixture_state::needs_reset, "the board did not come up: reset it", {}, "Reset the board",
+        {fixture_state::needs_reset,
+         "the board did not come up: reset it",
+         {},
+         "Reset the board",
          "the board did not come up: reset it"},
         {fixture_state::held, "held by another station", {}, "Port held by another program", "held by another station"},
-        {fixture_state::cannot_open, "cannot open the port: Permission denied", {}, "Cannot open the port",
+        {fixture_state::cannot_open,
+         "cannot open the port: Permission denied",
+         {},
+         "Cannot open the port",
          "cannot open the port: Permission denied"},
-        {fixture_state::no_file, "waiting for a hex file that can be used", {}, "No usable hex file",
+        {fixture_state::no_file,
+         "waiting for a hex file that can be used",
+         {},
+         "No usable hex file",
          "waiting for a hex file that can be used"},
     };
     for (const auto& r : rows) {
