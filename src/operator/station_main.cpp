@@ -1,0 +1,137 @@
+// fernwick-station: the operator's window over a job's station.
+
+#include <CLI/CLI.hpp>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <iostream>
+#include <optional>
+
+#include "operator/operator_dialog.h"
+#include "operator/station_thread.h"
+#include "operator/station_window.h"
+#include "station/job.h"
+#include "station/stop_signals.h"
+#include "ui/input_gate.h"
+
+namespace {
+
+using namespace fernwick;
+
+const char* const k_description =
+    "The operator's window of a production line: it runs the station of a job made with fernwick-cli job make, "
+    "one tile per fixture, with the product, the hex file and its SHA-256, the operator and the lot above them "
+    "and the totals below. The operator changes nothing of the job; Stop (confirmed) lets every board under way "
+    "finish and be recorded, and so does closing the window or SIGTERM.";
+
+struct station_options {
+    std::string job_file;
+    std::string operator_name;
+    std::string lot;
+    std::vector<std::string> ports;
+};
+
+// Before the QApplication, so that --help and --version work without a
+// display (the manual page is made from them). -1: go on.
+int read_options(int argc, char** argv, station_options& o)
+{
+    CLI::App app(k_description, "fernwick-station");
+    app.set_version_flag("--version", std::string("fernwick-station ") + FERNWICK_VERSION);
+    app.add_option("JOBFILE", o.job_file, "the job to run; without it a file dialog opens a *.job file");
+    app.add_option("--operator", o.operator_name, "the operator's name, asked otherwise")->type_name("NAME");
+    app.add_option("--lot", o.lot, "the lot, asked otherwise")->type_name("TEXT");
+    app.add_option("--port", o.ports,
+                   "a pattern of the fixtures' ports, as fernwick-cli station --job takes it; instead of the job's")
+        ->type_name("PATTERN");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int status = app.exit(e);
+        return status == 0 ? 0 : 2;
+    }
+    return -1;
+}
+
+// A job or file the station cannot run: said in a window and on standard error.
+int refuse(const std::string& why)
+{
+    std::cerr << "fernwick-station: " << why << (why.ends_with('\n') ? "" : "\n");
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Fernwick station"),
+                    QStringLiteral("The station cannot run this job:\n\n%1").arg(QString::fromStdString(why)));
+    box.setObjectName(QStringLiteral("refused"));
+    box.exec();
+    return 2;
+}
+
+// The operator and the lot, from the options or asked; false when not given.
+bool ask_operator(station_options& o)
+{
+    if (!QString::fromStdString(o.operator_name).trimmed().isEmpty() &&
+        !QString::fromStdString(o.lot).trimmed().isEmpty())
+        return true;
+    operator_window::operator_dialog dialog;
+    dialog.operator_field()->setText(QString::fromStdString(o.operator_name));
+    dialog.lot_field()->setText(QString::fromStdString(o.lot));
+    if (dialog.exec() != QDialog::Accepted) return false;
+    o.operator_name = dialog.operator_name();
+    o.lot = dialog.lot();
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    station_options o;
+    if (const int status = read_options(argc, argv, o); status >= 0) return status;
+    // SIGTERM stops as Stop does: the core sees it and finishes every board under way.
+    station::stop_on_signals();
+    QApplication qt(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("fernwick-station"));
+    const ui::input_gate gate;
+    if (o.job_file.empty())
+        o.job_file =
+            QFileDialog::getOpenFileName(nullptr, QStringLiteral("Open a job"), {}, QStringLiteral("Jobs (*.job)"))
+                .toStdString();
+    if (o.job_file.empty()) return refuse("no job chosen");
+    std::string why;
+    auto j = station::read_job(o.job_file, why);
+    if (!j) return refuse(why);
+    auto setup = j->setup;
+    if (!o.ports.empty()) setup.ports = o.ports;
+    if (setup.ports.empty()) return refuse(o.job_file + " names no fixtures' ports: give them with --port PATTERN");
+    if (!ask_operator(o)) return refuse("no operator and lot given");
+    setup.operator_name = o.operator_name;
+    setup.lot = o.lot;
+
+    station::station_model model;
+    const operator_window::job_header header{
+        j->product, setup.choices.hex_file, setup.hex_sha256, o.operator_name, o.lot, setup.count};
+    std::unique_ptr<operator_window::station_thread> thread;
+    operator_window::station_window window(model, header, [&thread] { thread->stop(); });
+    int status = 1;
+    bool refused = false;
+    thread = std::make_unique<operator_window::station_thread>(
+        setup, model,
+        [&](bool ok, const std::string& reasons) {
+            QMetaObject::invokeMethod(&window, [&, ok, reasons] {
+                if (ok) return window.showMaximized();
+                refused = true;
+                status = refuse(reasons);
+                QCoreApplication::exit(status);
+            });
+        },
+        [&](int s) {
+            QMetaObject::invokeMethod(&window, [&, s] {
+                if (refused) return;
+                status = s;
+                window.run_ended(station::stop_signal() != 0);
+            });
+        });
+    thread->start();
+    QApplication::exec();
+    thread->stop();
+    thread->wait();
+    return status;
+}

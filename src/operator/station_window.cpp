@@ -1,0 +1,251 @@
+#include "operator/station_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <filesystem>
+
+#include "operator/details_window.h"
+#include "operator/fixture_tile.h"
+
+namespace fernwick::operator_window {
+
+namespace {
+
+constexpr int k_refresh_ms = 100;  // the tiles follow at most this often: a few times a second reads well
+constexpr int k_tile_width = 380;
+
+QLabel* bar_label(QWidget* parent, const char* name, int points)
+{
+    auto* l = new QLabel(parent);
+    l->setObjectName(QString::fromLatin1(name));
+    QFont f = l->font();
+    f.setPointSize(points);
+    f.setBold(true);
+    l->setFont(f);
+    l->setWordWrap(true);
+    return l;
+}
+
+QString header_of(const job_header& h)
+{
+    const auto file = std::filesystem::path(h.hex_file).filename().string();
+    return QStringLiteral("%1     %2 (SHA-256 %3)     Operator: %4     Lot: %5")
+        .arg(QString::fromStdString(h.product), QString::fromStdString(file),
+             QString::fromStdString(h.hex_sha256.substr(0, 8)), QString::fromStdString(h.operator_name),
+             QString::fromStdString(h.lot));
+}
+
+}  // namespace
+
+station_window::station_window(station::station_model& model, const job_header& header, std::function<void()> stop)
+    : model_(model),
+      header_(header),
+      stop_station_(std::move(stop)),
+      pending_(std::make_shared<std::atomic<bool>>(false))
+{
+    setObjectName(QStringLiteral("station_window"));
+    setWindowTitle(QStringLiteral("Fernwick station: %1").arg(QString::fromStdString(header.product)));
+    auto* layout = new QVBoxLayout(this);
+    job_ = bar_label(this, "job", 18);
+    job_->setText(header_of(header));
+    said_ = bar_label(this, "said", 13);
+    said_->setWordWrap(true);
+    layout->addWidget(job_);
+    layout->addWidget(said_);
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    tile_area_ = new QWidget(scroll);
+    grid_ = new QGridLayout(tile_area_);
+    grid_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    scroll->setWidget(tile_area_);
+    layout->addWidget(scroll, 1);
+    auto* bottom = new QHBoxLayout;
+    totals_ = bar_label(this, "totals", 20);
+    stop_ = new QPushButton(QStringLiteral("Stop"), this);
+    stop_->setObjectName(QStringLiteral("stop"));
+    stop_->setAutoDefault(false);
+    QFont big = stop_->font();
+    big.setPointSize(20);
+    big.setBold(true);
+    stop_->setFont(big);
+    stop_->setMinimumSize(180, 64);
+    bottom->addWidget(totals_, 1);
+    bottom->addWidget(stop_);
+    layout->addLayout(bottom);
+    connect(stop_, &QPushButton::clicked, this, [this] { closing_ ? (void)close() : ask_to_stop(); });
+
+    refresh_timer_ = new QTimer(this);
+    refresh_timer_->setSingleShot(true);
+    connect(refresh_timer_, &QTimer::timeout, this, [this] { refresh(); });
+    // The time left moves on between the station's reports.
+    clock_ = new QTimer(this);
+    connect(clock_, &QTimer::timeout, this, [this] { refresh(); });
+    clock_->start(1000);
+    // Called in the station's threads: one queued refresh for any number of changes.
+    model_.listen([this, pending = pending_](const station::station_change&) {
+        if (pending->exchange(true)) return;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!refresh_timer_->isActive()) refresh_timer_->start(k_refresh_ms);
+            },
+            Qt::QueuedConnection);
+    });
+    refresh();
+}
+
+station_window::~station_window() = default;
+
+void station_window::refresh()
+{
+    pending_->store(false);
+    const auto picture = model_.picture();
+    const auto now = std::chrono::steady_clock::now();
+    bool placed = false;
+    for (const auto& f : picture.fixtures) {
+        auto at = tiles_.find(f.port);
+        if (f.state == fixture_state::absent) {
+            if (at == tiles_.end()) continue;
+            delete at->second;
+            tiles_.erase(at);
+            order_.erase(std::find(order_.begin(), order_.end(), f.port));
+            failed_since_.erase(f.port);
+            placed = true;
+            continue;
+        }
+        if (at == tiles_.end()) {
+            auto* t = new fixture_tile(QString::fromStdString(f.port), tile_area_);
+            connect(t->details_button(), &QPushButton::clicked, this, [this, port = f.port] { show_details(port); });
+            at = tiles_.emplace(f.port, t).first;
+            order_.push_back(f.port);
+            placed = true;
+        }
+        at->second->show_picture(f, now);
+        // Each failure once: the bell, and the tile lights up.
+        if (f.state == fixture_state::failed && failed_since_[f.port] != f.since) {
+            failed_since_[f.port] = f.since;
+            QApplication::beep();
+            ++beeps_;
+            at->second->flash();
+        }
+    }
+    if (placed) place_tiles();
+    // The station's own lines (the file changed, a stop); the terminal's hints stay the log's.
+    const std::string prefix = "fernwick-cli station: ";
+    const auto own = std::find_if(picture.said.rbegin(), picture.said.rend(),
+                                  [&](const std::string& l) { return l.starts_with(prefix); });
+    const QString said = own == picture.said.rend() ? QString() : QString::fromStdString(own->substr(prefix.size()));
+    if (!stop_asked_ && !closing_ && said_->text() != said) said_->setText(said);
+    const auto& t = picture.totals;
+    QString totals = QStringLiteral("Passed %1    Failed %2    Yield %3    Boards per hour %4")
+                         .arg(t.passed)
+                         .arg(t.failed)
+                         .arg(QString::fromStdString(t.yield_text()), QString::fromStdString(t.per_hour_text()));
+    if (header_.count > 0) totals += QStringLiteral("    Batch %1 of %2").arg(t.passed).arg(header_.count);
+    if (totals_->text() != totals) totals_->setText(totals);
+    if (picture.ended && !ended_) {
+        ended_ = true;
+        clock_->stop();
+    }
+}
+
+void station_window::place_tiles()
+{
+    const int columns = std::max(1, std::min<int>(static_cast<int>(order_.size()), width() / k_tile_width));
+    for (std::size_t i = 0; i < order_.size(); ++i) {
+        auto* t = tiles_.at(order_[i]);
+        grid_->removeWidget(t);
+        grid_->addWidget(t, static_cast<int>(i) / columns, static_cast<int>(i) % columns);
+        t->show();
+    }
+}
+
+void station_window::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    place_tiles();
+}
+
+void station_window::ask_to_stop()
+{
+    if (stop_asked_ || confirm_ != nullptr) return;
+    confirm_ = new QMessageBox(QMessageBox::Question, QStringLiteral("Stop the station"),
+                               QStringLiteral("Stop the station?\nEvery board under way finishes and is recorded; "
+                                              "no new board is taken."),
+                               QMessageBox::Yes | QMessageBox::No, this);
+    confirm_->setObjectName(QStringLiteral("confirm_stop"));
+    confirm_->setDefaultButton(QMessageBox::No);
+    QFont big = confirm_->font();
+    big.setPointSize(16);
+    confirm_->setFont(big);
+    connect(confirm_, &QMessageBox::buttonClicked, this, [this](QAbstractButton* b) {
+        const bool yes = confirm_->standardButton(b) == QMessageBox::Yes;
+        confirm_->deleteLater();
+        confirm_ = nullptr;
+        if (yes) confirmed_stop();
+    });
+    confirm_->open();
+}
+
+void station_window::confirmed_stop()
+{
+    stop_asked_ = true;
+    stop_->setEnabled(false);
+    stop_->setText(QStringLiteral("Stopping"));
+    said_->setText(QStringLiteral("Stopping: every board under way finishes and is recorded"));
+    if (stop_station_) stop_station_();
+}
+
+void station_window::run_ended(bool stopped)
+{
+    refresh();
+    closing_ = true;
+    if (stopped || stop_asked_) {
+        close();
+        return;
+    }
+    // The batch is done: the window stays to be read until it is closed.
+    stop_->setText(QStringLiteral("Close"));
+    stop_->setEnabled(true);
+    said_->setText(QStringLiteral("The station has ended"));
+}
+
+void station_window::closeEvent(QCloseEvent* e)
+{
+    if (closing_) {
+        e->accept();
+        return;
+    }
+    // Closing the window is Stop, confirmed as Stop is; it closes once every board is recorded.
+    e->ignore();
+    ask_to_stop();
+}
+
+void station_window::show_details(const std::string& port)
+{
+    const auto picture = model_.picture();
+    const auto at = std::find_if(picture.fixtures.begin(), picture.fixtures.end(),
+                                 [&](const station::fixture_picture& f) { return f.port == port; });
+    if (at != picture.fixtures.end()) show_details_window(this, *at);
+}
+
+fixture_tile* station_window::tile(const std::string& port) const
+{
+    const auto at = tiles_.find(port);
+    return at == tiles_.end() ? nullptr : at->second;
+}
+
+QString station_window::footer_text() const { return totals_->text(); }
+QString station_window::header_text() const { return job_->text(); }
+QString station_window::said_text() const { return said_->text(); }
+
+}  // namespace fernwick::operator_window
