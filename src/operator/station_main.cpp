@@ -1,10 +1,14 @@
 // fernwick-station: the operator's window over a job's station.
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <CLI/CLI.hpp>
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QSocketNotifier>
+#include <csignal>
 #include <iostream>
 #include <optional>
 
@@ -12,7 +16,6 @@
 #include "operator/station_thread.h"
 #include "operator/station_window.h"
 #include "station/job.h"
-#include "station/stop_signals.h"
 #include "ui/input_gate.h"
 
 namespace {
@@ -53,6 +56,21 @@ int read_options(int argc, char** argv, station_options& o)
     return -1;
 }
 
+int g_signal_pipe[2] = {-1, -1};
+
+extern "C" void on_signal(int) { [[maybe_unused]] const auto woken = ::write(g_signal_pipe[1], "s", 1); }
+
+// SIGTERM, SIGINT and SIGHUP stop the station as a confirmed Stop does:
+// every board under way finishes its run and is recorded, then the window closes.
+void stop_on_signals()
+{
+    if (::pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    struct sigaction action {};
+    action.sa_handler = on_signal;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
 // A job or file the station cannot run: said in a window and on standard error.
 int refuse(const std::string& why)
 {
@@ -85,8 +103,7 @@ int main(int argc, char** argv)
 {
     station_options o;
     if (const int status = read_options(argc, argv, o); status >= 0) return status;
-    // SIGTERM stops as Stop does: the core sees it and finishes every board under way.
-    station::stop_on_signals();
+    stop_on_signals();
     QApplication qt(argc, argv);
     QApplication::setApplicationName(QStringLiteral("fernwick-station"));
     const ui::input_gate gate;
@@ -126,9 +143,15 @@ int main(int argc, char** argv)
             QMetaObject::invokeMethod(&window, [&, s] {
                 if (refused) return;
                 status = s;
-                window.run_ended(station::stop_signal() != 0);
+                window.run_ended(false);
             });
         });
+    QSocketNotifier signalled(g_signal_pipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalled, &QSocketNotifier::activated, &window, [&] {
+        char drained[16];
+        while (::read(g_signal_pipe[0], drained, sizeof drained) > 0) {}
+        window.stop_without_asking();
+    });
     thread->start();
     QApplication::exec();
     thread->stop();

@@ -205,6 +205,16 @@ void station_window::confirmed_stop()
     if (stop_station_) stop_station_();
 }
 
+void station_window::stop_without_asking()
+{
+    if (confirm_ != nullptr) {
+        confirm_->close();
+        confirm_->deleteLater();
+        confirm_ = nullptr;
+    }
+    if (!stop_asked_ && !closing_) confirmed_stop();
+}
+
 void station_window::run_ended(bool stopped)
 {
     refresh();

@@ -43,6 +43,8 @@ public:
 
     // Reads the model now, as the queued refresh does.
     void refresh();
+    // Stop as a confirmed Stop does (a signal asked for it).
+    void stop_without_asking();
     // The station's run has returned: the window closes when a stop ended it.
     void run_ended(bool stopped);
 

@@ -101,7 +101,9 @@ void station_core::serve_board(fixture& f)
     job.stop_requested = [&] { return stopped() || (!f.in_command && gone(f)); };
     // The station's own reasons end only the wait: a board whose chip has
     // answered is under way, finishes with the file it began with, and is recorded.
-    job.stop_while_waiting = [&] { return count_reached_ || generation_ != generation || ledger_gone(); };
+    job.stop_while_waiting = [&] {
+        return stop_asked_ || count_reached_ || generation_ != generation || ledger_gone();
+    };
     std::optional<serial_value> number;  // the same over the attempts of one board
     if (serials_) {
         job.serial = r_.serial;

@@ -40,8 +40,8 @@ public:
     // Until a stop or --count: 0 every board that arrived passed, 1 one did
     // not or a record could not be written, 128 + the signal that stopped it.
     int run();
-    // As the first stop signal does: every board under way finishes and is
-    // recorded. From any thread.
+    // No further board is taken; every board under way finishes its run and
+    // is recorded, as when --count is reached. From any thread.
     void stop();
     // The records that could not be written, once it has run.
     const std::vector<std::string>& write_errors() const { return write_errors_; }
@@ -76,8 +76,13 @@ private:
     };
 
     bool gone(const fixture& f) const { return !f.present || (f.hold && f.hold->gone()); }
-    bool stopped() const { return stop_asked_ || stop_signal() != 0; }
-    bool ending(const fixture& f) const { return stopped() || count_reached_ || ledger_lost_ || gone(f); }
+    // A stop signal ends every board after its exchange under way; a view's
+    // stop, as --count, ends only the waiting: boards under way finish whole.
+    bool stopped() const { return stop_signal() != 0; }
+    bool ending(const fixture& f) const
+    {
+        return stopped() || stop_asked_ || count_reached_ || ledger_lost_ || gone(f);
+    }
     bool ledger_gone();
     void sleep(fixture& f, std::chrono::milliseconds time);
     void wake_all();
@@ -97,7 +102,7 @@ private:
     void maybe_quit();
     std::shared_ptr<const station_file> current_file() const;
 
-    void stop_now();
+    void stop_now(const char* what);
 
     const station_setup& r_;
     station_model& view_;

@@ -113,7 +113,7 @@ void station_core::ports_changed(const std::vector<port_device>& devices)
         f.present = false;
         f.wake.notify_all();
     }
-    if (stopping_ || count_reached_ || ledger_lost_ || stopped()) return;
+    if (stopping_ || stop_asked_ || count_reached_ || ledger_lost_ || stopped()) return;
     for (const auto& d : devices) {
         auto& f = fixtures_[d.key];
         if (!f) {
@@ -202,7 +202,7 @@ bool station_core::ledger_gone()
 
 void station_core::maybe_quit()
 {
-    if (!stopping_ && !stopped() && !count_reached_ && !ledger_lost_) return;
+    if (!stopping_ && !stopped() && !stop_asked_ && !count_reached_ && !ledger_lost_) return;
     stopping_ = true;
     for (const auto& [key, f] : fixtures_)
         if (f->thread) return;
@@ -240,7 +240,7 @@ int station_core::run()
     QObject::connect(&stop_notifier, &QSocketNotifier::activated, &loop_, [&] {
         char drained[16];
         while (::read(pipe_fds[0], drained, sizeof drained) > 0) {}
-        stop_now();
+        stop_now("every board under way finishes its exchange");
     });
 
     // An editor saves by writing a new file and renaming it over the old:
@@ -290,7 +290,7 @@ int station_core::run()
               }() +
               " (Ctrl-C ends)");
     ports_changed(now);
-    if (stopped()) {
+    if (stopped() || stop_asked_) {
         stopping_ = true;
         wake_all();
     }
@@ -306,11 +306,10 @@ int station_core::run()
     return any_not_passed_ || unlogged_ || ledger_lost_ || !write_errors_.empty() ? 1 : 0;
 }
 
-void station_core::stop_now()
+void station_core::stop_now(const char* what)
 {
     stopping_ = true;
-    if (!stop_said_.exchange(true))
-        view_.say("fernwick-cli station: stopping: every board under way finishes its exchange");
+    if (!stop_said_.exchange(true)) view_.say(std::string("fernwick-cli station: stopping: ") + what);
     wake_all();
     maybe_quit();
 }
@@ -319,7 +318,8 @@ void station_core::stop()
 {
     if (stop_asked_.exchange(true)) return;
     QMetaObject::invokeMethod(
-        &loop_, [this] { stop_now(); }, Qt::QueuedConnection);
+        &loop_, [this] { stop_now("no further board is taken; every board under way finishes and is recorded"); },
+        Qt::QueuedConnection);
 }
 
 }  // namespace fernwick::station
