@@ -353,6 +353,12 @@ int station_core::run()
                          [this](const QString&) { ledger_gone(); });
     }
 
+    // A job's batch shows in the totals from the start: "Passed 0 of 50".
+    if (!r_.hex_sha256.empty() && r_.count > 0) {
+        const std::lock_guard lock(totals_mutex_);
+        totals_.batch = r_.count;
+        view_.totals(totals_);
+    }
     port_watcher ports(r_.ports, [this](const std::vector<port_device>& now) { ports_changed(now); });
     const auto now = ports.devices();
     view_.say("fernwick-cli station: " + std::to_string(now.size()) + " fixture(s) now; waiting for boards on " +
