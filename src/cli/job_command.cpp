@@ -17,8 +17,7 @@ void say_as_job_make(std::ostream& err, const std::string& said)
     std::istringstream lines(said);
     constexpr std::string_view k_station = "fernwick-cli station: ";
     for (std::string line; std::getline(lines, line);)
-        err << (line.starts_with(k_station) ? "fernwick-cli job make: " + line.substr(k_station.size()) : line)
-            << "\n";
+        err << (line.starts_with(k_station) ? "fernwick-cli job make: " + line.substr(k_station.size()) : line) << "\n";
 }
 
 std::string joined(const std::vector<std::string>& words)
@@ -44,8 +43,8 @@ int run_job_make(const cli_request& r, std::ostream& out, std::ostream& err)
         err << "fernwick-cli job make: " << *why << "; no job was written\n";
         return k_usage_error;
     }
-    out << "fernwick-cli job make: " << r.job_file << ": " << j.product << ", " << r.choices.hex_file
-        << " (SHA-256 " << j.setup.hex_sha256 << ")\n";
+    out << "fernwick-cli job make: " << r.job_file << ": " << j.product << ", " << r.choices.hex_file << " (SHA-256 "
+        << j.setup.hex_sha256 << ")\n";
     return 0;
 }
 

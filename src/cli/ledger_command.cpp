@@ -178,8 +178,7 @@ void print_by(std::ostream& out, const std::vector<ledger_row>& rows, const std:
     out << "By " << by << ":\n";
     for (const auto& [name, c] : counts)
         out << "  " << name << std::string(width - name.size() + 2, ' ') << "boards " << c[0] << ", passed " << c[1]
-            << ", failed " << c[2] << ", yield " << std::fixed << std::setprecision(1) << 100.0 * c[1] / c[0]
-            << " %\n";
+            << ", failed " << c[2] << ", yield " << std::fixed << std::setprecision(1) << 100.0 * c[1] / c[0] << " %\n";
 }
 
 void print_serial(std::ostream& out, const std::vector<ledger_row>& rows)

@@ -159,8 +159,8 @@ core::bench_setup bench_of(const bench_words& b)
 }
 
 // The station's choices: on station, and on job make, which fixes them in a job.
-void add_station_options(CLI::App& station, cli_request& r, std::string& sectors, std::string& now,
-                         std::string& target, std::string& segment, bench_words& bench)
+void add_station_options(CLI::App& station, cli_request& r, std::string& sectors, std::string& now, std::string& target,
+                         std::string& segment, bench_words& bench)
 {
     add_hex_choices(station, r.choices, sectors, now, target, segment);
     add_bench_options(station, bench, false);  // a station waits for each board until it answers

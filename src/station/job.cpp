@@ -24,10 +24,10 @@ namespace fs = std::filesystem;
 
 // Every field a job of this format has: one more or one fewer is a job
 // this program does not know how to run.
-const std::set<QString> k_fields = {"format",      "product",     "hex_file",  "hex_sha256",      "sectors",
-                                    "bsl_now",     "bsl_target",  "sector0_segment", "allow_unplaced", "entry",
-                                    "exit",        "baud",        "retries",   "count",           "ledger",
-                                    "report",      "log_dir",     "serial",    "ports"};
+const std::set<QString> k_fields = {"format",  "product",    "hex_file",        "hex_sha256",     "sectors",
+                                    "bsl_now", "bsl_target", "sector0_segment", "allow_unplaced", "entry",
+                                    "exit",    "baud",       "retries",         "count",          "ledger",
+                                    "report",  "log_dir",    "serial",          "ports"};
 const std::set<QString> k_serial_fields = {"place", "start", "step", "list", "over"};
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
@@ -304,7 +304,8 @@ std::optional<std::string> write_job(const std::string& path, const job& j)
     const auto text = QJsonDocument(job_json(j, path)).toJson(QJsonDocument::Indented);
     // Written beside it and renamed over it: a station reading the job sees
     // the old one or the new one, never half of one.
-    auto temporary = (fs::absolute(path).parent_path() / ("." + fs::path(path).filename().string() + ".XXXXXX")).string();
+    auto temporary =
+        (fs::absolute(path).parent_path() / ("." + fs::path(path).filename().string() + ".XXXXXX")).string();
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) return path + ": " + std::strerror(errno);
     bool written = ::fchmod(fd, 0644) == 0;

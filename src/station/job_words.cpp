@@ -8,14 +8,18 @@ namespace fernwick::station {
 
 namespace {
 
-std::string place_of_code(int where) { return where == core::k_nowhere ? "nowhere (-99)" : "sector " + std::to_string(where); }
+std::string place_of_code(int where)
+{
+    return where == core::k_nowhere ? "nowhere (-99)" : "sector " + std::to_string(where);
+}
 
 std::string or_none(const std::string& s, const char* none) { return s.empty() ? none : s; }
 
 std::string serial_words(const serial_choice& c)
 {
     if (!c.on) return "none";
-    std::string words = serial_place_text(c) + " (" + std::to_string(c.bytes) + " bytes, " + serial_format_name(c.format) + "), ";
+    std::string words =
+        serial_place_text(c) + " (" + std::to_string(c.bytes) + " bytes, " + serial_format_name(c.format) + "), ";
     words += c.list_file.empty() ? "from " + std::to_string(c.start) + " step " + std::to_string(c.step)
                                  : "from the list " + c.list_file;
     if (c.over) words += std::string(", over the file's ") + (*c.over == 0 ? "00" : "ff") + " bytes";
@@ -33,7 +37,8 @@ std::string job_words(const job& j)
     if (j.hex_file != r.choices.hex_file) out << " (" << r.choices.hex_file << ")";
     out << "\nIts SHA-256: " << r.hex_sha256 << "\n";
     std::string sectors;
-    for (const int n : r.choices.sectors.value_or(std::vector<int>{})) sectors += (sectors.empty() ? "" : ",") + std::to_string(n);
+    for (const int n : r.choices.sectors.value_or(std::vector<int>{}))
+        sectors += (sectors.empty() ? "" : ",") + std::to_string(n);
     out << "Sectors: " << (r.choices.sectors ? sectors : "those the file has data for, and those the rules lock on")
         << "\n";
     out << "Bootstrap code: now in " << place_of_code(r.choices.bsl_now) << ", to lie in "

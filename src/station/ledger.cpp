@@ -304,8 +304,8 @@ bool ledger::record(const ledger_row& row, const serial_value* serial, std::stri
 std::optional<std::vector<ledger_row>> ledger::rows(const std::optional<std::string>& serial, std::string& why)
 {
     const std::lock_guard lock(mutex_);
-    const auto sql =
-        std::string("SELECT ") + k_columns + (version_ >= 3 ? k_job_fields : k_no_job_fields) + " FROM boards" + (serial ? " WHERE serial = ?" : "") + " ORDER BY id";
+    const auto sql = std::string("SELECT ") + k_columns + (version_ >= 3 ? k_job_fields : k_no_job_fields) +
+                     " FROM boards" + (serial ? " WHERE serial = ?" : "") + " ORDER BY id";
     statement s(db_, sql.c_str());
     if (serial) s.bind(1, *serial);
     std::vector<ledger_row> rows;

@@ -546,9 +546,9 @@ void check_records(const station_row& row, const std::string& dir, const std::st
         if (kept[r]["serial"].isString()) numbers.push_back(kept[r]["serial"].toString().toStdString());
         EXPECT_EQ(kept[r]["attempts"].toArray().size(), row.attempts.empty() ? 0 : row.attempts[r]);
         // A job's boards say whose they are, in the report and the ledger alike; a plain station's as before.
-        const auto job_sha = QCryptographicHash::hash(QByteArray::fromStdString(read_file(dir + "/app.job")),
-                                                      QCryptographicHash::Sha256)
-                                 .toHex();
+        const auto job_sha =
+            QCryptographicHash::hash(QByteArray::fromStdString(read_file(dir + "/app.job")), QCryptographicHash::Sha256)
+                .toHex();
         const std::vector<QJsonValue> whose = {"P", QString(job_sha), "Ann", "L1"};
         for (const auto& record : {kept[r], rows[r]}) {
             const std::vector fields = {record["product"], record["job_sha256"], record["operator"], record["lot"]};

@@ -368,7 +368,8 @@ TEST_F(ledger_test, the_ledger_command_prints_totals_rows_and_one_serial)
         {{.file = path, .json = true}, "\"serial\":null,\"series\":\"\",\"step\":\"erase\""},
         {{.file = path, .serial = "1000"}, ""},
         {{.file = path, .by = "lot"},
-         "By lot:\n  -   boards 6, passed 2, failed 3, yield 33.3 %\n  L2  boards 1, passed 1, failed 0, yield 100.0 %\n"},
+         "By lot:\n  -   boards 6, passed 2, failed 3, yield 33.3 %\n  L2  boards 1, passed 1, failed 0, yield 100.0 "
+         "%\n"},
         {{.file = path, .json = true}, "\"lot\":\"L2\",\"operator\":\"Ann\",\"port\""},
     };
     for (const auto& [request, shows] : rows) {
