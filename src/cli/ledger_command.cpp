@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <iomanip>
 #include <map>
@@ -25,7 +26,7 @@ constexpr int k_unusable = 2;
 
 const char* const k_csv_header =
     "time,host,fixture,port,adapter_serial,hex_file,hex_sha256,series,serial,result,step,sector,block,received,"
-    "attempts,seconds,version";
+    "attempts,seconds,version,product,job_sha256,operator,lot";
 
 std::string number(const std::optional<int>& v) { return v ? std::to_string(*v) : ""; }
 
@@ -54,7 +55,11 @@ std::vector<std::string> fields(const ledger_row& r)
             r.received,
             std::to_string(r.attempts),
             seconds_text(r.seconds),
-            r.version};
+            r.version,
+            r.product,
+            r.job_sha256,
+            r.operator_name,
+            r.lot};
 }
 
 // RFC 4180: a field with a comma, a quote or a line end goes in quotes, its
@@ -99,6 +104,10 @@ void print_json(std::ostream& out, const std::vector<ledger_row>& rows)
             {"attempts", r.attempts},
             {"seconds", std::round(r.seconds * 1000) / 1000},
             {"version", name_text(r.version)},
+            {"product", name_text(r.product)},
+            {"job_sha256", name_text(r.job_sha256)},
+            {"operator", name_text(r.operator_name)},
+            {"lot", name_text(r.lot)},
         };
         out << QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString() << '\n';
     }
@@ -152,6 +161,26 @@ void print_summary(std::ostream& out, const std::vector<ledger_row>& rows, const
     for (const auto& note : notes) out << "  " << note << '\n';
 }
 
+// The boards of each lot or operator, as the totals count them; "-" for
+// boards of no job.
+void print_by(std::ostream& out, const std::vector<ledger_row>& rows, const std::string& by)
+{
+    std::map<std::string, std::array<int, 3>> counts;  // boards, passed, failed
+    for (const auto& r : rows) {
+        const auto& key = by == "lot" ? r.lot : r.operator_name;
+        auto& c = counts[key.empty() ? "-" : key];
+        ++c[0];
+        c[1] += r.result == "passed";
+        c[2] += r.result == "failed";
+    }
+    std::size_t width = 0;
+    for (const auto& [name, c] : counts) width = std::max(width, name.size());
+    out << "By " << by << ":\n";
+    for (const auto& [name, c] : counts)
+        out << "  " << name << std::string(width - name.size() + 2, ' ') << "boards " << c[0] << ", passed " << c[1]
+            << ", failed " << c[2] << ", yield " << std::fixed << std::setprecision(1) << 100.0 * c[1] / c[0] << " %\n";
+}
+
 void print_serial(std::ostream& out, const std::vector<ledger_row>& rows)
 {
     for (const auto& r : rows) {
@@ -174,6 +203,14 @@ void add_ledger_command(CLI::App& app, ledger_request& r)
     json->excludes(csv);
     command->add_option("--serial", r.serial, "print only the rows of serial number TEXT; exit status 1 when none")
         ->type_name("TEXT");
+    command
+        ->add_option("--by", r.by,
+                     "after the totals, the boards, passed, failed and yield of each lot or each operator of a job's "
+                     "runs (fernwick-cli station --job ... --lot TEXT --operator NAME); '-' for boards of no job")
+        ->type_name("lot|operator")
+        ->check(CLI::IsMember({"lot", "operator"}))
+        ->excludes(json)
+        ->excludes(csv);
 }
 
 int run_ledger(const ledger_request& r, std::ostream& out, std::ostream& err)
@@ -198,6 +235,7 @@ int run_ledger(const ledger_request& r, std::ostream& out, std::ostream& err)
         print_serial(out, *rows);
     else
         print_summary(out, *rows, *notes);
+    if (!r.by.empty() && !r.json && !r.csv && !r.serial) print_by(out, *rows, r.by);
     return 0;
 }
 

@@ -18,6 +18,7 @@ struct ledger_request {
     bool json = false;
     bool csv = false;
     std::optional<std::string> serial;
+    std::string by;  // "lot" or "operator": the totals of each too
 };
 
 // The ledger command with its own --help, on the program's command line.

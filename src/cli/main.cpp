@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/convert_command.h"
+#include "cli/job_command.h"
 #include "cli/ledger_command.h"
 #include "cli/options.h"
 #include "cli/plan_command.h"
@@ -28,6 +29,8 @@ int main(int argc, char** argv)
         cli::parse_command_line(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr, status);
     if (!request) return status;
     if (request->command == "convert") return cli::run_convert(request->choices, std::cout, std::cerr);
+    if (request->command == "job make") return cli::run_job_make(*request, std::cout, std::cerr);
+    if (request->command == "job show") return cli::run_job_show(*request, std::cout, std::cerr);
     if (request->command == "ledger") return cli::run_ledger(request->ledger, std::cout, std::cerr);
     if (request->command == "plan")
         return cli::run_plan(request->choices, request->baud, request->bench, request->adapter_latency_ms, std::cout,

@@ -33,6 +33,15 @@ const char* const k_footer =
     "(report, log, trace) that cannot be used (nothing was sent); 128 + the signal when stopped by SIGINT, SIGHUP, "
     "SIGQUIT or SIGTERM (130, 129, 131, 143: the exchange under way finishes, nothing more is sent).";
 
+const char* const k_job_help =
+    "A job is a small JSON file that fixes every choice of a station once: FILE with its SHA-256, the bootstrap "
+    "code's place, the sectors, the serial numbers, --entry and --exit, the baud rate, the retries, the ledger, the "
+    "report, the log folder, the batch (--count) and, when given, the fixtures' ports. Run it with fernwick-cli "
+    "station --job JOBFILE [--operator NAME] [--lot TEXT] [--port PATTERN...]: FILE must still have the job's SHA-256 "
+    "(at the start, else nothing is touched, and before every board: a file changed during the run stops new boards "
+    "until it is back), and every report line and ledger row carries the product, the job's SHA-256, the operator "
+    "and the lot. Exit status as for station; 2 also for a job that cannot be used.";
+
 const char* const k_choices_help =
     "FILE is checked before any board is touched: a damaged record (checksum, length, characters, record type, "
     "address), a missing end record, two records that give different bytes for one address, bytes that reach no "
@@ -149,10 +158,99 @@ core::bench_setup bench_of(const bench_words& b)
     return bench;
 }
 
+// The station's choices: on station, and on job make, which fixes them in a job.
+void add_station_options(CLI::App& station, cli_request& r, std::string& sectors, std::string& now, std::string& target,
+                         std::string& segment, bench_words& bench)
+{
+    add_hex_choices(station, r.choices, sectors, now, target, segment);
+    add_bench_options(station, bench, false);  // a station waits for each board until it answers
+    station
+        .add_option("--port", r.ports,
+                    "a fixture's port, or a pattern of ports such as '/dev/serial/by-path/*' or '/dev/ttyUSB*' "
+                    "(quoted, so that the shell leaves it alone); once per pattern. A board is programmed when "
+                    "its port appears, or on a port that stays when its chip answers after having been silent")
+        ->type_name("PATTERN");
+    station.add_option("--log-dir", r.log_dir, "write each fixture's message log to DIR/<device>.log")
+        ->type_name("DIR");
+    station.add_option("--report", r.report, "append one JSON line per board to FILE")->type_name("FILE");
+    station
+        .add_option("--retries", r.retries,
+                    "run a board whose run failed again, up to N times (0 to 100, default 0), as program does")
+        ->type_name("N")
+        ->check(whole_number(0, 100));
+    station.add_option("--ledger", r.ledger_file, "keep every board in the SQLite ledger FILE, made when missing")
+        ->type_name("FILE");
+    station
+        .add_option("--count", r.count,
+                    "end once N boards passed; boards under way then finish (default 0: run until Ctrl-C or SIGTERM)")
+        ->type_name("N")
+        ->check(whole_number(0, 1000000));
+    add_serial_options(station, r.serial);
+}
+
+// The options of a job's run; FILE and --port are asked for after the
+// parse, since the job gives them.
+void add_job_run_options(CLI::App& station, cli_request& r)
+{
+    station.get_option("FILE")->required(false);
+    station
+        .add_option("--job", r.job_file,
+                    "run the job JOBFILE (see job make): it fixes FILE and every option; --port only where the job "
+                    "names no ports, since they belong to the bench")
+        ->type_name("JOBFILE");
+    station.add_option("--operator", r.operator_name, "with --job: who runs it, kept with every board")
+        ->type_name("NAME");
+    station.add_option("--lot", r.lot, "with --job: the boards' lot, kept with every board")->type_name("TEXT");
+}
+
+void add_job_command(CLI::App& app, cli_request& r, std::string& sectors, std::string& now, std::string& target,
+                     std::string& segment, bench_words& bench)
+{
+    auto* job = app.add_subcommand("job", "make a job, which fixes a station's file and every choice, or show one");
+    job->require_subcommand(1);
+    auto* make = job->add_subcommand(
+        "make", "check FILE and the options exactly as station would, and write them with FILE's SHA-256 into JOBFILE");
+    make->add_option("JOBFILE", r.job_file, "the job to write (JSON)")->required()->type_name("");
+    add_station_options(*make, r, sectors, now, target, segment, bench);
+    make->add_option("--product", r.product, "the product's name, kept with every board")
+        ->required()
+        ->type_name("NAME");
+    make->footer(std::string(k_choices_help) + "\n\n" + k_job_help);
+    job->add_subcommand("show", "print the job JOBFILE in words")
+        ->add_option("JOBFILE", r.job_file, "the job")
+        ->required()
+        ->type_name("");
+    job->footer(k_job_help);
+}
+
+// A station needs FILE and --port, unless a job gives them; beside a job
+// every option it fixes is refused, all of them named at once.
+std::string station_misuse(const CLI::App& app, const cli_request& r)
+{
+    const auto* station = app.get_subcommand("station");
+    const bool who = station->get_option("--operator")->count() + station->get_option("--lot")->count() > 0;
+    if (r.job_file.empty()) {
+        if (r.choices.hex_file.empty()) return "FILE is required";
+        if (r.ports.empty()) return "--port is required";
+        return who ? "--operator and --lot go with --job" : "";
+    }
+    std::vector<std::string> fixed;
+    for (const auto* o : station->get_options())
+        if (o->count() > 0 && o->get_name() != "--job" && o->get_name() != "--operator" && o->get_name() != "--lot" &&
+            o->get_name() != "--port")
+            fixed.push_back(o->get_name());
+    if (app.get_option("--baud")->count() > 0) fixed.push_back("--baud");
+    if (fixed.empty()) return {};
+    std::string named;
+    for (std::size_t i = 0; i < fixed.size(); ++i)
+        named += (i == 0 ? "" : i + 1 == fixed.size() ? " and " : ", ") + fixed[i];
+    return "the job fixes " + named + ": " + (fixed.size() > 1 ? "they are" : "it is") + " not given beside --job";
+}
+
 // The commands each port option serves: another command refuses it rather
 // than leave it unused.
 const std::map<std::string, std::string> k_port_option_commands = {
-    {"--baud", "status, reset, program, station, plan"},
+    {"--baud", "status, reset, program, station, plan, job make"},
     {"--com", "status, reset, program"},
     {"--device", "status, reset, program"},
 };
@@ -251,29 +349,9 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
     add_serial_options(*program, r.serial);
     auto* station = app.add_subcommand(
         "station", "program every board that arrives at a fixture (a port matching --port), once, until Ctrl-C");
-    add_hex_choices(*station, r.choices, sectors, now, target, segment);
-    add_bench_options(*station, bench, false);  // a station waits for each board until it answers
-    station
-        ->add_option("--port", r.ports,
-                     "a fixture's port, or a pattern of ports such as '/dev/serial/by-path/*' or '/dev/ttyUSB*' "
-                     "(quoted, so that the shell leaves it alone); once per pattern. A board is programmed when "
-                     "its port appears, or on a port that stays when its chip answers after having been silent")
-        ->required()
-        ->type_name("PATTERN");
-    station->add_option("--log-dir", r.log_dir, "write each fixture's message log to DIR/<device>.log")
-        ->type_name("DIR");
-    station->add_option("--report", r.report, "append one JSON line per board to FILE")->type_name("FILE");
-    station
-        ->add_option("--retries", r.retries,
-                     "run a board whose run failed again, up to N times (0 to 100, default 0), as program does")
-        ->type_name("N")
-        ->check(whole_number(0, 100));
-    station->add_option("--ledger", r.ledger_file, "keep every board in the SQLite ledger FILE, made when missing")
-        ->type_name("FILE");
-    station->add_option("--count", r.count, "end once N boards passed; boards under way then finish (default 0: run until Ctrl-C or SIGTERM)")
-        ->type_name("N")
-        ->check(whole_number(0, 1000000));
-    add_serial_options(*station, r.serial);
+    add_station_options(*station, r, sectors, now, target, segment, bench);
+    add_job_run_options(*station, r);
+    add_job_command(app, r, sectors, now, target, segment, bench);
     auto* convert = app.add_subcommand(
         "convert", "write FILE's .NEW block file (no board needed), with the same defaults and checks as program");
     add_hex_choices(*convert, r.choices, sectors, now, target, segment);
@@ -324,6 +402,7 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
         return std::nullopt;
     }
     r.command = app.get_subcommands().front()->get_name();
+    if (r.command == "job") r.command += " " + app.get_subcommands().front()->get_subcommands().front()->get_name();
     take_hex_choices(r.choices, sectors, now, target, segment);
     r.bench = bench_of(bench);
     std::string misuse;
@@ -333,6 +412,8 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
         misuse = "station finds its boards with --port; --com and --device are for status, reset and program";
     else if (const auto unused = port_option_unused(app, r.command))
         misuse = *unused;
+    else if (r.command == "station")
+        misuse = station_misuse(app, r);
     else if (r.com.size() + r.devices.size() > 1 && r.command != "program")
         misuse = r.command + " works on one board; several are for program";
     if (!misuse.empty()) {

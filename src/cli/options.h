@@ -19,7 +19,7 @@ using namespace fernwick::station;
 inline constexpr int k_usage_error = 2;
 
 struct cli_request {
-    std::string command;  // status, reset, program, station, convert, plan or ledger
+    std::string command;  // status, reset, program, station, convert, plan, ledger, "job make" or "job show"
     // The boards, in the order given: the device behind each --com, or each
     // --device (never both); COM 1 when neither is given.
     std::vector<int> com;
@@ -36,6 +36,9 @@ struct cli_request {
     std::string ledger_file;         // station: every board kept in this ledger
     ledger_request ledger;           // ledger
     serial_choice serial;            // program, station: a serial number per board
+    std::string job_file;            // station --job, job make, job show
+    std::string product;             // job make
+    std::string operator_name, lot;  // station --job: who runs it, and the boards' lot
 };
 
 // Reads the command line (without the program name). nullopt when the

@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <iostream>
 
+#include "cli/job_command.h"
 #include "cli/station_view.h"
 #include "station/station_core.h"
 
@@ -27,10 +28,11 @@ station_setup setup_of(const cli_request& r)
 
 int run_station(const cli_request& r)
 {
-    const auto setup = setup_of(r);
+    const auto setup = r.job_file.empty() ? std::optional(setup_of(r)) : job_setup(r, std::cerr);
+    if (!setup) return k_usage_error;
     station_model model;
     station_view view(::isatty(STDOUT_FILENO) == 1, model);
-    station_core s(setup, model);
+    station_core s(*setup, model);
     if (!s.prepare(std::cerr)) return k_usage_error;
     QTimer redraw;
     QObject::connect(&redraw, &QTimer::timeout, [&view] { view.redraw(); });

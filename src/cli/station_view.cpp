@@ -91,7 +91,8 @@ void station_view::say(const std::string& line)
 
 std::string station_view::totals_line() const
 {
-    return "Passed " + std::to_string(totals_.passed) + ", failed " + std::to_string(totals_.failed) + ", yield " +
+    const auto of = totals_.batch > 0 ? " of " + std::to_string(totals_.batch) : std::string();
+    return "Passed " + std::to_string(totals_.passed) + of + ", failed " + std::to_string(totals_.failed) + ", yield " +
            totals_.yield_text() + ", boards per hour " + totals_.per_hour_text();
 }
 

@@ -10,7 +10,7 @@ using namespace ledger_sql;
 
 namespace {
 
-constexpr int k_version = 2;
+constexpr int k_version = 3;
 // "FWLG" in the database header: an SQLite file of someone else's is never
 // taken for a ledger, nor written into.
 constexpr int k_application_id = 0x46574C47;
@@ -28,14 +28,23 @@ CREATE TABLE held(place TEXT NOT NULL, value TEXT NOT NULL, series TEXT NOT NULL
 CREATE TABLE skipped(series TEXT NOT NULL, place TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY(series, place, value));
 CREATE TABLE lists(series TEXT PRIMARY KEY, digest TEXT NOT NULL, count INTEGER NOT NULL);
 CREATE TABLE notes(id INTEGER PRIMARY KEY, time TEXT NOT NULL, host TEXT NOT NULL, note TEXT NOT NULL);
-PRAGMA user_version = 2;
+)";
+
+// A job's boards: its product, the job file's SHA-256, the operator and the lot.
+const char* const k_job_columns = R"(
+ALTER TABLE boards ADD COLUMN product TEXT NOT NULL DEFAULT '';
+ALTER TABLE boards ADD COLUMN job_sha256 TEXT NOT NULL DEFAULT '';
+ALTER TABLE boards ADD COLUMN operator TEXT NOT NULL DEFAULT '';
+ALTER TABLE boards ADD COLUMN lot TEXT NOT NULL DEFAULT '';
 )";
 
 const char* const k_schema = R"(
 CREATE TABLE boards(id INTEGER PRIMARY KEY, time TEXT NOT NULL, host TEXT NOT NULL, fixture TEXT NOT NULL,
   port TEXT NOT NULL, adapter_serial TEXT NOT NULL, hex_file TEXT NOT NULL, hex_sha256 TEXT NOT NULL,
   series TEXT NOT NULL, serial TEXT, result TEXT NOT NULL, step TEXT NOT NULL, sector INTEGER, block INTEGER,
-  received TEXT NOT NULL, attempts INTEGER NOT NULL, seconds REAL NOT NULL, version TEXT NOT NULL);
+  received TEXT NOT NULL, attempts INTEGER NOT NULL, seconds REAL NOT NULL, version TEXT NOT NULL,
+  product TEXT NOT NULL DEFAULT '', job_sha256 TEXT NOT NULL DEFAULT '', operator TEXT NOT NULL DEFAULT '',
+  lot TEXT NOT NULL DEFAULT '');
 CREATE INDEX boards_by_serial ON boards(serial);
 PRAGMA application_id = 1180126279;
 )";
@@ -43,6 +52,9 @@ PRAGMA application_id = 1180126279;
 const char* const k_columns =
     "time, host, fixture, port, adapter_serial, hex_file, hex_sha256, series, serial, result, step, sector, block, "
     "received, attempts, seconds, version";
+// Read from a ledger of version 3 on; an older one has none.
+const char* const k_job_fields = ", product, job_sha256, operator, lot";
+const char* const k_no_job_fields = ", '', '', '', ''";
 
 // SQLite's URI for reading a file as it stands: '%', '?' and '#' escaped.
 std::string unchanging(const std::string& path)
@@ -128,12 +140,15 @@ bool ledger::set_up(std::string& why)
             }
             if (application == 0 && version_ == 0 && tables == 0) {
                 version_ = k_version;
-                return exec(db_, k_schema, reason) && exec(db_, k_number_tables, reason);
+                return exec(db_, k_schema, reason) && exec(db_, k_number_tables, reason) &&
+                       exec(db_, "PRAGMA user_version = 3", reason);
             }
             if (application != k_application_id)
                 reason = "not a ledger (an SQLite database of another program); it is left as it is";
             else if (version_ == 1)
-                return bring_from_version_1(reason);
+                return bring_from_version_1(reason) && bring_from_version_2(reason);
+            else if (version_ == 2)
+                return bring_from_version_2(reason);
             else if (version_ != k_version)
                 reason = "a ledger of version " + std::to_string(version_) + ", this fernwick-cli writes " +
                          std::to_string(k_version);
@@ -150,10 +165,19 @@ bool ledger::set_up(std::string& why)
 bool ledger::bring_from_version_1(std::string& why)
 {
     if (!exec(db_, k_number_tables, why) || !keep_version_1_numbers()) return false;
-    version_ = k_version;
+    version_ = 2;
     return exec(db_, "DROP TABLE series; DROP TABLE given_back; DROP TABLE used; DROP TABLE reserved;", why) &&
            add_note(db_, "brought from version 1 to version 2 by fernwick-cli " FERNWICK_VERSION
                          ": serial numbers are kept by their bytes at their place");
+}
+
+// Version 2 kept no job: its boards' rows get the job's columns, empty.
+bool ledger::bring_from_version_2(std::string& why)
+{
+    if (!exec(db_, k_job_columns, why) || !exec(db_, "PRAGMA user_version = 3", why)) return false;
+    version_ = k_version;
+    return add_note(db_, "brought from version 2 to version 3 by fernwick-cli " FERNWICK_VERSION
+                         ": a job's boards keep its product, the job's SHA-256, the operator and the lot");
 }
 
 bool ledger::keep_version_1_numbers()
@@ -232,13 +256,14 @@ bool ledger::transaction(const std::function<bool(std::string&)>& work, std::str
 
 bool ledger::insert_row(const ledger_row& r, std::string& why)
 {
-    const auto sql = std::string("INSERT INTO boards (") + k_columns +
-                     ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    const auto sql = std::string("INSERT INTO boards (") + k_columns + k_job_fields +
+                     ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
     statement s(db_, sql.c_str());
     s.bind(1, r.time).bind(2, r.host).bind(3, r.fixture).bind(4, r.port).bind(5, r.adapter_serial);
     s.bind(6, r.hex_file).bind(7, r.hex_sha256).bind(8, r.series).bind(9, r.serial).bind(10, r.result);
     s.bind(11, r.step).bind(12, r.sector).bind(13, r.block).bind(14, r.received).bind(15, r.attempts);
-    s.bind(16, r.seconds).bind(17, r.version);
+    s.bind(16, r.seconds).bind(17, r.version).bind(18, r.product).bind(19, r.job_sha256);
+    s.bind(20, r.operator_name).bind(21, r.lot);
     if (s.done()) return true;
     why = sqlite3_errmsg(db_);
     return false;
@@ -279,8 +304,8 @@ bool ledger::record(const ledger_row& row, const serial_value* serial, std::stri
 std::optional<std::vector<ledger_row>> ledger::rows(const std::optional<std::string>& serial, std::string& why)
 {
     const std::lock_guard lock(mutex_);
-    const auto sql =
-        std::string("SELECT ") + k_columns + " FROM boards" + (serial ? " WHERE serial = ?" : "") + " ORDER BY id";
+    const auto sql = std::string("SELECT ") + k_columns + (version_ >= 3 ? k_job_fields : k_no_job_fields) +
+                     " FROM boards" + (serial ? " WHERE serial = ?" : "") + " ORDER BY id";
     statement s(db_, sql.c_str());
     if (serial) s.bind(1, *serial);
     std::vector<ledger_row> rows;
@@ -302,7 +327,11 @@ std::optional<std::vector<ledger_row>> ledger::rows(const std::optional<std::str
                      .received = s.text(13),
                      .attempts = static_cast<int>(s.integer(14)),
                      .seconds = s.real(15),
-                     .version = s.text(16)};
+                     .version = s.text(16),
+                     .product = s.text(17),
+                     .job_sha256 = s.text(18),
+                     .operator_name = s.text(19),
+                     .lot = s.text(20)};
         rows.push_back(std::move(r));
     }
     if (got == SQLITE_DONE) return rows;

@@ -37,6 +37,8 @@ struct ledger_row {
     int attempts = 1;
     double seconds = 0;
     std::string version = FERNWICK_VERSION;
+    // A job's board (empty otherwise; a ledger before version 3 has none).
+    std::string product, job_sha256, operator_name, lot;
 };
 
 class ledger;
@@ -70,15 +72,15 @@ inline constexpr const char* k_unsettled_step = "the station ended before the bo
 // station holds.
 class ledger {
 public:
-    // Creates or opens the ledger at `path`, bringing one of version 1 to
-    // this version. nullptr with `why` (naming the file or its folder) for a
+    // Creates or opens the ledger at `path`, bringing one of version 1 or 2
+    // to this version. nullptr with `why` (naming the file or its folder) for a
     // link, a file that is not a ledger (nothing is written into it), a
     // -wal or -shm file that is a link or no regular file, a read-only
     // medium, file or folder, a ledger of a newer version, or one that
     // cannot be opened.
     static std::unique_ptr<ledger> open(const std::string& path, std::string& why);
-    // For reading: never creates a file or a table (a ledger of version 1 is
-    // read as it is); on a read-only medium a ledger without -wal is read as
+    // For reading: never creates a file or a table (a ledger of an older
+    // version is read as it is); on a read-only medium a ledger without -wal is read as
     // it stands.
     static std::unique_ptr<ledger> open_to_read(const std::string& path, std::string& why);
     ~ledger();
@@ -119,6 +121,7 @@ private:
     static std::unique_ptr<ledger> open_file(const std::string& path, bool write, std::string& why);
     bool set_up(std::string& why);
     bool bring_from_version_1(std::string& why);
+    bool bring_from_version_2(std::string& why);
     bool keep_version_1_numbers();
     // BEGIN IMMEDIATE, `work`, COMMIT; rolled back when `work` fails. Fails
     // without a word to SQLite once the ledger is gone, and when it went

@@ -228,6 +228,13 @@ QJsonObject report_record(const run_description& d, const board_outcome& o)
         {"bsl_now_after", code_after(d, o.run.code)},
     };
     if (!d.bench.entry.empty()) r["entry"] = text(core::sequence_text(d.bench.entry));
+    // A job's boards say whose they are; a plain station's records stay as they were.
+    if (!d.job_sha256.empty()) {
+        r["product"] = text(d.product);
+        r["job_sha256"] = text(d.job_sha256);
+        r["operator"] = text(d.operator_name);
+        r["lot"] = text(d.lot);
+    }
     if (!d.bench.exit.empty()) r["exit"] = text(core::sequence_text(d.bench.exit));
     if (!d.unplaced.empty()) {
         QJsonArray ranges;
@@ -385,6 +392,10 @@ ledger_row ledger_row_of(const std::string& port, const board_outcome& o, const 
     row.adapter_serial = adapter_serial(port);
     row.hex_file = d.hex_file;
     row.hex_sha256 = d.hex_sha256;
+    row.product = d.product;
+    row.job_sha256 = d.job_sha256;
+    row.operator_name = d.operator_name;
+    row.lot = d.lot;
     row.result = o.result == result::succeeded ? "passed" : o.result == result::stopped ? "stopped" : "failed";
     if (o.result != result::succeeded) {
         row.step = o.run.step;

@@ -25,6 +25,9 @@ struct run_description {
     std::string tool_version = FERNWICK_VERSION;
     std::vector<std::string> unplaced;  // the ranges of file bytes left out (--allow-unplaced)
     core::bench_setup bench;            // the entry and exit sequences
+    // A job's run (empty otherwise): its product, the job file's SHA-256,
+    // who ran it and the boards' lot.
+    std::string product, job_sha256, operator_name, lot;
 };
 
 // A path or device name for JSON: as it is when it is UTF-8, which JSON

@@ -228,6 +228,10 @@ void add_serial_options(CLI::App& command, serial_choice& c)
     });
 }
 
+std::string read_serial_place(const std::string& text, serial_choice& c) { return read_place(text, c); }
+
+std::string serial_format_name(serial_format f) { return std::string(format_name(f)); }
+
 std::string serial_place_text(const serial_choice& c)
 {
     const auto first = address_text(c.address);

@@ -69,6 +69,13 @@ using serial_list = std::vector<std::vector<std::uint8_t>>;
 // parse_complete_callback, which this sets).
 void add_serial_options(CLI::App& command, serial_choice& c);
 
+// --serial's ADDR:BYTES[:FORMAT] into `c`, as the option reads it; the
+// reason when it is not one.
+std::string read_serial_place(const std::string& text, serial_choice& c);
+
+// "le", "be", "bcd" or "ascii", as --serial writes the format.
+std::string serial_format_name(serial_format f);
+
 // "02'FFF0h-02'FFF3h": where the number goes.
 std::string serial_place_text(const serial_choice& c);
 

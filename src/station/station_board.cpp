@@ -2,6 +2,7 @@
 
 #include "station/station_core.h"
 
+#include <sys/stat.h>
 #include <cmath>
 #include <sstream>
 
@@ -85,6 +86,7 @@ void station_core::serve_board(fixture& f)
         sleep(f, seconds(1));
         return;
     }
+    if (job_file_moved(f, *file)) return;
     view_.state(f.port, f.waiting == k_needs_reset ? fixture_state::needs_reset : fixture_state::waiting, f.waiting);
     view_.begin_board(f.port);
     line_buffer lines([&](const std::string& line) {
@@ -162,6 +164,26 @@ void station_core::serve_board(fixture& f)
     hint_latency(f, o);
     // After the exit sequence the board runs its own program, which cannot be asked.
     watch_board(f, o.result != result::succeeded || r_.bench.exit.empty(), line);
+}
+
+// Before each board of a job: the file on disk is still the job's. Its
+// stamp tells a file untouched; a touched one is hashed. The watcher says
+// what changed; the fixture only waits.
+bool station_core::job_file_moved(fixture& f, const station_file& file)
+{
+    if (r_.hex_sha256.empty()) return false;
+    const auto stamp = file_stamp(r_.choices.hex_file);
+    if (!stamp.empty() && (stamp == file.stamp || stamp == f.job_file_stamp)) return false;
+    struct stat info {};
+    std::string why;
+    if (!stamp.empty() && ::stat(r_.choices.hex_file.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        sha256_of_file(r_.choices.hex_file, why) == r_.hex_sha256 && file_stamp(r_.choices.hex_file) == stamp) {
+        f.job_file_stamp = stamp;
+        return false;
+    }
+    view_.state(f.port, fixture_state::no_file, "the hex file is not the job's: no new board until it is back");
+    sleep(f, seconds(1));
+    return true;
 }
 
 std::string station_core::record(fixture& f, board_outcome o, const station_file& file,

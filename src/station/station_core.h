@@ -37,6 +37,10 @@ public:
 
     // The file and the records; false with the reason said on `err` (exit 2).
     bool prepare(std::ostream& err);
+    // The checks of prepare() that write nothing but the block file: the
+    // patterns, the files, the hex file, and a report, a ledger or a serial
+    // list already there. The file; nullptr with the reason said on `err`.
+    static std::shared_ptr<const station_file> check(const station_setup& r, std::ostream& err);
     // Until a stop or --count: 0 every board that arrived passed, 1 one did
     // not or a record could not be written, 128 + the signal that stopped it.
     int run();
@@ -62,6 +66,7 @@ private:
         // Its thread's:
         std::optional<device_hold> hold;
         std::string waiting = "waiting";                  // the line while no chip answers
+        std::string job_file_stamp;                       // of the job's file on disk, hashed last
         bool hinted = false;                              // the latency hint was given
         fixture_state end_state = fixture_state::passed;  // of its last board
         board_end end;
@@ -99,6 +104,8 @@ private:
     void wait_until_gone(fixture& f, bool can_be_asked, const std::string& line);
     void watch_board(fixture& f, bool can_be_asked, const std::string& line);
     void file_changed(const std::shared_ptr<const station_file>& file, const std::string& why);
+    void job_file_changed(std::shared_ptr<const station_file> file, std::string why);
+    bool job_file_moved(fixture& f, const station_file& file);
     void maybe_quit();
     std::shared_ptr<const station_file> current_file() const;
 
@@ -123,6 +130,7 @@ private:
     std::atomic<bool> stop_asked_{false};  // by a view, not a signal
     std::atomic<bool> stop_said_{false};
     std::string hex_stamp_;
+    std::string job_file_trouble_;  // why the job's file cannot be used, said once
     std::unique_ptr<ledger> ledger_;
     std::unique_ptr<serial_book> serials_;
 };

@@ -17,6 +17,7 @@ std::shared_ptr<const station_file> load_file(const station_setup& r, std::strin
         why = r.choices.hex_file + ": not a regular file";
         return nullptr;
     }
+    const auto stamp = file_stamp(r.choices.hex_file);
     std::string unread;
     const auto before = describe_run(r.choices, r.baud, unread);
     if (!before) {
@@ -34,6 +35,11 @@ std::shared_ptr<const station_file> load_file(const station_setup& r, std::strin
     }
     auto file = std::make_shared<station_file>();
     file->description = *before;
+    file->stamp = stamp;
+    file->description.product = r.product;
+    file->description.job_sha256 = r.job_sha256;
+    file->description.operator_name = r.operator_name;
+    file->description.lot = r.lot;
     const auto written = programming::write_block_file(p.conversion);
     if (written.ok())
         file->description.block_file = fs::absolute(written.new_file_name).lexically_normal().string();

@@ -20,6 +20,7 @@ struct station_file {
     std::shared_ptr<const core::prepared_blocks> blocks;
     run_description description;
     std::vector<std::string> notes;  // what the plan leaves out, said once
+    std::string stamp;               // file_stamp() of the hex file before it was read
 };
 
 // The file planned and converted, its block file written beside it, and the

@@ -28,29 +28,69 @@ std::shared_ptr<const station_file> station_core::current_file() const
     return file_;
 }
 
-bool station_core::prepare(std::ostream& err)
+namespace {
+
+std::shared_ptr<const station_file> checked_file(const station_setup& r, std::ostream& err)
 {
-    for (const auto& pattern : r_.ports)
+    for (const auto& pattern : r.ports)
         if (const auto why = pattern_problem(pattern)) {
             err << "fernwick-cli station: " << *why << " (see --help)\n";
-            return false;
+            return nullptr;
         }
     // Before the block file is written: it would replace a report or a ledger of that name.
-    const auto block_file = fs::absolute(programming::new_file_name_for(r_.choices.hex_file)).lexically_normal();
+    const auto block_file = fs::absolute(programming::new_file_name_for(r.choices.hex_file)).lexically_normal();
     std::vector<written_file> files{{"the block file " + block_file.string(), block_file.string()}};
-    if (!r_.report.empty()) files.push_back({"the report " + r_.report, r_.report});
-    if (!r_.ledger_file.empty()) files.push_back({"the ledger " + r_.ledger_file, r_.ledger_file});
-    if (const auto clash = one_file(r_.choices.hex_file, files)) {
+    if (!r.report.empty()) files.push_back({"the report " + r.report, r.report});
+    if (!r.ledger_file.empty()) files.push_back({"the ledger " + r.ledger_file, r.ledger_file});
+    if (const auto clash = one_file(r.choices.hex_file, files)) {
         err << "fernwick-cli station: " << *clash << "; no board was touched\n";
-        return false;
+        return nullptr;
     }
     std::string why;
-    file_ = load_file(r_, why);
-    if (!file_) {
+    auto file = load_file(r, why);
+    if (!file) {
         err << (why.starts_with("fernwick-cli") ? "" : "fernwick-cli station: ") << why << "; no board was touched\n";
-        return false;
+        return nullptr;
     }
-    for (const auto& note : file_->notes) err << "fernwick-cli station: " << note << "\n";
+    // A job runs the file it was made with, or none.
+    if (!r.hex_sha256.empty() && file->description.hex_sha256 != r.hex_sha256) {
+        err << "fernwick-cli station: " << r.choices.hex_file << " is not the job's file: its SHA-256 is "
+            << file->description.hex_sha256 << ", the job's " << r.hex_sha256 << "; no board was touched\n";
+        return nullptr;
+    }
+    for (const auto& note : file->notes) err << "fernwick-cli station: " << note << "\n";
+    return file;
+}
+
+}  // namespace
+
+std::shared_ptr<const station_file> station_core::check(const station_setup& r, std::ostream& err)
+{
+    auto file = checked_file(r, err);
+    if (!file) return nullptr;
+    std::string why;
+    std::error_code e;
+    if (!r.report.empty() && fs::exists(r.report, e))
+        if (const auto bad = check_report(r.report)) {
+            err << "fernwick-cli station: cannot write the report: " << *bad << "\n";
+            return nullptr;
+        }
+    if (!r.ledger_file.empty() && fs::exists(r.ledger_file, e) && !ledger::open_to_read(r.ledger_file, why)) {
+        err << "fernwick-cli station: cannot keep the ledger: " << why << "\n";
+        return nullptr;
+    }
+    if (r.serial.on && !r.serial.list_file.empty() && !read_serial_list(r.serial, why)) {
+        err << "fernwick-cli station: " << why << "; no board was touched\n";
+        return nullptr;
+    }
+    return file;
+}
+
+bool station_core::prepare(std::ostream& err)
+{
+    file_ = checked_file(r_, err);
+    if (!file_) return false;
+    std::string why;
     if (const auto bad = r_.report.empty() ? std::nullopt : check_report(r_.report)) {
         err << "fernwick-cli station: cannot write the report: " << *bad << "\n";
         return false;
@@ -209,8 +249,41 @@ void station_core::maybe_quit()
     loop_.quit();
 }
 
+// A job never takes a new file: one that is not the job's stops new boards
+// until the job's own is back.
+void station_core::job_file_changed(std::shared_ptr<const station_file> file, std::string why)
+{
+    if (file && file->description.hex_sha256 != r_.hex_sha256) {
+        why = r_.choices.hex_file + " changed on disk (SHA-256 " + file->description.hex_sha256 +
+              ") and is not the job's file (SHA-256 " + r_.hex_sha256 +
+              "): no new board is taken until the job's file is back; boards under way finish";
+        file = nullptr;
+    }
+    const auto old = current_file();
+    if (file && old) return;  // the job's file, as it was
+    if (!file && !old && why == job_file_trouble_) return;
+    {
+        const std::lock_guard lock(file_mutex_);
+        file_ = file;
+    }
+    ++generation_;
+    if (file) {
+        job_file_trouble_.clear();
+        view_.say("fernwick-cli station: " + r_.choices.hex_file + " is the job's file again (SHA-256 " +
+                  r_.hex_sha256 + "): boards go on");
+    } else {
+        job_file_trouble_ = why;
+        view_.say((why.starts_with("fernwick-cli") ? "" : "fernwick-cli station: ") + why);
+        if (why.find("is not the job's file") == std::string::npos)
+            view_.say("fernwick-cli station: " + r_.choices.hex_file +
+                      " changed and cannot be used: no new board is taken until the job's file is back");
+    }
+    wake_all();
+}
+
 void station_core::file_changed(const std::shared_ptr<const station_file>& file, const std::string& why)
 {
+    if (!r_.hex_sha256.empty()) return job_file_changed(file, why);
     const auto old = current_file();
     if (file && old && file->description.hex_sha256 == old->description.hex_sha256) return;
     if (!file && !old) return;  // still not usable: said already
@@ -280,6 +353,12 @@ int station_core::run()
                          [this](const QString&) { ledger_gone(); });
     }
 
+    // A job's batch shows in the totals from the start: "Passed 0 of 50".
+    if (!r_.hex_sha256.empty() && r_.count > 0) {
+        const std::lock_guard lock(totals_mutex_);
+        totals_.batch = r_.count;
+        view_.totals(totals_);
+    }
     port_watcher ports(r_.ports, [this](const std::vector<port_device>& now) { ports_changed(now); });
     const auto now = ports.devices();
     view_.say("fernwick-cli station: " + std::to_string(now.size()) + " fixture(s) now; waiting for boards on " +

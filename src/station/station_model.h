@@ -20,6 +20,7 @@ struct station_totals {
     int failed = 0;                                       // stopped boards too: they do not hold the file
     std::chrono::steady_clock::time_point first_board{};  // when the first board arrived
     std::chrono::steady_clock::time_point last_end{};     // when the last board ended
+    int batch = 0;  // a job's batch: the station ends when this many passed; 0: none
 
     // Passed boards in whole percent of those that ended, one decimal.
     std::string yield_text() const;

@@ -91,6 +91,14 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     write_file(dir + "/line.hex", ":020000040001F9\n:01800000116E\n:00000001FF\n");
     write_file(dir + "/line.NEW", "a report's record\n");
     write_file(dir + "/two.hex", ":020000040001F9\n:01800000116E\n:020000040002F8\n:0101000022DC\n:00000001FF\n");
+    // A job for app.hex made before the file was changed, and one of a later format.
+    const std::string job_fields =
+        R"("product": "P", "hex_file": "app.hex", "hex_sha256": ")" + std::string(64, '0') +
+        R"(", "sectors": null, "bsl_now": 2, "bsl_target": 2, "sector0_segment": 0, "allow_unplaced": false,
+        "entry": "", "exit": "", "baud": 9600, "retries": 0, "count": 0, "ledger": "", "report": "", "log_dir": "",
+        "serial": null, "ports": []})";
+    write_file(dir + "/changed.job", R"({"format": 1, )" + job_fields);
+    write_file(dir + "/later.job", R"({"format": 2, )" + job_fields);
     std::filesystem::create_directory(dir + "/logs");
     std::filesystem::create_symlink(dir + "/app.hex", dir + "/link.jsonl");
     std::filesystem::create_symlink(dir + "/file", dir + "/logs/other.log");
@@ -252,6 +260,19 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {{cli, "station", dir + "/app.hex", "--port", "ttyUSB*"},
          2,
          "the port pattern ttyUSB* is not an absolute path"},
+        {{cli, "job", "make", dir + "/usb.job", dir + "/app.hex", "--product", "P", "--port", "ttyUSB*"},
+         2,
+         "fernwick-cli job make: the port pattern ttyUSB* is not an absolute path"},
+        {{cli, "station", "--job", dir + "/changed.job", dir + "/app.hex", "--sectors", "0", "--count", "2", "--baud",
+          "4800", "--operator", "Ann", "--port", board.device()},
+         2,
+         "the job fixes FILE, --sectors, --count and --baud: they are not given beside --job"},
+        {{cli, "station", "--job", dir + "/changed.job", "--port", board.device()},
+         2,
+         "fernwick-cli station: " + dir + "/app.hex is not the job's file: its SHA-256 is "},
+        {{cli, "station", "--job", dir + "/later.job", "--port", board.device()},
+         2,
+         "later.job: a job of format 2; this fernwick-cli runs jobs of format 1"},
         {{cli, "--device", "", "status"}, 2, "--device is given an empty value"},
         // an option the command does not use is refused, not left unused
         {{cli, "station", dir + "/app.hex", "--port", board.device(), "--com", "1"},
@@ -260,7 +281,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {{cli, "--com", "1", "plan", dir + "/app.hex"}, 2, "--com is an option of status, reset, program, not of plan"},
         {{cli, "ledger", dir + "/ledger", "--baud", "4800"},
          2,
-         "--baud is an option of status, reset, program, station, plan, not of ledger"},
+         "--baud is an option of status, reset, program, station, plan, job make, not of ledger"},
         {{cli}, 2, "--help"},
         {{cli, "--baud", "1200", "status"}, 2, "--help"},
         {{cli, "flash"}, 2, "--help"},

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <fcntl.h>
@@ -463,6 +465,7 @@ struct station_row {
     std::vector<std::string> ports = {"fix/*"};
     int status = 143;  // of each station: stopped by the test unless it ended by itself
     std::string sha;   // of the file the last record names
+    bool job = false;  // the options made into a job, run by Ann for lot L1
 };
 
 // Plays the row's steps on the running stations and boards.
@@ -542,6 +545,16 @@ void check_records(const station_row& row, const std::string& dir, const std::st
         EXPECT_EQ(rows[r]["serial"].toString(), kept[r]["serial"].toString());
         if (kept[r]["serial"].isString()) numbers.push_back(kept[r]["serial"].toString().toStdString());
         EXPECT_EQ(kept[r]["attempts"].toArray().size(), row.attempts.empty() ? 0 : row.attempts[r]);
+        // A job's boards say whose they are, in the report and the ledger alike; a plain station's as before.
+        const auto job_sha =
+            QCryptographicHash::hash(QByteArray::fromStdString(read_file(dir + "/app.job")), QCryptographicHash::Sha256)
+                .toHex();
+        const std::vector<QJsonValue> whose = {"P", QString(job_sha), "Ann", "L1"};
+        for (const auto& record : {kept[r], rows[r]}) {
+            const std::vector fields = {record["product"], record["job_sha256"], record["operator"], record["lot"]};
+            EXPECT_TRUE(!row.job || fields == whose) << QJsonDocument(record).toJson().toStdString();
+        }
+        EXPECT_EQ(kept[r].contains("job_sha256"), row.job);
     }
     EXPECT_EQ(kept.back()["bsl_now_after"].toInt(), row.code_after);
     EXPECT_TRUE(row.sha.empty() || kept.back()["hex_sha256"] == row.sha.c_str());
@@ -560,8 +573,14 @@ void play_station_row(const station_row& row)
     for (const auto& link : row.links)
         std::filesystem::create_directories(std::filesystem::path(dir + "/fix/" + link).parent_path());
     std::vector<std::string> args = {hex, "--report", dir + "/report.jsonl", "--ledger", dir + "/ledger.db"};
-    for (const auto& p : row.ports) args.insert(args.end(), {"--port", dir + "/" + p});
     for (const auto& o : row.options) args.push_back(o == "logs" ? dir + "/logs" : o);
+    if (row.job) {
+        args.insert(args.begin(), {binary("fernwick-cli"), "job", "make", dir + "/app.job"});
+        args.insert(args.end(), {"--product", "P"});
+        ASSERT_EQ(run(args).status, 0);
+        args = {"--job", dir + "/app.job", "--operator", "Ann", "--lot", "L1"};
+    }
+    for (const auto& p : row.ports) args.insert(args.end(), {"--port", dir + "/" + p});
     std::vector<std::unique_ptr<started_program>> stations;
     for (int s = 0; s < row.stations; ++s) {
         stations.push_back(station_of(args));
@@ -720,6 +739,20 @@ TEST(station, one_board_one_fixture_one_record)
          .results = {"ok"},
          .said = {"app.hex changed and cannot be used; no board is programmed until it can"},
          .sha = "f6484bf30c56764a433e06c230ff1cc0551152fd824d808221406c6e218e6622"},
+        // A job never takes a new file: a sound one of other bytes stops new boards until the job's is back.
+        {.name = "a job's hex file changed during the run, then back",
+         .boards = {},
+         .options = {},
+         .steps = {{k::write, 0, ":020000040001F9\n:01800000116E\n:00000001FF\n"},
+                   {k::said, 0, "app.hex changed on disk (SHA-256 f6484bf3"},
+                   {k::arrive, 0, "a"},
+                   {k::pause, 2000},
+                   {k::exactly, 0},
+                   {k::write, 0, read_file(std::string(FERNWICK_SOURCE_DIR) + "/examples/demo.hex")},
+                   {k::records, 1}},
+         .results = {"ok"},
+         .said = {"is not the job's file (SHA-256 ", "app.hex is the job's file again (SHA-256 "},
+         .job = true},
         // The station's loop goes on serving whatever the file's check waits for.
         {.name = "a FIFO moved over the hex file",
          .boards = {{"--fixed-adapter"}},

@@ -112,8 +112,9 @@ TEST_F(ledger_test, rows_read_back_and_numbers_given_back_come_first)
 // run end to end in station.two_stations_sharing_a_ledger_never_give_a_number_twice.
 
 // A ledger of version 1, which booked numbers by their index in a series:
-// 1000 and 1001 kept.
-void write_version_1(const std::string& path)
+// 1000 and 1001 kept; or of version 2, which kept them by their bytes at
+// their place and had no job's columns.
+void write_old_version(const std::string& path, int version)
 {
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
@@ -139,7 +140,23 @@ INSERT INTO used VALUES ('numbers from 1000 step 1 as le at 02''FFF0h-02''FFF3h'
 PRAGMA user_version = 1;
 PRAGMA application_id = 1180126279;
 )";
+    const char* const version_2 = R"(
+DROP TABLE series; DROP TABLE given_back; DROP TABLE used; DROP TABLE reserved;
+CREATE TABLE kept(place TEXT NOT NULL, value TEXT NOT NULL, series TEXT NOT NULL, board INTEGER,
+  PRIMARY KEY(place, value));
+CREATE TABLE held(place TEXT NOT NULL, value TEXT NOT NULL, series TEXT NOT NULL, serial TEXT NOT NULL,
+  host TEXT NOT NULL, pid INTEGER NOT NULL, time TEXT NOT NULL, PRIMARY KEY(place, value));
+CREATE TABLE skipped(series TEXT NOT NULL, place TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY(series, place, value));
+CREATE TABLE lists(series TEXT PRIMARY KEY, digest TEXT NOT NULL, count INTEGER NOT NULL);
+CREATE TABLE notes(id INTEGER PRIMARY KEY, time TEXT NOT NULL, host TEXT NOT NULL, note TEXT NOT NULL);
+INSERT INTO kept VALUES ('02''FFF0h-02''FFF3h', 'E8:03:00:00', 'numbers from 1000 step 1 as le at 02''FFF0h-02''FFF3h', 1),
+  ('02''FFF0h-02''FFF3h', 'E9:03:00:00', 'numbers from 1000 step 1 as le at 02''FFF0h-02''FFF3h', 2);
+PRAGMA user_version = 2;
+)";
     EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    if (version == 2) {
+        EXPECT_EQ(sqlite3_exec(db, version_2, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    }
     sqlite3_close(db);
 }
 
@@ -164,28 +181,30 @@ TEST_F(ledger_test, a_number_kept_at_its_place_is_never_given_there_again_whatev
         "serial numbers 1001 and 1002 skipped: boards keep them already, from the series numbers "
         "from 1000 step 1 as le at 02'FFF0h-02'FFF3h";
     const struct {
-        bool version_1;
+        int version;  // of the ledger the runs open; 0 for a new one
         std::vector<run> runs;
     } rows[] = {
-        {false,
+        {0,
          {{from(1000), "1000"},
           {from(1000), "1001"},
           {from(1000), "1002"},
           {from(1001), "1003", skipped},
           {from(1001), "1004"}}},
-        {false, {{from(1000), "1000"}, {from(1000, 0x2FFE0), "1000"}}},  // another place
-        {false,
+        {0, {{from(1000), "1000"}, {from(1000, 0x2FFE0), "1000"}}},  // another place
+        {0,
          {{list, "00:01", "", "00:01\n00:02\n"},
           {list, "00:09",
            "the serial list " + list_file + " changed since this ledger last gave from it (3 values now, 2 then)",
            "00:09\n00:01\n00:02\n"},
           {list, "00:02", "", "00:09\n00:01\n00:02\n"}}},
-        {true, {{from(1000), "1002"}, {from(1001), "1003", skipped}}},
+        {1, {{from(1000), "1002"}, {from(1001), "1003", skipped}}},
+        // brought to version 3 in place: its numbers stay kept, and a job's board keeps its lot
+        {2, {{from(1000), "1002"}}},
     };
     int n = 0;
     for (const auto& row : rows) {
         const auto file = dir.filePath(QString::number(++n)).toStdString();
-        if (row.version_1) write_version_1(file);
+        if (row.version > 0) write_old_version(file, row.version);
         auto in = ledger::open(file, why);
         ASSERT_TRUE(in) << why;
         for (const auto& r : row.runs) {
@@ -196,7 +215,10 @@ TEST_F(ledger_test, a_number_kept_at_its_place_is_never_given_there_again_whatev
             const auto v = book->take(why);
             ASSERT_TRUE(v) << why;
             EXPECT_EQ(v->text, r.gives);
-            ASSERT_TRUE(in->record({.result = "passed"}, &*v, why)) << why;
+            ASSERT_TRUE(in->record({.result = "passed", .lot = "L" + std::to_string(n)}, &*v, why)) << why;
+            const auto kept = in->rows(v->text, why);
+            ASSERT_TRUE(kept && !kept->empty()) << why;
+            EXPECT_EQ(kept->back().lot, "L" + std::to_string(n));
             std::string notes;
             for (const auto& note : v->notes) notes += note + "\n";
             EXPECT_EQ(notes.empty(), r.says.empty()) << notes;
@@ -335,7 +357,7 @@ TEST_F(ledger_test, the_ledger_command_prints_totals_rows_and_one_serial)
         {.fixture = "board 3", .hex_sha256 = "bb", .result = "failed", .step = "program block"},
         {.fixture = "board 3", .hex_sha256 = "bb", .result = "failed", .step = "program block"},
         {.fixture = "board 1", .hex_sha256 = "aa", .result = "stopped", .step = "erase"},  // no good one, no failure
-        {.fixture = "board 1", .hex_sha256 = "aa", .result = "passed"}};
+        {.fixture = "board 1", .hex_sha256 = "aa", .result = "passed", .operator_name = "Ann", .lot = "L2"}};
     for (const auto& row : boards) ASSERT_TRUE(l->record(row, nullptr, why)) << why;
     const std::pair<ledger_request, std::string> rows[] = {
         {{.file = path},
@@ -345,6 +367,10 @@ TEST_F(ledger_test, the_ledger_command_prints_totals_rows_and_one_serial)
         {{.file = path, .csv = true}, ",\"board \"\"2\"\", left\",,"},
         {{.file = path, .json = true}, "\"serial\":null,\"series\":\"\",\"step\":\"erase\""},
         {{.file = path, .serial = "1000"}, ""},
+        {{.file = path, .by = "lot"},
+         "By lot:\n  -   boards 6, passed 2, failed 3, yield 33.3 %\n  L2  boards 1, passed 1, failed 0, yield 100.0 "
+         "%\n"},
+        {{.file = path, .json = true}, "\"lot\":\"L2\",\"operator\":\"Ann\",\"port\""},
     };
     for (const auto& [request, shows] : rows) {
         std::ostringstream out, err;
