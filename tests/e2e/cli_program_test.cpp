@@ -771,8 +771,11 @@ TEST(station, one_board_one_fixture_one_record)
          .steps = {{k::records, 2}, {k::said, 0, "\nPassed 1, failed 1"}},
          .results = {"ok", "failed"},
          .status = 1},
-        // Its rows would go nowhere, and a ledger made anew would give its numbers again.
+        // Its rows would go nowhere, and a ledger made anew would give its numbers again; a fixture
+        // whose chip never answers ends its wait too.
         {.name = "the ledger moved away while the station runs: no further board, and the status says so",
+         .boards = {{}, {"--fault", "id:none"}},
+         .links = {"a", "b"},
          .steps =
              {{k::rows, 1}, {k::move_ledger}, {k::said, 0, "the station takes no further board"}, {k::pause, 1500}},
          .results = {"ok"},
