@@ -4,7 +4,7 @@
 // goes with the board and on fixed adapters whose port stays, with faults at
 // random exchanges, --retries, a ledger and serial numbers, on one station or
 // two sharing the ledger (on fixtures of their own, or both on the same
-// ones), the hex file changed or replaced during the run, and SIGTERM at a
+// ones), as a job or not, the hex file changed or replaced during the run, and SIGTERM at a
 // random moment or --count. (A board that drops its line by itself, --fault
 // drop-at, is left out: the simulator keeps its link then, and another
 // simulator's new pseudo-terminal of the same number may come behind it.)
@@ -23,7 +23,10 @@
 //                   ended by itself reached --count and ends with 0 when every
 //                   board it recorded passed, else 1;
 //   bounded         a board left in its fixture for its record while a station
-//                   runs gets it within 15 s.
+//                   runs gets it within 15 s;
+//   the job         a station run as a job passes boards with the job's file
+//                   only (a changed file holds new boards until it is back),
+//                   and every record and row carries its job, operator and lot.
 //
 // The seed of each run is printed; FERNWICK_SEED=S runs S again, and
 // FERNWICK_SOAK_RUNS=N runs N seeds from there (default 2).
@@ -95,6 +98,7 @@ soak_plan make_plan(unsigned seed)
         p.sigterm_ms = 500 + pick(8000);
     else if (p.stations == 1 && pick(3) == 0)
         p.count = 1 + pick(boards);
+    p.job = pick(3) == 0;
     return p;
 }
 

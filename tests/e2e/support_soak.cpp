@@ -122,13 +122,17 @@ void change_file(soak_run& s)
     if (s.plan.change_ms < 0 || !pause(s, s.plan.change_ms)) return;
     const auto next = read_file(s.dir + "/b/gen.hex");
     switch (s.plan.change) {
-    case file_change::rewritten: write_file(s.hex, next); return;
+    case file_change::rewritten: write_file(s.hex, next); break;
     case file_change::damaged_first:
         write_file(s.hex, ":020000040001F9\n:01800000116F\n:00000001FF\n");  // a wrong checksum
         if (!pause(s, 1000)) return;
         [[fallthrough]];
     case file_change::renamed_over: write_file(s.hex + ".saved", next); fs::rename(s.hex + ".saved", s.hex);
     }
+    // A job takes no other file: its own comes back for the boards held up meanwhile.
+    if (!s.plan.job || !pause(s, 1500)) return;
+    write_file(s.hex + ".saved", read_file(s.dir + "/a/gen.hex"));
+    fs::rename(s.hex + ".saved", s.hex);
 }
 
 // Until every fixture's boards have come and gone: SIGTERM at its moment,
@@ -152,6 +156,7 @@ std::string describe(const soak_plan& p)
                        ", --retries " + std::to_string(p.retries) + ", --serial-start " +
                        std::to_string(p.serial_start);
     if (p.count) text += ", --count " + std::to_string(p.count);
+    if (p.job) text += ", as a job";
     if (p.sigterm_ms >= 0) text += ", SIGTERM at " + std::to_string(p.sigterm_ms) + " ms";
     if (p.change_ms >= 0)
         text += std::string(", the file ") + changes[static_cast<int>(p.change)] + " at " +

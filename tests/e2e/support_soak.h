@@ -35,6 +35,7 @@ struct soak_plan {
     file_change change = file_change::renamed_over;
     int sigterm_ms = -1;  // every station sent SIGTERM then
     int count = 0;        // --count of a single station
+    bool job = false;     // each station runs a job made of the same choices; a file change comes back
     std::vector<fixture_plan> fixtures;
 };
 

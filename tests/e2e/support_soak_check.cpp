@@ -137,6 +137,33 @@ void soak_run::check_passed(const board_seen& b, const QJsonObject& record)
                                      sha.substr(0, 8) + ", but its flash differs from it first at " + at);
 }
 
+// A job's boards get its file alone, and every record says whose job, operator and lot it was.
+void soak_run::check_job(const std::vector<QJsonObject>& rows)
+{
+    const auto& file = first_sha256_;
+    const auto lot = "lot " + std::to_string(plan.seed);
+    const auto carries = [&](const QJsonObject& o, std::size_t k) {
+        return o["product"] == "Soak board" && o["lot"] == lot.c_str() &&
+               o["operator"] == ("op " + std::to_string(k)).c_str() && o["job_sha256"] == job_sha256_[k].c_str();
+    };
+    for (std::size_t k = 0; k < reports.size(); ++k)
+        for (const auto& r : json_lines(read_file(reports[k]))) {
+            if (r["result"] == "ok" && r["hex_sha256"] != file.c_str())
+                say_broken("the job", "station " + std::to_string(k) + " passed a board with a file not the job's, " +
+                                          r["hex_sha256"].toString().toStdString());
+            if (!carries(r, k))
+                say_broken("the job", "a record of station " + std::to_string(k) + " " + told(r, "result") +
+                                          " does not carry its job, operator and lot");
+        }
+    for (const auto& row : rows) {
+        bool any = false;
+        for (std::size_t k = 0; k < reports.size(); ++k) any = any || carries(row, k);
+        if (!any)
+            say_broken("the job",
+                       "a ledger row " + told(row, "result") + " carries no station's job, operator and lot");
+    }
+}
+
 void soak_run::check_exit(std::size_t k)
 {
     const auto& s = stations_[k];

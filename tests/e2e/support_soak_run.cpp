@@ -51,7 +51,8 @@ soak_run::soak_run(const soak_plan& p) : plan(p), dir(temp_dir()), hex(dir + "/a
     fs::copy_file(first, hex);
     const auto ref_a = read_with_srec_cat(first, dir + "/a"), ref_b = read_with_srec_cat(second, dir + "/b");
     const auto before = random_flash(dir, p.seed, 2);
-    expected_[sha256_of(first)] = expected_flash(before, ref_a, "0,1,2,3", 2, 0);
+    first_sha256_ = sha256_of(first);
+    expected_[first_sha256_] = expected_flash(before, ref_a, "0,1,2,3", 2, 0);
     expected_[sha256_of(second)] = expected_flash(before, ref_b, "0,1,2,3", 2, 0);
     place_ = free_place(ref_a, ref_b);
     char serial[32];
@@ -64,6 +65,23 @@ soak_run::soak_run(const soak_plan& p) : plan(p), dir(temp_dir()), hex(dir + "/a
                     {folder + "/*", "--report", reports.back(), "--ledger", dir + "/ledger.db", "--serial", serial,
                      "--serial-start", std::to_string(p.serial_start), "--retries", std::to_string(p.retries)});
         if (p.count) argv.insert(argv.end(), {"--count", std::to_string(p.count)});
+        if (p.job) {
+            // The same choices made into a job first, then run as one.
+            const auto job = dir + "/s" + std::to_string(k) + ".job";
+            argv[1] = "job";
+            argv.insert(argv.begin() + 2, {"make", job});
+            argv.insert(argv.end(), {"--product", "Soak board"});
+            if (const auto made = run(argv); made.status != 0) say_broken("setup", "job make: " + made.err);
+            job_sha256_.push_back(sha256_of(job));
+            argv = {binary("fernwick-cli"),
+                    "station",
+                    "--job",
+                    job,
+                    "--operator",
+                    "op " + std::to_string(k),
+                    "--lot",
+                    "lot " + std::to_string(p.seed)};
+        }
         stations_.push_back({std::make_unique<started_program>(argv), {}, {}, {}});
     }
 }
@@ -183,6 +201,7 @@ std::vector<broken_promise> soak_run::check()
         rows = json_lines(listed.out);
     }
     for (std::size_t f = 0; f < plan.fixtures.size(); ++f) check_fixture(static_cast<int>(f), records, rows);
+    if (plan.job) check_job(rows);
     std::map<QString, int> kept;
     for (const auto& row : rows) {
         const auto serial = row["serial"].toString();

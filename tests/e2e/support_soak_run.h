@@ -79,6 +79,7 @@ private:
     void check_board(const board_seen& b, const std::vector<QJsonObject>& its);
     void check_passed(const board_seen& b, const QJsonObject& record);
     void check_exit(std::size_t k);
+    void check_job(const std::vector<QJsonObject>& rows);
     // The file's image with a board's own number where it goes.
     image numbered_image(image flash, unsigned serial) const;
     struct chip_words {
@@ -98,6 +99,8 @@ private:
     std::vector<broken_promise> broken_;
     std::map<std::string, image> expected_;  // by the file's SHA-256
     std::size_t place_ = 0;                  // the serial number's, in sector 1
+    std::vector<std::string> job_sha256_;    // of each station's job
+    std::string first_sha256_;               // of the file the run begins with, a job's
 };
 
 }  // namespace fernwick::e2e
