@@ -720,6 +720,14 @@ TEST(station, one_board_one_fixture_one_record)
          .results = {"ok"},
          .said = {"app.hex changed and cannot be used; no board is programmed until it can"},
          .sha = "f6484bf30c56764a433e06c230ff1cc0551152fd824d808221406c6e218e6622"},
+        // At 2400 baud its bring-up takes two seconds: the file turns damaged during it.
+        {.name = "the hex file changed during a board's bring-up: that board gets the file it began with",
+         .boards = {{"--line-rate", "follow"}},
+         .options = {"--baud", "2400", "--serial", "2FFF0h:4"},
+         .steps = {{k::pause, 1200}, {k::write, 0, ":020000040001F9\n:01800000116F\n:00000001FF\n"}, {k::records, 1}},
+         .results = {"ok"},
+         .said = {"app.hex changed and cannot be used"},
+         .sha = "20dd34b3bd8c6a4309e47620490acbfef3bd207321e88f43cd919c59e5fcf277"},
         // The station's loop goes on serving whatever the file's check waits for.
         {.name = "a FIFO moved over the hex file",
          .boards = {{"--fixed-adapter"}},
