@@ -664,7 +664,7 @@ TEST(station, one_board_one_fixture_one_record)
          .options = own,
          .steps = {{k::records, 1}},
          .results = {"failed"},
-         .said = {"Passed 0, failed 1"},
+         .said = {"Passed 0, failed 1, yield 0.0 %, boards per hour -"},
          .never = {"Attempt 2 of 2"},
          .own_file = true,
          .attempts = {1}},
