@@ -270,7 +270,9 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
         ->check(whole_number(0, 100));
     station->add_option("--ledger", r.ledger_file, "keep every board in the SQLite ledger FILE, made when missing")
         ->type_name("FILE");
-    station->add_option("--count", r.count, "end once N boards passed; boards under way then finish (default 0: run until Ctrl-C or SIGTERM)")
+    station
+        ->add_option("--count", r.count,
+                     "end once N boards passed; boards under way then finish (default 0: run until Ctrl-C or SIGTERM)")
         ->type_name("N")
         ->check(whole_number(0, 1000000));
     add_serial_options(*station, r.serial);
