@@ -176,7 +176,7 @@ std::optional<line_setup> prepare(const cli_request& r, const std::vector<std::s
     if (program) {
         if (!convert_once(p.conversion, setup)) return std::nullopt;
         setup.blocks = std::make_shared<const core::prepared_blocks>(core::prepared_blocks{
-            p.sectors, p.conversion.new_file_name, p.conversion.block_text, p.conversion.block_count});
+            p.sectors, p.conversion.new_file_name, p.conversion.block_text, p.conversion.block_count, {}});
         const auto after = describe_run(r.choices, r.baud, unread);
         if (!before || !after || before->hex_sha256 != after->hex_sha256)
             return refused(

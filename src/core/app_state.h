@@ -104,6 +104,9 @@ struct prepared_blocks {
     std::string new_file_name;
     std::string block_text;
     int block_count = 0;
+    // The hex file's text as it was checked, read by every run instead of
+    // the file on disk, which may have changed since (empty: the disk).
+    std::string hex_text;
 };
 
 struct mainform_state : window_state {

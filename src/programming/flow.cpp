@@ -238,7 +238,8 @@ flag to_flag(bool b) { return b ? k_true : k_false; }
 
 void load_hex__Click(app_state& s, const std::optional<std::string>& chosen)
 {
-    if (!chosen || !can_open(*chosen)) {
+    const bool text_known = s.prepared && !s.prepared->hex_text.empty();
+    if (!chosen || (!text_known && !can_open(*chosen))) {
         core::fresh_notice_block(s.log(), {k_no_file});
         core::note(s.log(), k_continue);
         return;
@@ -271,7 +272,8 @@ void seg1_Click(app_state& s) { choose_segment(s, 1); }
 
 void LocationForm_Command1_Click(app_state& s)
 {
-    auto read = read_hex_records(s.hex_file_name);
+    auto read = s.prepared && !s.prepared->hex_text.empty() ? hex_records_of(s.prepared->hex_text)
+                                                            : read_hex_records(s.hex_file_name);
     if (read.fault) {
         end_run_damaged(s, *read.fault);
         return;

@@ -122,8 +122,13 @@ hex_read read_hex_records(const std::string& path)
 {
     auto file = read_text_file(path);
     if (!file.text) return {std::nullopt, std::move(file.reason), std::nullopt};
-    if (auto fault = check_hex_text(*file.text)) return {std::nullopt, {}, std::move(fault)};
-    auto hex = parse_hex_records(std::move(*file.text));
+    return hex_records_of(std::move(*file.text));
+}
+
+hex_read hex_records_of(std::string text)
+{
+    if (auto fault = check_hex_text(text)) return {std::nullopt, {}, std::move(fault)};
+    auto hex = parse_hex_records(std::move(text));
     if (auto fault = find_conflict(hex)) return {std::nullopt, {}, std::move(fault)};
     return {std::move(hex), {}, std::nullopt};
 }

@@ -55,5 +55,7 @@ struct hex_read {
     std::optional<hex_fault> fault;  // damaged: its first fault
 };
 hex_read read_hex_records(const std::string& path);
+// The same for a file's text already read.
+hex_read hex_records_of(std::string text);
 
 }  // namespace fernwick::programming

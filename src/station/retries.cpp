@@ -31,8 +31,10 @@ std::optional<std::string> start_from(board_job& job, std::int16_t now, const st
     if (*before != hex_sha256 || *after != hex_sha256) return choices.hex_file + " changed since the run began";
     if (!p.refusal.empty()) return p.refusal;
     job.choices = choices;
-    job.blocks = std::make_shared<const core::prepared_blocks>(core::prepared_blocks{
-        p.sectors, p.conversion.new_file_name, p.conversion.block_text, p.conversion.block_count});
+    // The same file, as the first attempt read it.
+    job.blocks = std::make_shared<const core::prepared_blocks>(
+        core::prepared_blocks{p.sectors, p.conversion.new_file_name, p.conversion.block_text, p.conversion.block_count,
+                              job.blocks ? job.blocks->hex_text : std::string()});
     return std::nullopt;
 }
 

@@ -228,6 +228,9 @@ std::string station_core::record(fixture& f, board_outcome o, const station_file
         const std::lock_guard lock(totals_mutex_);
         (passed ? totals_.passed : totals_.failed) += 1;
         totals_.last_end = steady_clock::now();
+        // One that ended in its bring-up arrived too, when its chip answered.
+        if (totals_.first_board == steady_clock::time_point{})
+            totals_.first_board = totals_.last_end - duration_cast<steady_clock::duration>(duration<double>(o.seconds));
         any_not_passed_ = any_not_passed_ || !passed;
         for (const auto& e : errors) write_errors_.push_back(e);
         if (r_.count > 0 && totals_.passed >= r_.count) count_reached_ = true;

@@ -1,9 +1,12 @@
 #include "station/station_file.h"
 
 #include <sys/stat.h>
+#include <QCryptographicHash>
 #include <mutex>
 #include <sstream>
 #include <thread>
+
+#include "programming/text_file.h"
 
 namespace fernwick::station {
 
@@ -46,8 +49,12 @@ std::shared_ptr<const station_file> load_file(const station_setup& r, std::strin
     else if (written.failure->what == programming::conversion_failure::kind::unwritable)
         file->notes.push_back("warning: " + programming::failure_text(*written.failure) +
                               "; the boards get the blocks converted in memory");
+    // What every board reads, one under way when the file changes on disk too.
+    auto text = programming::read_text_file(r.choices.hex_file);
     const auto after = describe_run(r.choices, r.baud, unread);
-    if (!after || after->hex_sha256 != before->hex_sha256) {
+    if (!after || after->hex_sha256 != before->hex_sha256 || !text.text ||
+        QCryptographicHash::hash(QByteArrayView(*text.text), QCryptographicHash::Sha256).toHex().toStdString() !=
+            before->hex_sha256) {
         why = unread.empty() ? r.choices.hex_file + " changed while it was read" : unread;
         return nullptr;
     }
@@ -62,8 +69,9 @@ std::shared_ptr<const station_file> load_file(const station_setup& r, std::strin
         for (std::string line; std::getline(lines, line);)
             file->notes.push_back(line.starts_with(k_prefix) ? line.substr(k_prefix.size()) : line);
     }
-    file->blocks = std::make_shared<const core::prepared_blocks>(core::prepared_blocks{
-        p.sectors, p.conversion.new_file_name, p.conversion.block_text, p.conversion.block_count});
+    file->blocks = std::make_shared<const core::prepared_blocks>(
+        core::prepared_blocks{p.sectors, p.conversion.new_file_name, p.conversion.block_text, p.conversion.block_count,
+                              std::move(*text.text)});
     return file;
 }
 
