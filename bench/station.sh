@@ -11,6 +11,9 @@
 #   bench/station.sh cycle [F] [B]   the same measured per fixture at a steady
 #                                    state: from one board's arrival to the
 #                                    next one's, the first board of each left out
+#   bench/station.sh window [F] [S]  processor time of fernwick-station over S
+#                                    seconds while F fixtures program, against
+#                                    fernwick-cli station on the same job
 # BUILD= names the build folder (default build/).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -142,8 +145,37 @@ cycle)
         cycle[1], one, many, cycle[many], all, all / (many * one), many
     }'
   ;;
+window)
+  f=${2:-16} s=${3:-10}
+  "$build/fernwick-cli" --baud 19200 job make "$work/line.job" "$work/image.hex" --product bench --port "$work/fix/*" \
+    --report "$work/window.jsonl" >/dev/null
+  for program in station-window cli; do
+    rm -f "$work"/fix/*
+    for ((k = 0; k < f; k++)); do
+      # Slow boards: every fixture programs through the whole measure.
+      "$build/mirel-sim" --line-rate 19200 --erase-ms 300 --program-ms 250 --link "$work/fix/$k" >/dev/null &
+      pids+=($!)
+    done
+    if [ $program = cli ]; then
+      "$build/fernwick-cli" station --job "$work/line.job" --operator bench --lot bench >"$work/cli.out" 2>&1 &
+    else
+      QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-xcb} "$build/fernwick-station" "$work/line.job" --operator bench \
+        --lot bench >"$work/window.out" 2>&1 &
+    fi
+    pid=$!
+    pids+=($pid)
+    sleep 4
+    before=$(cpu_ticks $pid)
+    sleep "$s"
+    ms=$(( ($(cpu_ticks $pid) - before) * 10 ))
+    echo "$program $ms"
+    stop
+  done | awk -v s="$s" -v f="$f" '{ms[$1] = $2}
+    END {printf "%d fixtures programming, %d s: fernwick-station %d ms (%.2f %% of a core), fernwick-cli station %d ms (%.2f %%); the window itself %.2f %% of a core\n",
+         f, s, ms["station-window"], ms["station-window"] / (10 * s), ms["cli"], ms["cli"] / (10 * s), (ms["station-window"] - ms["cli"]) / (10 * s)}'
+  ;;
 *)
-  sed -n '2,14p' "$0" >&2
+  sed -n '2,17p' "$0" >&2
   exit 2
   ;;
 esac

@@ -242,7 +242,7 @@ void station_window::closeEvent(QCloseEvent* e)
 
 void station_window::show_details(const std::string& port)
 {
-    const auto picture = model_.picture();
+    const auto picture = model_.picture(true);
     const auto at = std::find_if(picture.fixtures.begin(), picture.fixtures.end(),
                                  [&](const station::fixture_picture& f) { return f.port == port; });
     if (at != picture.fixtures.end()) show_details_window(this, *at);

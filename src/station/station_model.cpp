@@ -115,10 +115,19 @@ void station_model::end()
     tell({station_change::kind::ended, {}, {}, {}, {}});
 }
 
-station_picture station_model::picture() const
+station_picture station_model::picture(bool with_logs) const
 {
     const std::lock_guard lock(mutex_);
-    return now_;
+    if (with_logs) return now_;
+    station_picture p;
+    p.totals = now_.totals;
+    p.said = now_.said;
+    p.ended = now_.ended;
+    p.fixtures.reserve(now_.fixtures.size());
+    for (const auto& f : now_.fixtures) {
+        p.fixtures.push_back({f.port, f.state, f.text, f.end, f.progress, f.since, {}});
+    }
+    return p;
 }
 
 }  // namespace fernwick::station

@@ -91,7 +91,8 @@ public:
     void say(const std::string& line);
     void end();
 
-    station_picture picture() const;
+    // Without the boards' logs unless asked: a view redraws often, and reads a log only to show it.
+    station_picture picture(bool with_logs = false) const;
 
 private:
     fixture_picture& fixture_of(const std::string& port);
