@@ -20,17 +20,14 @@ void say_as_job_make(std::ostream& err, const std::string& said)
         err << (line.starts_with(k_station) ? "fernwick-cli job make: " + line.substr(k_station.size()) : line) << "\n";
 }
 
-std::string joined(const std::vector<std::string>& words)
-{
-    std::string all;
-    for (const auto& w : words) all += (all.empty() ? "" : " ") + w;
-    return all;
-}
-
 }  // namespace
 
 int run_job_make(const cli_request& r, std::ostream& out, std::ostream& err)
 {
+    if (const auto fault = record_name_fault(r.product); !fault.empty()) {
+        err << "fernwick-cli job make: the product's name " << fault << "; no job was written\n";
+        return k_usage_error;
+    }
     job j;
     j.product = r.product;
     j.setup = setup_of(r);
@@ -64,11 +61,10 @@ std::optional<station_setup> job_setup(const cli_request& r, std::ostream& err)
 {
     std::string why;
     auto j = read_job(r.job_file, why);
-    if (j && !j->setup.ports.empty() && !r.ports.empty())
-        why = r.job_file + " names its fixtures' ports (" + joined(j->setup.ports) +
-              "): --port goes beside --job only for a job that names none";
-    else if (j && j->setup.ports.empty() && r.ports.empty())
-        why = r.job_file + " names no fixtures' ports: give them with --port";
+    if (j) why = ports_beside_job_fault(*j, r.ports);
+    for (const auto& [name, given] : {std::pair{"--operator", &r.operator_name}, std::pair{"--lot", &r.lot}})
+        if (const auto fault = given->empty() ? "" : record_name_fault(*given); j && why.empty() && !fault.empty())
+            why = std::string(name) + " " + fault + ": it is kept with every board";
     if (!why.empty()) {
         err << "fernwick-cli station: " << why << " (no board was touched)\n";
         return std::nullopt;

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <csignal>
+#include <functional>
 #include <iostream>
 #include <optional>
 
@@ -58,7 +59,11 @@ int read_options(int argc, char** argv, station_options& o)
 
 int g_signal_pipe[2] = {-1, -1};
 
-extern "C" void on_signal(int) { [[maybe_unused]] const auto woken = ::write(g_signal_pipe[1], "s", 1); }
+extern "C" void on_signal(int signal)
+{
+    const char number = static_cast<char>(signal);
+    [[maybe_unused]] const auto woken = ::write(g_signal_pipe[1], &number, 1);
+}
 
 // SIGTERM, SIGINT and SIGHUP stop the station as a confirmed Stop does:
 // every board under way finishes its run and is recorded, then the window closes.
@@ -70,6 +75,30 @@ void stop_on_signals()
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
+
+// The signals, heard from the first dialog on: before the station runs one
+// ends the program, closing the dialog that asks (nothing was started);
+// once it runs, it stops the station as a confirmed Stop does.
+class signal_watch {
+public:
+    signal_watch() : notifier_(g_signal_pipe[0], QSocketNotifier::Read)
+    {
+        QObject::connect(&notifier_, &QSocketNotifier::activated, [this] {
+            char got[16];
+            for (ssize_t n = 0; (n = ::read(g_signal_pipe[0], got, sizeof got)) > 0;) signal_ = got[n - 1];
+            if (stop_) return stop_();
+            if (auto* asking = QApplication::activeModalWidget()) asking->close();
+        });
+    }
+    // 128 + the signal that ended the program before the station ran; 0 when none came.
+    int status() const { return signal_ == 0 ? 0 : 128 + signal_; }
+    void stop_with(std::function<void()> stop) { stop_ = std::move(stop); }
+
+private:
+    QSocketNotifier notifier_;
+    std::function<void()> stop_;
+    int signal_ = 0;
+};
 
 // A job or file the station cannot run: said in a window and on standard error.
 int refuse(const std::string& why)
@@ -107,18 +136,24 @@ int main(int argc, char** argv)
     QApplication qt(argc, argv);
     QApplication::setApplicationName(QStringLiteral("fernwick-station"));
     const ui::input_gate gate;
+    signal_watch heard;
     if (o.job_file.empty())
         o.job_file =
             QFileDialog::getOpenFileName(nullptr, QStringLiteral("Open a job"), {}, QStringLiteral("Jobs (*.job)"))
                 .toStdString();
+    if (heard.status() != 0) return heard.status();
     if (o.job_file.empty()) return refuse("no job chosen");
     std::string why;
     auto j = station::read_job(o.job_file, why);
     if (!j) return refuse(why);
+    // The operator changes nothing of the job: not even the ports it names.
+    if (const auto fault = station::ports_beside_job_fault(*j, o.ports); !fault.empty()) return refuse(fault);
     auto setup = j->setup;
-    if (!o.ports.empty()) setup.ports = o.ports;
-    if (setup.ports.empty()) return refuse(o.job_file + " names no fixtures' ports: give them with --port PATTERN");
-    if (!ask_operator(o)) return refuse("no operator and lot given");
+    if (setup.ports.empty()) setup.ports = o.ports;
+    if (!ask_operator(o)) return heard.status() != 0 ? heard.status() : refuse("no operator and lot given");
+    for (const auto& [name, given] : {std::pair{"the operator's name", &o.operator_name}, std::pair{"the lot", &o.lot}})
+        if (const auto fault = station::record_name_fault(*given); !fault.empty())
+            return refuse(std::string(name) + " " + fault + ": it is kept with every board");
     setup.operator_name = o.operator_name;
     setup.lot = o.lot;
 
@@ -146,12 +181,8 @@ int main(int argc, char** argv)
                 window.run_ended(false);
             });
         });
-    QSocketNotifier signalled(g_signal_pipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalled, &QSocketNotifier::activated, &window, [&] {
-        char drained[16];
-        while (::read(g_signal_pipe[0], drained, sizeof drained) > 0) {}
-        window.stop_without_asking();
-    });
+    if (heard.status() != 0) return heard.status();
+    heard.stop_with([&window] { window.stop_without_asking(); });
     thread->start();
     QApplication::exec();
     thread->stop();

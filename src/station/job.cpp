@@ -225,7 +225,8 @@ bool read_fields(const QJsonObject& o, const std::string& folder, job& j, std::s
         !text_field(o, "report", r.report, why) || !text_field(o, "log_dir", r.log_dir, why) ||
         !read_serial(o["serial"], r.serial, why))
         return false;
-    if (j.product.empty()) return why = "the field 'product' is empty", false;
+    if (const auto fault = record_name_fault(j.product); !fault.empty())
+        return why = "the field 'product' " + fault, false;
     if (j.hex_file.empty()) return why = "the field 'hex_file' is empty", false;
     if (r.hex_sha256.size() != 64 || r.hex_sha256.find_first_not_of("0123456789abcdef") != std::string::npos)
         return why = "the field 'hex_sha256' takes 64 lower-case hex digits", false;
@@ -242,7 +243,11 @@ bool read_fields(const QJsonObject& o, const std::string& folder, job& j, std::s
         if (!p.isString() || p.toString().isEmpty()) return why = "the field 'ports' takes a list of patterns", false;
         r.ports.push_back(s(p));
     }
-    r.choices.hex_file = (fs::path(folder) / j.hex_file).lexically_normal().string();
+    // Each path from the job's folder, as the hex file's, whichever folder it is run from.
+    for (auto* path : {&r.choices.hex_file, &r.ledger_file, &r.report, &r.log_dir, &r.serial.list_file}) {
+        if (path == &r.choices.hex_file) *path = j.hex_file;
+        if (!path->empty()) *path = (fs::path(folder) / *path).lexically_normal().string();
+    }
     return true;
 }
 
@@ -284,7 +289,11 @@ std::optional<job> read_job(const std::string& path, std::string& why)
         reason = unknown_or_missing(o, k_fields, "");
     job j;
     j.path = path;
-    if (reason.empty()) read_fields(o, fs::absolute(path).lexically_normal().parent_path().string(), j, reason);
+    // The folder of the job itself, not of a link to it: the hex file lies beside the job.
+    std::error_code no_link;
+    auto real = fs::canonical(path, no_link);
+    if (no_link) real = fs::absolute(path);
+    if (reason.empty()) read_fields(o, real.lexically_normal().parent_path().string(), j, reason);
     if (!reason.empty()) {
         why = path + ": " + reason;
         return std::nullopt;

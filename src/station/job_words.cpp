@@ -1,5 +1,6 @@
 // A job in words, for the engineer who checks it and the operator who runs it.
 
+#include <QString>
 #include <sstream>
 
 #include "station/job.h"
@@ -26,7 +27,38 @@ std::string serial_words(const serial_choice& c)
     return words;
 }
 
+std::string joined(const std::vector<std::string>& words)
+{
+    std::string all;
+    for (const auto& w : words) all += (all.empty() ? "" : " ") + w;
+    return all;
+}
+
 }  // namespace
+
+std::string record_name_fault(const std::string& name)
+{
+    constexpr std::size_t k_longest = 200;
+    const auto text = QString::fromStdString(name);
+    if (text.toStdString() != name) return "is not UTF-8 text";
+    if (text.trimmed().isEmpty()) return "is empty";
+    if (text.trimmed() != text) return "begins or ends with a space";
+    for (const auto c : text)
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
+            c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph)
+            return "has a line end, a tab or another control character";
+    if (name.size() > k_longest) return "is longer than " + std::to_string(k_longest) + " bytes";
+    return {};
+}
+
+std::string ports_beside_job_fault(const job& j, const std::vector<std::string>& ports)
+{
+    if (!j.setup.ports.empty() && !ports.empty())
+        return j.path + " names its fixtures' ports (" + joined(j.setup.ports) +
+               "): --port is given only with a job that names none";
+    if (j.setup.ports.empty() && ports.empty()) return j.path + " names no fixtures' ports: give them with --port";
+    return {};
+}
 
 std::string job_words(const job& j)
 {

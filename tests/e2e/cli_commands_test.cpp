@@ -99,6 +99,12 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         "serial": null, "ports": []})";
     write_file(dir + "/changed.job", R"({"format": 1, )" + job_fields);
     write_file(dir + "/later.job", R"({"format": 2, )" + job_fields);
+    // Read through a link from another folder, and with a ledger named from the job's folder.
+    std::filesystem::create_directory(dir + "/jobs");
+    std::filesystem::create_symlink(dir + "/changed.job", dir + "/jobs/linked.job");
+    auto relative = job_fields;
+    relative.replace(relative.find(R"("ledger": "")"), 12, R"("ledger": "line.db")");
+    write_file(dir + "/jobs/relative.job", R"({"format": 1, )" + relative);
     std::filesystem::create_directory(dir + "/logs");
     std::filesystem::create_symlink(dir + "/app.hex", dir + "/link.jsonl");
     std::filesystem::create_symlink(dir + "/file", dir + "/logs/other.log");
@@ -270,6 +276,17 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {{cli, "station", "--job", dir + "/changed.job", "--port", board.device()},
          2,
          "fernwick-cli station: " + dir + "/app.hex is not the job's file: its SHA-256 is "},
+        {{cli, "station", "--job", dir + "/jobs/linked.job", "--port", board.device()},
+         2,
+         "fernwick-cli station: " + dir + "/app.hex is not the job's file: its SHA-256 is "},
+        {{cli, "job", "show", dir + "/jobs/relative.job"}, 0, "\nLedger: " + dir + "/jobs/line.db\n"},
+        {{cli, "job", "make", dir + "/named.job", dir + "/app.hex", "--product", "Demo\nboard"},
+         2,
+         "fernwick-cli job make: the product's name has a line end, a tab or another control character; no job was "
+         "written"},
+        {{cli, "station", "--job", dir + "/changed.job", "--operator", "Ann", "--lot", " ", "--port", board.device()},
+         2,
+         "fernwick-cli station: --lot is empty: it is kept with every board (no board was touched)"},
         {{cli, "station", "--job", dir + "/later.job", "--port", board.device()},
          2,
          "later.job: a job of format 2; this fernwick-cli runs jobs of format 1"},
