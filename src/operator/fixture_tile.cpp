@@ -75,15 +75,17 @@ fixture_tile::fixture_tile(const QString& port, QWidget* parent) : QFrame(parent
 {
     setObjectName(QStringLiteral("tile"));
     setAutoFillBackground(true);
-    setMinimumSize(360, 250);
+    // Sixteen fit a screen of 1600 by 1000 without scrolling.
+    setMinimumSize(300, 190);
     auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(3);
     name_ = tile_label(this, "name", 22, true);
     name_->setText(QString::fromStdString(std::filesystem::path(port.toStdString()).filename().string()));
-    port_ = tile_label(this, "port", 12, false);
+    port_ = tile_label(this, "port", 10, false);
     port_->setText(port);
-    word_ = tile_label(this, "word", 26, true);
-    detail_ = tile_label(this, "detail", 16, true);
-    advice_ = tile_label(this, "advice", 14, false);
+    word_ = tile_label(this, "word", 24, true);
+    detail_ = tile_label(this, "detail", 15, true);
+    advice_ = tile_label(this, "advice", 13, false);
     bar_ = new QProgressBar(this);
     bar_->setObjectName(QStringLiteral("progress"));
     bar_->setTextVisible(false);

@@ -20,7 +20,8 @@ namespace fernwick::operator_window {
 namespace {
 
 constexpr int k_refresh_ms = 100;  // the tiles follow at most this often: a few times a second reads well
-constexpr int k_tile_width = 380;
+constexpr int k_tile_width = 380;  // a tile's ideal size: every line of a failure on it in large letters
+constexpr int k_tile_height = 250;
 
 QLabel* bar_label(QWidget* parent, const char* name, int points)
 {
@@ -60,14 +61,14 @@ station_window::station_window(station::station_model& model, const job_header& 
     said_->setWordWrap(true);
     layout->addWidget(job_);
     layout->addWidget(said_);
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    tile_area_ = new QWidget(scroll);
+    scroll_ = new QScrollArea(this);
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    tile_area_ = new QWidget(scroll_);
     grid_ = new QGridLayout(tile_area_);
     grid_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    scroll->setWidget(tile_area_);
-    layout->addWidget(scroll, 1);
+    scroll_->setWidget(tile_area_);
+    layout->addWidget(scroll_, 1);
     auto* bottom = new QHBoxLayout;
     totals_ = bar_label(this, "totals", 20);
     stop_ = new QPushButton(QStringLiteral("Stop"), this);
@@ -143,7 +144,8 @@ void station_window::refresh()
     const std::string prefix = "fernwick-cli station: ";
     const auto own = std::find_if(picture.said.rbegin(), picture.said.rend(),
                                   [&](const std::string& l) { return l.starts_with(prefix); });
-    const QString said = own == picture.said.rend() ? QString() : QString::fromStdString(own->substr(prefix.size()));
+    QString said = own == picture.said.rend() ? QString() : QString::fromStdString(own->substr(prefix.size()));
+    said.remove(QStringLiteral(" (Ctrl-C ends)"));  // the terminal's; here Stop ends
     if (!stop_asked_ && !closing_ && said_->text() != said) said_->setText(said);
     const auto& t = picture.totals;
     QString totals = QStringLiteral("Passed %1    Failed %2    Yield %3    Boards per hour %4")
@@ -158,9 +160,58 @@ void station_window::refresh()
     }
 }
 
+namespace {
+
+// "fixture-2" before "fixture-10": runs of digits compare as numbers (in any locale).
+bool before_by_name(const std::string& a, const std::string& b)
+{
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (digit(a[i]) && digit(b[j])) {
+            const auto si = i, sj = j;
+            while (i < a.size() && a[i] == '0') ++i;
+            while (j < b.size() && b[j] == '0') ++j;
+            const auto ni = i, nj = j;
+            while (i < a.size() && digit(a[i])) ++i;
+            while (j < b.size() && digit(b[j])) ++j;
+            if (i - ni != j - nj) return i - ni < j - nj;
+            if (const int c = a.compare(ni, i - ni, b, nj, j - nj); c != 0) return c < 0;
+            if (i - si != j - sj) return i - si < j - sj;
+        } else {
+            if (a[i] != b[j]) return a[i] < b[j];
+            ++i, ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
+}
+
+// The columns whose tiles come closest to their ideal size in the space
+// there is: every tile in sight where they fit, none cut short.
+int columns_for(int tiles, int width, int height)
+{
+    int best = 1;
+    double best_scale = 0;
+    for (int c = 1; c <= std::max(1, tiles); ++c) {
+        const int rows = (tiles + c - 1) / c;
+        const double scale = std::min(static_cast<double>(width) / c / k_tile_width,
+                                      static_cast<double>(height) / std::max(1, rows) / k_tile_height);
+        if (scale > best_scale + 1e-9) best = c, best_scale = scale;
+    }
+    return best;
+}
+
+}  // namespace
+
 void station_window::place_tiles()
 {
-    const int columns = std::max(1, std::min<int>(static_cast<int>(order_.size()), width() / k_tile_width));
+    // By name, as the fixtures stand on the bench, whatever order they came in.
+    std::sort(order_.begin(), order_.end(), before_by_name);
+    const auto space = scroll_->viewport()->size();
+    const int columns = columns_for(static_cast<int>(order_.size()), space.width(), space.height());
+    // Columns of one width, whatever each tile holds: the bench's layout does not jump.
+    for (int c = 0; c < grid_->columnCount(); ++c) grid_->setColumnStretch(c, 0);
+    for (int c = 0; c < columns; ++c) grid_->setColumnStretch(c, 1);
     for (std::size_t i = 0; i < order_.size(); ++i) {
         auto* t = tiles_.at(order_[i]);
         grid_->removeWidget(t);

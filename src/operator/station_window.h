@@ -18,6 +18,7 @@ class QGridLayout;
 class QLabel;
 class QMessageBox;
 class QPushButton;
+class QScrollArea;
 class QTimer;
 
 namespace fernwick::operator_window {
@@ -50,6 +51,7 @@ public:
 
     fixture_tile* tile(const std::string& port) const;
     std::size_t tiles() const { return tiles_.size(); }
+    const std::vector<std::string>& tile_order() const { return order_; }  // as they stand, row by row
     QString footer_text() const;
     QString header_text() const;
     QString said_text() const;
@@ -75,6 +77,7 @@ private:
     QLabel* job_;
     QLabel* said_;
     QLabel* totals_;
+    QScrollArea* scroll_;
     QWidget* tile_area_;
     QGridLayout* grid_;
     QPushButton* stop_;

@@ -140,6 +140,10 @@ TEST(station_window, the_tiles_and_bars_follow_the_station)
         {"a fixture that comes adds a tile, one that goes removes it",
          {state("a", fixture_state::waiting), state("b", fixture_state::waiting), state("a", fixture_state::absent)},
          {"b"}},
+        {"the tiles stand by name, numbers as numbers, whatever order the fixtures came in",
+         {state("fix-10", fixture_state::waiting), state("fix-2", fixture_state::waiting),
+          state("fix-1", fixture_state::waiting)},
+         {"fix-1", "fix-2", "fix-10"}},
         {"a failed tile stays red while its line changes, and beeps once",
          {state("a", fixture_state::failed, "failed", failure),
           state("a", fixture_state::failed, "failed; the next board once this port has gone", failure)},
@@ -173,7 +177,7 @@ TEST(station_window, the_tiles_and_bars_follow_the_station)
             s(w.model);
             w.settle();
         }
-        EXPECT_EQ(w.window.tiles(), r.tiles.size());
+        EXPECT_EQ(w.window.tile_order(), r.tiles);
         for (const auto& port : r.tiles) EXPECT_NE(w.window.tile(port), nullptr) << port;
         if (!r.red_tile_word.isEmpty()) {
             EXPECT_EQ(w.window.tile(r.tiles[0])->word(), r.red_tile_word);
