@@ -263,7 +263,12 @@ void station_window::stop_without_asking()
         confirm_->deleteLater();
         confirm_ = nullptr;
     }
-    if (!stop_asked_ && !closing_) confirmed_stop();
+    // At the batch's end the run is over: a signal closes the window as Close does.
+    if (closing_) {
+        close();
+        return;
+    }
+    if (!stop_asked_) confirmed_stop();
 }
 
 void station_window::run_ended(bool stopped)

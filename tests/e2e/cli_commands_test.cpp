@@ -105,6 +105,8 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
     auto relative = job_fields;
     relative.replace(relative.find(R"("ledger": "")"), 12, R"("ledger": "line.db")");
     write_file(dir + "/jobs/relative.job", R"({"format": 1, )" + relative);
+    write_file(dir + "/ported.job",
+               R"({"format": 1, )" + job_fields.substr(0, job_fields.size() - 3) + R"(["/dev/fix*"]})");
     std::filesystem::create_directory(dir + "/logs");
     std::filesystem::create_symlink(dir + "/app.hex", dir + "/link.jsonl");
     std::filesystem::create_symlink(dir + "/file", dir + "/logs/other.log");
@@ -290,6 +292,14 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {{cli, "station", "--job", dir + "/later.job", "--port", board.device()},
          2,
          "later.job: a job of format 2; this fernwick-cli runs jobs of format 1"},
+        {{cli, "station", "--job", dir + "/ported.job", "--port", board.device()},
+         2,
+         "ported.job names its fixtures' ports (/dev/fix*): --port is given only with a job that names none"},
+        // a job made beside its file names it so, and finds it beside itself wherever it is run from
+        {{cli, "job", "make", dir + "/made.job", dir + "/app.hex", "--product", "P", "--port", "/dev/fix*"},
+         0,
+         "made.job: P, "},
+        {{cli, "job", "show", dir + "/made.job"}, 0, "Hex file: app.hex (" + dir + "/app.hex)\n"},
         {{cli, "--device", "", "status"}, 2, "--device is given an empty value"},
         // an option the command does not use is refused, not left unused
         {{cli, "station", dir + "/app.hex", "--port", board.device(), "--com", "1"},

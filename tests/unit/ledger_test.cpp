@@ -280,6 +280,13 @@ TEST_F(ledger_test, what_is_wrong_with_a_ledgers_files_is_said_at_open_and_after
          "line.ledger-wal is a link, where the ledger's own -wal file must be", false},
         {"a file for its folder", [](auto f) { return (std::ofstream(f + "/dir") << "x", f + "/dir/line.ledger"); },
          "/dir is no folder but a file"},
+        {"of version 2, brought to version 3 by the last opening",
+         [](auto f) {
+             std::string why;
+             write_old_version(f + "/l", 2);
+             return ledger::open(f + "/l", why), f + "/l";
+         },
+         ""},
         {"a read-only medium", [](auto f) { return made(f + "/line.ledger"); }, "line.ledger: on a read-only medium (",
          true, read_only_medium},
         {"a read-only medium, to read", [](auto f) { return made(f + "/line.ledger"); }, "", false, read_only_medium},
