@@ -411,8 +411,7 @@ TEST(cli_commands, a_board_taken_out_and_the_next_put_in_are_each_their_own)
     std::filesystem::rename(dir + "/linked.new", dir + "/linked.hex");
     std::this_thread::sleep_for(std::chrono::seconds(1));
     board.take_out_or_put_in();
-    for (int i = 0; i < 200 && read_file(report).empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    within(10, [&] { return !read_file(report).empty(); });
     fernwick::core::qt_serial_link holder(dir + "/fixture");
     EXPECT_TRUE(holder.open()) << holder.error_text();
     std::this_thread::sleep_for(std::chrono::milliseconds(3500));

@@ -366,10 +366,8 @@ TEST(station, two_stations_sharing_a_ledger_never_give_a_number_twice)
                 std::vector<std::string> options = {"--link", link};
                 if (b % 7 == 3) options.insert(options.end(), {"--fault", "block:2:status=93"});
                 simulated_board board(options);
-                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-                while (static_cast<int>(records_of(json_lines(read_file(report)), link).size()) <= b &&
-                       std::chrono::steady_clock::now() < until)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                within(60,
+                       [&] { return static_cast<int>(records_of(json_lines(read_file(report)), link).size()) > b; });
                 board.stop();
             }
         });
@@ -401,18 +399,6 @@ run_result stop(started_program& station)
 {
     station.signal(SIGTERM);
     return station.wait(20);
-}
-
-// Whether `done` came true within `seconds`.
-bool within(int seconds, const std::function<bool()>& done)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!done())
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return true;
 }
 
 std::size_t times_said(const std::string& text, const std::string& words)

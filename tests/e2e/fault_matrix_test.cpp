@@ -32,12 +32,7 @@ const std::string k_gone = "     The board is gone !";  // mirel-sim's pseudo-te
 // Bounded, so a board that never settles fails the case instead of hanging it.
 bool wait_for_event(const std::string& trace_path, const std::string& event)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (read_file(trace_path).find(event + "\n") == std::string::npos) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    return within(10, [&] { return read_file(trace_path).find(event + "\n") != std::string::npos; });
 }
 
 // The bytes from the host traced before the first line ending in `event`.

@@ -73,6 +73,17 @@ int wait_until(pid_t pid, std::chrono::steady_clock::time_point deadline,
 
 }  // namespace
 
+bool within(int seconds, const std::function<bool()>& done)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done())
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return true;
+}
+
 std::string binary(const std::string& name) { return std::string(FERNWICK_BINARY_DIR) + "/" + name; }
 
 simulated_board::simulated_board(const std::vector<std::string>& options)

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 #include <csignal>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,6 +68,9 @@ private:
 // an operator stopping a line would, and again after `again_after_ms`.
 run_result run(const std::vector<std::string>& argv, int timeout_s = 120, bool reader_gone = false,
                int stop_after_ms = 0, int stop_signal = SIGTERM, int again_after_ms = 0);
+
+// Whether `done` came true within `seconds`, asked every 10 ms.
+bool within(int seconds, const std::function<bool()>& done);
 
 // A new folder under $TMPDIR, removed when the test program ends.
 std::string temp_dir();

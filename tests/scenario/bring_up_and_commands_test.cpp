@@ -163,7 +163,18 @@ TEST(bench, the_modem_lines_and_the_wait_bring_up_the_board_as_it_is_wired)
     // Its answer comes 50 ms into the wait for the line to fall quiet.
     const sim::chip_config slow_status{.faults = {{.kind = sim::exchange_kind::status, .delay_ms = 2150}}};
     const std::string ini = "/home/op/.config/fernwick/fernwick.ini",
-                      other_port = "     Re-Start with a port that has modem lines, or ";
+                      other_port = "     Re-Start with a port that has modem lines, or ",
+                      k_exit = "     Exit sequence: reset-rts-boot-dtr (dtr=0,rts=1,wait=100,rts=0)";
+    // The refusal of a port without modem lines, then what follows it.
+    const auto no_lines = [](std::vector<std::string> then) {
+        then.insert(then.begin(),
+                    {"     I couldn't set the modem lines of the port !", "     COM1: the port has no modem lines"});
+        return block(then);
+    };
+    const auto entry_refused = [&](std::vector<std::string> then) {
+        then.insert(then.begin(), "     Entry sequence: " + direct_entry);
+        return le + "     Entering the bootstrap mode by the modem lines: " + direct_entry + le + no_lines(then);
+    };
     const row rows[] = {
         {{.wiring = direct}, "reset-rts-boot-dtr", "reset-rts-boot-dtr", ready},
         {{.wiring = inverted}, "reset-rts-boot-dtr-inverted", "reset-rts-boot-dtr-inverted", ready},
@@ -173,36 +184,22 @@ TEST(bench, the_modem_lines_and_the_wait_bring_up_the_board_as_it_is_wired)
          "",
          entering("dtr=0,rts=1,wait=10,rts=0") + no_id(hint + "dtr=0,rts=1,wait=10,rts=0")},
         {{.wiring = inverted}, "reset-rts-boot-dtr", "", entering(direct_entry) + no_id(hint + direct_entry)},
-        {{},
-         "reset-rts-boot-dtr",
-         "",
-         le + "     Entering the bootstrap mode by the modem lines: " + direct_entry + le +
-             block({"     I couldn't set the modem lines of the port !", "     COM1: the port has no modem lines",
-                    "     Entry sequence: " + direct_entry, "", restart})},
+        {{}, "reset-rts-boot-dtr", "", entry_refused({"", restart})},
         // the exit sequence would meet the same port once the board is programmed
-        {{},
-         "",
-         "reset-rts-boot-dtr",
-         block({"     I couldn't set the modem lines of the port !", "     COM1: the port has no modem lines",
-                "     Exit sequence: reset-rts-boot-dtr (dtr=0,rts=1,wait=100,rts=0)", "", restart})},
+        {{}, "", "reset-rts-boot-dtr", no_lines({k_exit, "", restart})},
         // The windows' sequences are fixed at start-up: a Re-Start on this port would meet the same refusal.
         {{},
          "reset-rts-boot-dtr",
          "",
-         le + "     Entering the bootstrap mode by the modem lines: " + direct_entry + le +
-             block({"     I couldn't set the modem lines of the port !", "     COM1: the port has no modem lines",
-                    "     Entry sequence: " + direct_entry, "     given by --entry", "",
-                    other_port + "start Fernwick without --entry !"}),
+         entry_refused({"     given by --entry", "", other_port + "start Fernwick without --entry !"}),
          0,
          0,
          "--entry"},
         {{},
          "",
          "reset-rts-boot-dtr",
-         block({"     I couldn't set the modem lines of the port !", "     COM1: the port has no modem lines",
-                "     Exit sequence: reset-rts-boot-dtr (dtr=0,rts=1,wait=100,rts=0)",
-                "     given by the key exit of " + ini, "",
-                other_port + "remove the key exit from " + ini + " and start Fernwick again !"}),
+         no_lines({k_exit, "     given by the key exit of " + ini, "",
+                   other_port + "remove the key exit from " + ini + " and start Fernwick again !"}),
          0,
          0,
          ini},

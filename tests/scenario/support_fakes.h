@@ -97,7 +97,7 @@ inline const std::string star(core::k_star_line);
 inline const std::string bar = core::k_bar_line;
 
 // A framed block as the log holds it.
-inline std::string block(std::initializer_list<std::string> lines, const std::string& frame = star)
+inline std::string block(const std::vector<std::string>& lines, const std::string& frame = star)
 {
     std::string b = le + frame;
     for (const auto& l : lines) b += le + l;
