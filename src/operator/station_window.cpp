@@ -19,7 +19,7 @@ namespace fernwick::operator_window {
 
 namespace {
 
-constexpr int k_refresh_ms = 100;  // the tiles follow at most this often: a few times a second reads well
+constexpr int k_refresh_ms = 250;  // the tiles follow at most this often: four times a second reads well
 constexpr int k_tile_width = 380;  // a tile's ideal size: every line of a failure on it in large letters
 constexpr int k_tile_height = 250;
 
