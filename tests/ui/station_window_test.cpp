@@ -172,6 +172,9 @@ TEST(station_window, the_tiles_and_bars_follow_the_station)
         EXPECT_EQ(w.window.beeps(), r.beeps);
         if (!r.footer.isEmpty()) {
             EXPECT_EQ(w.window.footer_text(), r.footer);
+            // The job above the tiles: the file's name and the first 8 digits of its SHA-256.
+            EXPECT_EQ(w.window.header_text(),
+                      "Demo board     app.hex (SHA-256 20dd34b3)     Operator: Ann     Lot: L-7");
         }
     }
 }
