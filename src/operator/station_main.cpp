@@ -85,7 +85,8 @@ public:
     {
         QObject::connect(&notifier_, &QSocketNotifier::activated, [this] {
             char got[16];
-            for (ssize_t n = 0; (n = ::read(g_signal_pipe[0], got, sizeof got)) > 0;) signal_ = got[n - 1];
+            for (ssize_t n = 0; (n = ::read(g_signal_pipe[0], got, sizeof got)) > 0;)
+                signal_ = static_cast<unsigned char>(got[n - 1]);
             if (stop_) return stop_();
             if (auto* asking = QApplication::activeModalWidget()) asking->close();
         });
@@ -126,9 +127,7 @@ bool ask_operator(station_options& o)
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+int run(int argc, char** argv)
 {
     station_options o;
     if (const int status = read_options(argc, argv, o); status >= 0) return status;
@@ -188,4 +187,19 @@ int main(int argc, char** argv)
     thread->stop();
     thread->wait();
     return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // Said and ended with a status, never a core dump: the boards under way were recorded or the run never began.
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::cerr << "fernwick-station: " << e.what() << "\n";
+    } catch (...) {
+        std::cerr << "fernwick-station: an unexpected error\n";
+    }
+    return 1;
 }

@@ -207,7 +207,9 @@ bool read_bench(const QJsonObject& o, core::bench_setup& bench, std::string& why
         if (words.empty()) continue;
         auto m = core::parse_modem_sequence(words, exit, why);
         if (!m) {
-            why = std::string("the field '") + name + "' is a sequence --" + name + " refuses: " + why;
+            why.insert(
+                0,
+                std::string("the field '").append(name).append("' is a sequence --").append(name).append(" refuses: "));
             return false;
         }
         m->given_in = std::string("the job's ") + name;
