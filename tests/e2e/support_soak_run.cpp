@@ -57,6 +57,7 @@ soak_run::soak_run(const soak_plan& p) : plan(p), dir(temp_dir()), hex(dir + "/a
     place_ = free_place(ref_a, ref_b);
     char serial[32];
     std::snprintf(serial, sizeof serial, "%zXh:4", place_);
+    std::vector<std::vector<std::string>> commands;
     for (int k = 0; k < p.stations; ++k) {
         const auto folder = dir + "/s" + std::to_string(p.shared_fixtures ? 0 : k);
         reports.push_back(dir + "/report" + std::to_string(k) + ".jsonl");
@@ -82,8 +83,11 @@ soak_run::soak_run(const soak_plan& p) : plan(p), dir(temp_dir()), hex(dir + "/a
                     "--lot",
                     "lot " + std::to_string(p.seed)};
         }
-        stations_.push_back({std::make_unique<started_program>(argv), {}, {}, {}});
+        commands.push_back(argv);
     }
+    // Every job made before any station starts: an engineer makes them before the line runs, and a
+    // station making the ledger meanwhile would show job make a database half made.
+    for (const auto& argv : commands) stations_.push_back({std::make_unique<started_program>(argv), {}, {}, {}});
 }
 
 // The block that holds the number is sent with 00h padding when the file leaves it empty.
