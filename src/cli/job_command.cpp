@@ -74,6 +74,8 @@ std::optional<station_setup> job_setup(const cli_request& r, std::ostream& err)
     s.product = j->product;
     s.operator_name = r.operator_name;
     s.lot = r.lot;
+    // The host's own: its name, its spool, its numbers held ahead.
+    s.keeping = r.keeping;
     return s;
 }
 

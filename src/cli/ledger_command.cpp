@@ -14,6 +14,7 @@
 
 #include "station/ledger.h"
 #include "station/report.h"
+#include "station/server_ledger.h"
 
 namespace fernwick::cli {
 
@@ -26,7 +27,7 @@ constexpr int k_unusable = 2;
 
 const char* const k_csv_header =
     "time,host,fixture,port,adapter_serial,hex_file,hex_sha256,series,serial,result,step,sector,block,received,"
-    "attempts,seconds,version,product,job_sha256,operator,lot";
+    "attempts,seconds,version,product,job_sha256,operator,lot,station";
 
 std::string number(const std::optional<int>& v) { return v ? std::to_string(*v) : ""; }
 
@@ -59,7 +60,8 @@ std::vector<std::string> fields(const ledger_row& r)
             r.product,
             r.job_sha256,
             r.operator_name,
-            r.lot};
+            r.lot,
+            r.station};
 }
 
 // RFC 4180: a field with a comma, a quote or a line end goes in quotes, its
@@ -108,6 +110,7 @@ void print_json(std::ostream& out, const std::vector<ledger_row>& rows)
             {"job_sha256", name_text(r.job_sha256)},
             {"operator", name_text(r.operator_name)},
             {"lot", name_text(r.lot)},
+            {"station", name_text(r.station)},
         };
         out << QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString() << '\n';
     }
@@ -123,6 +126,27 @@ void print_counts(std::ostream& out, const char* title, const std::map<std::stri
     for (const auto& [name, n] : sorted) width = std::max(width, name.size());
     out << title << ":\n";
     for (const auto& [name, n] : sorted) out << "  " << name << std::string(width - name.size() + 2, ' ') << n << '\n';
+}
+
+// The boards each host and each of its station processes wrote, as the
+// totals count them: a line of many hosts shows who does what.
+void print_by_host(std::ostream& out, const std::vector<ledger_row>& rows)
+{
+    std::map<std::string, std::array<int, 3>> counts;  // boards, passed, failed
+    for (const auto& r : rows) {
+        for (const auto& key : {r.host.empty() ? "-" : r.host, (r.host.empty() ? "-" : r.host) + "  station " +
+                                                                   (r.station.empty() ? "-" : r.station)}) {
+            auto& c = counts[key];
+            ++c[0];
+            c[1] += r.result == "passed";
+            c[2] += r.result == "failed";
+        }
+    }
+    if (counts.empty()) return;
+    out << "By host and station:\n";
+    for (const auto& [name, c] : counts)
+        out << (name.find("  station ") == std::string::npos ? "  " : "    ") << name << "  boards " << c[0]
+            << ", passed " << c[1] << ", failed " << c[2] << '\n';
 }
 
 void print_summary(std::ostream& out, const std::vector<ledger_row>& rows, const std::vector<std::string>& notes)
@@ -152,6 +176,7 @@ void print_summary(std::ostream& out, const std::vector<ledger_row>& rows, const
     else
         out << "Yield: - (no boards)\n";
     print_counts(out, "Failures by step", by_step);
+    print_by_host(out, rows);
     print_counts(out, "Failures by fixture", by_fixture);
     if (!by_file.empty()) out << "By hex file (SHA-256):\n";
     for (const auto& [sha, counts] : by_file)
@@ -197,12 +222,35 @@ void add_ledger_command(CLI::App& app, ledger_request& r)
         "ledger",
         "print what a ledger of programmed boards holds: the totals, the yield and the failures (the "
         "ledger is only read)");
-    command->add_option("FILE", r.file, "the ledger")->required()->type_name("");
+    // "ledger init LEDGER" makes a server's ledger; "ledger LEDGER" reads one.
+    command
+        ->add_option("LEDGER", r.words,
+                     "the ledger: an SQLite file, or a PostgreSQL server (postgresql://USER@HOST/DB or 'host=... "
+                     "dbname=...'); 'init LEDGER' makes a server's ledger, in a database (or schema) that holds none "
+                     "of its tables' names")
+        ->required()
+        ->expected(1, 2)
+        ->type_name("");
+    command
+        ->add_option("--reservation-seconds", r.reservation_seconds,
+                     "with init: a serial number held by a station that stops renewing its hold (killed, its host "
+                     "lost) is kept for good and gets an 'unknown' row after S seconds (10 to 86400, default 120)")
+        ->type_name("S")
+        ->check(CLI::Range(10, 86400));
+    command->callback([&r] {
+        r.init = r.words.size() == 2;
+        if (r.init && r.words[0] != "init")
+            throw CLI::ValidationError("LEDGER", "takes one ledger, or 'init' and the server's connection string");
+        r.file = r.words.back();
+    });
     auto* json = command->add_flag("--json", r.json, "print every row as a line of JSON (JSON Lines)");
     auto* csv = command->add_flag("--csv", r.csv, "print every row as CSV, with a header line");
     json->excludes(csv);
     command->add_option("--serial", r.serial, "print only the rows of serial number TEXT; exit status 1 when none")
         ->type_name("TEXT");
+    command->add_option("--since", r.since, "only the rows from TIME on (ISO 8601 in UTC, e.g. 2026-12-08T10:00)")
+        ->type_name("TIME");
+    command->add_option("--lot", r.lot, "only the rows of the lot TEXT")->type_name("TEXT");
     command
         ->add_option("--by", r.by,
                      "after the totals, the boards, passed, failed and yield of each lot or each operator of a job's "
@@ -213,11 +261,33 @@ void add_ledger_command(CLI::App& app, ledger_request& r)
         ->excludes(csv);
 }
 
+int run_ledger_init(const ledger_request& r, std::ostream& out, std::ostream& err)
+{
+    if (!is_server_ledger(r.file)) {
+        err << "fernwick-cli ledger init: " << r.file
+            << " is no PostgreSQL connection string; an SQLite ledger is made by its first station\n";
+        return k_unusable;
+    }
+    std::string why;
+    const auto done = server_ledger::init(r.file, r.reservation_seconds, why);
+    if (!done) {
+        err << "fernwick-cli ledger init: " << why << '\n';
+        return k_unusable;
+    }
+    out << "fernwick-cli ledger init: " << *done << '\n';
+    return 0;
+}
+
 int run_ledger(const ledger_request& r, std::ostream& out, std::ostream& err)
 {
+    if (r.init) return run_ledger_init(r, out, err);
     std::string why;
     const auto book = ledger::open_to_read(r.file, why);
-    const auto rows = book ? book->rows(r.serial, why) : std::nullopt;
+    auto rows = book ? book->rows(r.serial, why) : std::nullopt;
+    if (rows)
+        std::erase_if(*rows, [&](const ledger_row& row) {
+            return (!r.since.empty() && row.time < r.since) || (r.lot && row.lot != *r.lot);
+        });
     const auto notes = rows ? book->notes(why) : std::nullopt;
     if (!notes) {
         err << "fernwick-cli ledger: " << why << '\n';

@@ -158,6 +158,32 @@ core::bench_setup bench_of(const bench_words& b)
     return bench;
 }
 
+// --ledger and how a station keeps it.
+void add_ledger_options(CLI::App& command, cli_request& r)
+{
+    command
+        .add_option("--ledger", r.ledger_file,
+                    "keep every board in the ledger LEDGER: an SQLite file, made when missing, or a PostgreSQL server "
+                    "shared by many hosts (postgresql://USER@HOST/DB or libpq's 'host=... dbname=...'; made once "
+                    "with fernwick-cli ledger init; the password from ~/.pgpass or PGPASSWORD, never here)")
+        ->type_name("LEDGER");
+    command
+        .add_option("--host-name", r.keeping.host_name,
+                    "the host's name in the ledger's rows (default: the system's host name)")
+        ->type_name("NAME");
+    command
+        .add_option("--spool", r.keeping.spool,
+                    "with a server's ledger: where records wait while the server cannot be reached (default: "
+                    "~/.local/state/fernwick/spool-<server>.sqlite); the next run forwards them first")
+        ->type_name("FILE");
+    command
+        .add_option("--serial-lease", r.keeping.serial_lease,
+                    "with a server's ledger: hold N serial numbers reserved ahead, so that a short outage does not "
+                    "stop the line (0 to 1000, default 0); those not used go back at the end")
+        ->type_name("N")
+        ->check(whole_number(0, 1000));
+}
+
 // The station's choices: on station, and on job make, which fixes them in a job.
 void add_station_options(CLI::App& station, cli_request& r, std::string& sectors, std::string& now, std::string& target,
                          std::string& segment, bench_words& bench)
@@ -178,8 +204,7 @@ void add_station_options(CLI::App& station, cli_request& r, std::string& sectors
                     "run a board whose run failed again, up to N times (0 to 100, default 0), as program does")
         ->type_name("N")
         ->check(whole_number(0, 100));
-    station.add_option("--ledger", r.ledger_file, "keep every board in the SQLite ledger FILE, made when missing")
-        ->type_name("FILE");
+    add_ledger_options(station, r);
     station
         .add_option("--count", r.count,
                     "end once N boards passed; boards under way then finish (default 0: run until Ctrl-C or SIGTERM)")
@@ -336,8 +361,7 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
     program->add_option("--log-dir", r.log_dir, "write each board's whole message log to DIR/<device>.log")
         ->type_name("DIR");
     program->add_option("--report", r.report, "append one JSON line per board and run to FILE")->type_name("FILE");
-    program->add_option("--ledger", r.ledger_file, "keep every board in the SQLite ledger FILE, made when missing")
-        ->type_name("FILE");
+    add_ledger_options(*program, r);
     program
         ->add_option("--retries", r.retries,
                      "bring a board whose run failed up again and run it again, up to N times (0 to 100, default 0); "

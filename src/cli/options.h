@@ -9,6 +9,7 @@
 
 #include "cli/ledger_command.h"
 #include "station/file_preparation.h"
+#include "station/ledger.h"
 #include "station/serial_numbers.h"
 
 namespace fernwick::cli {
@@ -33,7 +34,8 @@ struct cli_request {
     int retries = 0;                 // program: attempts after a failed one
     std::vector<std::string> ports;  // station: the patterns of its fixtures' ports
     int count = 0;                   // station: end after this many passed boards; 0: never
-    std::string ledger_file;         // station: every board kept in this ledger
+    std::string ledger_file;         // station, program: every board kept in this ledger
+    ledger_options keeping;          // station, program: how
     ledger_request ledger;           // ledger
     serial_choice serial;            // program, station: a serial number per board
     std::string job_file;            // station --job, job make, job show

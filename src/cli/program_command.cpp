@@ -169,7 +169,7 @@ std::optional<line_setup> prepare(const cli_request& r, const std::vector<std::s
         return refused(*why + "; nothing was sent");
     if (!open_records(r, devices, setup)) return std::nullopt;
     std::string why;
-    if (!r.ledger_file.empty() && !(setup.boards_ledger = ledger::open(r.ledger_file, why)))
+    if (!r.ledger_file.empty() && !(setup.boards_ledger = ledger::open(r.ledger_file, r.keeping, why)))
         return refused("cannot keep the ledger: " + why + "; nothing was sent");
     if (r.serial.on && !(setup.serials = open_serial_book(r.serial, setup.boards_ledger.get(), why)))
         return refused(why + "; nothing was sent", "program");
@@ -292,6 +292,9 @@ int run_on_boards(const cli_request& r)
             write_errors.push_back("the trace " + trace_path(std::getenv("FERNWICK_TRACE"), i, devices.size()) +
                                    " was not written whole (the disk may be full)");
     }
+    // Numbers held ahead go back; a record that waits for the server is no record yet.
+    if (setup->boards_ledger)
+        if (const auto waiting = setup->boards_ledger->finish(); !waiting.empty()) write_errors.push_back(waiting);
     for (const auto& why : write_errors)
         if (!why.empty()) {
             std::cerr << "fernwick-cli: " << why << "\n";

@@ -21,6 +21,7 @@ station_setup setup_of(const cli_request& r)
     s.report = r.report;
     s.log_dir = r.log_dir;
     s.ledger_file = r.ledger_file;
+    s.keeping = r.keeping;
     s.count = r.count;
     s.serial = r.serial;
     return s;

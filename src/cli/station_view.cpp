@@ -93,7 +93,8 @@ std::string station_view::totals_line() const
 {
     const auto of = totals_.batch > 0 ? " of " + std::to_string(totals_.batch) : std::string();
     return "Passed " + std::to_string(totals_.passed) + of + ", failed " + std::to_string(totals_.failed) + ", yield " +
-           totals_.yield_text() + ", boards per hour " + totals_.per_hour_text();
+           totals_.yield_text() + ", boards per hour " + totals_.per_hour_text() +
+           (totals_.ledger.empty() ? "" : "; " + totals_.ledger);
 }
 
 void station_view::redraw()

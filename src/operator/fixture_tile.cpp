@@ -52,6 +52,7 @@ QString state_word(fixture_state s)
     case fixture_state::held: return QStringLiteral("Port held by another program");
     case fixture_state::cannot_open: return QStringLiteral("Cannot open the port");
     case fixture_state::no_file: return QStringLiteral("No usable hex file");
+    case fixture_state::no_serial: return QStringLiteral("Waiting for a serial number");
     case fixture_state::absent: break;
     }
     return QStringLiteral("Gone");
@@ -65,7 +66,8 @@ QColor state_colour(fixture_state s)
     case fixture_state::failed: return QColor(0xc0, 0x1c, 0x1c);       // red
     case fixture_state::needs_reset:
     case fixture_state::cannot_open:
-    case fixture_state::no_file: return QColor(0xc8, 0x6e, 0x00);  // amber: the bench needs a hand
+    case fixture_state::no_file:
+    case fixture_state::no_serial: return QColor(0xc8, 0x6e, 0x00);  // amber: the bench needs a hand
     case fixture_state::held: return QColor(0x6a, 0x3d, 0x9a);     // violet
     default: return QColor(0x55, 0x5d, 0x66);                      // grey: nothing to do
     }

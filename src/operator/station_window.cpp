@@ -153,6 +153,7 @@ void station_window::refresh()
                          .arg(t.failed)
                          .arg(QString::fromStdString(t.yield_text()), QString::fromStdString(t.per_hour_text()));
     if (header_.count > 0) totals += QStringLiteral("    Batch %1 of %2").arg(t.passed).arg(header_.count);
+    if (!t.ledger.empty()) totals += QStringLiteral("    ") + QString::fromStdString(t.ledger);
     if (totals_->text() != totals) totals_->setText(totals);
     if (picture.ended && !ended_) {
         ended_ = true;

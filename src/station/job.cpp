@@ -90,7 +90,7 @@ QJsonObject job_json(const job& j, const std::string& job_path)
         {"baud", r.baud},
         {"retries", r.retries},
         {"count", r.count},
-        {"ledger", q(absolute(r.ledger_file))},
+        {"ledger", q(is_server_ledger(r.ledger_file) ? r.ledger_file : absolute(r.ledger_file))},
         {"report", q(absolute(r.report))},
         {"log_dir", q(absolute(r.log_dir))},
         {"serial", serial_json(r.serial)},
@@ -248,7 +248,8 @@ bool read_fields(const QJsonObject& o, const std::string& folder, job& j, std::s
     // Each path from the job's folder, as the hex file's, whichever folder it is run from.
     for (auto* path : {&r.choices.hex_file, &r.ledger_file, &r.report, &r.log_dir, &r.serial.list_file}) {
         if (path == &r.choices.hex_file) *path = j.hex_file;
-        if (!path->empty()) *path = (fs::path(folder) / *path).lexically_normal().string();
+        if (!path->empty() && !(path == &r.ledger_file && is_server_ledger(*path)))
+            *path = (fs::path(folder) / *path).lexically_normal().string();
     }
     return true;
 }

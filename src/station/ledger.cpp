@@ -1,6 +1,6 @@
-#include "station/ledger.h"
-
 #include <sqlite3.h>
+
+#include "station/file_ledger.h"
 
 #include "station/ledger_sql.h"
 
@@ -10,7 +10,7 @@ using namespace ledger_sql;
 
 namespace {
 
-constexpr int k_version = 3;
+constexpr int k_version = 4;
 // "FWLG" in the database header: an SQLite file of someone else's is never
 // taken for a ledger, nor written into.
 constexpr int k_application_id = 0x46574C47;
@@ -44,7 +44,7 @@ CREATE TABLE boards(id INTEGER PRIMARY KEY, time TEXT NOT NULL, host TEXT NOT NU
   series TEXT NOT NULL, serial TEXT, result TEXT NOT NULL, step TEXT NOT NULL, sector INTEGER, block INTEGER,
   received TEXT NOT NULL, attempts INTEGER NOT NULL, seconds REAL NOT NULL, version TEXT NOT NULL,
   product TEXT NOT NULL DEFAULT '', job_sha256 TEXT NOT NULL DEFAULT '', operator TEXT NOT NULL DEFAULT '',
-  lot TEXT NOT NULL DEFAULT '');
+  lot TEXT NOT NULL DEFAULT '', station TEXT NOT NULL DEFAULT '');
 CREATE INDEX boards_by_serial ON boards(serial);
 PRAGMA application_id = 1180126279;
 )";
@@ -52,9 +52,10 @@ PRAGMA application_id = 1180126279;
 const char* const k_columns =
     "time, host, fixture, port, adapter_serial, hex_file, hex_sha256, series, serial, result, step, sector, block, "
     "received, attempts, seconds, version";
-// Read from a ledger of version 3 on; an older one has none.
-const char* const k_job_fields = ", product, job_sha256, operator, lot";
-const char* const k_no_job_fields = ", '', '', '', ''";
+// Read from a ledger of version 3 on (the station from 4 on); an older one has none.
+const char* const k_job_fields = ", product, job_sha256, operator, lot, station";
+const char* const k_job_fields_3 = ", product, job_sha256, operator, lot, ''";
+const char* const k_no_job_fields = ", '', '', '', '', ''";
 
 // SQLite's URI for reading a file as it stands: '%', '?' and '#' escaped.
 std::string unchanging(const std::string& path)
@@ -66,14 +67,22 @@ std::string unchanging(const std::string& path)
 
 }  // namespace
 
-std::unique_ptr<ledger> ledger::open(const std::string& path, std::string& why) { return open_file(path, true, why); }
+std::unique_ptr<ledger> file_ledger::open(const std::string& path, const ledger_options& options, std::string& why)
+{
+    auto l = open_file(path, true, why);
+    if (l) {
+        l->host_ = options.host_name.empty() ? host_name() : options.host_name;
+        l->station_ = std::to_string(process_id()) + " " + now();
+    }
+    return l;
+}
 
-std::unique_ptr<ledger> ledger::open_to_read(const std::string& path, std::string& why)
+std::unique_ptr<ledger> file_ledger::open_to_read(const std::string& path, std::string& why)
 {
     return open_file(path, false, why);
 }
 
-std::unique_ptr<ledger> ledger::open_file(const std::string& path, bool write, std::string& why)
+std::unique_ptr<file_ledger> file_ledger::open_file(const std::string& path, bool write, std::string& why)
 {
     const auto files = check_ledger_files(path, write);
     if (files.fault) {
@@ -85,7 +94,7 @@ std::unique_ptr<ledger> ledger::open_file(const std::string& path, bool write, s
                       SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX | (files.read_as_it_stands ? SQLITE_OPEN_URI : 0);
     const auto name = files.read_as_it_stands ? unchanging(path) : path;
     const int opened = sqlite3_open_v2(name.c_str(), &db, flags, nullptr);
-    std::unique_ptr<ledger> l(new ledger(db, path));  // closes db on every way out
+    std::unique_ptr<file_ledger> l(new file_ledger(db, path));  // closes db on every way out
     if (opened != SQLITE_OK) {
         why = path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(opened));
         return nullptr;
@@ -123,7 +132,7 @@ std::unique_ptr<ledger> ledger::open_file(const std::string& path, bool write, s
 // this program can write, bringing one of version 1 to this version; in one
 // transaction, so that two stations opening a new ledger at once create it
 // once.
-bool ledger::set_up(std::string& why)
+bool file_ledger::set_up(std::string& why)
 {
     return transaction(
         [this](std::string& reason) {
@@ -141,14 +150,16 @@ bool ledger::set_up(std::string& why)
             if (application == 0 && version_ == 0 && tables == 0) {
                 version_ = k_version;
                 return exec(db_, k_schema, reason) && exec(db_, k_number_tables, reason) &&
-                       exec(db_, "PRAGMA user_version = 3", reason);
+                       exec(db_, "PRAGMA user_version = 4", reason);
             }
             if (application != k_application_id)
                 reason = "not a ledger (an SQLite database of another program); it is left as it is";
             else if (version_ == 1)
-                return bring_from_version_1(reason) && bring_from_version_2(reason);
+                return bring_from_version_1(reason) && bring_from_version_2(reason) && bring_from_version_3(reason);
             else if (version_ == 2)
-                return bring_from_version_2(reason);
+                return bring_from_version_2(reason) && bring_from_version_3(reason);
+            else if (version_ == 3)
+                return bring_from_version_3(reason);
             else if (version_ != k_version)
                 reason = "a ledger of version " + std::to_string(version_) + ", this fernwick-cli writes " +
                          std::to_string(k_version);
@@ -162,7 +173,7 @@ bool ledger::set_up(std::string& why)
 // its stations hold now are held alike (an older station still running then
 // fails to take or settle a number, and never gives one twice). Its number
 // tables go.
-bool ledger::bring_from_version_1(std::string& why)
+bool file_ledger::bring_from_version_1(std::string& why)
 {
     if (!exec(db_, k_number_tables, why) || !keep_version_1_numbers()) return false;
     version_ = 2;
@@ -172,15 +183,25 @@ bool ledger::bring_from_version_1(std::string& why)
 }
 
 // Version 2 kept no job: its boards' rows get the job's columns, empty.
-bool ledger::bring_from_version_2(std::string& why)
+bool file_ledger::bring_from_version_2(std::string& why)
 {
     if (!exec(db_, k_job_columns, why) || !exec(db_, "PRAGMA user_version = 3", why)) return false;
-    version_ = k_version;
+    version_ = 3;
     return add_note(db_, "brought from version 2 to version 3 by fernwick-cli " FERNWICK_VERSION
                          ": a job's boards keep its product, the job's SHA-256, the operator and the lot");
 }
 
-bool ledger::keep_version_1_numbers()
+// Version 3 did not say which station process wrote a row.
+bool file_ledger::bring_from_version_3(std::string& why)
+{
+    if (!exec(db_, "ALTER TABLE boards ADD COLUMN station TEXT NOT NULL DEFAULT ''; PRAGMA user_version = 4", why))
+        return false;
+    version_ = k_version;
+    return add_note(db_, "brought from version 3 to version 4 by fernwick-cli " FERNWICK_VERSION
+                         ": each board's row names the station process that wrote it");
+}
+
+bool file_ledger::keep_version_1_numbers()
 {
     statement boards(db_, "SELECT id, series, serial FROM boards WHERE serial IS NOT NULL ORDER BY id");
     statement keep(db_, "INSERT OR IGNORE INTO kept VALUES (?, ?, ?, ?)");
@@ -213,23 +234,23 @@ bool ledger::keep_version_1_numbers()
     return got == SQLITE_DONE;
 }
 
-ledger::~ledger() { sqlite3_close_v2(db_); }
+file_ledger::~file_ledger() { sqlite3_close_v2(db_); }
 
-bool ledger::gone() const
+bool file_ledger::gone() const
 {
     if (!file_) return false;
     if (!gone_ && (identity_of(path_) != file_ || identity_of(path_ + "-wal") != wal_)) gone_ = true;
     return gone_;
 }
 
-std::string ledger::gone_text() const
+std::string file_ledger::gone_text() const
 {
     return "the ledger " + path_ +
            " was deleted or replaced while in use: no board is recorded from now on (a ledger made anew there would "
            "not know the serial numbers given)";
 }
 
-bool ledger::transaction(const std::function<bool(std::string&)>& work, std::string& why)
+bool file_ledger::transaction(const std::function<bool(std::string&)>& work, std::string& why)
 {
     if (gone()) {
         why = gone_text();
@@ -254,29 +275,30 @@ bool ledger::transaction(const std::function<bool(std::string&)>& work, std::str
     return false;
 }
 
-bool ledger::insert_row(const ledger_row& r, std::string& why)
+bool file_ledger::insert_row(const ledger_row& r, std::string& why)
 {
     const auto sql = std::string("INSERT INTO boards (") + k_columns + k_job_fields +
-                     ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+                     ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
     statement s(db_, sql.c_str());
     s.bind(1, r.time).bind(2, r.host).bind(3, r.fixture).bind(4, r.port).bind(5, r.adapter_serial);
     s.bind(6, r.hex_file).bind(7, r.hex_sha256).bind(8, r.series).bind(9, r.serial).bind(10, r.result);
     s.bind(11, r.step).bind(12, r.sector).bind(13, r.block).bind(14, r.received).bind(15, r.attempts);
     s.bind(16, r.seconds).bind(17, r.version).bind(18, r.product).bind(19, r.job_sha256);
-    s.bind(20, r.operator_name).bind(21, r.lot);
+    s.bind(20, r.operator_name).bind(21, r.lot).bind(22, r.station);
     if (s.done()) return true;
     why = sqlite3_errmsg(db_);
     return false;
 }
 
-bool ledger::record(const ledger_row& row, const serial_value* serial, std::string& why)
+bool file_ledger::record(const ledger_row& row, const serial_value* serial, std::string& why)
 {
     const std::lock_guard lock(mutex_);
     return transaction(
         [&](std::string& reason) {
             ledger_row r = row;
             if (r.time.empty()) r.time = now();
-            if (r.host.empty()) r.host = host_name();
+            if (r.host.empty()) r.host = host_;
+            r.station = station_;
             if (!serial) return insert_row(r, reason);
             // The number's place and series, from this station's hold on it.
             statement held(db_,
@@ -301,10 +323,12 @@ bool ledger::record(const ledger_row& row, const serial_value* serial, std::stri
         why);
 }
 
-std::optional<std::vector<ledger_row>> ledger::rows(const std::optional<std::string>& serial, std::string& why)
+std::optional<std::vector<ledger_row>> file_ledger::rows(const std::optional<std::string>& serial, std::string& why)
 {
     const std::lock_guard lock(mutex_);
-    const auto sql = std::string("SELECT ") + k_columns + (version_ >= 3 ? k_job_fields : k_no_job_fields) +
+    const auto sql = std::string("SELECT ") + k_columns + (version_ >= 4   ? k_job_fields
+                                                  : version_ == 3 ? k_job_fields_3
+                                                                  : k_no_job_fields) +
                      " FROM boards" + (serial ? " WHERE serial = ?" : "") + " ORDER BY id";
     statement s(db_, sql.c_str());
     if (serial) s.bind(1, *serial);
@@ -332,6 +356,7 @@ std::optional<std::vector<ledger_row>> ledger::rows(const std::optional<std::str
                      .job_sha256 = s.text(18),
                      .operator_name = s.text(19),
                      .lot = s.text(20)};
+        r.station = s.text(21);
         rows.push_back(std::move(r));
     }
     if (got == SQLITE_DONE) return rows;
@@ -339,7 +364,7 @@ std::optional<std::vector<ledger_row>> ledger::rows(const std::optional<std::str
     return std::nullopt;
 }
 
-std::optional<std::vector<std::string>> ledger::notes(std::string& why)
+std::optional<std::vector<std::string>> file_ledger::notes(std::string& why)
 {
     const std::lock_guard lock(mutex_);
     std::vector<std::string> notes;

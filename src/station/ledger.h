@@ -1,7 +1,8 @@
 #pragma once
-// The ledger: one SQLite database of every board programmed, which the
-// stations of a host share, and the book of serial numbers kept in it, so
-// that no two stations ever give one number.
+// The ledger of every board programmed and the book of serial numbers kept
+// in it, so that no two stations ever give one number: an SQLite file that
+// the stations of one host share, or a PostgreSQL server that the stations
+// of many hosts share.
 
 #include <atomic>
 #include <cstdint>
@@ -12,17 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "station/ledger_files.h"
 #include "station/serial_numbers.h"
-
-struct sqlite3;
 
 namespace fernwick::station {
 
 // One board's record.
 struct ledger_row {
     std::string time;            // ISO 8601, UTC; record() takes the time now when empty
-    std::string host;            // record() takes this host's name when empty
+    std::string host;            // record() takes the ledger's host name when empty
     std::string fixture;         // "board 1", or the fixture's name
     std::string port;            // the device path
     std::string adapter_serial;  // the USB serial number of the adapter; may be empty
@@ -39,6 +37,7 @@ struct ledger_row {
     std::string version = FERNWICK_VERSION;
     // A job's board (empty otherwise; a ledger before version 3 has none).
     std::string product, job_sha256, operator_name, lot;
+    std::string station = {};  // the station process that wrote it: "PID START"; record() fills it in
 };
 
 class ledger;
@@ -48,6 +47,29 @@ class ledger;
 // nullptr with `why` when the list cannot be read or not even the first
 // number fits.
 std::unique_ptr<serial_book> open_serial_book(const serial_choice& c, ledger* in, std::string& why);
+
+// How a station keeps its ledger, beside where it is.
+struct ledger_options {
+    std::string host_name;  // the host the rows name; empty: the system's host name
+    // A server's ledger: the local file where records wait while the server
+    // cannot be reached (empty: one of this user's, named after the server),
+    // and the serial numbers a station holds reserved ahead of its boards.
+    std::string spool;
+    int serial_lease = 0;
+};
+
+// True for a PostgreSQL connection URI (postgresql://, postgres://) or a
+// libpq "key=value" string; anything else is a path.
+bool is_server_ledger(const std::string& target);
+
+// What a server's ledger says of itself while a station runs: empty while
+// all is well, else "ledger server unreachable since 10:42, 3 records
+// waiting".
+struct ledger_health {
+    std::string trouble;
+    int waiting = 0;  // records in the spool, not yet in the ledger
+    std::string spool;
+};
 
 // One series of numbers as the ledger books it.
 struct numbers_series {
@@ -72,75 +94,49 @@ inline constexpr const char* k_unsettled_step = "the station ended before the bo
 // station holds.
 class ledger {
 public:
-    // Creates or opens the ledger at `path`, bringing one of version 1 or 2
-    // to this version. nullptr with `why` (naming the file or its folder) for a
-    // link, a file that is not a ledger (nothing is written into it), a
-    // -wal or -shm file that is a link or no regular file, a read-only
-    // medium, file or folder, a ledger of a newer version, or one that
-    // cannot be opened.
-    static std::unique_ptr<ledger> open(const std::string& path, std::string& why);
-    // For reading: never creates a file or a table (a ledger of an older
-    // version is read as it is); on a read-only medium a ledger without -wal is read as
-    // it stands.
-    static std::unique_ptr<ledger> open_to_read(const std::string& path, std::string& why);
-    ~ledger();
+    // The SQLite file at a path, or the server of a connection string (see
+    // is_server_ledger): nullptr with `why` when it cannot be kept.
+    static std::unique_ptr<ledger> open(const std::string& target, const ledger_options& options, std::string& why);
+    static std::unique_ptr<ledger> open(const std::string& target, std::string& why) { return open(target, {}, why); }
+    // For reading: never creates a file, a table or a spool.
+    static std::unique_ptr<ledger> open_to_read(const std::string& target, std::string& why);
+    virtual ~ledger() = default;
+    ledger() = default;
     ledger(const ledger&) = delete;
     ledger& operator=(const ledger&) = delete;
 
     // Writes the row and, in the same transaction, settles the board's
     // number (taken from a book of this ledger in this process): kept for
     // good when the board passed, else given back. False with `why` when
-    // the row is not in the ledger at its path (gone() among the reasons).
-    bool record(const ledger_row& row, const serial_value* serial, std::string& why);
+    // the row is nowhere safe (gone() among the reasons); a server's row
+    // that waits in its spool is safe.
+    virtual bool record(const ledger_row& row, const serial_value* serial, std::string& why) = 0;
 
     // The book of one series. The ledger must outlive the book. nullptr with
     // `why` when the ledger cannot say whether a list changed.
-    std::unique_ptr<serial_book> book(numbers_series series, std::string& why);
+    virtual std::unique_ptr<serial_book> book(numbers_series series, std::string& why) = 0;
 
     // The rows in the order written; only those of `serial` when given.
-    std::optional<std::vector<ledger_row>> rows(const std::optional<std::string>& serial, std::string& why);
+    virtual std::optional<std::vector<ledger_row>> rows(const std::optional<std::string>& serial, std::string& why) = 0;
     // The ledger's notes in the order written, each "TIME  HOST  NOTE": the
     // numbers skipped, the lists that changed.
-    std::optional<std::vector<std::string>> notes(std::string& why);
+    virtual std::optional<std::vector<std::string>> notes(std::string& why) = 0;
 
-    // True once the file at the ledger's path, or its -wal file, is no
-    // longer the one opened (deleted, or another put in its place): what is
-    // written would go nowhere. Checked anew at each call (a few lstat
-    // calls; any thread), and before and after each transaction; from then
-    // on every transaction fails with gone_text(), taking no number and
-    // recording no board. A station asks it to stop taking boards and to
-    // end with the status of records lost. Always false for a ledger opened
-    // to read.
-    bool gone() const;
-    // "the ledger PATH was deleted or replaced while in use: ..."
-    std::string gone_text() const;
+    // True once what is written would go nowhere: a file deleted or
+    // replaced, a server's ledger made anew. From then on every
+    // transaction fails with gone_text(), taking no number and recording
+    // no board. A station asks it to stop taking boards and to end with the
+    // status of records lost. Any thread.
+    virtual bool gone() const = 0;
+    virtual std::string gone_text() const = 0;
 
-private:
-    class book_in_ledger;
-    ledger(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
-    static std::unique_ptr<ledger> open_file(const std::string& path, bool write, std::string& why);
-    bool set_up(std::string& why);
-    bool bring_from_version_1(std::string& why);
-    bool bring_from_version_2(std::string& why);
-    bool keep_version_1_numbers();
-    // BEGIN IMMEDIATE, `work`, COMMIT; rolled back when `work` fails. Fails
-    // without a word to SQLite once the ledger is gone, and when it went
-    // during the transaction.
-    bool transaction(const std::function<bool(std::string&)>& work, std::string& why);
-    bool insert_row(const ledger_row& row, std::string& why);
-    // The number held at `place` by this process: kept for good by the
-    // board `board` (a row's id, or none), or given back.
-    bool settle_number(const std::string& place, const serial_value& value, bool kept,
-                       std::optional<std::int64_t> board, std::string& why);
-    bool skip_unsettled(std::string& why);
-
-    std::mutex mutex_;
-    sqlite3* db_;
-    const std::string path_;
-    int version_ = 0;
-    // The ledger's file and its -wal as opened for writing.
-    std::optional<file_identity> file_, wal_;
-    mutable std::atomic<bool> gone_{false};
+    // How the output names it: the file's path, or "the ledger server HOST/DB".
+    virtual std::string name() const = 0;
+    // A server's trouble and its spool; always well for a file.
+    virtual ledger_health health() const { return {}; }
+    // At the station's end: the numbers reserved ahead go back. What the
+    // operator must know of records still waiting (empty when none wait).
+    virtual std::string finish() { return {}; }
 };
 
 }  // namespace fernwick::station

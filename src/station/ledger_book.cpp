@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <set>
 
-#include "station/ledger.h"
+#include "station/file_ledger.h"
 #include "station/ledger_sql.h"
 
 namespace fernwick::station {
@@ -47,14 +47,15 @@ std::string digest_of(const serial_list& values)
 
 }  // namespace
 
-class ledger::book_in_ledger : public serial_book {
+class file_ledger::book_in_ledger : public serial_book {
 public:
-    book_in_ledger(ledger& l, numbers_series s, std::vector<std::string> notes)
+    book_in_ledger(file_ledger& l, numbers_series s, std::vector<std::string> notes)
         : ledger_(l), s_(std::move(s)), notes_(std::move(notes))
     {
     }
 
-    std::optional<serial_value> take(std::string& why) override
+    using serial_book::take;
+    std::optional<serial_value> take(std::string& why, const waiting&) override
     {
         const std::lock_guard lock(ledger_.mutex_);
         std::optional<serial_value> value;
@@ -139,13 +140,13 @@ private:
         return s.bind(5, host_name()).bind(6, process_id()).bind(7, now()).done();
     }
 
-    ledger& ledger_;
+    file_ledger& ledger_;
     const numbers_series s_;
     std::vector<std::string> notes_;  // said with the first number taken
     std::uint64_t cursor_ = 0;        // every number before it is kept
 };
 
-std::unique_ptr<serial_book> ledger::book(numbers_series s, std::string& why)
+std::unique_ptr<serial_book> file_ledger::book(numbers_series s, std::string& why)
 {
     if (s.name.empty() || s.place.empty() || !s.value_at) {
         why = "a serial number series needs a name, a place and its numbers";
@@ -175,7 +176,7 @@ std::unique_ptr<serial_book> ledger::book(numbers_series s, std::string& why)
 
 // Only the station holding a number settles it: one whose hold was recorded
 // as unsettled stays kept, and a number kept never comes back.
-bool ledger::settle_number(const std::string& place, const serial_value& value, bool kept,
+bool file_ledger::settle_number(const std::string& place, const serial_value& value, bool kept,
                            std::optional<std::int64_t> board, std::string& why)
 {
     const auto key = serial_bytes_text(value.bytes);
@@ -198,7 +199,7 @@ bool ledger::settle_number(const std::string& place, const serial_value& value, 
 // A station that ended while it held numbers may have written them into a
 // board already: they are kept, never given again, each with a row of its
 // own.
-bool ledger::skip_unsettled(std::string& why)
+bool file_ledger::skip_unsettled(std::string& why)
 {
     const auto host = host_name();
     statement held(db_, "SELECT place, value, series, serial, pid FROM held WHERE host = ?");

@@ -39,7 +39,7 @@ std::shared_ptr<const core::prepared_blocks> stamp(const core::prepared_blocks& 
 
 memory_book::memory_book(serial_choice c, serial_list list) : choice_(std::move(c)), list_(std::move(list)) {}
 
-std::optional<serial_value> memory_book::take(std::string& why)
+std::optional<serial_value> memory_book::take(std::string& why, const waiting&)
 {
     const std::lock_guard lock(mutex_);
     const bool again = !given_back_.empty();
@@ -63,11 +63,12 @@ bool memory_book::settle(const serial_value& value, bool passed, std::string&)
     return true;
 }
 
-bool stamp_board(core::app_state& s, serial_book& book, long address, std::optional<serial_value>& number)
+bool stamp_board(core::app_state& s, serial_book& book, long address, std::optional<serial_value>& number,
+                 const serial_book::waiting& wait)
 {
     std::string why;
     const bool taken_now = !number;
-    if (taken_now) number = book.take(why);
+    if (taken_now) number = book.take(why, wait);
     auto blocks = number && s.prepared ? stamp(*s.prepared, address, *number) : nullptr;
     if (!blocks) {
         s.run.step = "serial number";

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -44,18 +45,25 @@ struct serial_value {
     // What the operator is told with it: the numbers skipped for it (kept by
     // boards already), a list that changed.
     std::vector<std::string> notes = {};
+    // A server's ledger: its hold on the number, which settles it with the board's row.
+    std::string hold = {};
 };
 
 // Gives the numbers out. Implementations: in memory for one process, or in
 // the ledger, shared by several stations.
 class serial_book {
 public:
+    // Told what a board waits for while the book cannot give a number now
+    // but may soon (its server out of reach); false to give up.
+    using waiting = std::function<bool(const std::string&)>;
+
     virtual ~serial_book() = default;
     // The next number for a board: the lowest one given back, else the next
     // one not given yet; in a ledger, the lowest that no board keeps at its
     // place and no station holds. nullopt (with `why`) when the series is
     // used up or the book cannot be read.
-    virtual std::optional<serial_value> take(std::string& why) = 0;
+    virtual std::optional<serial_value> take(std::string& why, const waiting& wait) = 0;
+    std::optional<serial_value> take(std::string& why) { return take(why, {}); }
     // After the board: kept for good when it passed, else given back.
     // False (with `why`) when this could not be written down.
     virtual bool settle(const serial_value& value, bool passed, std::string& why) = 0;
@@ -114,7 +122,8 @@ std::shared_ptr<const core::prepared_blocks> stamp(const core::prepared_blocks& 
 class memory_book : public serial_book {
 public:
     memory_book(serial_choice c, serial_list list);
-    std::optional<serial_value> take(std::string& why) override;
+    using serial_book::take;
+    std::optional<serial_value> take(std::string& why, const waiting& wait) override;
     bool settle(const serial_value& value, bool passed, std::string& why) override;
 
 private:
@@ -133,6 +142,7 @@ std::string used_up_text(const serial_choice& c, const serial_list& list, std::u
 // attempts, its notes then said in the board's log) stamped into the blocks
 // it sends. False, with the reason in the board's log and its run failed at
 // the step "serial number", when the book gives none.
-bool stamp_board(core::app_state& s, serial_book& book, long address, std::optional<serial_value>& number);
+bool stamp_board(core::app_state& s, serial_book& book, long address, std::optional<serial_value>& number,
+                 const serial_book::waiting& wait = {});
 
 }  // namespace fernwick::station

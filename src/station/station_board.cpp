@@ -110,7 +110,13 @@ void station_core::serve_board(fixture& f)
     if (serials_) {
         job.serial = r_.serial;
         job.before_run = [&, said = false](core::app_state& s) mutable {
-            const bool stamped = stamp_board(s, *serials_, r_.serial.address, number);
+            // A board is never programmed without its number: it waits, said
+            // so, while the ledger's server cannot give one.
+            const auto wait = [&](const std::string& what) {
+                view_.state(f.port, fixture_state::no_serial, what);
+                return !stopped() && !gone(f) && !stop_asked_ && !ledger_gone();
+            };
+            const bool stamped = stamp_board(s, *serials_, r_.serial.address, number, wait);
             // A number skipped or a list changed is the operator's to know, not only the log's.
             if (number && !said)
                 for (const auto& note : number->notes) view_.say("fernwick-cli station: " + f.port + ": " + note);

@@ -89,6 +89,7 @@ private:
         return stopped() || stop_asked_ || count_reached_ || ledger_lost_ || gone(f);
     }
     bool ledger_gone();
+    void show_ledger_health();
     void sleep(fixture& f, std::chrono::milliseconds time);
     void wake_all();
     void ports_changed(const std::vector<port_device>& devices);
@@ -124,6 +125,7 @@ private:
     station_totals totals_;
     bool any_not_passed_ = false;
     bool unlogged_ = false;  // a fixture's log could not be written
+    bool records_waiting_ = false;  // in a server's spool at the end, or refused by it
     std::vector<std::string> write_errors_;
     QEventLoop loop_;
     std::atomic<bool> stopping_{false};

@@ -75,7 +75,9 @@ std::shared_ptr<const station_file> station_core::check(const station_setup& r, 
             err << "fernwick-cli station: cannot write the report: " << *bad << "\n";
             return nullptr;
         }
-    if (!r.ledger_file.empty() && fs::exists(r.ledger_file, e) && !ledger::open_to_read(r.ledger_file, why)) {
+    // A server is asked: one that cannot be reached, or holds no ledger, is said now.
+    if (!r.ledger_file.empty() && (is_server_ledger(r.ledger_file) || fs::exists(r.ledger_file, e)) &&
+        !ledger::open_to_read(r.ledger_file, why)) {
         err << "fernwick-cli station: cannot keep the ledger: " << why << "\n";
         return nullptr;
     }
@@ -96,7 +98,7 @@ bool station_core::prepare(std::ostream& err)
         return false;
     }
     if (!r_.ledger_file.empty()) {
-        ledger_ = ledger::open(r_.ledger_file, why);
+        ledger_ = ledger::open(r_.ledger_file, r_.keeping, why);
         if (!ledger_) {
             err << "fernwick-cli station: cannot keep the ledger: " << why << "\n";
             return false;
@@ -240,6 +242,15 @@ bool station_core::ledger_gone()
     return true;
 }
 
+void station_core::show_ledger_health()
+{
+    const auto trouble = ledger_->health().trouble;
+    const std::lock_guard lock(totals_mutex_);
+    if (trouble == totals_.ledger) return;
+    totals_.ledger = trouble;
+    view_.totals(totals_);
+}
+
 void station_core::maybe_quit()
 {
     if (!stopping_ && !stopped() && !stop_asked_ && !count_reached_ && !ledger_lost_) return;
@@ -347,10 +358,17 @@ int station_core::run()
     // A ledger deleted, moved or replaced changes its folder: seen at once,
     // even while every board is only being watched.
     QFileSystemWatcher ledger_watch;
-    if (ledger_) {
+    if (ledger_ && !is_server_ledger(r_.ledger_file)) {
         ledger_watch.addPath(QString::fromStdString(fs::absolute(r_.ledger_file).parent_path().string()));
         QObject::connect(&ledger_watch, &QFileSystemWatcher::directoryChanged, &loop_,
                          [this](const QString&) { ledger_gone(); });
+    }
+
+    // A server's trouble and the records waiting for it, in the totals.
+    QTimer ledger_health;
+    if (ledger_) {
+        QObject::connect(&ledger_health, &QTimer::timeout, &loop_, [this] { show_ledger_health(); });
+        ledger_health.start(1000);
     }
 
     // A job's batch shows in the totals from the start: "Passed 0 of 50".
@@ -379,10 +397,16 @@ int station_core::run()
     wake_on_stop(-1);
     ::close(pipe_fds[0]);
     ::close(pipe_fds[1]);
+    // Numbers held ahead go back; what could not reach the server is said, where it waits.
+    if (ledger_)
+        if (const auto waiting = ledger_->finish(); !waiting.empty()) {
+            records_waiting_ = true;
+            view_.say("fernwick-cli station: " + waiting);
+        }
     view_.end();
 
     if (const int signal = stop_signal()) return 128 + signal;
-    return any_not_passed_ || unlogged_ || ledger_lost_ || !write_errors_.empty() ? 1 : 0;
+    return any_not_passed_ || unlogged_ || ledger_lost_ || records_waiting_ || !write_errors_.empty() ? 1 : 0;
 }
 
 void station_core::stop_now(const char* what)

@@ -21,6 +21,9 @@ struct station_totals {
     std::chrono::steady_clock::time_point first_board{};  // when the first board arrived
     std::chrono::steady_clock::time_point last_end{};     // when the last board ended
     int batch = 0;  // a job's batch: the station ends when this many passed; 0: none
+    // A ledger server's trouble: "ledger server unreachable since 10:42, 3
+    // records waiting"; empty while all is well.
+    std::string ledger;
 
     // Passed boards in whole percent of those that ended, one decimal.
     std::string yield_text() const;
@@ -40,6 +43,7 @@ enum class fixture_state {
     held,         // by another station or program
     cannot_open,  // the port
     no_file,      // waiting for a hex file that can be used
+    no_serial,    // its board waits for a serial number the ledger server cannot give now
     absent,       // its device has gone
 };
 

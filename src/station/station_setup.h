@@ -6,6 +6,7 @@
 
 #include "core/app_state.h"
 #include "station/file_preparation.h"
+#include "station/ledger.h"
 #include "station/serial_numbers.h"
 
 namespace fernwick::station {
@@ -18,7 +19,8 @@ struct station_setup {
     int retries = 0;          // attempts after a failed one
     std::string report;       // JSON Lines appended per board
     std::string log_dir;      // one message log per fixture
-    std::string ledger_file;  // every board kept in this ledger
+    std::string ledger_file;  // every board kept in this ledger: a file, or a server's connection string
+    ledger_options keeping;
     int count = 0;            // end after this many passed boards; 0: never
     serial_choice serial;     // a serial number per board
     // A job's run: the hex file must have this SHA-256 at the start and

@@ -1,0 +1,30 @@
+// Which ledger a --ledger names: a PostgreSQL server's connection string, or a file.
+
+#include "station/file_ledger.h"
+#include "station/server_ledger.h"
+
+namespace fernwick::station {
+
+bool is_server_ledger(const std::string& target)
+{
+    if (target.starts_with("postgresql://") || target.starts_with("postgres://")) return true;
+    // libpq's "key=value ..." form: a first word of letters and '_' before '='.
+    const auto eq = target.find('=');
+    if (eq == std::string::npos || eq == 0) return false;
+    auto key = target.substr(0, eq);
+    while (!key.empty() && key.back() == ' ') key.pop_back();
+    return !key.empty() && key.find_first_not_of("abcdefghijklmnopqrstuvwxyz_") == std::string::npos;
+}
+
+std::unique_ptr<ledger> ledger::open(const std::string& target, const ledger_options& options, std::string& why)
+{
+    return is_server_ledger(target) ? server_ledger::open(target, options, why)
+                                    : file_ledger::open(target, options, why);
+}
+
+std::unique_ptr<ledger> ledger::open_to_read(const std::string& target, std::string& why)
+{
+    return is_server_ledger(target) ? server_ledger::open_to_read(target, why) : file_ledger::open_to_read(target, why);
+}
+
+}  // namespace fernwick::station

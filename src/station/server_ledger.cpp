@@ -1,0 +1,343 @@
+#include "station/server_ledger.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUuid>
+#include <chrono>
+
+#include "station/ledger_sql.h"
+#include "station/report.h"
+#include "station/server_schema.h"
+
+namespace fernwick::station {
+
+namespace {
+
+// A lost connection is tried again after 0.5 s, then twice as long each
+// time up to this: a server back is seen within it.
+constexpr std::chrono::milliseconds k_longest_back_off{8000};
+
+QJsonObject json_of(const ledger_row& r, const std::string& attempt)
+{
+    const auto optional = [](const std::optional<int>& v) { return v ? QJsonValue(*v) : QJsonValue(); };
+    return {{"time", name_text(r.time)},
+            {"host", name_text(r.host)},
+            {"fixture", name_text(r.fixture)},
+            {"port", name_text(r.port)},
+            {"adapter_serial", name_text(r.adapter_serial)},
+            {"hex_file", name_text(r.hex_file)},
+            {"hex_sha256", name_text(r.hex_sha256)},
+            {"series", name_text(r.series)},
+            {"serial", r.serial ? QJsonValue(name_text(*r.serial)) : QJsonValue()},
+            {"result", name_text(r.result)},
+            {"step", name_text(r.step)},
+            {"sector", optional(r.sector)},
+            {"block", optional(r.block)},
+            {"received", name_text(r.received)},
+            {"attempts", r.attempts},
+            {"seconds", r.seconds},
+            {"version", name_text(r.version)},
+            {"product", name_text(r.product)},
+            {"job_sha256", name_text(r.job_sha256)},
+            {"operator", name_text(r.operator_name)},
+            {"lot", name_text(r.lot)},
+            {"station", name_text(r.station)},
+            {"attempt", QString::fromStdString(attempt)}};
+}
+
+std::string text(const std::optional<std::string>& v) { return v.value_or(""); }
+
+// The server's transient refusals: a time-out, a deadlock, a server
+// shutting down or short of resources. Tried again; anything else is the
+// ledger's answer.
+bool transient(const std::string& state)
+{
+    return state.starts_with("57") || state.starts_with("40") || state.starts_with("53") || state.starts_with("08");
+}
+
+std::string clock_text(std::time_t t)
+{
+    char text[16] = {};
+    std::tm local{};
+    localtime_r(&t, &local);
+    std::strftime(text, sizeof text, "%H:%M", &local);
+    return text;
+}
+
+}  // namespace
+
+server_ledger::server_ledger(std::string target)
+    : target_(std::move(target)), where_(server_link::where_of(target_)), link_(target_)
+{
+}
+
+server_ledger::~server_ledger()
+{
+    {
+        const std::lock_guard lock(watch_mutex_);
+        watch_end_ = true;
+    }
+    watch_wake_.notify_all();
+    if (watcher_.joinable()) watcher_.join();
+}
+
+std::string server_ledger::gone_text() const
+{
+    return name() +
+           " is no longer the ledger this station opened (its tables were made anew): no board is recorded "
+           "from now on (a ledger made anew would not know the serial numbers given)";
+}
+
+bool server_ledger::check_tables(std::string& why)
+{
+    server_rows rows;
+    const auto got = link_.call("SELECT key, value FROM fernwick_ledger", {}, rows, why);
+    if (got != server_link::outcome::done) {
+        if (link_.state() == "42P01") why = "holds no ledger: make one with fernwick-cli ledger init '" + target_ + "'";
+        return false;
+    }
+    std::string version;
+    for (const auto& row : rows) {
+        const auto key = text(row[0]), value = text(row[1]);
+        if (key == "schema") version = value;
+        if (key == "id") ledger_id_ = value;
+        if (key == "reservation_seconds") reservation_seconds_ = std::max(1, std::atoi(value.c_str()));
+    }
+    if (version == std::to_string(server_schema::k_version) && !ledger_id_.empty()) return true;
+    why = version.empty() ? "its table fernwick_ledger is not a ledger's"
+                          : "a ledger of version " + version + ", this fernwick-cli writes " +
+                                std::to_string(server_schema::k_version);
+    return false;
+}
+
+std::unique_ptr<ledger> server_ledger::open_to_read(const std::string& target, std::string& why)
+{
+    if (const auto fault = server_link::target_fault(target)) {
+        why = *fault;
+        return nullptr;
+    }
+    std::unique_ptr<server_ledger> l(new server_ledger(target));
+    std::string reason;
+    if (!l->link_.connect(reason)) {
+        why = "cannot reach the ledger server " + l->where_ + ": " + reason;
+        return nullptr;
+    }
+    if (!l->check_tables(reason)) {
+        why = l->name() + ": " + reason;
+        return nullptr;
+    }
+    l->reachable_ = true;
+    return l;
+}
+
+std::unique_ptr<ledger> server_ledger::open(const std::string& target, const ledger_options& options, std::string& why)
+{
+    auto read = open_to_read(target, why);
+    if (!read) return nullptr;
+    std::unique_ptr<server_ledger> l(static_cast<server_ledger*>(read.release()));
+    l->host_ = options.host_name.empty() ? ledger_sql::host_name() : options.host_name;
+    l->station_ = std::to_string(ledger_sql::process_id()) + " " + ledger_sql::now();
+    l->lease_ = std::max(0, options.serial_lease);
+    const auto path = options.spool.empty() ? default_spool_path(l->where_) : options.spool;
+    l->spool_ = spool::open(path, why);
+    if (!l->spool_) return nullptr;
+    // What an earlier run left waiting goes first: its boards came first.
+    std::string reason;
+    if (!l->forward(reason)) {
+        why = l->name() + ": the records waiting in the spool " + path + " could not be forwarded: " + reason;
+        return nullptr;
+    }
+    l->watcher_ = std::thread([p = l.get()] { p->watch(); });
+    return l;
+}
+
+server_link::outcome server_ledger::call(const char* sql, const server_params& params, server_rows& rows,
+                                         std::string& why)
+{
+    const std::lock_guard lock(link_mutex_);
+    if (!reachable_) {
+        why = down_why_.empty() ? "the ledger server is unreachable" : down_why_;
+        return server_link::outcome::lost;
+    }
+    auto got = link_.call(sql, params, rows, why);
+    if (got == server_link::outcome::refused && transient(link_.state())) got = server_link::outcome::lost;
+    if (got == server_link::outcome::lost) {
+        down_why_ = why;
+        reachable_ = false;
+        std::time_t expected = 0;
+        down_since_.compare_exchange_strong(expected, std::time(nullptr));
+        watch_wake_.notify_all();
+    }
+    return got;
+}
+
+bool server_ledger::record(const ledger_row& row, const serial_value* serial, std::string& why)
+{
+    if (gone_) {
+        why = gone_text();
+        return false;
+    }
+    ledger_row r = row;
+    if (r.time.empty()) r.time = ledger_sql::now();
+    if (r.host.empty()) r.host = host_;
+    r.station = station_;
+    const bool passed = r.result == "passed";
+    r.serial = serial && passed ? std::optional(serial->text) : std::nullopt;
+    if (serial && serial->hold.empty()) {
+        why = "serial number " + serial->text + " is not held by this station";
+        return false;
+    }
+    // A board with a number is known by its hold: the row a sweep wrote for
+    // it, its station thought gone, gives way to this one.
+    spooled_record s;
+    s.attempt = serial ? serial->hold : QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
+    s.hold = serial ? serial->hold : std::string();
+    s.passed = passed;
+    s.row = QJsonDocument(json_of(r, s.attempt)).toJson(QJsonDocument::Compact).toStdString();
+    const std::lock_guard order(spool_mutex_);
+    // Behind those already waiting: the records reach the server in order.
+    if (reachable_ && spool_->waiting() == 0) {
+        server_rows rows;
+        const auto got =
+            call("SELECT fernwick_record($1, $2::jsonb, $3, $4)",
+                 {ledger_id_, s.row, s.hold.empty() ? std::nullopt : std::optional(s.hold), passed ? "true" : "false"},
+                 rows, why);
+        if (got == server_link::outcome::done) {
+            const auto said = rows.empty() ? std::string() : text(rows[0][0]);
+            if (said != "gone") return true;
+            gone_ = true;
+            why = gone_text();
+            return false;
+        }
+        if (got == server_link::outcome::refused) return false;
+    }
+    std::string spooled;
+    if (spool_->add(s, spooled)) {
+        watch_wake_.notify_all();
+        return true;
+    }
+    why = "neither " + name() + " (" + why + ") nor its spool took the record: " + spooled;
+    return false;
+}
+
+// The spool's records, oldest first, until none waits or the server cannot
+// be reached. A record the server refuses for good stays in the spool,
+// marked, and is counted as lost.
+bool server_ledger::forward(std::string& why)
+{
+    const std::lock_guard order(spool_mutex_);
+    for (;;) {
+        const auto next = spool_->oldest(why);
+        if (!next) return why.empty();
+        server_rows rows;
+        const auto got = call("SELECT fernwick_record($1, $2::jsonb, $3, $4)",
+                              {ledger_id_, next->row, next->hold.empty() ? std::nullopt : std::optional(next->hold),
+                               next->passed ? "true" : "false"},
+                              rows, why);
+        if (got == server_link::outcome::lost) return false;
+        if (got == server_link::outcome::refused) {
+            if (!spool_->refuse(next->id, why, why)) return false;
+            continue;
+        }
+        if (!rows.empty() && text(rows[0][0]) == "gone") {
+            gone_ = true;
+            why = gone_text();
+            return false;
+        }
+        if (!spool_->remove(next->id, why)) return false;
+    }
+}
+
+void server_ledger::watch()
+{
+    using namespace std::chrono;
+    auto back_off = milliseconds(500);
+    const auto renew_every = milliseconds(std::max(300, reservation_seconds_ * 1000 / 3));
+    auto renew_at = steady_clock::now() + renew_every;
+    std::unique_lock lock(watch_mutex_);
+    while (!watch_end_) {
+        const bool up = reachable_;
+        const auto wait = up ? renew_at - steady_clock::now() : duration_cast<steady_clock::duration>(back_off);
+        watch_wake_.wait_for(lock, std::max(wait, steady_clock::duration(milliseconds(50))));
+        if (watch_end_) break;
+        lock.unlock();
+        std::string why;
+        if (!reachable_) {
+            const std::lock_guard link(link_mutex_);
+            if (link_.connect(why)) {
+                // The server back with another ledger in the database is none of ours.
+                const auto id = ledger_id_;
+                if (check_tables(why) && ledger_id_ == id) {
+                    reachable_ = true;
+                    down_since_ = 0;
+                    back_off = milliseconds(500);
+                } else {
+                    ledger_id_ = id;
+                    gone_ = true;
+                }
+            } else {
+                down_why_ = why;
+                back_off = std::min(back_off * 2, k_longest_back_off);
+            }
+        }
+        if (reachable_ && !gone_) {
+            forward(why);
+            if (reachable_ && steady_clock::now() >= renew_at) {
+                server_rows rows;
+                call("SELECT fernwick_renew($1)", {station_}, rows, why);
+                renew_at = steady_clock::now() + renew_every;
+            }
+        }
+        lock.lock();
+    }
+}
+
+ledger_health server_ledger::health() const
+{
+    ledger_health h;
+    if (!spool_) return h;
+    auto* s = const_cast<spool*>(spool_.get());
+    h.waiting = std::max(0, s->waiting());
+    h.spool = s->path();
+    const int refused = std::max(0, s->refused());
+    const auto waiting = std::to_string(h.waiting) + (h.waiting == 1 ? " record waiting" : " records waiting");
+    if (const auto since = down_since_.load())
+        h.trouble = "ledger server unreachable since " + clock_text(since) + ", " + waiting;
+    else if (h.waiting > 0)
+        h.trouble = "ledger server back, " + waiting;
+    if (refused > 0)
+        h.trouble += (h.trouble.empty() ? "" : "; ") + std::to_string(refused) +
+                     (refused == 1 ? " record refused" : " records refused") + " by the server, kept in " + h.spool;
+    return h;
+}
+
+std::string server_ledger::finish()
+{
+    give_back(unused_holds());
+    std::string why;
+    if (reachable_) forward(why);
+    const auto h = health();
+    const int refused = std::max(0, spool_->refused());
+    if (h.waiting == 0 && refused == 0) return {};
+    std::string text;
+    if (h.waiting > 0)
+        text = std::to_string(h.waiting) + (h.waiting == 1 ? " record waits" : " records wait") + " in the spool " +
+               h.spool + " for " + name() + "; the next run forwards them first";
+    if (refused > 0)
+        text += (text.empty() ? "" : "; ") + std::to_string(refused) +
+                (refused == 1 ? " record was refused" : " records were refused") + " by " + name() +
+                " and stay in the spool " + h.spool;
+    return text;
+}
+
+void server_ledger::give_back(const std::vector<std::string>& holds)
+{
+    if (holds.empty() || !reachable_) return;
+    std::string list = "{";
+    for (const auto& h : holds) list += (list.size() > 1 ? "," : "") + h;
+    server_rows rows;
+    std::string why;
+    call("SELECT fernwick_settle($1, $2::text[], false)", {station_, list + "}"}, rows, why);
+}
+
+}  // namespace fernwick::station
