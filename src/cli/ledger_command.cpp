@@ -176,11 +176,11 @@ void print_summary(std::ostream& out, const std::vector<ledger_row>& rows, const
     else
         out << "Yield: - (no boards)\n";
     print_counts(out, "Failures by step", by_step);
-    print_by_host(out, rows);
     print_counts(out, "Failures by fixture", by_fixture);
     if (!by_file.empty()) out << "By hex file (SHA-256):\n";
     for (const auto& [sha, counts] : by_file)
         out << "  " << sha << "  passed " << counts.first << ", failed " << counts.second << '\n';
+    print_by_host(out, rows);
     // What the ledger did with numbers that no row says.
     if (!notes.empty()) out << "Notes:\n";
     for (const auto& note : notes) out << "  " << note << '\n';

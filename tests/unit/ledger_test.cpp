@@ -372,7 +372,7 @@ TEST_F(ledger_test, the_ledger_command_prints_totals_rows_and_one_serial)
          "        1\nFailures by fixture:\n  board 3          2\n  board \"2\", left  1\nBy hex file (SHA-256):\n  aa  "
          "passed 1, failed 0\n  bb  passed 0, failed 2\n"},
         {{.file = path, .csv = true}, ",\"board \"\"2\"\", left\",,"},
-        {{.file = path, .json = true}, "\"serial\":null,\"series\":\"\",\"step\":\"erase\""},
+        {{.file = path, .json = true}, "\"serial\":null,\"series\":\"\",\"station\":\""},
         {{.file = path, .serial = "1000"}, ""},
         {{.file = path, .by = "lot"},
          "By lot:\n  -   boards 6, passed 2, failed 3, yield 33.3 %\n  L2  boards 1, passed 1, failed 0, yield 100.0 "
