@@ -77,10 +77,12 @@ public:
     bool settle(const serial_value& value, bool passed, std::string& why) override
     {
         server_rows rows;
+        const auto hold = ledger_.hold_of(value);
         const auto got = ledger_.call("SELECT fernwick_settle($1, $2::text[], $3)",
-                                      {ledger_.station_, "{" + value.hold + "}", passed ? "true" : "false"}, rows, why);
+                                      {ledger_.station_, "{" + hold + "}", passed ? "true" : "false"}, rows, why);
         if (got != server_link::outcome::done) return false;
-        if (!rows.empty() && text(rows[0][0]) == "1") return true;
+        if (!hold.empty() && !rows.empty() && text(rows[0][0]) == "1")
+            return ledger_.settled(*serial_key(&value)), true;
         why = "serial number " + value.text + " at " + s_.place + " is not held by this station";
         return false;
     }
@@ -140,6 +142,7 @@ private:
                 auto v = s_.value_at(static_cast<std::uint64_t>(std::stoull(*row[0])));
                 if (!v) continue;
                 v->hold = text(row[3]);
+                ledger_.held(*v);
                 taken.push_back(std::move(*v));
             }
             if (!taken.empty()) {

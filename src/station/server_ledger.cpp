@@ -110,6 +110,32 @@ bool server_ledger::check_tables(std::string& why)
     return false;
 }
 
+// A number is known to this station by its bytes and its text, as the file's ledger knows it.
+std::optional<std::string> server_ledger::serial_key(const serial_value* v)
+{
+    return v ? std::optional(serial_bytes_text(v->bytes) + " " + v->text) : std::optional<std::string>("");
+}
+
+std::string server_ledger::hold_of(const serial_value& v)
+{
+    if (!v.hold.empty()) return v.hold;
+    const std::lock_guard lock(holds_mutex_);
+    const auto found = holds_.find(*serial_key(&v));
+    return found == holds_.end() ? std::string() : found->second;
+}
+
+void server_ledger::held(const serial_value& v)
+{
+    const std::lock_guard lock(holds_mutex_);
+    holds_[*serial_key(&v)] = v.hold;
+}
+
+void server_ledger::settled(const std::string& key)
+{
+    const std::lock_guard lock(holds_mutex_);
+    holds_.erase(key);
+}
+
 std::unique_ptr<ledger> server_ledger::open_to_read(const std::string& target, std::string& why)
 {
     if (const auto fault = server_link::target_fault(target)) {
@@ -139,7 +165,7 @@ std::unique_ptr<ledger> server_ledger::open(const std::string& target, const led
     l->station_ = std::to_string(ledger_sql::process_id()) + " " + ledger_sql::now();
     l->lease_ = std::max(0, options.serial_lease);
     const auto path = options.spool.empty() ? default_spool_path(l->where_) : options.spool;
-    l->spool_ = spool::open(path, why);
+    l->spool_ = spool::open(path, l->ledger_id_, why);
     if (!l->spool_) return nullptr;
     // What an earlier run left waiting goes first: its boards came first.
     std::string reason;
@@ -183,15 +209,16 @@ bool server_ledger::record(const ledger_row& row, const serial_value* serial, st
     r.station = station_;
     const bool passed = r.result == "passed";
     r.serial = serial && passed ? std::optional(serial->text) : std::nullopt;
-    if (serial && serial->hold.empty()) {
+    const auto hold = serial ? hold_of(*serial) : std::string();
+    if (serial && hold.empty()) {
         why = "serial number " + serial->text + " is not held by this station";
         return false;
     }
     // A board with a number is known by its hold: the row a sweep wrote for
     // it, its station thought gone, gives way to this one.
     spooled_record s;
-    s.attempt = serial ? serial->hold : QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
-    s.hold = serial ? serial->hold : std::string();
+    s.attempt = serial ? hold : QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
+    s.hold = hold;
     s.passed = passed;
     s.row = QJsonDocument(json_of(r, s.attempt)).toJson(QJsonDocument::Compact).toStdString();
     const std::lock_guard order(spool_mutex_);
@@ -204,7 +231,7 @@ bool server_ledger::record(const ledger_row& row, const serial_value* serial, st
                  rows, why);
         if (got == server_link::outcome::done) {
             const auto said = rows.empty() ? std::string() : text(rows[0][0]);
-            if (said != "gone") return true;
+            if (said != "gone") return settled(*serial_key(serial)), true;
             gone_ = true;
             why = gone_text();
             return false;
@@ -213,6 +240,7 @@ bool server_ledger::record(const ledger_row& row, const serial_value* serial, st
     }
     std::string spooled;
     if (spool_->add(s, spooled)) {
+        settled(*serial_key(serial));
         watch_wake_.notify_all();
         return true;
     }

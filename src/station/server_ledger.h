@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -81,6 +82,14 @@ private:
     std::atomic<bool> gone_{false};
     std::atomic<std::time_t> down_since_{0};
     std::string down_why_;  // under link_mutex_
+
+    // The numbers this station holds, by serial_key(): their holds.
+    static std::optional<std::string> serial_key(const serial_value* v);
+    std::string hold_of(const serial_value& v);
+    void held(const serial_value& v);
+    void settled(const std::string& key);
+    std::mutex holds_mutex_;
+    std::map<std::string, std::string> holds_;
 
     std::mutex books_mutex_;
     std::set<server_book*> books_;

@@ -19,9 +19,10 @@ namespace {
 constexpr int k_application_id = 0x46575350;
 
 const char* const k_schema = R"(
-CREATE TABLE IF NOT EXISTS spooled(id INTEGER PRIMARY KEY, attempt TEXT NOT NULL UNIQUE, hold TEXT NOT NULL,
+CREATE TABLE IF NOT EXISTS spooled(id INTEGER PRIMARY KEY, ledger TEXT NOT NULL, attempt TEXT NOT NULL UNIQUE,
+  hold TEXT NOT NULL,
   passed INTEGER NOT NULL, row TEXT NOT NULL, refused TEXT NOT NULL DEFAULT '');
-PRAGMA application_id = 1180127056;
+PRAGMA application_id = 1180128080;
 )";
 
 }  // namespace
@@ -38,7 +39,7 @@ std::string default_spool_path(const std::string& where)
     return (folder / ("spool-" + name + ".sqlite")).string();
 }
 
-std::unique_ptr<spool> spool::open(const std::string& path, std::string& why)
+std::unique_ptr<spool> spool::open(const std::string& path, const std::string& ledger, std::string& why)
 {
     std::error_code e;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), e);
@@ -51,7 +52,7 @@ std::unique_ptr<spool> spool::open(const std::string& path, std::string& why)
     const int opened = sqlite3_open_v2(
         path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_FULLMUTEX,
         nullptr);
-    std::unique_ptr<spool> s(new spool(db, path));
+    std::unique_ptr<spool> s(new spool(db, path, ledger));
     if (opened != SQLITE_OK) {
         why = "the spool " + path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(opened));
         return nullptr;
@@ -80,16 +81,18 @@ spool::~spool() { sqlite3_close_v2(db_); }
 
 bool spool::add(const spooled_record& r, std::string& why)
 {
-    statement s(db_, "INSERT OR IGNORE INTO spooled (attempt, hold, passed, row) VALUES (?, ?, ?, ?)");
-    if (s.bind(1, r.attempt).bind(2, r.hold).bind(3, r.passed ? 1 : 0).bind(4, r.row).done()) return true;
+    statement s(db_, "INSERT OR IGNORE INTO spooled (ledger, attempt, hold, passed, row) VALUES (?, ?, ?, ?, ?)");
+    s.bind(1, ledger_).bind(2, r.attempt).bind(3, r.hold).bind(4, r.passed ? 1 : 0);
+    if (s.bind(5, r.row).done()) return true;
     why = "the spool " + path_ + ": " + sqlite3_errmsg(db_);
     return false;
 }
 
 std::optional<spooled_record> spool::oldest(std::string& why)
 {
-    statement s(db_, "SELECT id, attempt, hold, passed, row FROM spooled WHERE refused = '' ORDER BY id LIMIT 1");
-    const int got = s.step();
+    statement s(db_,
+                "SELECT id, attempt, hold, passed, row FROM spooled WHERE ledger = ? AND refused = '' ORDER BY id LIMIT 1");
+    const int got = s.bind(1, ledger_).step();
     if (got == SQLITE_ROW) return spooled_record{s.integer(0), s.text(1), s.text(2), s.integer(3) != 0, s.text(4), {}};
     if (got != SQLITE_DONE) why = "the spool " + path_ + ": " + sqlite3_errmsg(db_);
     return std::nullopt;
@@ -111,14 +114,14 @@ bool spool::refuse(std::int64_t id, const std::string& reason, std::string& why)
 
 int spool::waiting()
 {
-    statement s(db_, "SELECT count(*) FROM spooled WHERE refused = ''");
-    return s.step() == SQLITE_ROW ? static_cast<int>(s.integer(0)) : -1;
+    statement s(db_, "SELECT count(*) FROM spooled WHERE ledger = ? AND refused = ''");
+    return s.bind(1, ledger_).step() == SQLITE_ROW ? static_cast<int>(s.integer(0)) : -1;
 }
 
 int spool::refused()
 {
-    statement s(db_, "SELECT count(*) FROM spooled WHERE refused <> ''");
-    return s.step() == SQLITE_ROW ? static_cast<int>(s.integer(0)) : -1;
+    statement s(db_, "SELECT count(*) FROM spooled WHERE ledger = ? AND refused <> ''");
+    return s.bind(1, ledger_).step() == SQLITE_ROW ? static_cast<int>(s.integer(0)) : -1;
 }
 
 }  // namespace fernwick::station

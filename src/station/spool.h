@@ -24,10 +24,12 @@ struct spooled_record {
 
 class spool {
 public:
-    // Creates or opens the spool at `path` (its folder made); nullptr with
-    // `why` for a link, a file that is not a spool, or one that cannot be
-    // written. Several stations of a host may share one.
-    static std::unique_ptr<spool> open(const std::string& path, std::string& why);
+    // Creates or opens the spool at `path` (its folder made) for the records
+    // of the ledger whose identity is `ledger`: those of another ledger in
+    // the same file are never sent to this one. nullptr with `why` for a
+    // link, a file that is not a spool, or one that cannot be written.
+    // Several stations of a host may share one.
+    static std::unique_ptr<spool> open(const std::string& path, const std::string& ledger, std::string& why);
     ~spool();
     spool(const spool&) = delete;
     spool& operator=(const spool&) = delete;
@@ -43,9 +45,13 @@ public:
     const std::string& path() const { return path_; }
 
 private:
-    spool(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+    spool(sqlite3* db, std::string path, std::string ledger)
+        : db_(db), path_(std::move(path)), ledger_(std::move(ledger))
+    {
+    }
     sqlite3* db_;
     const std::string path_;
+    const std::string ledger_;
 };
 
 // This user's spool for the server at `where` ("HOST:PORT/DB"):

@@ -17,7 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 using steady = std::chrono::steady_clock;
 
-constexpr int k_record_limit_s = 15;
 constexpr int k_impatient_ms = 3000;
 
 // Sleeps `ms` unless every station ends first; false then.
@@ -43,7 +42,7 @@ void stay(soak_run& s, const board_plan& b, const std::string& link, long before
         pause(s, patient ? b.stay_ms : k_impatient_ms);
         return;
     }
-    const auto until = steady::now() + std::chrono::seconds(k_record_limit_s);
+    const auto until = steady::now() + std::chrono::seconds(s.plan.record_limit_s);
     while (!s.ended && recorded(s, link) <= before && steady::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     seen.unrecorded_at_limit = !s.ended && recorded(s, link) <= before;
@@ -193,10 +192,19 @@ std::vector<broken_promise> run_and_check(const soak_plan& p)
             --left;
         });
     std::thread changer([&s] { change_file(s); });
+    std::thread events([&s] {
+        const auto start = std::chrono::steady_clock::now();
+        for (const auto& [at, event] : s.plan.events) {
+            while (!s.ended && std::chrono::steady_clock::now() < start + std::chrono::milliseconds(at))
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (!s.ended) event();
+        }
+    });
     watch_stations(s, left);
     for (auto& t : threads) t.join();
     s.finish();
     changer.join();
+    events.join();
     return s.check();
 }
 

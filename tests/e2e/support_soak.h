@@ -4,6 +4,7 @@
 // checked after it (listed in station_soak_test.cpp).
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,15 @@ struct soak_plan {
     int sigterm_ms = -1;  // every station sent SIGTERM then
     int count = 0;        // --count of a single station
     bool job = false;     // each station runs a job made of the same choices; a file change comes back
+    // A factory ledger: the stations share the ledger of this PostgreSQL
+    // server (a connection string) instead of a file, each as a host of its
+    // own ("host 0", "host 1") with a spool of its own, holding
+    // `serial_lease` numbers ahead; `events` (a server's faults) run at
+    // their time from the start.
+    std::string server;
+    int serial_lease = 0;
+    std::vector<std::pair<int, std::function<void()>>> events;
+    int record_limit_s = 15;  // "bounded": a board's record within this
     std::vector<fixture_plan> fixtures;
 };
 

@@ -63,7 +63,7 @@ soak_run::soak_run(const soak_plan& p) : plan(p), dir(temp_dir()), hex(dir + "/a
         reports.push_back(dir + "/report" + std::to_string(k) + ".jsonl");
         std::vector<std::string> argv{binary("fernwick-cli"), "station", hex, "--allow-unplaced", "--port"};
         argv.insert(argv.end(),
-                    {folder + "/*", "--report", reports.back(), "--ledger", dir + "/ledger.db", "--serial", serial,
+                    {folder + "/*", "--report", reports.back(), "--ledger", ledger(), "--serial", serial,
                      "--serial-start", std::to_string(p.serial_start), "--retries", std::to_string(p.retries)});
         if (p.count) argv.insert(argv.end(), {"--count", std::to_string(p.count)});
         if (p.job) {
@@ -83,6 +83,11 @@ soak_run::soak_run(const soak_plan& p) : plan(p), dir(temp_dir()), hex(dir + "/a
                     "--lot",
                     "lot " + std::to_string(p.seed)};
         }
+        // The host's own, beside a job as without one.
+        if (!p.server.empty())
+            argv.insert(argv.end(), {"--host-name", "host " + std::to_string(k), "--spool",
+                                     dir + "/spool" + std::to_string(k) + ".sqlite", "--serial-lease",
+                                     std::to_string(p.serial_lease)});
         commands.push_back(argv);
     }
     // Every job made before any station starts: an engineer makes them before the line runs, and a
@@ -104,6 +109,8 @@ std::string soak_run::link(int f) const
 {
     return dir + "/s" + std::to_string(plan.fixtures[static_cast<std::size_t>(f)].station) + "/f" + std::to_string(f);
 }
+
+std::string soak_run::ledger() const { return plan.server.empty() ? dir + "/ledger.db" : plan.server; }
 
 std::string soak_run::folder(int f) const { return dir + "/f" + std::to_string(f); }
 
@@ -199,8 +206,8 @@ std::vector<broken_promise> soak_run::check()
     for (const auto& report : reports)
         for (const auto& r : json_lines(read_file(report))) records.push_back(r);
     std::vector<QJsonObject> rows;
-    if (fs::exists(dir + "/ledger.db")) {
-        const auto listed = run({binary("fernwick-cli"), "ledger", dir + "/ledger.db", "--json"});
+    if (!plan.server.empty() || fs::exists(ledger())) {
+        const auto listed = run({binary("fernwick-cli"), "ledger", ledger(), "--json"});
         if (listed.status != 0) say_broken("one record", "the ledger cannot be read: " + listed.err);
         rows = json_lines(listed.out);
     }
@@ -223,7 +230,7 @@ std::vector<broken_promise> soak_run::check()
             say_broken("holds the code", board_name(b) + " holds the bootstrap code in neither sector 0 nor 2");
         // A board whose loader heard a presence reading first waits for its reset (checked with its records).
         if (b.unrecorded_at_limit && !chip_said(b).deaf)
-            say_broken("bounded", board_name(b) + " had no record after 15 s in its fixture (its chip " +
+            say_broken("bounded", board_name(b) + " had no record after " + std::to_string(plan.record_limit_s) + " s in its fixture (its chip " +
                                       (chip_said(b).heard ? "answered" : "was never heard") + ")");
     }
     for (std::size_t k = 0; k < stations_.size(); ++k) check_exit(k);

@@ -50,6 +50,7 @@ public:
 
     std::string link(int f) const;
     std::string folder(int f) const;
+    std::string ledger() const;  // the file or the server the stations share
     void add(board_seen b);
     void keep(std::unique_ptr<simulated_board> b);
     void say_broken(const std::string& invariant, const std::string& detail);

@@ -14,6 +14,8 @@
 
 #include "cli/ledger_command.h"
 #include "station/ledger.h"
+#include "station/server_ledger.h"
+#include "support_pg.h"
 
 namespace {
 
@@ -82,8 +84,44 @@ struct ledger_test : testing::Test {
     std::unique_ptr<ledger> l = ledger::open(path, why);
 };
 
+// One server for the program's tests of a server's ledger, each ledger a
+// database of its own.
+std::string new_server_ledger(std::string& why)
+{
+    static std::unique_ptr<fernwick::e2e::throwaway_pg> server;
+    static int made = 0;
+    if (!server) {
+        server = std::make_unique<fernwick::e2e::throwaway_pg>();
+        if (why = server->start(); !why.empty()) return server.reset(), "";
+    }
+    const auto name = "ledger" + std::to_string(++made);
+    if (why = server->make_database(name); !why.empty()) return "";
+    const auto target = server->conninfo(name);
+    return server_ledger::init(target, 60, why) ? target : "";
+}
+
+// The tests that hold for both kinds of ledger, run on each: one table, two
+// backends, so that the two never drift apart.
+struct either_ledger : ledger_test, testing::WithParamInterface<std::string> {
+    void SetUp() override
+    {
+        if (GetParam() == "file") return;
+        path = another();
+        ASSERT_FALSE(path.empty()) << why;
+        l = ledger::open(path, keeping, why);
+    }
+    // A new ledger of this kind: a file, or a database on the server.
+    std::string another(int n = 0)
+    {
+        return GetParam() == "file" ? dir.filePath("l" + QString::number(n)).toStdString() : new_server_ledger(why);
+    }
+    ledger_options keeping{.spool = dir.filePath("spool").toStdString()};
+};
+
+INSTANTIATE_TEST_SUITE_P(kinds, either_ledger, testing::Values("file", "server"));
+
 // A failed board's number is given next, lowest first; a kept one never again.
-TEST_F(ledger_test, rows_read_back_and_numbers_given_back_come_first)
+TEST_P(either_ledger, rows_read_back_and_numbers_given_back_come_first)
 {
     ASSERT_TRUE(l) << why;
     auto b = book_of(*l);
@@ -164,7 +202,7 @@ PRAGMA user_version = 2;
 // number kept at its place is never given there again, whatever the series,
 // and one skipped is said with the next number and noted in the ledger,
 // once; a list is booked by its values, and a changed one is said to be.
-TEST_F(ledger_test, a_number_kept_at_its_place_is_never_given_there_again_whatever_the_series)
+TEST_P(either_ledger, a_number_kept_at_its_place_is_never_given_there_again_whatever_the_series)
 {
     const auto list_file = dir.filePath("serials.txt").toStdString();
     const auto from = [](std::uint64_t start, long address = 0x2FFF0) {
@@ -203,9 +241,10 @@ TEST_F(ledger_test, a_number_kept_at_its_place_is_never_given_there_again_whatev
     };
     int n = 0;
     for (const auto& row : rows) {
-        const auto file = dir.filePath(QString::number(++n)).toStdString();
+        const auto file = another(++n);
+        if (row.version > 0 && GetParam() != "file") continue;  // a server's ledger was never older
         if (row.version > 0) write_old_version(file, row.version);
-        auto in = ledger::open(file, why);
+        auto in = ledger::open(file, keeping, why);
         ASSERT_TRUE(in) << why;
         for (const auto& r : row.runs) {
             SCOPED_TRACE(std::to_string(n) + ": " + r.gives);
@@ -354,7 +393,7 @@ TEST_F(ledger_test, what_is_wrong_with_a_ledgers_files_is_said_at_open_and_after
         EXPECT_FALSE(e.path().string().starts_with(hex + "-")) << e.path();  // no journal of it either
 }
 
-TEST_F(ledger_test, the_ledger_command_prints_totals_rows_and_one_serial)
+TEST_P(either_ledger, the_ledger_command_prints_totals_rows_and_one_serial)
 {
     ASSERT_TRUE(l) << why;
     const ledger_row boards[] = {
