@@ -134,6 +134,9 @@ public:
     virtual std::string name() const = 0;
     // A server's trouble and its spool; always well for a file.
     virtual ledger_health health() const { return {}; }
+    // What happened to a server's ledger since last asked, each a line for
+    // the operator: the server lost, back, records forwarded.
+    virtual std::vector<std::string> news() { return {}; }
     // At the station's end: the numbers reserved ahead go back. What the
     // operator must know of records still waiting (empty when none wait).
     virtual std::string finish() { return {}; }

@@ -191,7 +191,10 @@ server_link::outcome server_ledger::call(const char* sql, const server_params& p
         down_why_ = why;
         reachable_ = false;
         std::time_t expected = 0;
-        down_since_.compare_exchange_strong(expected, std::time(nullptr));
+        if (down_since_.compare_exchange_strong(expected, std::time(nullptr)))
+            tell(name() + " is unreachable (" + why + "): records wait in the spool " +
+                 (spool_ ? spool_->path() : std::string("-")) +
+                 " until it is back; a board that needs a serial number waits for one");
         watch_wake_.notify_all();
     }
     return got;
@@ -254,25 +257,35 @@ bool server_ledger::record(const ledger_row& row, const serial_value* serial, st
 bool server_ledger::forward(std::string& why)
 {
     const std::lock_guard order(spool_mutex_);
+    int sent = 0;
+    // Said however the forwarding ends.
+    const auto said = [&](bool ok) {
+        if (sent > 0)
+            tell(std::to_string(sent) + (sent == 1 ? " record" : " records") + " forwarded from the spool to " +
+                 name());
+        return ok;
+    };
     for (;;) {
         const auto next = spool_->oldest(why);
-        if (!next) return why.empty();
+        if (!next) return said(why.empty());
         server_rows rows;
         const auto got = call("SELECT fernwick_record($1, $2::jsonb, $3, $4)",
                               {ledger_id_, next->row, next->hold.empty() ? std::nullopt : std::optional(next->hold),
                                next->passed ? "true" : "false"},
                               rows, why);
-        if (got == server_link::outcome::lost) return false;
+        if (got == server_link::outcome::lost) return said(false);
         if (got == server_link::outcome::refused) {
-            if (!spool_->refuse(next->id, why, why)) return false;
+            tell(name() + " refused a record of the spool " + spool_->path() + ": " + why);
+            if (!spool_->refuse(next->id, why, why)) return said(false);
             continue;
         }
         if (!rows.empty() && text(rows[0][0]) == "gone") {
             gone_ = true;
             why = gone_text();
-            return false;
+            return said(false);
         }
-        if (!spool_->remove(next->id, why)) return false;
+        if (!spool_->remove(next->id, why)) return said(false);
+        ++sent;
     }
 }
 
@@ -297,11 +310,14 @@ void server_ledger::watch()
                 const auto id = ledger_id_;
                 if (check_tables(why) && ledger_id_ == id) {
                     reachable_ = true;
+                    tell(name() + " is back after " + std::to_string(std::time(nullptr) - down_since_.load()) +
+                         " s");
                     down_since_ = 0;
                     back_off = milliseconds(500);
                 } else {
                     ledger_id_ = id;
                     gone_ = true;
+                    tell(gone_text());
                 }
             } else {
                 down_why_ = why;
@@ -337,6 +353,18 @@ ledger_health server_ledger::health() const
         h.trouble += (h.trouble.empty() ? "" : "; ") + std::to_string(refused) +
                      (refused == 1 ? " record refused" : " records refused") + " by the server, kept in " + h.spool;
     return h;
+}
+
+void server_ledger::tell(std::string line)
+{
+    const std::lock_guard lock(news_mutex_);
+    news_.push_back(std::move(line));
+}
+
+std::vector<std::string> server_ledger::news()
+{
+    const std::lock_guard lock(news_mutex_);
+    return std::exchange(news_, {});
 }
 
 std::string server_ledger::finish()

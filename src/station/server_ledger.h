@@ -46,6 +46,7 @@ public:
     std::string gone_text() const override;
     std::string name() const override { return "the ledger server " + where_; }
     ledger_health health() const override;
+    std::vector<std::string> news() override;
     std::string finish() override;
 
     // The round trips to the server so far.
@@ -82,6 +83,9 @@ private:
     std::atomic<bool> gone_{false};
     std::atomic<std::time_t> down_since_{0};
     std::string down_why_;  // under link_mutex_
+    void tell(std::string line);
+    std::mutex news_mutex_;
+    std::vector<std::string> news_;
 
     // The numbers this station holds, by serial_key(): their holds.
     static std::optional<std::string> serial_key(const serial_value* v);

@@ -244,6 +244,7 @@ bool station_core::ledger_gone()
 
 void station_core::show_ledger_health()
 {
+    for (const auto& line : ledger_->news()) view_.say("fernwick-cli station: " + line);
     const auto trouble = ledger_->health().trouble;
     const std::lock_guard lock(totals_mutex_);
     if (trouble == totals_.ledger) return;

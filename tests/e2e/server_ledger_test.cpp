@@ -76,16 +76,20 @@ TEST(server_ledger, two_hosts_share_one_series_of_numbers_through_the_servers_fa
         int lease;
         int record_limit_s;
         std::function<void()> fault;
+        std::string said = "";
     } rows[] = {
         {"no fault, 100 boards", 100, 0, 15, nullptr},
-        {"the server restarted as after a crash", 32, 0, 30, [&] { EXPECT_EQ(pg.restart_immediate(), ""); }},
+        {"the server restarted as after a crash", 32, 0, 30, [&] { EXPECT_EQ(pg.restart_immediate(), ""); },
+         " is back after "},
         {"the server paused 30 s, numbers held ahead", 32, 4, 60,
          [&] {
              EXPECT_EQ(pg.pause(), "");
              std::this_thread::sleep_for(std::chrono::seconds(30));
              EXPECT_EQ(pg.resume(), "");
-         }},
-        {"a record's answer lost after its commit", 32, 0, 30, [&] { proxy.drop_next_commit_answer("fernwick_record"); }},
+         },
+         "forwarded from the spool"},
+        {"a record's answer lost after its commit", 32, 0, 30,
+         [&] { proxy.drop_next_commit_answer("fernwick_record"); }, "forwarded from the spool"},
     };
     int n = 0;
     for (const auto& row : rows) {
@@ -94,8 +98,9 @@ TEST(server_ledger, two_hosts_share_one_series_of_numbers_through_the_servers_fa
         plan.server = made_ledger(pg, "line" + std::to_string(++n), &proxy);
         plan.serial_lease = row.lease;
         plan.record_limit_s = row.record_limit_s;
+        plan.must_say = row.said;
         if (row.fault) plan.events.emplace_back(2500, row.fault);
-        std::cout << "server ledger: " << row.name << ": " << describe(plan) << std::endl;
+        std::cout << "server ledger: " << row.name << " (seed " << plan.seed << ")" << std::endl;
         for (const auto& b : run_and_check(plan)) ADD_FAILURE() << b.invariant << ": " << b.detail;
     }
     EXPECT_EQ(proxy.answers_dropped(), 1);

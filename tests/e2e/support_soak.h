@@ -46,6 +46,7 @@ struct soak_plan {
     int serial_lease = 0;
     std::vector<std::pair<int, std::function<void()>>> events;
     int record_limit_s = 15;  // "bounded": a board's record within this
+    std::string must_say;     // a station's words, the fault seen
     std::vector<fixture_plan> fixtures;
 };
 

@@ -234,6 +234,10 @@ std::vector<broken_promise> soak_run::check()
                                       (chip_said(b).heard ? "answered" : "was never heard") + ")");
     }
     for (std::size_t k = 0; k < stations_.size(); ++k) check_exit(k);
+    if (!plan.must_say.empty() && std::none_of(stations_.begin(), stations_.end(), [&](const station& s) {
+            return (s.result.out + s.result.err).find(plan.must_say) != std::string::npos;
+        }))
+        say_broken("setup", "no station said \"" + plan.must_say + "\"");
     if (const char* keep = std::getenv("FERNWICK_SOAK_KEEP"); keep && !broken_.empty()) {
         std::error_code ignored;
         const auto kept = std::string(keep) + "/seed-" + std::to_string(plan.seed);
