@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <iomanip>
 #include <map>
@@ -248,8 +249,28 @@ void add_ledger_command(CLI::App& app, ledger_request& r)
     json->excludes(csv);
     command->add_option("--serial", r.serial, "print only the rows of serial number TEXT; exit status 1 when none")
         ->type_name("TEXT");
-    command->add_option("--since", r.since, "only the rows from TIME on (ISO 8601 in UTC, e.g. 2026-12-08T10:00)")
-        ->type_name("TIME");
+    command
+        ->add_option("--since", r.since,
+                     "only the rows from TIME on: a date or a time in UTC as the rows keep it (2026-12-08, "
+                     "2026-12-08T10:00, 2026-12-08T10:00:30)")
+        ->type_name("TIME")
+        // Compared as text with the rows' times: a form that is not theirs would drop rows without a word.
+        ->check(CLI::Validator(
+            [](std::string& v) {
+                if (!v.empty() && v.back() == 'Z') v.pop_back();
+                const std::string form = "dddd-dd-ddTdd:dd:dd";
+                const bool whole = v.size() == 10 || v.size() == 16 || v.size() == 19;
+                for (std::size_t i = 0; whole && i < v.size(); ++i)
+                    if (form[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(v[i])) : v[i] != form[i])
+                        return std::string(
+                            "takes a date or a time in UTC: 2026-12-08, 2026-12-08T10:00 or "
+                            "2026-12-08T10:00:30");
+                return whole ? std::string()
+                             : std::string(
+                                   "takes a date or a time in UTC: 2026-12-08, "
+                                   "2026-12-08T10:00 or 2026-12-08T10:00:30");
+            },
+            ""));
     command->add_option("--lot", r.lot, "only the rows of the lot TEXT")->type_name("TEXT");
     command
         ->add_option("--by", r.by,

@@ -261,8 +261,10 @@ std::string station_misuse(const CLI::App& app, const cli_request& r)
     }
     std::vector<std::string> fixed;
     for (const auto* o : station->get_options())
+        // The host's own are given beside a job: its name, its spool, its numbers held ahead.
         if (o->count() > 0 && o->get_name() != "--job" && o->get_name() != "--operator" && o->get_name() != "--lot" &&
-            o->get_name() != "--port")
+            o->get_name() != "--port" && o->get_name() != "--host-name" && o->get_name() != "--spool" &&
+            o->get_name() != "--serial-lease")
             fixed.push_back(o->get_name());
     if (app.get_option("--baud")->count() > 0) fixed.push_back("--baud");
     if (fixed.empty()) return {};

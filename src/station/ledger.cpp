@@ -326,9 +326,10 @@ bool file_ledger::record(const ledger_row& row, const serial_value* serial, std:
 std::optional<std::vector<ledger_row>> file_ledger::rows(const std::optional<std::string>& serial, std::string& why)
 {
     const std::lock_guard lock(mutex_);
-    const auto sql = std::string("SELECT ") + k_columns + (version_ >= 4   ? k_job_fields
-                                                  : version_ == 3 ? k_job_fields_3
-                                                                  : k_no_job_fields) +
+    const auto sql = std::string("SELECT ") + k_columns +
+                     (version_ >= 4   ? k_job_fields
+                      : version_ == 3 ? k_job_fields_3
+                                      : k_no_job_fields) +
                      " FROM boards" + (serial ? " WHERE serial = ?" : "") + " ORDER BY id";
     statement s(db_, sql.c_str());
     if (serial) s.bind(1, *serial);

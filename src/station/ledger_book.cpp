@@ -177,7 +177,7 @@ std::unique_ptr<serial_book> file_ledger::book(numbers_series s, std::string& wh
 // Only the station holding a number settles it: one whose hold was recorded
 // as unsettled stays kept, and a number kept never comes back.
 bool file_ledger::settle_number(const std::string& place, const serial_value& value, bool kept,
-                           std::optional<std::int64_t> board, std::string& why)
+                                std::optional<std::int64_t> board, std::string& why)
 {
     const auto key = serial_bytes_text(value.bytes);
     statement held(db_, "SELECT series FROM held WHERE place = ? AND value = ? AND host = ? AND pid = ?");

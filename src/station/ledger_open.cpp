@@ -1,5 +1,7 @@
 // Which ledger a --ledger names: a PostgreSQL server's connection string, or a file.
 
+#include <libpq-fe.h>
+
 #include "station/file_ledger.h"
 #include "station/server_ledger.h"
 
@@ -8,12 +10,18 @@ namespace fernwick::station {
 bool is_server_ledger(const std::string& target)
 {
     if (target.starts_with("postgresql://") || target.starts_with("postgres://")) return true;
-    // libpq's "key=value ..." form: a first word of letters and '_' before '='.
+    // libpq's "key=value ..." form: a first word that is one of libpq's
+    // keywords, so that a file named "line=1.ledger" stays a file.
     const auto eq = target.find('=');
     if (eq == std::string::npos || eq == 0) return false;
     auto key = target.substr(0, eq);
     while (!key.empty() && key.back() == ' ') key.pop_back();
-    return !key.empty() && key.find_first_not_of("abcdefghijklmnopqrstuvwxyz_") == std::string::npos;
+    while (!key.empty() && key.front() == ' ') key.erase(0, 1);
+    PQconninfoOption* options = PQconndefaults();
+    bool known = false;
+    for (auto* o = options; o && o->keyword; ++o) known = known || key == o->keyword;
+    PQconninfoFree(options);
+    return known;
 }
 
 std::unique_ptr<ledger> ledger::open(const std::string& target, const ledger_options& options, std::string& why)

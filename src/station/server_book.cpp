@@ -49,15 +49,24 @@ public:
     std::optional<serial_value> take(std::string& why, const waiting& wait) override
     {
         for (;;) {
+            std::optional<serial_value> v;
+            bool low = false;
             {
                 const std::lock_guard lock(mutex_);
                 if (!lease_.empty()) {
-                    auto v = std::move(lease_.front());
+                    v = std::move(lease_.front());
                     lease_.pop_front();
-                    v.notes.insert(v.notes.begin(), notes_.begin(), notes_.end());
+                    v->notes.insert(v->notes.begin(), notes_.begin(), notes_.end());
                     notes_.clear();
-                    return v;
+                    low = ledger_.lease_ > 0 && static_cast<int>(lease_.size()) * 2 < ledger_.lease_;
                 }
+            }
+            if (v) {
+                // Numbers held ahead are topped up below half the lease while
+                // the server can be reached: an outage then finds some in hand.
+                std::string ignored;
+                if (low && ledger_.reachable()) fetch(ignored, true);
+                return v;
             }
             if (ledger_.gone()) {
                 why = ledger_.gone_text();
@@ -99,14 +108,16 @@ public:
 private:
     // One round trip for the numbers of a batch; more only when every
     // number offered is taken already.
-    server_link::outcome fetch(std::string& why)
+    server_link::outcome fetch(std::string& why, bool top_up = false)
     {
         const std::lock_guard lock(fetch_mutex_);
+        int have = 0;
         {
             const std::lock_guard l(mutex_);
-            if (!lease_.empty()) return server_link::outcome::done;
+            if (!lease_.empty() && !top_up) return server_link::outcome::done;
+            have = static_cast<int>(lease_.size());
         }
-        const int want = std::max(1, ledger_.lease_);
+        const int want = std::max(1, ledger_.lease_ - (top_up ? have : 0));
         for (auto from = cursor_;;) {
             QJsonArray offered;
             bool last = false;

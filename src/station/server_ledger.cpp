@@ -308,10 +308,16 @@ void server_ledger::watch()
             if (link_.connect(why)) {
                 // The server back with another ledger in the database is none of ours.
                 const auto id = ledger_id_;
-                if (check_tables(why) && ledger_id_ == id) {
+                const bool read = check_tables(why);
+                // A table that could not be read is the server still in trouble, not another ledger.
+                if (!read && (!link_.connected() || (!link_.state().empty() && link_.state() != "42P01"))) {
+                    ledger_id_ = id;
+                    link_.drop();
+                    down_why_ = why;
+                    back_off = std::min(back_off * 2, k_longest_back_off);
+                } else if (read && ledger_id_ == id) {
                     reachable_ = true;
-                    tell(name() + " is back after " + std::to_string(std::time(nullptr) - down_since_.load()) +
-                         " s");
+                    tell(name() + " is back after " + std::to_string(std::time(nullptr) - down_since_.load()) + " s");
                     down_since_ = 0;
                     back_off = milliseconds(500);
                 } else {
@@ -381,8 +387,9 @@ std::string server_ledger::finish()
                h.spool + " for " + name() + "; the next run forwards them first";
     if (refused > 0)
         text += (text.empty() ? "" : "; ") + std::to_string(refused) +
-                (refused == 1 ? " record was refused" : " records were refused") + " by " + name() +
-                " and stay in the spool " + h.spool;
+                (refused == 1 ? " record was refused by " + name() + " and stays"
+                              : " records were refused by " + name() + " and stay") +
+                " in the spool " + h.spool;
     return text;
 }
 

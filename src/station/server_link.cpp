@@ -22,11 +22,19 @@ long now_ms()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+// libpq's messages end in a line end and go on with "\n\t": one line here.
 std::string trimmed(std::string s)
 {
+    for (auto at = s.find("\n\t"); at != std::string::npos; at = s.find("\n\t")) s.replace(at, 2, " ");
     while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    for (auto& c : s)
+        if (c == '\n') c = ' ';
     return s;
 }
+
+// The server's notices (a shutdown's warning) are not the operator's: what
+// matters is said as the link breaks.
+void no_notice(void*, const char*) {}
 
 struct options_free {
     void operator()(PQconninfoOption* o) const { PQconninfoFree(o); }
@@ -103,6 +111,7 @@ bool server_link::connect(std::string& why)
         return false;
     }
     conn_ = c;
+    PQsetNoticeProcessor(conn_, no_notice, nullptr);
     PQsetnonblocking(conn_, 1);
     server_rows ignored;
     return call(k_statement_timeout, {}, ignored, why) == outcome::done;

@@ -90,8 +90,9 @@ bool spool::add(const spooled_record& r, std::string& why)
 
 std::optional<spooled_record> spool::oldest(std::string& why)
 {
-    statement s(db_,
-                "SELECT id, attempt, hold, passed, row FROM spooled WHERE ledger = ? AND refused = '' ORDER BY id LIMIT 1");
+    statement s(
+        db_,
+        "SELECT id, attempt, hold, passed, row FROM spooled WHERE ledger = ? AND refused = '' ORDER BY id LIMIT 1");
     const int got = s.bind(1, ledger_).step();
     if (got == SQLITE_ROW) return spooled_record{s.integer(0), s.text(1), s.text(2), s.integer(3) != 0, s.text(4), {}};
     if (got != SQLITE_DONE) why = "the spool " + path_ + ": " + sqlite3_errmsg(db_);

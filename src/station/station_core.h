@@ -124,7 +124,7 @@ private:
     std::mutex totals_mutex_;
     station_totals totals_;
     bool any_not_passed_ = false;
-    bool unlogged_ = false;  // a fixture's log could not be written
+    bool unlogged_ = false;         // a fixture's log could not be written
     bool records_waiting_ = false;  // in a server's spool at the end, or refused by it
     std::vector<std::string> write_errors_;
     QEventLoop loop_;

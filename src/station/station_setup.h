@@ -21,8 +21,8 @@ struct station_setup {
     std::string log_dir;      // one message log per fixture
     std::string ledger_file;  // every board kept in this ledger: a file, or a server's connection string
     ledger_options keeping;
-    int count = 0;            // end after this many passed boards; 0: never
-    serial_choice serial;     // a serial number per board
+    int count = 0;         // end after this many passed boards; 0: never
+    serial_choice serial;  // a serial number per board
     // A job's run: the hex file must have this SHA-256 at the start and
     // before every board (empty: any sound file, a new one taken as it
     // comes), and every record carries the rest.

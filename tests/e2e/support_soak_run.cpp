@@ -230,7 +230,8 @@ std::vector<broken_promise> soak_run::check()
             say_broken("holds the code", board_name(b) + " holds the bootstrap code in neither sector 0 nor 2");
         // A board whose loader heard a presence reading first waits for its reset (checked with its records).
         if (b.unrecorded_at_limit && !chip_said(b).deaf)
-            say_broken("bounded", board_name(b) + " had no record after " + std::to_string(plan.record_limit_s) + " s in its fixture (its chip " +
+            say_broken("bounded", board_name(b) + " had no record after " + std::to_string(plan.record_limit_s) +
+                                      " s in its fixture (its chip " +
                                       (chip_said(b).heard ? "answered" : "was never heard") + ")");
     }
     for (std::size_t k = 0; k < stations_.size(); ++k) check_exit(k);

@@ -417,6 +417,8 @@ TEST_P(either_ledger, the_ledger_command_prints_totals_rows_and_one_serial)
          "By lot:\n  -   boards 6, passed 2, failed 3, yield 33.3 %\n  L2  boards 1, passed 1, failed 0, yield 100.0 "
          "%\n"},
         {{.file = path, .json = true}, "\"lot\":\"L2\",\"operator\":\"Ann\",\"port\""},
+        {{.file = path, .since = "2999-01-01"}, "Boards: 0,"},
+        {{.file = path, .lot = "L2"}, "Boards: 1, passed: 1"},
     };
     for (const auto& [request, shows] : rows) {
         std::ostringstream out, err;
