@@ -28,6 +28,12 @@ int run_job_make(const cli_request& r, std::ostream& out, std::ostream& err)
         err << "fernwick-cli job make: the product's name " << fault << "; no job was written\n";
         return k_usage_error;
     }
+    // A job goes from host to host: these are each host's own.
+    if (!r.keeping.host_name.empty() || !r.keeping.spool.empty() || r.keeping.serial_lease != 0) {
+        err << "fernwick-cli job make: --host-name, --spool and --serial-lease belong to each host, not to the job: "
+               "give them to station beside --job; no job was written\n";
+        return k_usage_error;
+    }
     job j;
     j.product = r.product;
     j.setup = setup_of(r);

@@ -286,6 +286,9 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
          2,
          "fernwick-cli job make: the product's name has a line end, a tab or another control character; no job was "
          "written"},
+        {{cli, "job", "make", dir + "/hosted.job", dir + "/app.hex", "--product", "P", "--serial-lease", "4"},
+         2,
+         "--host-name, --spool and --serial-lease belong to each host, not to the job"},
         {{cli, "station", "--job", dir + "/changed.job", "--operator", "Ann", "--lot", " ", "--port", board.device()},
          2,
          "fernwick-cli station: --lot is empty: it is kept with every board (no board was touched)"},
