@@ -25,6 +25,8 @@ long now_ms()
 // libpq's messages end in a line end and go on with "\n\t": one line here.
 std::string trimmed(std::string s)
 {
+    // libpq's guess at the cause adds nothing the operator can act on.
+    if (const auto guess = s.find("\n\tThis probably means"); guess != std::string::npos) s.erase(guess);
     for (auto at = s.find("\n\t"); at != std::string::npos; at = s.find("\n\t")) s.replace(at, 2, " ");
     while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
     for (auto& c : s)
