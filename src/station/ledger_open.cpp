@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include "station/file_ledger.h"
+#include "station/job.h"
 #include "station/server_ledger.h"
 
 namespace fernwick::station {
@@ -26,6 +27,11 @@ bool is_server_ledger(const std::string& target)
 
 std::unique_ptr<ledger> ledger::open(const std::string& target, const ledger_options& options, std::string& why)
 {
+    // Every row carries it, and a server takes only UTF-8 text.
+    if (const auto fault = options.host_name.empty() ? "" : record_name_fault(options.host_name); !fault.empty()) {
+        why = "--host-name " + fault;
+        return nullptr;
+    }
     return is_server_ledger(target) ? server_ledger::open(target, options, why)
                                     : file_ledger::open(target, options, why);
 }

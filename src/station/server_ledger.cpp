@@ -52,7 +52,10 @@ std::string text(const std::optional<std::string>& v) { return v.value_or(""); }
 // ledger's answer.
 bool transient(const std::string& state)
 {
-    return state.starts_with("57") || state.starts_with("40") || state.starts_with("53") || state.starts_with("08");
+    // 25: a server made read-only (a standby after a failover); 55 and 58:
+    // objects and the system not ready; 42501: rights taken away for now.
+    return state.starts_with("57") || state.starts_with("40") || state.starts_with("53") || state.starts_with("08") ||
+           state.starts_with("25") || state.starts_with("55") || state.starts_with("58") || state == "42501";
 }
 
 std::string clock_text(std::time_t t)
@@ -100,7 +103,11 @@ bool server_ledger::check_tables(std::string& why)
     for (const auto& row : rows) {
         const auto key = text(row[0]), value = text(row[1]);
         if (key == "schema") version = value;
-        if (key == "id") ledger_id_ = value;
+        if (key == "id") {
+            // Set once, at the open: the board threads read it without a lock.
+            if (ledger_id_.empty()) ledger_id_ = value;
+            other_ledger_ = value != ledger_id_;
+        }
         if (key == "reservation_seconds") reservation_seconds_ = std::max(1, std::atoi(value.c_str()));
     }
     if (version == std::to_string(server_schema::k_version) && !ledger_id_.empty()) return true;
@@ -173,6 +180,9 @@ std::unique_ptr<ledger> server_ledger::open(const std::string& target, const led
         why = l->name() + ": the records waiting in the spool " + path + " could not be forwarded: " + reason;
         return nullptr;
     }
+    if (const int others = l->spool_->others(); others > 0)
+        l->tell(std::to_string(others) + (others == 1 ? " record" : " records") + " in the spool " + path +
+                " wait for another ledger than " + l->name() + ": they are never sent to this one");
     l->watcher_ = std::thread([p = l.get()] { p->watch(); });
     return l;
 }
@@ -191,6 +201,10 @@ server_link::outcome server_ledger::call(const char* sql, const server_params& p
         down_why_ = why;
         reachable_ = false;
         std::time_t expected = 0;
+        // Through the watcher's mutex: it waits for news or is about to see it.
+        {
+            const std::lock_guard wake(watch_mutex_);
+        }
         if (down_since_.compare_exchange_strong(expected, std::time(nullptr)))
             tell(name() + " is unreachable (" + why + "): records wait in the spool " +
                  (spool_ ? spool_->path() : std::string("-")) +
@@ -239,7 +253,7 @@ bool server_ledger::record(const ledger_row& row, const serial_value* serial, st
             why = gone_text();
             return false;
         }
-        if (got == server_link::outcome::refused) return false;
+        // A refusal is kept too: the forwarding marks it, counts it and says it.
     }
     std::string spooled;
     if (spool_->add(s, spooled)) {
@@ -307,21 +321,18 @@ void server_ledger::watch()
             const std::lock_guard link(link_mutex_);
             if (link_.connect(why)) {
                 // The server back with another ledger in the database is none of ours.
-                const auto id = ledger_id_;
                 const bool read = check_tables(why);
                 // A table that could not be read is the server still in trouble, not another ledger.
                 if (!read && (!link_.connected() || (!link_.state().empty() && link_.state() != "42P01"))) {
-                    ledger_id_ = id;
                     link_.drop();
                     down_why_ = why;
                     back_off = std::min(back_off * 2, k_longest_back_off);
-                } else if (read && ledger_id_ == id) {
+                } else if (read && !other_ledger_) {
                     reachable_ = true;
                     tell(name() + " is back after " + std::to_string(std::time(nullptr) - down_since_.load()) + " s");
                     down_since_ = 0;
                     back_off = milliseconds(500);
                 } else {
-                    ledger_id_ = id;
                     gone_ = true;
                     tell(gone_text());
                 }
@@ -377,10 +388,23 @@ std::string server_ledger::finish()
 {
     give_back(unused_holds());
     std::string why;
-    if (reachable_) forward(why);
+    // Records waiting get a last chance, bounded: the server may be back
+    // between two tries of the watcher.
+    for (int tries = 0; tries < 3 && !gone_ && spool_->waiting() > 0; ++tries) {
+        if (!reachable_) {
+            const std::lock_guard link(link_mutex_);
+            if (link_.connect(why) && check_tables(why) && !other_ledger_) {
+                reachable_ = true;
+                down_since_ = 0;
+            }
+        }
+        if (reachable_ && forward(why)) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
     const auto h = health();
     const int refused = std::max(0, spool_->refused());
-    if (h.waiting == 0 && refused == 0) return {};
+    const int others = std::max(0, spool_->others());
+    if (h.waiting == 0 && refused == 0 && others == 0) return {};
     std::string text;
     if (h.waiting > 0)
         text = std::to_string(h.waiting) + (h.waiting == 1 ? " record waits" : " records wait") + " in the spool " +
@@ -390,6 +414,10 @@ std::string server_ledger::finish()
                 (refused == 1 ? " record was refused by " + name() + " and stays"
                               : " records were refused by " + name() + " and stay") +
                 " in the spool " + h.spool;
+    if (others > 0)
+        text += (text.empty() ? "" : "; ") + std::to_string(others) + (others == 1 ? " record" : " records") +
+                " in the spool " + h.spool + " wait for another ledger, not " + name() +
+                " (one made anew since?): they are never sent to this one";
     return text;
 }
 

@@ -70,8 +70,9 @@ private:
     const std::string target_;
     const std::string where_;  // "HOST:PORT/DB"
     std::string host_;
-    std::string station_;    // "PID START"
-    std::string ledger_id_;  // the ledger's own identity: a database made anew is another
+    std::string station_;        // "PID START"
+    std::string ledger_id_;      // the ledger's own identity: a database made anew is another
+    bool other_ledger_ = false;  // the server read last holds another ledger (under link_mutex_)
     int reservation_seconds_ = 120;
     int lease_ = 0;
 

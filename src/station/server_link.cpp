@@ -68,7 +68,7 @@ std::optional<std::string> server_link::target_fault(const std::string& target)
     std::string why;
     const auto o = parse(target, why);
     if (!o) return "not a PostgreSQL connection string: " + why;
-    if (!option(o.get(), "password").empty())
+    if (!option(o.get(), "password").empty() || !option(o.get(), "sslpassword").empty())
         return "a password is not given on the command line or in a job, where others read it: put it in ~/.pgpass "
                "or PGPASSWORD";
     return std::nullopt;

@@ -28,16 +28,16 @@ CREATE TABLE notes(id BIGSERIAL PRIMARY KEY, time TEXT NOT NULL, host TEXT NOT N
 )";
 
 const char* const k_functions = R"SQL(
-CREATE FUNCTION fernwick_now() RETURNS TEXT LANGUAGE sql AS $$
+CREATE FUNCTION fernwick_now() RETURNS TEXT LANGUAGE sql SET search_path FROM CURRENT AS $$
   SELECT to_char(clock_timestamp() AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS.MS"Z"') $$;
 
-CREATE FUNCTION fernwick_listed(t TEXT[]) RETURNS TEXT LANGUAGE sql IMMUTABLE AS $$
+CREATE FUNCTION fernwick_listed(t TEXT[]) RETURNS TEXT LANGUAGE sql IMMUTABLE SET search_path FROM CURRENT AS $$
   SELECT CASE WHEN cardinality(t) > 3
               THEN t[1] || ', ' || t[2] || ', ... ' || t[cardinality(t)] || ' (' || cardinality(t) || ' numbers)'
               WHEN cardinality(t) = 1 THEN t[1]
               ELSE array_to_string(t[1:cardinality(t) - 1], ', ') || ' and ' || t[cardinality(t)] END $$;
 
-CREATE FUNCTION fernwick_skip_text(t TEXT[], owners TEXT[]) RETURNS TEXT LANGUAGE sql IMMUTABLE AS $$
+CREATE FUNCTION fernwick_skip_text(t TEXT[], owners TEXT[]) RETURNS TEXT LANGUAGE sql IMMUTABLE SET search_path FROM CURRENT AS $$
   SELECT CASE WHEN cardinality(t) = 1 THEN 'serial number ' ELSE 'serial numbers ' END || fernwick_listed(t) ||
     ' skipped: ' || CASE WHEN cardinality(t) = 1 THEN 'a board keeps it' ELSE 'boards keep them' END ||
     ' already, from the series ' ||
@@ -47,14 +47,14 @@ CREATE FUNCTION fernwick_skip_text(t TEXT[], owners TEXT[]) RETURNS TEXT LANGUAG
 -- host lost) may be in a board already: kept, never given again, with a
 -- row of its own, whose attempt is the hold's, so that the station's own
 -- record of that board replaces it should it still come.
-CREATE FUNCTION fernwick_sweep() RETURNS VOID LANGUAGE plpgsql AS $$
+CREATE FUNCTION fernwick_sweep() RETURNS VOID LANGUAGE plpgsql SET search_path FROM CURRENT AS $$
 DECLARE h held; b BIGINT;
 BEGIN
   FOR h IN SELECT * FROM held WHERE expires < now() ORDER BY place, value LOOP
     INSERT INTO boards(time, host, fixture, port, adapter_serial, hex_file, hex_sha256, series, serial, result,
                        step, received, attempts, seconds, version, station, attempt)
       VALUES (fernwick_now(), h.host, '', '', '', '', '', h.series, h.serial, 'unknown',
-              'the station''s hold on the number expired before the board''s result was recorded', '', 0, 0, '',
+              'held by a station that stopped renewing its hold before a board''s result was recorded: it may be in a board', '', 0, 0, '',
               h.station, h.hold)
       ON CONFLICT (attempt) DO NOTHING RETURNING id INTO b;
     INSERT INTO kept VALUES (h.place, h.value, h.series, b) ON CONFLICT DO NOTHING;
@@ -69,7 +69,7 @@ END $$;
 -- a gap end.
 CREATE FUNCTION fernwick_take(p_series TEXT, p_place TEXT, p_host TEXT, p_station TEXT, p_candidates JSONB,
                               p_last BOOLEAN, p_want INTEGER)
-  RETURNS TABLE(idx BIGINT, value TEXT, serial TEXT, hold TEXT, note TEXT, front BIGINT) LANGUAGE plpgsql AS $$
+  RETURNS TABLE(idx BIGINT, value TEXT, serial TEXT, hold TEXT, note TEXT, front BIGINT) LANGUAGE plpgsql SET search_path FROM CURRENT AS $$
 DECLARE c JSONB; v TEXT; owner TEXT; all_kept BOOLEAN := true; got INTEGER := 0; secs INTEGER;
         texts TEXT[] := '{}'; owners TEXT[] := '{}'; h TEXT;
 BEGIN
@@ -113,7 +113,7 @@ BEGIN
 END $$;
 
 -- The station's holds live on while it renews them.
-CREATE FUNCTION fernwick_renew(p_station TEXT) RETURNS INTEGER LANGUAGE plpgsql AS $$
+CREATE FUNCTION fernwick_renew(p_station TEXT) RETURNS INTEGER LANGUAGE plpgsql SET search_path FROM CURRENT AS $$
 DECLARE n INTEGER; secs INTEGER;
 BEGIN
   PERFORM pg_advisory_xact_lock(1180126279);
@@ -126,7 +126,7 @@ END $$;
 
 -- Numbers held and not used go back, kept ones stay kept.
 CREATE FUNCTION fernwick_settle(p_station TEXT, p_holds TEXT[], p_kept BOOLEAN) RETURNS INTEGER
-  LANGUAGE plpgsql AS $$
+  LANGUAGE plpgsql SET search_path FROM CURRENT AS $$
 DECLARE n INTEGER;
 BEGIN
   PERFORM pg_advisory_xact_lock(1180126279);
@@ -143,7 +143,7 @@ END $$;
 -- good when the board passed, else given back. 'gone' when this database
 -- is not the ledger the station opened.
 CREATE FUNCTION fernwick_record(p_ledger TEXT, p_row JSONB, p_hold TEXT, p_passed BOOLEAN) RETURNS TEXT
-  LANGUAGE plpgsql AS $$
+  LANGUAGE plpgsql SET search_path FROM CURRENT AS $$
 DECLARE b BIGINT; r TEXT; h held;
 BEGIN
   IF NOT EXISTS (SELECT 1 FROM fernwick_ledger WHERE key = 'id' AND value = p_ledger) THEN RETURN 'gone'; END IF;
@@ -158,6 +158,8 @@ BEGIN
               block, received, attempts, seconds, version, product, job_sha256, operator, lot, station
          FROM jsonb_populate_record(NULL::boards, p_row) x)
       WHERE id = b;
+    -- A board that did not pass gives its number back, as it would have in time.
+    IF NOT p_passed THEN DELETE FROM kept WHERE board = b; END IF;
     RETURN 'recorded';
   END IF;
   IF p_hold IS NOT NULL THEN
@@ -182,7 +184,7 @@ END $$;
 
 -- A list given from under a series' name: a note when its values changed.
 CREATE FUNCTION fernwick_list_seen(p_series TEXT, p_host TEXT, p_name TEXT, p_digest TEXT, p_count BIGINT)
-  RETURNS TEXT LANGUAGE plpgsql AS $$
+  RETURNS TEXT LANGUAGE plpgsql SET search_path FROM CURRENT AS $$
 DECLARE l lists; n TEXT := NULL;
 BEGIN
   PERFORM pg_advisory_xact_lock(1180126279);

@@ -126,3 +126,13 @@ int spool::refused()
 }
 
 }  // namespace fernwick::station
+
+namespace fernwick::station {
+
+int spool::others()
+{
+    statement s(db_, "SELECT count(*) FROM spooled WHERE ledger <> ?");
+    return s.bind(1, ledger_).step() == SQLITE_ROW ? static_cast<int>(s.integer(0)) : -1;
+}
+
+}  // namespace fernwick::station

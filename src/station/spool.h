@@ -42,6 +42,8 @@ public:
     // Waiting, and refused for good; -1 when the file cannot be read.
     int waiting();
     int refused();
+    // Records of other ledgers in the same file.
+    int others();
     const std::string& path() const { return path_; }
 
 private:
