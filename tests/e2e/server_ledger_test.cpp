@@ -87,7 +87,7 @@ TEST(server_ledger, two_hosts_share_one_series_of_numbers_through_the_servers_fa
              std::this_thread::sleep_for(std::chrono::seconds(30));
              EXPECT_EQ(pg.resume(), "");
          },
-         "forwarded from the spool"},
+         " is back after "},
         {"a record's answer lost after its commit", 32, 0, 30,
          [&] { proxy.drop_next_commit_answer("fernwick_record"); }, "forwarded from the spool"},
     };
