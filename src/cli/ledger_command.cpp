@@ -87,32 +87,9 @@ void print_csv(std::ostream& out, const std::vector<ledger_row>& rows)
 
 void print_json(std::ostream& out, const std::vector<ledger_row>& rows)
 {
-    const auto optional = [](const auto& v) { return v ? QJsonValue(*v) : QJsonValue(); };
     for (const auto& r : rows) {
-        const QJsonObject o{
-            {"time", name_text(r.time)},
-            {"host", name_text(r.host)},
-            {"fixture", name_text(r.fixture)},
-            {"port", name_text(r.port)},
-            {"adapter_serial", name_text(r.adapter_serial)},
-            {"hex_file", name_text(r.hex_file)},
-            {"hex_sha256", name_text(r.hex_sha256)},
-            {"series", name_text(r.series)},
-            {"serial", r.serial ? QJsonValue(name_text(*r.serial)) : QJsonValue()},
-            {"result", name_text(r.result)},
-            {"step", name_text(r.step)},
-            {"sector", optional(r.sector)},
-            {"block", optional(r.block)},
-            {"received", name_text(r.received)},
-            {"attempts", r.attempts},
-            {"seconds", std::round(r.seconds * 1000) / 1000},
-            {"version", name_text(r.version)},
-            {"product", name_text(r.product)},
-            {"job_sha256", name_text(r.job_sha256)},
-            {"operator", name_text(r.operator_name)},
-            {"lot", name_text(r.lot)},
-            {"station", name_text(r.station)},
-        };
+        auto o = row_json(r);
+        o["seconds"] = std::round(r.seconds * 1000) / 1000;
         out << QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString() << '\n';
     }
 }

@@ -87,6 +87,9 @@ std::string code_line(const core::code_location& code);
 
 // A board as the ledger keeps it, at the fixture (the port's name as the
 // operator gave it or the pattern matched it).
+// A ledger's row as JSON, its fields by their columns' names.
+QJsonObject row_json(const ledger_row& r);
+
 ledger_row ledger_row_of(const std::string& fixture, const board_outcome& o, const run_description& d);
 
 // The board written down: its row in the ledger, which keeps or gives back

@@ -19,30 +19,9 @@ constexpr std::chrono::milliseconds k_longest_back_off{8000};
 
 QJsonObject json_of(const ledger_row& r, const std::string& attempt)
 {
-    const auto optional = [](const std::optional<int>& v) { return v ? QJsonValue(*v) : QJsonValue(); };
-    return {{"time", name_text(r.time)},
-            {"host", name_text(r.host)},
-            {"fixture", name_text(r.fixture)},
-            {"port", name_text(r.port)},
-            {"adapter_serial", name_text(r.adapter_serial)},
-            {"hex_file", name_text(r.hex_file)},
-            {"hex_sha256", name_text(r.hex_sha256)},
-            {"series", name_text(r.series)},
-            {"serial", r.serial ? QJsonValue(name_text(*r.serial)) : QJsonValue()},
-            {"result", name_text(r.result)},
-            {"step", name_text(r.step)},
-            {"sector", optional(r.sector)},
-            {"block", optional(r.block)},
-            {"received", name_text(r.received)},
-            {"attempts", r.attempts},
-            {"seconds", r.seconds},
-            {"version", name_text(r.version)},
-            {"product", name_text(r.product)},
-            {"job_sha256", name_text(r.job_sha256)},
-            {"operator", name_text(r.operator_name)},
-            {"lot", name_text(r.lot)},
-            {"station", name_text(r.station)},
-            {"attempt", QString::fromStdString(attempt)}};
+    auto o = row_json(r);
+    o["attempt"] = QString::fromStdString(attempt);
+    return o;
 }
 
 std::string text(const std::optional<std::string>& v) { return v.value_or(""); }
