@@ -68,8 +68,8 @@ QColor state_colour(fixture_state s)
     case fixture_state::cannot_open:
     case fixture_state::no_file:
     case fixture_state::no_serial: return QColor(0xc8, 0x6e, 0x00);  // amber: the bench needs a hand
-    case fixture_state::held: return QColor(0x6a, 0x3d, 0x9a);     // violet
-    default: return QColor(0x55, 0x5d, 0x66);                      // grey: nothing to do
+    case fixture_state::held: return QColor(0x6a, 0x3d, 0x9a);       // violet
+    default: return QColor(0x55, 0x5d, 0x66);                        // grey: nothing to do
     }
 }
 

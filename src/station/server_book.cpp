@@ -76,7 +76,11 @@ public:
             if (got == server_link::outcome::refused) return std::nullopt;
             if (got == server_link::outcome::done) continue;
             if (!wait || !wait("waiting for a serial number: " + ledger_.name() + " is unreachable")) {
-                why = "no serial number: " + ledger_.name() + " is unreachable (" + why + ")";
+                std::string said = "no serial number: ";
+                said += ledger_.name();
+                said += " is unreachable (";
+                said += why;
+                why = said + ")";
                 return std::nullopt;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(500));

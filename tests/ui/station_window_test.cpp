@@ -80,7 +80,9 @@ TEST(station_window, a_tile_shows_each_state_as_a_colour_and_a_word)
         {fixture_state::held, "held by another station", {}, "Port held by another program"},
         {fixture_state::cannot_open, "cannot open the port: Permission denied", {}, "Cannot open the port"},
         {fixture_state::no_file, "waiting for a hex file that can be used", {}, "No usable hex file"},
-        {fixture_state::no_serial, "waiting for a serial number: the ledger server db1/line is unreachable", {},
+        {fixture_state::no_serial,
+         "waiting for a serial number: the ledger server db1/line is unreachable",
+         {},
          "Waiting for a serial number"},
     };
     for (const auto& r : rows) {
@@ -164,7 +166,8 @@ TEST(station_window, the_tiles_and_bars_follow_the_station)
          {},
          {},
          0,
-         "Passed 2    Failed 0    Yield 100.0 %    Boards per hour -    ledger server unreachable since 10:42, 3 records "
+         "Passed 2    Failed 0    Yield 100.0 %    Boards per hour -    ledger server unreachable since 10:42, 3 "
+         "records "
          "waiting"},
     };
     for (const auto& r : rows) {
