@@ -219,6 +219,8 @@ void add_ledger_command(CLI::App& app, ledger_request& r)
         r.init = r.words.size() == 2;
         if (r.init && r.words[0] != "init")
             throw CLI::ValidationError("LEDGER", "takes one ledger, or 'init' and the server's connection string");
+        if (!r.init && r.reservation_seconds)
+            throw CLI::ValidationError("--reservation-seconds", "is an option of ledger init, which makes a ledger");
         r.file = r.words.back();
     });
     auto* json = command->add_flag("--json", r.json, "print every row as a line of JSON (JSON Lines)");

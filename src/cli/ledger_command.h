@@ -20,11 +20,11 @@ struct ledger_request {
     bool json = false;
     bool csv = false;
     std::optional<std::string> serial;
-    std::string by;                  // "lot" or "operator": the totals of each too
-    std::string since;               // only the rows from this time on (ISO 8601, UTC as the rows keep it)
-    std::optional<std::string> lot;  // only the rows of this lot
-    bool init = false;               // ledger init: make a server's ledger
-    int reservation_seconds = 120;   // ledger init: how long a station's hold lasts unrenewed
+    std::string by;                          // "lot" or "operator": the totals of each too
+    std::string since;                       // only the rows from this time on (ISO 8601, UTC as the rows keep it)
+    std::optional<std::string> lot;          // only the rows of this lot
+    bool init = false;                       // ledger init: make a server's ledger
+    std::optional<int> reservation_seconds;  // ledger init: how long a station's hold lasts unrenewed
 };
 
 // The ledger command with its own --help, on the program's command line.

@@ -34,6 +34,7 @@ struct station_options {
     std::string operator_name;
     std::string lot;
     std::vector<std::string> ports;
+    station::ledger_options keeping;  // the host's own, as fernwick-cli station takes them beside a job
 };
 
 // Before the QApplication, so that --help and --version work without a
@@ -48,6 +49,17 @@ int read_options(int argc, char** argv, station_options& o)
     app.add_option("--port", o.ports,
                    "a pattern of the fixtures' ports, as fernwick-cli station --job takes it; instead of the job's")
         ->type_name("PATTERN");
+    app.add_option("--host-name", o.keeping.host_name,
+                   "the host's name in the ledger's rows (default: the system's host name)")
+        ->type_name("NAME");
+    app.add_option("--spool", o.keeping.spool,
+                   "with a server's ledger: where records wait while the server cannot be reached (default: "
+                   "~/.local/state/fernwick/spool-<server>.sqlite)")
+        ->type_name("FILE");
+    app.add_option("--serial-lease", o.keeping.serial_lease,
+                   "with a server's ledger: hold N serial numbers reserved ahead (0 to 1000, default 0)")
+        ->type_name("N")
+        ->check(CLI::Range(0, 1000));
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -153,6 +165,7 @@ int run(int argc, char** argv)
     for (const auto& [name, given] : {std::pair{"the operator's name", &o.operator_name}, std::pair{"the lot", &o.lot}})
         if (const auto fault = station::record_name_fault(*given); !fault.empty())
             return refuse(std::string(name) + " " + fault + ": it is kept with every board");
+    setup.keeping = o.keeping;
     setup.operator_name = o.operator_name;
     setup.lot = o.lot;
 

@@ -254,7 +254,8 @@ std::optional<std::vector<std::string>> server_ledger::notes(std::string& why)
     return notes;
 }
 
-std::optional<std::string> server_ledger::init(const std::string& target, int reservation_seconds, std::string& why)
+std::optional<std::string> server_ledger::init(const std::string& target, std::optional<int> reservation_seconds,
+                                               std::string& why)
 {
     if (const auto fault = server_link::target_fault(target)) {
         why = *fault;
@@ -283,8 +284,20 @@ std::optional<std::string> server_ledger::init(const std::string& target, int re
     if (!rows.empty()) {
         std::string names;
         for (const auto& r : rows) names += (names.empty() ? "" : ", ") + text(r[0]);
-        if (names.find("fernwick_ledger") != std::string::npos && server_ledger::open_to_read(target, reason))
-            return "the ledger server " + where + " holds a ledger already; nothing was changed";
+        if (names.find("fernwick_ledger") != std::string::npos) {
+            if (const auto there = server_ledger::open_to_read(target, reason)) {
+                const int kept_after = static_cast<server_ledger&>(*there).reservation_seconds_;
+                const auto held = " (a number held by a station that stops renewing it is kept after " +
+                                  std::to_string(kept_after) + " s)";
+                // Set once, when made: the stations on it renew their holds by it.
+                if (reservation_seconds && *reservation_seconds != kept_after) {
+                    why = "the ledger server " + where + " holds a ledger already" + held + ", not after " +
+                          std::to_string(*reservation_seconds) + " s as asked: nothing was changed";
+                    return std::nullopt;
+                }
+                return "the ledger server " + where + " holds a ledger already" + held + "; nothing was changed";
+            }
+        }
         why = "the ledger server " + where + " holds " + names +
               " already, not a ledger of this fernwick-cli's: nothing was made (use another database or schema)";
         return std::nullopt;
@@ -292,7 +305,7 @@ std::optional<std::string> server_ledger::init(const std::string& target, int re
     const auto make = std::string("BEGIN; ") + server_schema::k_tables + server_schema::k_functions +
                       "INSERT INTO fernwick_ledger VALUES ('schema', '" + std::to_string(server_schema::k_version) +
                       "'), ('id', gen_random_uuid()::text), ('reservation_seconds', '" +
-                      std::to_string(reservation_seconds) + "'); COMMIT;";
+                      std::to_string(reservation_seconds.value_or(k_default_reservation_s)) + "'); COMMIT;";
     if (link.call(make.c_str(), {}, rows, reason) != server_link::outcome::done) {
         why = "the ledger server " + where + ": the ledger was not made: " + reason;
         return std::nullopt;
@@ -300,7 +313,7 @@ std::optional<std::string> server_ledger::init(const std::string& target, int re
     return "made a ledger on the ledger server " + where +
            " (a number held by a station that stops renewing it is "
            "kept after " +
-           std::to_string(reservation_seconds) + " s)";
+           std::to_string(reservation_seconds.value_or(k_default_reservation_s)) + " s)";
 }
 
 }  // namespace fernwick::station

@@ -96,6 +96,20 @@ bool server_ledger::check_tables(std::string& why)
     return false;
 }
 
+// A server that reads but takes no write (a standby after a failover, a
+// database made read-only) is not back yet: each record would fail again.
+bool server_ledger::writable(std::string& why)
+{
+    server_rows rows;
+    if (link_.call("SELECT current_setting('transaction_read_only')", {}, rows, why) != server_link::outcome::done)
+        return false;
+    if (!rows.empty() && text(rows[0][0]) == "on") {
+        why = "it takes no writes (read-only)";
+        return false;
+    }
+    return true;
+}
+
 // A number is known to this station by its bytes and its text, as the file's ledger knows it.
 std::optional<std::string> server_ledger::serial_key(const serial_value* v)
 {
@@ -169,15 +183,18 @@ std::unique_ptr<ledger> server_ledger::open(const std::string& target, const led
 server_link::outcome server_ledger::call(const char* sql, const server_params& params, server_rows& rows,
                                          std::string& why)
 {
-    const std::lock_guard lock(link_mutex_);
-    if (!reachable_) {
-        why = down_why_.empty() ? "the ledger server is unreachable" : down_why_;
+    // An unreachable server is said at once, not after the watcher's
+    // reconnect, which holds the link for as long as a connect may take.
+    const auto unreachable = [&] {
+        why = "the ledger server is unreachable";
         return server_link::outcome::lost;
-    }
+    };
+    if (!reachable_) return unreachable();
+    const std::lock_guard lock(link_mutex_);
+    if (!reachable_) return unreachable();
     auto got = link_.call(sql, params, rows, why);
     if (got == server_link::outcome::refused && transient(link_.state())) got = server_link::outcome::lost;
     if (got == server_link::outcome::lost) {
-        down_why_ = why;
         reachable_ = false;
         std::time_t expected = 0;
         // Through the watcher's mutex: it waits for news or is about to see it.
@@ -302,9 +319,9 @@ void server_ledger::watch()
                 // The server back with another ledger in the database is none of ours.
                 const bool read = check_tables(why);
                 // A table that could not be read is the server still in trouble, not another ledger.
-                if (!read && (!link_.connected() || (!link_.state().empty() && link_.state() != "42P01"))) {
+                if ((!read && (!link_.connected() || (!link_.state().empty() && link_.state() != "42P01"))) ||
+                    (read && !other_ledger_ && !writable(why))) {
                     link_.drop();
-                    down_why_ = why;
                     back_off = std::min(back_off * 2, k_longest_back_off);
                 } else if (read && !other_ledger_) {
                     reachable_ = true;
@@ -316,7 +333,6 @@ void server_ledger::watch()
                     tell(gone_text());
                 }
             } else {
-                down_why_ = why;
                 back_off = std::min(back_off * 2, k_longest_back_off);
             }
         }
@@ -372,7 +388,7 @@ std::string server_ledger::finish()
     for (int tries = 0; tries < 3 && !gone_ && spool_->waiting() > 0; ++tries) {
         if (!reachable_) {
             const std::lock_guard link(link_mutex_);
-            if (link_.connect(why) && check_tables(why) && !other_ledger_) {
+            if (link_.connect(why) && check_tables(why) && !other_ledger_ && writable(why)) {
                 reachable_ = true;
                 down_since_ = 0;
             }

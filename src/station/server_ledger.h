@@ -24,6 +24,9 @@
 
 namespace fernwick::station {
 
+// How long a hold lasts unrenewed, unless ledger init is told otherwise.
+inline constexpr int k_default_reservation_s = 120;
+
 class server_ledger : public ledger {
 public:
     // Connects, checks the ledger's tables, opens the spool and forwards
@@ -35,7 +38,8 @@ public:
     static std::unique_ptr<ledger> open_to_read(const std::string& target, std::string& why);
     // `fernwick-cli ledger init`: the tables in a database that holds none of
     // their names. What was done, or nullopt with `why`.
-    static std::optional<std::string> init(const std::string& target, int reservation_seconds, std::string& why);
+    static std::optional<std::string> init(const std::string& target, std::optional<int> reservation_seconds,
+                                           std::string& why);
     ~server_ledger() override;
 
     bool record(const ledger_row& row, const serial_value* serial, std::string& why) override;
@@ -56,6 +60,7 @@ private:
     class server_book;
     explicit server_ledger(std::string target);
     bool check_tables(std::string& why);
+    bool writable(std::string& why);
     // One call while the server is reachable: false with `lost` when it is
     // not (marked so), or with the server's refusal.
     server_link::outcome call(const char* sql, const server_params& params, server_rows& rows, std::string& why);
@@ -73,7 +78,7 @@ private:
     std::string station_;        // "PID START"
     std::string ledger_id_;      // the ledger's own identity: a database made anew is another
     bool other_ledger_ = false;  // the server read last holds another ledger (under link_mutex_)
-    int reservation_seconds_ = 120;
+    int reservation_seconds_ = k_default_reservation_s;
     int lease_ = 0;
 
     mutable std::mutex link_mutex_;
@@ -83,7 +88,6 @@ private:
     std::atomic<bool> reachable_{false};
     std::atomic<bool> gone_{false};
     std::atomic<std::time_t> down_since_{0};
-    std::string down_why_;  // under link_mutex_
     void tell(std::string line);
     std::mutex news_mutex_;
     std::vector<std::string> news_;

@@ -158,8 +158,9 @@ BEGIN
               block, received, attempts, seconds, version, product, job_sha256, operator, lot, station
          FROM jsonb_populate_record(NULL::boards, p_row) x)
       WHERE id = b;
-    -- A board that did not pass gives its number back, as it would have in time.
-    IF NOT p_passed THEN DELETE FROM kept WHERE board = b; END IF;
+    -- A board that did not pass leaves its number kept all the same: the
+    -- stations went past it once it was swept, and none would give it again.
+    IF NOT p_passed THEN UPDATE kept SET board = NULL WHERE board = b; END IF;
     RETURN 'recorded';
   END IF;
   IF p_hold IS NOT NULL THEN

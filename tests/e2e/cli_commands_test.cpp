@@ -312,6 +312,7 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
         {{cli, "ledger", dir + "/ledger", "--baud", "4800"},
          2,
          "--baud is an option of status, reset, program, station, plan, job make, not of ledger"},
+        {{cli, "ledger", dir + "/ledger", "--reservation-seconds", "60"}, 2, "is an option of ledger init"},
         {{cli}, 2, "--help"},
         {{cli, "--baud", "1200", "status"}, 2, "--help"},
         {{cli, "flash"}, 2, "--help"},

@@ -219,7 +219,13 @@ TEST(server_ledger, a_server_that_cannot_keep_the_ledger_is_said_before_any_boar
         {{binary("fernwick-cli"), "ledger", "init", pg.conninfo("theirs")},
          2,
          "holds boards already, not a ledger of this fernwick-cli's: nothing was made"},
-        {{binary("fernwick-cli"), "ledger", "init", ours}, 0, "holds a ledger already; nothing was changed"},
+        {{binary("fernwick-cli"), "ledger", "init", ours},
+         0,
+         "holds a ledger already (a number held by a station that stops renewing it is kept after 10 s); nothing "
+         "was changed"},
+        {{binary("fernwick-cli"), "ledger", "init", ours, "--reservation-seconds", "30"},
+         2,
+         "kept after 10 s), not after 30 s as asked: nothing was changed"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.argv.back());

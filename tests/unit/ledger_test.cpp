@@ -10,7 +10,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include "cli/ledger_command.h"
 #include "station/ledger.h"
@@ -85,18 +88,19 @@ struct ledger_test : testing::Test {
 };
 
 // One server for the program's tests of a server's ledger, each ledger a
-// database of its own.
-std::string new_server_ledger(std::string& why)
+// database of its own, the last one's name in `db`.
+std::unique_ptr<fernwick::e2e::throwaway_pg> g_server;
+std::string new_server_ledger(std::string& why, std::string* db = nullptr)
 {
-    static std::unique_ptr<fernwick::e2e::throwaway_pg> server;
     static int made = 0;
-    if (!server) {
-        server = std::make_unique<fernwick::e2e::throwaway_pg>();
-        if (why = server->start(); !why.empty()) return server.reset(), "";
+    if (!g_server) {
+        g_server = std::make_unique<fernwick::e2e::throwaway_pg>();
+        if (why = g_server->start(); !why.empty()) return g_server.reset(), "";
     }
     const auto name = "ledger" + std::to_string(++made);
-    if (why = server->make_database(name); !why.empty()) return "";
-    const auto target = server->conninfo(name);
+    if (db) *db = name;
+    if (why = g_server->make_database(name); !why.empty()) return "";
+    const auto target = g_server->conninfo(name);
     return server_ledger::init(target, 60, why) ? target : "";
 }
 
@@ -144,6 +148,149 @@ TEST_P(either_ledger, rows_read_back_and_numbers_given_back_come_first)
               std::tie(failed.fixture, failed.port, failed.result, failed.step, "numbers from 1000"));
     EXPECT_EQ(r.sector, 2);
     EXPECT_FALSE(r.block);
+}
+
+// Stations sharing a ledger: a number another station gives back goes to
+// the next board, whatever was kept after it; four taking at once are each
+// given numbers of their own.
+TEST_P(either_ledger, numbers_of_stations_at_once_are_their_own_and_one_given_back_goes_next)
+{
+    ASSERT_TRUE(l) << why;
+    auto other = ledger::open(path, keeping, why);
+    ASSERT_TRUE(other) << why;
+    auto a = book_of(*l, 200), b = book_of(*other, 200);
+    const auto a0 = a->take(why), b1 = b->take(why), a2 = a->take(why);
+    ASSERT_TRUE(a0 && b1 && a2) << why;
+    ASSERT_TRUE(l->record({.result = "passed"}, &*a0, why)) << why;
+    ASSERT_TRUE(l->record({.result = "passed"}, &*a2, why)) << why;
+    EXPECT_EQ(take(*a), 3u);  // past 1001, held, and 1002, kept
+    ASSERT_TRUE(other->record({.result = "failed"}, &*b1, why)) << why;
+    EXPECT_EQ(take(*a), 1u);
+
+    constexpr int k_stations = 4, k_each = 10;
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    for (int s = 0; s < k_stations; ++s) {
+        if (::fork() != 0) continue;
+        ::close(ends[0]);
+        // Its own ledger and spool, as a station of its own; _exit keeps the parent's server.
+        auto mine = keeping;
+        mine.spool += std::to_string(s);
+        std::string why, said;
+        auto own = ledger::open(path, mine, why);
+        auto book = own ? book_of(*own, 200) : nullptr;
+        for (int i = 0; i < k_each; ++i) {
+            const auto v = book ? book->take(why) : std::nullopt;
+            said += (v ? std::to_string(v->index) : "refused: " + why) + "\n";
+        }
+        [[maybe_unused]] const auto n = ::write(ends[1], said.data(), said.size());
+        ::_exit(0);
+    }
+    ::close(ends[1]);
+    std::string got;
+    char part[512];
+    for (ssize_t n; (n = ::read(ends[0], part, sizeof part)) > 0;) got.append(part, static_cast<std::size_t>(n));
+    ::close(ends[0]);
+    while (::wait(nullptr) > 0) {}
+    std::istringstream lines(got);
+    std::set<std::string> given;
+    int n = 0;
+    for (std::string line; std::getline(lines, line); ++n) EXPECT_TRUE(given.insert(line).second) << line;
+    EXPECT_EQ(n, k_stations * k_each) << got;
+}
+
+// A station that stopped renewing its hold (cut off, stopped) while its
+// board ran records it late: the row the sweep wrote for its number gives
+// way to the board's; a failed board's number stays kept, as the sweep kept it.
+TEST(server_ledger, a_late_record_of_a_swept_number_replaces_its_unknown_row)
+{
+    const struct {
+        const char* result;
+        std::size_t rows_of_1000;
+        std::uint64_t next;
+    } rows[] = {{"passed", 1, 2}, {"failed", 0, 2}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.result);
+        QTemporaryDir dir;
+        std::string why, db;
+        const auto target = new_server_ledger(why, &db);
+        ASSERT_FALSE(target.empty()) << why;
+        auto late = ledger::open(target, {.spool = dir.filePath("late").toStdString()}, why);
+        ASSERT_TRUE(late) << why;
+        const auto held = book_of(*late)->take(why);
+        ASSERT_TRUE(held) << why;
+        ASSERT_EQ(g_server->execute(db, "UPDATE held SET expires = now() - INTERVAL '1 second'"), "");
+        auto next = ledger::open(target, {.spool = dir.filePath("next").toStdString()}, why);
+        ASSERT_TRUE(next) << why;
+        auto book = book_of(*next);
+        EXPECT_EQ(take(*book), 1u);  // 1000 swept, kept as unknown
+        ASSERT_TRUE(late->record({.result = row.result}, &*held, why)) << why;
+        const auto all = next->rows(std::nullopt, why), of_1000 = next->rows("1000", why);
+        ASSERT_TRUE(all && of_1000) << why;
+        ASSERT_EQ(all->size(), 1u);
+        EXPECT_EQ(all->front().result, row.result);
+        EXPECT_EQ(of_1000->size(), row.rows_of_1000);
+        EXPECT_EQ(take(*book), row.next);
+    }
+}
+
+// Records made while the server is away wait in the spool, the station not
+// held up by a paused server beyond the answer's deadline, and reach the
+// server in order once it is back, each number settled as its board ended.
+TEST(server_ledger, records_made_while_the_server_is_away_reach_it_in_order_once_it_is_back)
+{
+    std::string why;
+    ASSERT_FALSE(new_server_ledger(why).empty()) << why;
+    auto& pg = *g_server;
+    const auto read_only = [&](const std::string& on) {
+        auto error = pg.execute("postgres", "ALTER SYSTEM SET default_transaction_read_only = " + on);
+        if (error.empty()) error = pg.execute("postgres", "SELECT pg_reload_conf()");
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the sessions read it anew
+        return error;
+    };
+    const struct {
+        const char* what;
+        std::function<std::string()> away, back;
+    } rows[] = {{"stopped", [&] { return pg.stop(); }, [&] { return pg.start(); }},
+                {"paused", [&] { return pg.pause(); }, [&] { return pg.resume(); }},
+                // as a standby is after a failover, until it is promoted
+                {"read-only", [&] { return read_only("on"); }, [&] { return read_only("off"); }}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        QTemporaryDir dir;
+        const auto target = new_server_ledger(why);
+        ASSERT_FALSE(target.empty()) << why;
+        auto l = ledger::open(target, {.spool = dir.filePath("spool").toStdString()}, why);
+        ASSERT_TRUE(l) << why;
+        auto book = book_of(*l);
+        const auto passed = book->take(why), failed = book->take(why);
+        ASSERT_TRUE(passed && failed) << why;
+        ASSERT_EQ(row.away(), "");
+        // Back after 20 s whatever happens, so that a station held up fails the row rather than the run.
+        std::once_flag once;
+        std::string came_back;
+        std::atomic<bool> ended = false;
+        const auto end_outage = [&] { std::call_once(once, [&] { came_back = row.back(), ended = true; }); };
+        std::thread safety([&] {
+            for (int i = 0; i < 200 && !ended; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            end_outage();
+        });
+        EXPECT_TRUE(l->record({.fixture = "first", .result = "passed"}, &*passed, why)) << why;
+        EXPECT_TRUE(l->record({.fixture = "second", .result = "failed"}, &*failed, why)) << why;
+        const auto h = l->health();
+        EXPECT_EQ(h.waiting, 2);
+        EXPECT_NE(h.trouble.find("ledger server unreachable since "), std::string::npos) << h.trouble;
+        end_outage();
+        safety.join();
+        ASSERT_EQ(came_back, "");
+        for (int i = 0; i < 300 && l->health().waiting > 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const auto kept = l->rows(std::nullopt, why);
+        ASSERT_TRUE(kept && kept->size() == 2) << why;
+        EXPECT_EQ(kept->front().fixture + " " + kept->front().serial.value_or("-"), "first 1000");
+        EXPECT_EQ(kept->back().fixture + " " + kept->back().result, "second failed");
+        EXPECT_EQ(take(*book), 1u);  // the failed board's number, given back
+    }
 }
 
 // Two stations sharing a ledger, giving back the numbers of failed boards,
