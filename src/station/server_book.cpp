@@ -100,6 +100,9 @@ public:
         return false;
     }
 
+    // A number below the front went back: offer from the first again.
+    void rewind() { rewind_ = true; }
+
     std::vector<std::string> unused()
     {
         const std::lock_guard lock(mutex_);
@@ -122,6 +125,7 @@ private:
             have = static_cast<int>(lease_.size());
         }
         const int want = std::max(1, ledger_.lease_ - (top_up ? have : 0));
+        if (rewind_.exchange(false)) cursor_ = 0;
         for (auto from = cursor_;;) {
             QJsonArray offered;
             bool last = false;
@@ -177,7 +181,14 @@ private:
     std::deque<serial_value> lease_;
     std::vector<std::string> notes_;  // said with the first number taken
     std::uint64_t cursor_ = 0;        // every number before it is kept
+    std::atomic<bool> rewind_ = false;
 };
+
+void server_ledger::rewind_books()
+{
+    const std::lock_guard lock(books_mutex_);
+    for (auto* b : books_) b->rewind();
+}
 
 std::vector<std::string> server_ledger::unused_holds()
 {

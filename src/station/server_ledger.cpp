@@ -244,6 +244,7 @@ bool server_ledger::record(const ledger_row& row, const serial_value* serial, st
                  rows, why);
         if (got == server_link::outcome::done) {
             const auto said = rows.empty() ? std::string() : text(rows[0][0]);
+            if (said == "released") rewind_books();
             if (said != "gone") return settled(*serial_key(serial)), true;
             gone_ = true;
             why = gone_text();
@@ -294,6 +295,7 @@ bool server_ledger::forward(std::string& why)
             why = gone_text();
             return said(false);
         }
+        if (!rows.empty() && text(rows[0][0]) == "released") rewind_books();
         if (!spool_->remove(next->id, why)) return said(false);
         ++sent;
     }

@@ -70,6 +70,7 @@ private:
     void give_back(const std::vector<std::string>& holds);
     // The numbers the books hold ahead, taken from them.
     std::vector<std::string> unused_holds();
+    void rewind_books();  // a number behind their front went back
     bool reachable() const { return reachable_; }
 
     const std::string target_;

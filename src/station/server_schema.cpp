@@ -141,7 +141,8 @@ END $$;
 -- A board's row, once whatever the retries: an attempt already recorded is
 -- not written again. With a hold, the number is settled with it: kept for
 -- good when the board passed, else given back. 'gone' when this database
--- is not the ledger the station opened.
+-- is not the ledger the station opened; 'released' when a number a sweep
+-- had kept went back.
 CREATE FUNCTION fernwick_record(p_ledger TEXT, p_row JSONB, p_hold TEXT, p_passed BOOLEAN) RETURNS TEXT
   LANGUAGE plpgsql SET search_path FROM CURRENT AS $$
 DECLARE b BIGINT; r TEXT; h held;
@@ -158,9 +159,12 @@ BEGIN
               block, received, attempts, seconds, version, product, job_sha256, operator, lot, station
          FROM jsonb_populate_record(NULL::boards, p_row) x)
       WHERE id = b;
-    -- A board that did not pass leaves its number kept all the same: the
-    -- stations went past it once it was swept, and none would give it again.
-    IF NOT p_passed THEN UPDATE kept SET board = NULL WHERE board = b; END IF;
+    -- A board that did not pass gives its number back, as it would have in
+    -- time; 'released' tells its station, whose numbers had gone past it.
+    IF NOT p_passed THEN
+      DELETE FROM kept WHERE board = b;
+      RETURN 'released';
+    END IF;
     RETURN 'recorded';
   END IF;
   IF p_hold IS NOT NULL THEN
