@@ -13,6 +13,7 @@
 #include <sstream>
 #include <vector>
 
+#include "cli/whole_number.h"
 #include "station/ledger.h"
 #include "station/report.h"
 #include "station/server_ledger.h"
@@ -214,7 +215,7 @@ void add_ledger_command(CLI::App& app, ledger_request& r)
                      "with init: a serial number held by a station that stops renewing its hold (killed, its host "
                      "lost) is kept for good and gets an 'unknown' row after S seconds (10 to 86400, default 120)")
         ->type_name("S")
-        ->check(CLI::Range(10, 86400));
+        ->transform(whole_number(10, 86400));
     command->callback([&r] {
         r.init = r.words.size() == 2;
         if (r.init && r.words[0] != "init")

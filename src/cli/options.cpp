@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "cli/options_words.h"
+#include "cli/whole_number.h"
 
 #include "core/app_state.h"
 #include "core/port_names.h"
@@ -46,20 +47,6 @@ const char* const k_choices_help =
     "FILE is checked before any board is touched: a damaged record (checksum, length, characters, record type, "
     "address), a missing end record, two records that give different bytes for one address, bytes that reach no "
     "flash (unless --allow-unplaced), or no data for any chosen sector sends nothing.";
-
-// A count or a time as digits alone: CLI11's range check would call "1.5"
-// or "1e3" a value out of range.
-CLI::Validator whole_number(int lowest, int highest)
-{
-    return CLI::Validator(
-        [lowest, highest](std::string& v) {
-            const bool digits = !v.empty() && v.size() <= 9 &&
-                                std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
-            if (digits && std::stoi(v) >= lowest && std::stoi(v) <= highest) return std::string();
-            return "takes a whole number from " + std::to_string(lowest) + " to " + std::to_string(highest);
-        },
-        "");
-}
 
 std::optional<std::int16_t> location(const std::string& text, bool segment)
 {
@@ -145,7 +132,7 @@ void add_bench_options(CLI::App& command, bench_words& b, bool wait)
                     "repeat the bring-up (entry sequence, zero byte, 2 s for the answer) while the chip says nothing, "
                     "for up to SECONDS (1 to 3600)")
         ->type_name("SECONDS")
-        ->check(whole_number(1, 3600));
+        ->transform(whole_number(1, 3600));
 }
 
 core::bench_setup bench_of(const bench_words& b)
@@ -181,7 +168,7 @@ void add_ledger_options(CLI::App& command, cli_request& r)
                     "with a server's ledger: hold N serial numbers reserved ahead, so that a short outage does not "
                     "stop the line (0 to 1000, default 0); those not used go back at the end")
         ->type_name("N")
-        ->check(whole_number(0, 1000));
+        ->transform(whole_number(0, 1000));
 }
 
 // The station's choices: on station, and on job make, which fixes them in a job.
@@ -203,13 +190,13 @@ void add_station_options(CLI::App& station, cli_request& r, std::string& sectors
         .add_option("--retries", r.retries,
                     "run a board whose run failed again, up to N times (0 to 100, default 0), as program does")
         ->type_name("N")
-        ->check(whole_number(0, 100));
+        ->transform(whole_number(0, 100));
     add_ledger_options(station, r);
     station
         .add_option("--count", r.count,
                     "end once N boards passed; boards under way then finish (default 0: run until Ctrl-C or SIGTERM)")
         ->type_name("N")
-        ->check(whole_number(0, 1000000));
+        ->transform(whole_number(0, 1000000));
     add_serial_options(station, r.serial);
 }
 
@@ -371,7 +358,7 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
                      "the failed exchange is reset by software; otherwise --entry resets it, or reset it by hand "
                      "(--wait gives the time)")
         ->type_name("N")
-        ->check(whole_number(0, 100));
+        ->transform(whole_number(0, 100));
     add_serial_options(*program, r.serial);
     auto* station = app.add_subcommand(
         "station", "program every board that arrives at a fixture (a port matching --port), once, until Ctrl-C");
@@ -389,7 +376,7 @@ std::optional<cli_request> parse_command_line(const std::vector<std::string>& ar
                      "count a USB serial adapter's latency timer of MS in the estimate: it holds each answer until "
                      "it runs out (0 to 255; 16 by default on many adapters; default 0: no adapter)")
         ->type_name("MS")
-        ->check(whole_number(0, 255));
+        ->transform(whole_number(0, 255));
     add_ledger_command(app, r.ledger);
     app.footer(k_footer);  // set last: a command's help would take it over
 

@@ -13,6 +13,7 @@
 #include <iostream>
 #include <optional>
 
+#include "cli/whole_number.h"
 #include "operator/operator_dialog.h"
 #include "operator/station_thread.h"
 #include "operator/station_window.h"
@@ -59,7 +60,7 @@ int read_options(int argc, char** argv, station_options& o)
     app.add_option("--serial-lease", o.keeping.serial_lease,
                    "with a server's ledger: hold N serial numbers reserved ahead (0 to 1000, default 0)")
         ->type_name("N")
-        ->check(CLI::Range(0, 1000));
+        ->transform(cli::whole_number(0, 1000));
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -53,7 +53,9 @@ server_ledger::server_ledger(std::string target)
 {
 }
 
-server_ledger::~server_ledger()
+server_ledger::~server_ledger() { stop_watching(); }
+
+void server_ledger::stop_watching()
 {
     {
         const std::lock_guard lock(watch_mutex_);
@@ -104,7 +106,7 @@ bool server_ledger::writable(std::string& why)
     if (link_.call("SELECT current_setting('transaction_read_only')", {}, rows, why) != server_link::outcome::done)
         return false;
     if (!rows.empty() && text(rows[0][0]) == "on") {
-        why = "it takes no writes (read-only)";
+        why = "it takes no writes (read-only, as a standby is)";
         return false;
     }
     return true;
@@ -161,6 +163,10 @@ std::unique_ptr<ledger> server_ledger::open(const std::string& target, const led
     auto read = open_to_read(target, why);
     if (!read) return nullptr;
     std::unique_ptr<server_ledger> l(static_cast<server_ledger*>(read.release()));
+    if (std::string reason; !l->writable(reason)) {
+        why = l->name() + ": " + reason;
+        return nullptr;
+    }
     l->host_ = options.host_name.empty() ? ledger_sql::host_name() : options.host_name;
     l->station_ = std::to_string(ledger_sql::process_id()) + " " + ledger_sql::now();
     l->lease_ = std::max(0, options.serial_lease);
@@ -193,7 +199,8 @@ server_link::outcome server_ledger::call(const char* sql, const server_params& p
     const std::lock_guard lock(link_mutex_);
     if (!reachable_) return unreachable();
     auto got = link_.call(sql, params, rows, why);
-    if (got == server_link::outcome::refused && transient(link_.state())) got = server_link::outcome::lost;
+    const bool answered = got == server_link::outcome::refused;
+    if (answered && transient(link_.state())) got = server_link::outcome::lost;
     if (got == server_link::outcome::lost) {
         reachable_ = false;
         std::time_t expected = 0;
@@ -202,8 +209,8 @@ server_link::outcome server_ledger::call(const char* sql, const server_params& p
             const std::lock_guard wake(watch_mutex_);
         }
         if (down_since_.compare_exchange_strong(expected, std::time(nullptr)))
-            tell(name() + " is unreachable (" + why + "): records wait in the spool " +
-                 (spool_ ? spool_->path() : std::string("-")) +
+            tell(name() + (answered ? " refuses to keep records for now (" : " is unreachable (") + why +
+                 "): records wait in the spool " + (spool_ ? spool_->path() : std::string("-")) +
                  " until it is back; a board that needs a serial number waits for one");
         watch_wake_.notify_all();
     }
@@ -307,6 +314,7 @@ void server_ledger::watch()
     auto back_off = milliseconds(500);
     const auto renew_every = milliseconds(std::max(300, reservation_seconds_ * 1000 / 3));
     auto renew_at = steady_clock::now() + renew_every;
+    bool trial = false;  // connected again: back once a write has gone through
     std::unique_lock lock(watch_mutex_);
     while (!watch_end_) {
         const bool up = reachable_;
@@ -327,9 +335,7 @@ void server_ledger::watch()
                     back_off = std::min(back_off * 2, k_longest_back_off);
                 } else if (read && !other_ledger_) {
                     reachable_ = true;
-                    tell(name() + " is back after " + std::to_string(std::time(nullptr) - down_since_.load()) + " s");
-                    down_since_ = 0;
-                    back_off = milliseconds(500);
+                    trial = true;
                 } else {
                     gone_ = true;
                     tell(gone_text());
@@ -340,10 +346,21 @@ void server_ledger::watch()
         }
         if (reachable_ && !gone_) {
             forward(why);
-            if (reachable_ && steady_clock::now() >= renew_at) {
+            // The renewal is the write a server back must take: one that
+            // reads but refuses writes (rights taken, a full disk) is not back.
+            if (reachable_ && (trial || steady_clock::now() >= renew_at)) {
                 server_rows rows;
                 call("SELECT fernwick_renew($1)", {station_}, rows, why);
                 renew_at = steady_clock::now() + renew_every;
+            }
+        }
+        if (std::exchange(trial, false)) {
+            if (reachable_) {
+                tell(name() + " is back after " + std::to_string(std::time(nullptr) - down_since_.load()) + " s");
+                down_since_ = 0;
+                back_off = milliseconds(500);
+            } else {
+                back_off = std::min(back_off * 2, k_longest_back_off);
             }
         }
         lock.lock();
@@ -383,11 +400,14 @@ std::vector<std::string> server_ledger::news()
 
 std::string server_ledger::finish()
 {
+    // Its reconnects would hold the link while the tries below wait for it.
+    stop_watching();
     give_back(unused_holds());
     std::string why;
     // Records waiting get a last chance, bounded: the server may be back
-    // between two tries of the watcher.
-    for (int tries = 0; tries < 3 && !gone_ && spool_->waiting() > 0; ++tries) {
+    // between two tries of the watcher. A connect that times out ends it.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (!gone_ && spool_->waiting() > 0 && std::chrono::steady_clock::now() < until) {
         if (!reachable_) {
             const std::lock_guard link(link_mutex_);
             if (link_.connect(why) && check_tables(why) && !other_ledger_ && writable(why)) {

@@ -61,6 +61,7 @@ private:
     explicit server_ledger(std::string target);
     bool check_tables(std::string& why);
     bool writable(std::string& why);
+    void stop_watching();
     // One call while the server is reachable: false with `lost` when it is
     // not (marked so), or with the server's refusal.
     server_link::outcome call(const char* sql, const server_params& params, server_rows& rows, std::string& why);

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "station/ledger_files.h"
@@ -25,6 +26,15 @@ CREATE TABLE IF NOT EXISTS spooled(id INTEGER PRIMARY KEY, ledger TEXT NOT NULL,
 PRAGMA application_id = 1180128080;
 )";
 
+// The checks of a ledger's files, said of the spool they were made on.
+std::string of_the_spool(std::string fault)
+{
+    for (const auto& [word, spools] : {std::pair{"a ledger", "a spool"}, std::pair{"the ledger", "the spool"}})
+        for (auto at = fault.find(word); at != std::string::npos; at = fault.find(word, at + 1))
+            fault.replace(at, std::strlen(word), spools);
+    return fault;
+}
+
 }  // namespace
 
 std::string default_spool_path(const std::string& where)
@@ -45,7 +55,7 @@ std::unique_ptr<spool> spool::open(const std::string& path, const std::string& l
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), e);
     const auto files = check_ledger_files(path, true);
     if (files.fault) {
-        why = "the spool " + path + ": " + *files.fault;
+        why = "the spool " + path + ": " + of_the_spool(*files.fault);
         return nullptr;
     }
     sqlite3* db = nullptr;

@@ -303,6 +303,12 @@ TEST(cli_commands, a_run_that_cannot_start_says_why_with_its_exit_status)
          0,
          "made.job: P, "},
         {{cli, "job", "show", dir + "/made.job"}, 0, "Hex file: app.hex (" + dir + "/app.hex)\n"},
+        // a count with a leading zero is ten, not octal eight
+        {{cli, "job", "make", dir + "/ten.job", dir + "/app.hex", "--product", "P", "--port", "/dev/fix*", "--count",
+          "010"},
+         0,
+         "ten.job: P, "},
+        {{cli, "job", "show", dir + "/ten.job"}, 0, "Batch: 10 boards passed\n"},
         {{cli, "--device", "", "status"}, 2, "--device is given an empty value"},
         // an option the command does not use is refused, not left unused
         {{cli, "station", dir + "/app.hex", "--port", board.device(), "--com", "1"},
