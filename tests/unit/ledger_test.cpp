@@ -166,6 +166,14 @@ TEST_P(either_ledger, numbers_of_stations_at_once_are_their_own_and_one_given_ba
     EXPECT_EQ(take(*a), 3u);  // past 1001, held, and 1002, kept
     ASSERT_TRUE(other->record({.result = "failed"}, &*b1, why)) << why;
     EXPECT_EQ(take(*a), 1u);
+    {
+        // Numbers held ahead and not used go back at the end.
+        auto ahead = ledger::open(path, {.spool = keeping.spool + "-ahead", .serial_lease = 3}, why);
+        ASSERT_TRUE(ahead) << why;
+        EXPECT_EQ(take(*book_of(*ahead, 200)), 4u);
+        ahead->finish();
+    }
+    EXPECT_EQ(take(*a), 5u);
 
     constexpr int k_stations = 4, k_each = 10;
     int ends[2];
